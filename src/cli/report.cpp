@@ -1,0 +1,159 @@
+#include "report.h"
+
+#include "export/csv_format.h"
+#include "logimport/log_importer.h"
+#include "util/gbk_codec.h"
+#include "util/gbk_text.h"
+
+#include <optional>
+
+namespace logdesk {
+
+const char* const kReportUsage =
+    "usage: logdesk-report [--page records|spiders] [--columns all|default] [--output FILE] "
+    "[--utf8] LOGFILE\n";
+
+namespace {
+
+enum class Page { Records, Spiders };
+
+struct ReportArgs {
+    Page page = Page::Records;
+    bool defaultColumns = false;
+    std::optional<std::string> output;
+    bool utf8 = false;
+    std::string logFile;
+};
+
+// Parses the arguments; nullopt after writing what is wrong to messages.
+std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::string& messages) {
+    ReportArgs parsed;
+    bool haveLog = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> const std::string* {
+            if (i + 1 >= args.size()) {
+                messages += "logdesk-report: " + arg + " needs a value\n";
+                return nullptr;
+            }
+            return &args[++i];
+        };
+        if (arg == "--page") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v == "records") {
+                parsed.page = Page::Records;
+            } else if (*v == "spiders") {
+                parsed.page = Page::Spiders;
+            } else {
+                messages += "logdesk-report: unknown page '" + *v + "'\n";
+                return std::nullopt;
+            }
+        } else if (arg == "--columns") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v != "all" && *v != "default") {
+                messages += "logdesk-report: --columns takes all or default\n";
+                return std::nullopt;
+            }
+            parsed.defaultColumns = *v == "default";
+        } else if (arg == "--output") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            parsed.output = *v;
+        } else if (arg == "--utf8") {
+            parsed.utf8 = true;
+        } else if (arg == "--help" || arg == "-h") {
+            return std::nullopt;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            messages += "logdesk-report: unknown option '" + arg + "'\n";
+            return std::nullopt;
+        } else if (haveLog) {
+            messages += "logdesk-report: only one LOGFILE\n";
+            return std::nullopt;
+        } else {
+            parsed.logFile = arg;
+            haveLog = true;
+        }
+    }
+    if (!haveLog) {
+        messages += "logdesk-report: no LOGFILE given\n";
+        return std::nullopt;
+    }
+    return parsed;
+}
+
+TextTable SpiderPage(const SpiderTally& tally) {
+    TextTable page;
+    page.headers = {Gbk("蜘蛛"), Gbk("访问次数")};
+    for (const SpiderTally::Entry& entry : tally.entries()) {
+        page.rows.push_back({entry.name, DecimalText(entry.count)});
+    }
+    return page;
+}
+
+} // namespace
+
+int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
+              std::string& messages) {
+    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
+    if (!parsed) {
+        messages += kReportUsage;
+        return 2;
+    }
+    const ReportArgs& a = *parsed;
+
+    ImportResult imported = ImportLogFile(a.logFile);
+    switch (imported.status) {
+    case ImportStatus::Imported:
+        break;
+    case ImportStatus::Rejected:
+        messages += a.logFile + ": 这个文件不是标准的IIS日志文件！\n";
+        return 1;
+    case ImportStatus::OpenFailed:
+    case ImportStatus::ReadFailed:
+    case ImportStatus::Cancelled:
+        messages += "logdesk-report: cannot read " + a.logFile + ": " + imported.reason + "\n";
+        return 1;
+    }
+
+    std::optional<FileSink> file;
+    if (a.output) {
+        file.emplace(*a.output);
+        if (!file->ok()) {
+            messages += "logdesk-report: " + *a.output + ": " + file->error() + "\n";
+            return 1;
+        }
+    }
+    LineSink& raw = file ? static_cast<LineSink&>(*file) : standardOutput;
+    Utf8Sink converted(raw);
+    LineSink& sink = a.utf8 ? static_cast<LineSink&>(converted) : raw;
+
+    bool written = false;
+    if (a.page == Page::Records) {
+        const bool header = !a.output || HasCsvExtension(*a.output);
+        const std::vector<ColumnIndex> columns =
+            a.defaultColumns ? DefaultExportColumns(imported.table) : AllColumns(imported.table);
+        written = WriteRecordTable(imported.table, columns, header, sink);
+    } else {
+        const bool csv = !a.output || EndsWithCsv(*a.output);
+        written = WriteTextTable(SpiderPage(imported.tally), csv, sink);
+    }
+    if (file) {
+        written = file->close() && written;
+    }
+    if (!written) {
+        messages += "logdesk-report: " + (a.output ? *a.output : std::string("standard output")) +
+                    ": " + raw.error() + "\n";
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace logdesk

@@ -1,0 +1,18 @@
+#include "cli/report.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    logdesk::FileSink out = logdesk::FileSink::ForDescriptor(1);
+    std::string messages;
+    int code = logdesk::RunReport(args, out, messages);
+    if (!out.close() && code == 0) {
+        messages += "logdesk-report: standard output: " + out.error() + "\n";
+        code = 1;
+    }
+    std::fputs(messages.c_str(), stderr);
+    return code;
+}

@@ -1,0 +1,71 @@
+// Reading one IIS W3C log file into a RecordTable.
+//
+// Lines end at LF (one CR before it is dropped); a line whose first byte is
+// '#' is a directive, and a directive containing "#Fields:" is a header.
+// Every other line, an empty one included, is a data line whose fields are
+// separated by single blanks; it is cut or padded to the header's field count.
+//
+// Choices for what real logs contain:
+// - Data lines before the file's first header are split by that header; a
+//   file without any header uses the header of the previous import.
+// - A later header that repeats the field list changes nothing. One that
+//   differs makes the table's columns the last header's fields, followed by
+//   the fields of earlier headers that the last one lacks; every cell stands
+//   under the column of its own field (matched by name), so no cell ever
+//   stands under another field's caption and nothing read is lost.
+// - A NUL or 0x1A byte ends the line being read; the run of such bytes (IIS
+//   leaves zero-filled blocks after a crash) and a line end right after it
+//   count as that one line end, and a run at the start of a line gives no line.
+#pragma once
+
+#include "logimport/field_catalogue.h"
+#include "logimport/record_table.h"
+#include "logimport/spider_catalogue.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace logdesk {
+
+enum class ImportStatus {
+    Imported,
+    Rejected, // a header without field names: the table holds what came before it
+    OpenFailed,
+    ReadFailed,
+    Cancelled,
+};
+
+struct ImportOptions {
+    // Called on the importing thread now and then with the bytes read so far
+    // and the file's size when the import started.
+    std::function<void(std::uint64_t read, std::uint64_t total)> progress;
+    // Polled between blocks; when it turns true the import ends as Cancelled.
+    const std::atomic<bool>* cancel = nullptr;
+    // Largest buffer the file is read into (cell offsets are 32-bit within a
+    // buffer); smaller values exercise lines that cross buffers.
+    std::size_t maxChunkBytes = std::size_t{1} << 30;
+};
+
+struct ImportResult {
+    ImportStatus status = ImportStatus::Imported;
+    std::string reason; // the system's words when opening or reading failed
+    RecordTable table;
+    HeaderLayout header; // the last header mapped (or the previous one)
+    SpiderTally tally;   // finished unless the import was rejected
+    std::uint64_t bytesRead = 0;
+
+    bool ok() const { return status == ImportStatus::Imported; }
+};
+
+// `path` is a file system path (native bytes). `previousHeader` is the header
+// the last import ended with, used for a file that has none of its own.
+ImportResult ImportLogFile(const std::string& path, const HeaderLayout& previousHeader = {},
+                           const ImportOptions& options = {});
+
+// The same over bytes in memory.
+ImportResult ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader = {});
+
+} // namespace logdesk

@@ -1,0 +1,122 @@
+// The imported records: column 0 is the record number, the other columns the
+// fields of the log's header, the user-agent column holding the crawler's
+// display name.
+//
+// The cells are not copied out of the log: the file's bytes stay in a few
+// large buffers and every row is a set of offsets into them. A RecordTable is
+// a cheap handle over that immutable storage plus a row order; copies share
+// the storage, so a finished table can be handed from the importing thread to
+// the GUI thread and snapshotted by readers on other threads.
+#pragma once
+
+#include "logimport/segmented_vector.h"
+#include "logimport/spider_catalogue.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace logdesk {
+
+// A row of the table's current order (what a list shows as its row r).
+enum class RowIndex : std::uint32_t {};
+// A record in file order; its record number is the index + 1.
+enum class RecordIndex : std::uint32_t {};
+// A table column; 0 is the record number.
+enum class ColumnIndex : std::int32_t {};
+
+constexpr std::uint32_t ToInt(RowIndex r) {
+    return static_cast<std::uint32_t>(r);
+}
+constexpr std::uint32_t ToInt(RecordIndex r) {
+    return static_cast<std::uint32_t>(r);
+}
+constexpr std::int32_t ToInt(ColumnIndex c) {
+    return static_cast<std::int32_t>(c);
+}
+
+// Storage of one import; built by the importer, read-only afterwards.
+class RecordData {
+public:
+    std::uint32_t recordCount() const { return static_cast<std::uint32_t>(rows_.size()); }
+    int columnCount() const { return static_cast<int>(columnTitles_.size()); }
+    const std::vector<std::string>& columnTitles() const { return columnTitles_; }
+
+    // Valid as long as this storage lives. An unknown column gives "".
+    std::string_view cell(RecordIndex record, ColumnIndex column) const;
+
+    // The crawler identified for a record; Unknown when its header had no
+    // user-agent field.
+    SpiderId spider(RecordIndex record) const { return rows_[ToInt(record)].spider; }
+
+    // Bytes held for the table: file buffers, offsets and rows.
+    std::size_t memoryBytes() const;
+
+private:
+    friend class RecordDataBuilder;
+
+    struct RowRef {
+        std::uint64_t firstBoundary; // index into boundaries_
+        std::uint16_t chunk;
+        std::uint16_t layout;
+        SpiderId spider;
+    };
+    static_assert(sizeof(RowRef) == 16);
+
+    // How one header's fields land in the table's columns.
+    struct Layout {
+        std::int32_t fieldCount = 0;
+        std::int32_t userAgentField = -1;        // 0-based field, -1 for none
+        std::vector<std::int32_t> columnToField; // per table column, -1 for none
+    };
+
+    struct Chunk {
+        std::unique_ptr<char[]> bytes;
+        std::size_t capacity = 0;
+    };
+
+    std::vector<Chunk> chunks_;
+    // Cell f of a row spans [b[f], b[f + 1] - 1) of its chunk (clamped to
+    // empty): every field starts one byte after the blank that ended the
+    // previous one.
+    SegmentedVector<std::uint32_t> boundaries_;
+    SegmentedVector<RowRef, 16> rows_;
+    std::vector<Layout> layouts_;
+    std::vector<std::string> columnTitles_;
+    // "123456789101112...": the record numbers' texts, back to back.
+    std::string numberDigits_;
+};
+
+class RecordTable {
+public:
+    RecordTable() = default;
+    explicit RecordTable(std::shared_ptr<const RecordData> data) : data_(std::move(data)) {}
+
+    int columnCount() const { return data_ ? data_->columnCount() : 0; }
+    // "" for a column the table does not have.
+    std::string_view columnTitle(ColumnIndex column) const;
+    std::uint32_t rowCount() const { return data_ ? data_->recordCount() : 0; }
+
+    RecordIndex record(RowIndex row) const {
+        return order_.empty() ? RecordIndex{ToInt(row)} : order_[ToInt(row)];
+    }
+    // Valid as long as any copy of this table lives.
+    std::string_view cell(RowIndex row, ColumnIndex column) const {
+        return data_->cell(record(row), column);
+    }
+
+    // Reorders the rows; `order` must be a permutation of all records (an
+    // empty order restores file order). No cell is copied.
+    void setRowOrder(std::vector<RecordIndex> order) { order_ = std::move(order); }
+    const std::vector<RecordIndex>& rowOrder() const { return order_; }
+
+    const std::shared_ptr<const RecordData>& data() const { return data_; }
+
+private:
+    std::shared_ptr<const RecordData> data_;
+    std::vector<RecordIndex> order_; // empty = file order
+};
+
+} // namespace logdesk

@@ -1,0 +1,94 @@
+// The fixed catalogue of crawlers, crawler identification from a user-agent
+// text, and the per-import tally of crawler visits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace logdesk {
+
+// A catalogue entry, in test order; `Unknown` is the fallback.
+enum class SpiderId : std::uint8_t {
+    Google,
+    Baidu,
+    Qihoo360,
+    Sogou,
+    Soso,
+    Yodao,
+    Yahoo,
+    Bing,
+    Alexa,
+    Easou,
+    Yisou,
+    Jike,
+    Panguso,
+    Altavista,
+    Lycos,
+    Alltheweb,
+    Gigablast,
+    Webalta,
+    Majestic12,
+    Ahrefs,
+    Unknown,
+};
+inline constexpr int kSpiderCount = 21; // 20 crawlers and the fallback
+
+struct SpiderInfo {
+    SpiderId id;
+    std::vector<std::string_view> tokens; // tried in order; ASCII
+    std::string displayName;              // GBK, as written into the table
+    std::string shortName;                // GBK, the display name before "("
+};
+
+// Entries in test order, the fallback last. Program-wide constant.
+const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue();
+inline const SpiderInfo& Spider(SpiderId id) {
+    return SpiderCatalogue()[static_cast<std::size_t>(id)];
+}
+inline const std::string& SpiderDisplayName(SpiderId id) {
+    return Spider(id).displayName;
+}
+
+// Short names in the order the tally lists crawlers in.
+const std::array<std::string, kSpiderCount>& SpiderTallyOrder();
+
+// The first entry, in test order, one of whose tokens occurs in the text
+// (ignoring ASCII case, character by character); Unknown when none does.
+SpiderId IdentifySpider(std::string_view userAgent);
+
+// Visits per crawler display name for one import.
+class SpiderTally {
+public:
+    struct Entry {
+        std::string name; // a display name of the catalogue
+        std::int32_t count = 0;
+        bool operator==(const Entry&) const = default;
+    };
+
+    void clear() { entries_.clear(); }
+
+    // Counts one visit: the entry of an equal name (byte for byte) gains one,
+    // or a new entry with count 1 is appended.
+    void count(std::string_view displayName, std::int32_t visits = 1);
+
+    // Puts the entries into the fixed tally order: for each short name in
+    // turn, the first remaining entry whose name contains it moves to the end
+    // of the new list.
+    void finish();
+
+    int length() const { return static_cast<int>(entries_.size()); }
+    const std::vector<Entry>& entries() const { return entries_; }
+    // 1-based, as readers of the tally address it.
+    const Entry& entry(int position) const {
+        return entries_[static_cast<std::size_t>(position - 1)];
+    }
+    bool operator==(const SpiderTally&) const = default;
+
+private:
+    std::vector<Entry> entries_;
+};
+
+} // namespace logdesk

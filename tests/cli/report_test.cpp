@@ -1,0 +1,105 @@
+#include "../logimport/import_test_support.h"
+#include "cli/report.h"
+#include "util/gbk_codec.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace logdesk {
+namespace {
+
+using testing::TempFile;
+
+const std::string kLog = "#Software: Microsoft Internet Information Services 7.5\r\n"
+                         "#Fields: date time s-ip cs-uri-stem c-ip cs(User-Agent) sc-status\r\n"
+                         "2013-05-01 00:00:01 1.1.1.1 /a 10.0.0.1 Googlebot/2.1 200\r\n"
+                         "2013-05-01 00:00:02 1.1.1.1 /b 10.0.0.2 Baiduspider 404\r\n"
+                         "2013-05-01 00:00:03 1.1.1.1 /c 10.0.0.3 Mozilla 200\r\n";
+
+struct ReportRun {
+    int code;
+    std::string out;
+    std::string messages;
+};
+
+ReportRun Report(std::vector<std::string> args) {
+    StringSink out;
+    std::string messages;
+    const int code = RunReport(args, out, messages);
+    return {code, out.text(), messages};
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+TEST(ReportTest, RecordsPageOnStandardOutput) {
+    TempFile log(kLog);
+    const ReportRun all = Report({log.path()});
+    ASSERT_EQ(all.code, 0) << all.messages;
+    EXPECT_EQ(
+        GbkToUtf8(all.out),
+        "\"序号(ID)\",\"日期(date)\",\"时间(time)\",\"服务器IP(s-ip)\",\"URL(cs-uri-stem)\","
+        "\"访问者IP(c-ip)\",\"访问者身份(cs(User-Agent))\",\"状态码 (sc-status)\"\r\n"
+        "\"1\",\"2013-05-01\",\"00:00:01\",\"1.1.1.1\",\"/a\",\"10.0.0.1\",\"谷歌(Googlebot)\","
+        "\"200\"\r\n"
+        "\"2\",\"2013-05-01\",\"00:00:02\",\"1.1.1.1\",\"/b\",\"10.0.0.2\","
+        "\"百度(Baiduspider)\",\"404\"\r\n"
+        "\"3\",\"2013-05-01\",\"00:00:03\",\"1.1.1.1\",\"/c\",\"10.0.0.3\","
+        "\"其他流量(unknown)\",\"200\"\r\n");
+    const ReportRun utf8 = Report({"--utf8", log.path()});
+    EXPECT_EQ(utf8.out, GbkToUtf8(all.out));
+
+    const ReportRun chosen = Report({"--columns", "default", log.path()});
+    EXPECT_EQ(chosen.out.find(Gbk("服务器IP")), std::string::npos);
+    EXPECT_NE(chosen.out.find(Gbk("访问者IP")), std::string::npos);
+}
+
+TEST(ReportTest, OutputFilesDecideHeaderAndQuotes) {
+    TempFile log(kLog);
+    const std::string txt = (log.dir() / "out.txt").string();
+    ASSERT_EQ(Report({"--output", txt, log.path()}).code, 0);
+    EXPECT_EQ(ReadFile(txt).substr(0, 5), "\"1\",\"");
+
+    const std::string csv = (log.dir() / "spiders.CSV").string();
+    ASSERT_EQ(Report({"--page", "spiders", "--output", csv, log.path()}).code, 0);
+    EXPECT_EQ(GbkToUtf8(ReadFile(csv)),
+              "\"蜘蛛\",\"访问次数\"\r\n\"百度(Baiduspider)\",\"1\"\r\n"
+              "\"谷歌(Googlebot)\",\"1\"\r\n\"其他流量(unknown)\",\"1\"\r\n");
+    const std::string plain = (log.dir() / "spiders.txt").string();
+    ASSERT_EQ(Report({"--page", "spiders", "--utf8", "--output", plain, log.path()}).code, 0);
+    EXPECT_EQ(ReadFile(plain),
+              "百度(Baiduspider),1\r\n谷歌(Googlebot),1\r\n其他流量(unknown),1\r\n");
+}
+
+TEST(ReportTest, FailuresAndBadArguments) {
+    const ReportRun missing = Report({"/nonexistent/ex1.log"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.messages.find("/nonexistent/ex1.log: No such file or directory"),
+              std::string::npos);
+
+    TempFile rejected("#Fields:\r\n1 2\r\n");
+    const ReportRun r = Report({rejected.path()});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.messages.find("这个文件不是标准的IIS日志文件！"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+
+    TempFile log(kLog);
+    EXPECT_EQ(Report({"--output", "/nonexistent/out.csv", log.path()}).code, 1);
+    for (const std::vector<std::string>& bad : {std::vector<std::string>{},
+                                                {"--page", "nope", log.path()},
+                                                {"--columns"},
+                                                {"--frobnicate", log.path()},
+                                                {log.path(), log.path()}}) {
+        const ReportRun run = Report(bad);
+        EXPECT_EQ(run.code, 2);
+        EXPECT_NE(run.messages.find("usage: logdesk-report"), std::string::npos);
+    }
+}
+
+} // namespace
+} // namespace logdesk
