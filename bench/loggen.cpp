@@ -265,7 +265,7 @@ constexpr std::array<ChineseWord, 16> kChineseWords{{
     {"\xBD\xCC\xD3\xFD", "\xE6\x95\x99\xE8\x82\xB2"}, // 教育 education
     {"\xC2\xC3\xD3\xCE", "\xE6\x97\x85\xE6\xB8\xB8"}, // 旅游 travel
     {"\xBD\xA1\xBF\xB5", "\xE5\x81\xA5\xE5\xBA\xB7"}, // 健康 health
-    {"\xD7\xA8\xCC\xE2", "\xE4\xB8\x93\xE9\xA2\x98"}, // 专题 special topic
+    {"\xD7\xA8\xCC\xE2", "\xE4\xB8\x93\xE9\xA2\x98"}, // 专题 feature topic
     {"\xCD\xBC\xC6\xAC", "\xE5\x9B\xBE\xE7\x89\x87"}, // 图片 pictures
     {"\xCA\xD3\xC6\xB5", "\xE8\xA7\x86\xE9\xA2\x91"}, // 视频 video
     {"\xCF\xC2\xD4\xD8", "\xE4\xB8\x8B\xE8\xBD\xBD"}, // 下载 download
@@ -547,7 +547,7 @@ std::string noAgent(Rng&) {
 }
 
 struct FamilyRecipe {
-    std::uint64_t weight; // share of browser traffic, per mille
+    std::uint64_t weight; // relative share of browser traffic
     std::size_t variants; // distinct agent strings wanted
     std::string (*make)(Rng&);
 };
@@ -954,7 +954,7 @@ struct UrlEntry {
     UrlKind kind = UrlKind::Page;
     bool dead = false;           // removed but still linked from elsewhere: always 404
     std::uint32_t bodyBytes = 0; // body of a full 200 response
-    std::uint32_t id = 0;        // record number used in query strings
+    std::uint32_t id = 0;        // record number used in query strings; 0 if there is none
 };
 
 constexpr std::size_t kUrlCount = 50000;
@@ -968,7 +968,9 @@ constexpr std::array<std::string_view, 10> kSections{"news", "sports", "tech", "
 
 class Site {
 public:
-    Site(std::uint64_t seed, bool utf8) : utf8_(utf8) {
+    // Content is dated up to the day the log starts.
+    Site(std::uint64_t seed, bool utf8, std::int64_t startDay)
+        : utf8_(utf8), today_(civilFromDays(startDay)) {
         Rng rng(streamSeed(seed, 1));
         urls_.reserve(kUrlCount);
         addFixedUrls();
@@ -1025,7 +1027,7 @@ private:
             {"/favicon.ico", UrlKind::Favicon, false, 1150, 0},
             {"/js/common.js", UrlKind::Static, false, 12407, 0},
             {"/news/", UrlKind::Page, false, 45210, 0},
-            {"/default.aspx", UrlKind::Dynamic, false, 52113, 1},
+            {"/default.aspx", UrlKind::Dynamic, false, 52113, 0},
             {"/css/news.css", UrlKind::Static, false, 8412, 0},
             {"/images/bg.png", UrlKind::Image, false, 2207, 0},
             {"/search.aspx", UrlKind::Search, false, 28650, 0},
@@ -1034,16 +1036,16 @@ private:
             {"/news/index.html", UrlKind::Page, false, 45210, 0},
             {"/bbs/", UrlKind::Page, false, 61844, 0},
             {"/bbs", UrlKind::Redirect, false, 0, 0},
-            {"/login.aspx", UrlKind::Dynamic, false, 9833, 2},
-            {"/member/index.aspx", UrlKind::Dynamic, false, 17210, 3},
+            {"/login.aspx", UrlKind::Dynamic, false, 9833, 0},
+            {"/member/index.aspx", UrlKind::Dynamic, false, 17210, 0},
             {"/about.html", UrlKind::Page, false, 11532, 0},
-            {"/contact.aspx", UrlKind::Dynamic, false, 10346, 4},
+            {"/contact.aspx", UrlKind::Dynamic, false, 10346, 0},
             {"/products/", UrlKind::Page, false, 33028, 0},
             {"/download/", UrlKind::Page, false, 27431, 0},
             {"/video/", UrlKind::Page, false, 41170, 0},
             {"/news", UrlKind::Redirect, false, 0, 0},
             {"/rss.xml", UrlKind::Page, false, 64405, 0},
-            {"/ajax/comments.ashx", UrlKind::Dynamic, false, 3120, 5},
+            {"/ajax/comments.ashx", UrlKind::Dynamic, false, 3120, 52817},
             {"/tags/", UrlKind::Page, false, 22981, 0},
         };
         for (const UrlEntry& entry : fixed) {
@@ -1065,9 +1067,11 @@ private:
         entry.id = static_cast<std::uint32_t>(rng.between(100, 999999));
         std::string& stem = entry.stem;
         const std::string_view section = rng.pick(kSections);
-        const std::uint64_t year = 2013 - rng.skewed(0, 5);
-        const std::uint64_t month = rng.between(1, 12);
-        const std::uint64_t day = rng.between(1, 28);
+        const auto thisYear = static_cast<std::uint64_t>(today_.year);
+        const std::uint64_t year = thisYear - rng.skewed(0, 5);
+        const std::uint64_t month = rng.between(1, year == thisYear ? today_.month : 12);
+        const std::uint64_t day = rng.between(
+            1, year == thisYear && month == today_.month ? std::min(today_.day, 28U) : 28);
         const auto category = rng.below(100);
 
         if (category < 38) { // article, e.g. /news/2013/05/12345.html
@@ -1118,7 +1122,9 @@ private:
                 stem = "/upload/image/";
                 appendUInt(stem, year * 10000 + month * 100 + day);
                 stem += '/';
-                appendUInt(stem, (year * 10000 + month * 100 + day) * 1000000 + rng.below(240000));
+                const std::uint64_t time =
+                    rng.below(24) * 10000 + rng.below(60) * 100 + rng.below(60);
+                appendUInt(stem, (year * 10000 + month * 100 + day) * 1000000 + time);
                 stem += '_';
                 appendUInt(stem, rng.between(1000, 9999));
             }
@@ -1224,6 +1230,7 @@ private:
     }
 
     bool utf8_;
+    CivilDate today_;
     std::vector<UrlEntry> urls_;
     std::set<std::string> taken_; // only while building
     std::vector<std::size_t> pages_;
@@ -1267,7 +1274,7 @@ static_assert(sum(kBrowserWeightByHour) == 24 * 100);
 constexpr std::uint64_t kForcedVisitsMinLines = 1000;
 
 constexpr std::string_view kSiteHost = "www.example.com";
-constexpr std::array<std::string_view, 2> kServerAddresses{"192.168.1.20", "192.168.1.21"};
+constexpr std::array<std::string_view, 2> kServerAddresses{"61.155.142.227", "61.155.142.228"};
 
 constexpr std::string_view kFieldsDirective =
     "#Fields: date time s-sitename s-ip cs-method cs-uri-stem cs-uri-query s-port cs-username "
@@ -1310,13 +1317,13 @@ class LogGenerator {
 public:
     explicit LogGenerator(const Options& options)
         : options_(options), traffic_(streamSeed(options.seed, 0)),
-          site_(options.seed, options.utf8), agents_(options.seed), crawlers_(makeCrawlers()),
-          clients_(options.seed, crawlers_) {
+          site_(options.seed, options.utf8, options.startDay), agents_(options.seed),
+          crawlers_(makeCrawlers()), clients_(options.seed, crawlers_) {
         for (const Crawler& crawler : crawlers_) {
             crawlerTable_.add(crawler.weight);
         }
         // The agent a client address usually sends: one machine, one browser, except behind
-        // NAT where the next request may come from anyone (see browserRequest()).
+        // NAT where the next request may come from anyone (see writeRequest()).
         Rng stickyRng(streamSeed(options.seed, 4));
         stickyAgents_.reserve(clients_.size());
         for (std::size_t i = 0; i < clients_.size(); ++i) {
@@ -1643,7 +1650,7 @@ private:
             if (r < 22) {
                 return;
             }
-            if (r < 57) {
+            if (r < 52) {
                 appendInnerReferer(https);
             } else if (r < 90) {
                 appendSearchReferer();
@@ -1684,6 +1691,13 @@ private:
             }
             return;
         case UrlKind::Dynamic:
+            if (url.id == 0) { // entry pages: no record behind them
+                if (r >= 90) {
+                    query_ += "page=";
+                    appendUInt(query_, traffic_.between(2, 9));
+                }
+                return;
+            }
             if (post ? r < 60 : r < 20) {
                 return;
             }
