@@ -21,24 +21,36 @@ bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+    for (std::size_t i = 0; i < a.size();) {
+        const std::size_t len = CharLength(a, i);
+        if (len == 2 ? a.substr(i, 2) != b.substr(i, 2) : AsciiLower(a[i]) != AsciiLower(b[i])) {
             return false;
         }
+        i += len;
     }
     return true;
 }
 
 namespace {
 
+// Whether needle stands at byte i of text. With ignoreCase only single-byte
+// characters are folded: the second byte of a double-byte character may look
+// like a letter, yet 0xB0 0x41 and 0xB0 0x61 are different characters.
 bool MatchesAt(std::string_view text, std::size_t i, std::string_view needle, bool ignoreCase) {
     if (!ignoreCase) {
         return std::memcmp(text.data() + i, needle.data(), needle.size()) == 0;
     }
-    for (std::size_t k = 0; k < needle.size(); ++k) {
-        if (AsciiLower(text[i + k]) != AsciiLower(needle[k])) {
+    for (std::size_t k = 0; k < needle.size();) {
+        const std::size_t len = CharLength(text, i + k);
+        if (len == 2) {
+            if (k + 1 >= needle.size() || text[i + k] != needle[k] ||
+                text[i + k + 1] != needle[k + 1]) {
+                return false;
+            }
+        } else if (AsciiLower(text[i + k]) != AsciiLower(needle[k])) {
             return false;
         }
+        k += len;
     }
     return true;
 }

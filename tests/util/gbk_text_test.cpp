@@ -45,6 +45,11 @@ TEST(GbkTextTest, CaseFoldingIsAsciiOnly) {
     // Full-width Ａ (0xA3 0xC1) and ａ (0xA3 0xE1) are not folded.
     EXPECT_EQ(FindTextIgnoreCase("\xA3\xC1", "\xA3\xE1"), kNotFound);
     EXPECT_FALSE(EqualsIgnoreAsciiCase("\xC1", "\xE1"));
+    // The second byte of a double-byte character is no letter to fold.
+    EXPECT_EQ(FindTextIgnoreCase("x\xB0\x41", "\xB0\x61"), kNotFound);
+    EXPECT_EQ(FindTextIgnoreCase("x\xB0\x41", "\xB0\x41"), 2);
+    EXPECT_FALSE(EqualsIgnoreAsciiCase("\xB0\x41", "\xB0\x61"));
+    EXPECT_TRUE(EqualsIgnoreAsciiCase("\xB0\x41Z", "\xB0\x41z"));
 }
 
 TEST(GbkTextTest, SplitRule) {
