@@ -2,11 +2,11 @@
 // prints one line of figures: seconds, bytes, rows, peak resident memory.
 // scripts/bench runs it several times, each in a fresh process, so that the
 // peak memory is that of one import.
+#include "logimport/log_importer.h"
+
 #include <chrono>
 #include <cstdio>
 #include <sys/resource.h>
-
-#include "logimport/log_importer.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -42,10 +42,10 @@ inline constexpr int kFieldSlotCount = 24;
 // One slot per kind of field: the 1-based table column of that field in the
 // last mapped header, or 0 when the header lacks it.
 struct FieldMap {
-    std::array<std::int32_t, kFieldSlotCount> slots{};
+    std::array<std::int32_t, kFieldSlotCount> values{};
 
-    std::int32_t operator[](FieldSlot slot) const { return slots[static_cast<int>(slot)]; }
-    std::int32_t& operator[](FieldSlot slot) { return slots[static_cast<int>(slot)]; }
+    std::int32_t operator[](FieldSlot slot) const { return values[static_cast<std::size_t>(slot)]; }
+    std::int32_t& operator[](FieldSlot slot) { return values[static_cast<std::size_t>(slot)]; }
     bool operator==(const FieldMap&) const = default;
 };
 

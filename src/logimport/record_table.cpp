@@ -55,6 +55,27 @@ std::size_t RecordData::memoryBytes() const {
     return bytes;
 }
 
+std::vector<RecordIndex> LongestCells(const RecordData& data) {
+    const std::uint32_t records = data.recordCount();
+    if (records == 0) {
+        return {};
+    }
+    const auto columns = static_cast<std::size_t>(data.columnCount());
+    std::vector<RecordIndex> longest(columns, RecordIndex{records - 1});
+    std::vector<std::size_t> sizes(columns, 0);
+    for (std::uint32_t r = 0; r < records; ++r) {
+        for (std::size_t c = 1; c < columns; ++c) {
+            const std::size_t size =
+                data.cell(RecordIndex{r}, ColumnIndex{static_cast<std::int32_t>(c)}).size();
+            if (size > sizes[c]) {
+                sizes[c] = size;
+                longest[c] = RecordIndex{r};
+            }
+        }
+    }
+    return longest;
+}
+
 std::string_view RecordTable::columnTitle(ColumnIndex column) const {
     if (!data_ || ToInt(column) < 0 || ToInt(column) >= columnCount()) {
         return {};

@@ -119,4 +119,9 @@ private:
     std::vector<RecordIndex> order_; // empty = file order
 };
 
+// For each column, a record holding one of its longest cells (by bytes), so
+// a list can fit its columns by measuring one cell per column instead of all
+// of them. Empty for a table without rows.
+std::vector<RecordIndex> LongestCells(const RecordData& data);
+
 } // namespace logdesk

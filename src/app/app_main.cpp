@@ -1,0 +1,23 @@
+// LogDesk's desktop program. An optional argument names a log to import at
+// start-up.
+#include "app/config_file.h"
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QFile>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("LogDesk"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/logdesk.svg")));
+
+    logdesk::ConfigFile config(logdesk::ConfigFilePath(
+        QFile::encodeName(QApplication::applicationDirPath()).toStdString()));
+    logdesk::MainWindow window(config);
+    window.show();
+    const QStringList args = QApplication::arguments();
+    if (args.size() > 1) {
+        window.importFile(args.at(1));
+    }
+    return QApplication::exec();
+}

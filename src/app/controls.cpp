@@ -1,0 +1,231 @@
+#include "controls.h"
+
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMouseEvent>
+
+namespace logdesk {
+
+PictureBox::PictureBox(QWidget* parent) : QLabel(parent) {
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void PictureBox::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        emit leftPressed();
+    }
+    QLabel::mousePressEvent(event);
+}
+
+LinkLabel::LinkLabel(QWidget* parent) : QLabel(parent) {
+    setCursor(Qt::PointingHandCursor);
+    setTextFormat(Qt::RichText);
+}
+
+void LinkLabel::setCaption(const QString& caption) {
+    setText(QStringLiteral("<a href=\"#\" style=\"color:#0645ad\">%1</a>")
+                .arg(caption.toHtmlEscaped()));
+    setAccessibleName(caption);
+}
+
+void LinkLabel::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        if (!target_.isEmpty()) {
+            Ui().openUrl(target_);
+        }
+        emit leftPressed();
+    }
+}
+
+int ListBox::addEntry(const QString& text) {
+    addItem(text);
+    return count() - 1;
+}
+
+QString ListBox::entryText(int index) const {
+    const QListWidgetItem* it = item(index);
+    return it != nullptr ? it->text() : QString();
+}
+
+void ListBox::mousePressEvent(QMouseEvent* event) {
+    QListWidget::mousePressEvent(event);
+    if (event->button() == Qt::RightButton) {
+        emit rightPressed();
+    }
+}
+
+int CheckList::addEntry(const QString& text, int value) {
+    auto* entry = new QListWidgetItem(text, this);
+    entry->setFlags(entry->flags() | Qt::ItemIsUserCheckable);
+    entry->setCheckState(Qt::Unchecked);
+    entry->setData(Qt::UserRole, value);
+    return count() - 1;
+}
+
+QString CheckList::entryText(int index) const {
+    const QListWidgetItem* it = item(index);
+    return it != nullptr ? it->text() : QString();
+}
+
+void CheckList::setEntryText(int index, const QString& text) {
+    if (QListWidgetItem* it = item(index)) {
+        it->setText(text);
+    }
+}
+
+int CheckList::entryData(int index) const {
+    const QListWidgetItem* it = item(index);
+    return it != nullptr ? it->data(Qt::UserRole).toInt() : -1;
+}
+
+void CheckList::setEntryData(int index, int value) {
+    if (QListWidgetItem* it = item(index)) {
+        it->setData(Qt::UserRole, value);
+    }
+}
+
+bool CheckList::checked(int index) const {
+    const QListWidgetItem* it = item(index);
+    return it != nullptr && it->checkState() == Qt::Checked;
+}
+
+void CheckList::setChecked(int index, bool on) {
+    if (QListWidgetItem* it = item(index)) {
+        it->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
+TabStrip::TabStrip(QWidget* parent) : QTabBar(parent) {
+    setExpanding(false);
+    setDrawBase(true);
+    connect(this, &QTabBar::currentChanged, this, &TabStrip::showCurrentPage);
+}
+
+void TabStrip::addToPage(int tab, QWidget* control) {
+    control->setParent(this);
+    pageControls_.emplace_back(tab, control);
+    control->setVisible(tab == currentIndex());
+}
+
+void TabStrip::showCurrentPage() {
+    for (const auto& [tab, control] : pageControls_) {
+        control->setVisible(tab == currentIndex());
+    }
+}
+
+void TabStrip::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        emit rightClicked();
+        return;
+    }
+    QTabBar::mousePressEvent(event);
+}
+
+ReportList::ReportList(QWidget* parent) : QTableView(parent) {
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    setShowGrid(true);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &ReportList::headerClicked);
+}
+
+int ReportList::columnCount() const {
+    return model() != nullptr ? model()->columnCount() : 0;
+}
+
+QString ReportList::columnTitle(int column) const {
+    if (model() == nullptr || column < 0 || column >= columnCount()) {
+        return {};
+    }
+    return model()->headerData(column, Qt::Horizontal).toString();
+}
+
+int ReportList::rowCount() const {
+    return model() != nullptr ? model()->rowCount() : 0;
+}
+
+QString ReportList::cellText(int row, int column) const {
+    if (model() == nullptr || row < 0 || row >= rowCount() || column < 0 ||
+        column >= columnCount()) {
+        return {};
+    }
+    return model()->index(row, column).data().toString();
+}
+
+int ReportList::selectedRow() const {
+    if (selectionModel() == nullptr) {
+        return -1;
+    }
+    const QModelIndexList rows = selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void ReportList::setSelectedRow(int row) {
+    if (row < 0 || row >= rowCount()) {
+        clearSelection();
+        return;
+    }
+    selectRow(row);
+}
+
+void ReportList::makeRowVisible(int row) {
+    if (row >= 0 && row < rowCount()) {
+        scrollTo(model()->index(row, 0));
+    }
+}
+
+void ReportList::mousePressEvent(QMouseEvent* event) {
+    QTableView::mousePressEvent(event);
+    if (event->button() == Qt::RightButton) {
+        emit rowRightClicked();
+    }
+}
+
+QString QtFilter(const QString& pipeFilter) {
+    const QStringList parts = pipeFilter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString description = parts[i].trimmed();
+        QString patterns = parts[i + 1].trimmed();
+        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // Qt takes the patterns from the description's last parentheses.
+        if (description.endsWith(QStringLiteral("(%1)").arg(patterns))) {
+            filters << description;
+        } else {
+            filters << QStringLiteral("%1 (%2)").arg(description, patterns);
+        }
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+bool FileDialog::show(QWidget* parent) {
+    FileDialogRequest request;
+    request.save = save;
+    request.title = title;
+    request.filter = QtFilter(filter);
+    request.initialFilter = initialFilter;
+    request.fileName = fileName;
+    const std::optional<QString> chosen = Ui().askFileName(parent, request);
+    if (!chosen || chosen->isEmpty()) {
+        return false;
+    }
+    QString path = *chosen;
+    if (!defaultExtension.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
+        if (!path.endsWith(QLatin1Char('.'))) {
+            path += QLatin1Char('.');
+        }
+        path += defaultExtension;
+    }
+    fileName = path;
+    return true;
+}
+
+} // namespace logdesk

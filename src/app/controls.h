@@ -1,0 +1,167 @@
+// The control kinds the windows are made of, each a small class over a Qt
+// widget with the operations the windows use. Reads at an index out of range
+// give "", -1 or false; writes there do nothing.
+#pragma once
+
+#include "app/ui_seam.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTableView>
+#include <QUrl>
+
+namespace logdesk {
+
+class Button : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+    void setCaption(const QString& caption) { setText(caption); }
+    QString caption() const { return text(); }
+};
+
+class Label : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+};
+
+class EditBox : public QLineEdit {
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+};
+
+// An image drawn at the top-left corner; may hold child controls.
+class PictureBox : public QLabel {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+signals:
+    void leftPressed();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// A caption in link style. A left click opens the target URL; one without a
+// target only reports the press.
+class LinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit LinkLabel(QWidget* parent = nullptr);
+    void setTarget(const QUrl& target) { target_ = target; }
+    const QUrl& target() const { return target_; }
+    void setCaption(const QString& caption);
+signals:
+    void leftPressed();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    QUrl target_;
+};
+
+// A drop-down list that cannot be edited.
+class DropDown : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    int currentEntry() const { return currentIndex(); }
+};
+
+class ListBox : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+    int addEntry(const QString& text);
+    int entryCount() const { return count(); }
+    QString entryText(int index) const;
+    int currentEntry() const { return currentRow(); }
+signals:
+    void rightPressed();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// Entries with a check mark and an integer data value each.
+class CheckList : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+    int addEntry(const QString& text, int value);
+    int entryCount() const { return count(); }
+    QString entryText(int index) const;
+    void setEntryText(int index, const QString& text);
+    int entryData(int index) const;
+    void setEntryData(int index, int value);
+    bool checked(int index) const;
+    void setChecked(int index, bool on);
+    int currentEntry() const { return currentRow(); }
+    void setCurrentEntry(int index) { setCurrentRow(index); }
+};
+
+// Tabs with per-tab child controls; the controls of a page are children of
+// the strip and shown only while their tab is current.
+class TabStrip : public QTabBar {
+    Q_OBJECT
+public:
+    explicit TabStrip(QWidget* parent = nullptr);
+    // Puts a control on the page of a tab (0-based).
+    void addToPage(int tab, QWidget* control);
+    void showCurrentPage();
+signals:
+    void rightClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    std::vector<std::pair<int, QWidget*>> pageControls_;
+};
+
+// A list in report mode over a model; -1 means no row.
+class ReportList : public QTableView {
+    Q_OBJECT
+public:
+    explicit ReportList(QWidget* parent = nullptr);
+    int columnCount() const;
+    QString columnTitle(int column) const;
+    int rowCount() const;
+    QString cellText(int row, int column) const;
+    int selectedRow() const;
+    void setSelectedRow(int row);
+    void makeRowVisible(int row);
+signals:
+    void headerClicked(int column);
+    void rowRightClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// What a file dialog is asked with, in the "desc|pattern|desc|pattern" form;
+// the chosen name is kept for the next showing.
+struct FileDialog {
+    bool save = false;
+    QString title;
+    QString filter;
+    int initialFilter = 0;
+    QString defaultExtension;
+    QString fileName;
+
+    // True when the user confirmed a file; fileName then holds it, with the
+    // default extension appended to a name typed without one.
+    bool show(QWidget* parent);
+};
+
+// "IIS日志文件(ex*.log)|ex*.log|..." in the form Qt's dialogs take.
+QString QtFilter(const QString& pipeFilter);
+
+} // namespace logdesk

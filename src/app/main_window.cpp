@@ -1,0 +1,264 @@
+#include "main_window.h"
+
+#include "app/controls.h"
+#include "app/help_text.h"
+#include "app/qt_text.h"
+#include "app/record_table_model.h"
+#include "app/secondary_windows.h"
+#include "app/ui_seam.h"
+#include "app/window_descriptions.h"
+#include "util/gbk_codec.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QHeaderView>
+#include <QProgressBar>
+#include <QResizeEvent>
+
+namespace logdesk {
+
+QUrl HomePageUrl() {
+    return QUrl(QStringLiteral("https://logdesk.example.org/"));
+}
+QUrl ChatContactUrl() {
+    return QUrl(QStringLiteral("https://logdesk.example.org/contact"));
+}
+QUrl SoftwarePageUrl() {
+    return QUrl(QStringLiteral("https://logdesk.example.org/software"));
+}
+
+QUrl ReleasePageUrl() {
+    // The release notes ship with the program: beside the executable in a
+    // build tree, under share/logdesk when installed.
+    const QDir dir(QCoreApplication::applicationDirPath());
+    for (const QString& candidate :
+         {dir.filePath(QStringLiteral("release.html")),
+          dir.filePath(QStringLiteral("../share/logdesk/release.html"))}) {
+        if (QFileInfo::exists(candidate)) {
+            return QUrl::fromLocalFile(QFileInfo(candidate).canonicalFilePath());
+        }
+    }
+    return QUrl(QStringLiteral("https://logdesk.example.org/release"));
+}
+
+namespace {
+
+const std::string& BasicSection() {
+    static const std::string name = Gbk("基本配置");
+    return name;
+}
+const std::string& LogPathKey() {
+    static const std::string name = Gbk("日志路径");
+    return name;
+}
+
+} // namespace
+
+// What the import thread hands back.
+struct MainWindow::Finished {
+    ImportResult result;
+    std::vector<RecordIndex> longest;
+    QString path;
+};
+
+MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), config_(config) {
+    const WindowDescription& description = MainWindowDescription();
+    BuildWindow(this, description);
+    list_ = findChild<ReportList*>(QStringLiteral("列表框"));
+    importButton_ = findChild<Button*>(QStringLiteral("按钮选择日志文件"));
+    model_ = new RecordTableModel(this);
+    list_->setModel(model_);
+    list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+
+    // Shows how far the file has been read; hidden while idle.
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("进度条导入"));
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->hide();
+
+    const DialogDescription* dialog = FindDialog(description, "对话框日志");
+    logDialog_ = std::make_unique<FileDialog>();
+    logDialog_->save = dialog->save;
+    logDialog_->title = QString::fromUtf8(dialog->title);
+    logDialog_->filter = QString::fromUtf8(dialog->filter);
+    logDialog_->initialFilter = dialog->initialFilter;
+    logDialog_->defaultExtension = QString::fromUtf8(dialog->defaultExtension);
+    config_.selectSection(BasicSection());
+    logDialog_->fileName = FromGbk(config_.readText(LogPathKey(), ToGbk(logDialog_->fileName)));
+
+    connect(importButton_, &QPushButton::clicked, this, &MainWindow::chooseAndImport);
+    connect(findChild<Button*>(QStringLiteral("按钮蜘蛛占比图表化")), &QPushButton::clicked, this,
+            [this] { openOnce<ChartWindow>(chartWindow_); });
+    connect(findChild<Button*>(QStringLiteral("按钮精细化统计分析")), &QPushButton::clicked, this,
+            [this] { openOnce<StatsWindow>(statsWindow_); });
+    connect(findChild<Button*>(QStringLiteral("按钮导出csv文件")), &QPushButton::clicked, this,
+            [this] { openOnce<CsvExportWindow>(exportWindow_); });
+
+    auto showHelp = [this] { Ui().showMessage(this, HelpText()); };
+    connect(findChild<PictureBox*>(QStringLiteral("图片框操作")), &PictureBox::leftPressed, this,
+            showHelp);
+    connect(findChild<LinkLabel*>(QStringLiteral("超级链接框操作")), &LinkLabel::leftPressed, this,
+            showHelp);
+    auto link = [this](const char* picture, const char* label, const QUrl& url) {
+        auto* box = findChild<PictureBox*>(QString::fromUtf8(picture));
+        if (label != nullptr) {
+            findChild<LinkLabel*>(QString::fromUtf8(label))->setTarget(url);
+        }
+        connect(box, &PictureBox::leftPressed, this, [url] { Ui().openUrl(url); });
+    };
+    link("图片框官网", nullptr, HomePageUrl());
+    link("图片框QQ", "超级链接框QQ", ChatContactUrl());
+    link("图片框软件", "超级链接框软件", SoftwarePageUrl());
+    link("图片框更新", "超级链接框更新", ReleasePageUrl());
+    layoutControls();
+}
+
+MainWindow::~MainWindow() {
+    cancel_ = true;
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+template <typename W> void MainWindow::openOnce(QPointer<QWidget>& slot) {
+    if (slot) {
+        slot->showNormal();
+        slot->raise();
+        slot->activateWindow();
+        return;
+    }
+    slot = new W(imported_, config_, this);
+    slot->show();
+}
+
+void MainWindow::chooseAndImport() {
+    if (importing()) {
+        return;
+    }
+    if (!logDialog_->show(this)) {
+        return;
+    }
+    // Remembered before the file is opened, so also when the import fails.
+    config_.selectSection(BasicSection());
+    config_.writeText(LogPathKey(), ToGbk(logDialog_->fileName));
+    importFile(logDialog_->fileName);
+}
+
+void MainWindow::importFile(const QString& path) {
+    if (importing()) {
+        return;
+    }
+    importButton_->setCaption(QStringLiteral("正在导入.."));
+    progress_->setValue(0);
+    progress_->show();
+    cancel_ = false;
+    const std::string nativePath = QFile::encodeName(path).toStdString();
+    const HeaderLayout previous = imported_.header;
+    QPointer<QProgressBar> bar = progress_;
+    worker_ = std::thread([this, nativePath, previous, path, bar] {
+        ImportOptions options;
+        options.cancel = &cancel_;
+        options.progress = [bar](std::uint64_t read, std::uint64_t total) {
+            const int permille = total == 0 ? 1000 : static_cast<int>(read * 1000 / total);
+            QMetaObject::invokeMethod(
+                bar,
+                [bar, permille] {
+                    if (bar) {
+                        bar->setValue(permille);
+                    }
+                },
+                Qt::QueuedConnection);
+        };
+        auto finished = std::make_shared<Finished>();
+        finished->result = ImportLogFile(nativePath, previous, options);
+        finished->path = path;
+        if (finished->result.table.data()) {
+            finished->longest = LongestCells(*finished->result.table.data());
+        }
+        QMetaObject::invokeMethod(
+            this, [this, finished] { finishImport(finished); }, Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
+    worker_.join();
+    progress_->hide();
+    importButton_->setCaption(QStringLiteral("导入日志文件"));
+    ImportResult& result = finished->result;
+    switch (result.status) {
+    case ImportStatus::OpenFailed:
+    case ImportStatus::ReadFailed:
+        // The previous table, tally and buttons stay as they were.
+        Ui().showMessage(this, QStringLiteral("无法读取日志文件：%1\r\n%2")
+                                   .arg(QDir::toNativeSeparators(finished->path),
+                                        QString::fromLocal8Bit(result.reason.c_str())));
+        emit importEnded();
+        return;
+    case ImportStatus::Cancelled:
+        emit importEnded();
+        return;
+    case ImportStatus::Rejected:
+    case ImportStatus::Imported:
+        break;
+    }
+    imported_.table = std::move(result.table);
+    imported_.header = std::move(result.header);
+    imported_.tally = std::move(result.tally);
+    model_->setTable(imported_.table);
+    fitColumns(finished->longest);
+    if (result.status == ImportStatus::Rejected) {
+        Ui().showMessage(this, QStringLiteral("这个文件不是标准的IIS日志文件！"));
+    } else {
+        for (const char* name : {"按钮导出csv文件", "按钮蜘蛛占比图表化", "按钮精细化统计分析"}) {
+            findChild<Button*>(QString::fromUtf8(name))->setEnabled(true);
+        }
+    }
+    emit importEnded();
+}
+
+void MainWindow::fitColumns(const std::vector<RecordIndex>& longest) {
+    // Fit to caption and content, measuring one longest cell per column.
+    const QFontMetrics cells(list_->font());
+    const QFontMetrics header(list_->horizontalHeader()->font());
+    const int padding = 2 * list_->style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
+    const RecordTable& table = imported_.table;
+    for (int c = 0; c < table.columnCount(); ++c) {
+        int width = header.horizontalAdvance(FromGbk(table.columnTitle(ColumnIndex{c})));
+        if (static_cast<std::size_t>(c) < longest.size()) {
+            const std::string_view cell =
+                table.data()->cell(longest[static_cast<std::size_t>(c)], ColumnIndex{c});
+            width = std::max(width, cells.horizontalAdvance(FromGbk(cell)));
+        }
+        width += padding;
+        if (c == 0) {
+            width += 4;
+        }
+        list_->setColumnWidth(c, width);
+    }
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutControls();
+}
+
+void MainWindow::layoutControls() {
+    if (list_ == nullptr) {
+        return;
+    }
+    const int w = width();
+    const int h = height();
+    const int left = list_->x();
+    const int top = list_->y();
+    list_->setGeometry(left, top, w - 2 * left, h - top - left);
+    auto* logo = findChild<QWidget*>(QStringLiteral("图片框官网"));
+    logo->resize(w - logo->x(), logo->height());
+    auto* line = findChild<QWidget*>(QStringLiteral("标签10"));
+    line->setGeometry(0, line->y(), w, line->height());
+    progress_->setGeometry(left, top - 8, w - 2 * left, 6);
+}
+
+} // namespace logdesk

@@ -1,0 +1,82 @@
+// The main window: imports a log into the record list, opens the other
+// windows, the publisher's links and the help text.
+#pragma once
+
+#include "app/config_file.h"
+#include "logimport/log_importer.h"
+
+#include <QPointer>
+#include <QWidget>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+class QProgressBar;
+
+namespace logdesk {
+
+class Button;
+class RecordTableModel;
+class ReportList;
+struct FileDialog;
+
+// What the last import left for every window: the table, its header and the
+// crawler tally. Replaced whole when an import finishes; read on the GUI
+// thread only.
+struct ImportedLog {
+    RecordTable table;
+    HeaderLayout header;
+    SpiderTally tally;
+};
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    // `config` must outlive the window.
+    explicit MainWindow(ConfigFile& config, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Starts importing a file in the background; does nothing while an
+    // import runs. `path` is a file system path.
+    void importFile(const QString& path);
+    bool importing() const { return worker_.joinable(); }
+
+    const ImportedLog& imported() const { return imported_; }
+    ConfigFile& config() { return config_; }
+
+signals:
+    // After an import ended, whatever its outcome.
+    void importEnded();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    struct Finished;
+    void chooseAndImport();
+    void finishImport(std::shared_ptr<Finished> finished);
+    void fitColumns(const std::vector<RecordIndex>& longest);
+    void layoutControls();
+    template <typename W> void openOnce(QPointer<QWidget>& slot);
+
+    ConfigFile& config_;
+    ImportedLog imported_;
+    RecordTableModel* model_ = nullptr;
+    ReportList* list_ = nullptr;
+    Button* importButton_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    std::unique_ptr<FileDialog> logDialog_;
+    std::thread worker_;
+    std::atomic<bool> cancel_{false};
+    QPointer<QWidget> chartWindow_;
+    QPointer<QWidget> statsWindow_;
+    QPointer<QWidget> exportWindow_;
+};
+
+// Where the program's links lead.
+QUrl HomePageUrl();
+QUrl ChatContactUrl();
+QUrl SoftwarePageUrl();
+QUrl ReleasePageUrl();
+
+} // namespace logdesk

@@ -1,0 +1,68 @@
+#include "ui_seam.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace logdesk {
+
+namespace {
+
+class DesktopSeam final : public UiSeam {
+public:
+    std::optional<QString> askFileName(QWidget* parent, const FileDialogRequest& request) override {
+        QFileDialog dialog(parent, request.title);
+        dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        const QStringList filters = request.filter.split(QStringLiteral(";;"));
+        dialog.setNameFilters(filters);
+        if (request.initialFilter >= 0 && request.initialFilter < filters.size()) {
+            dialog.selectNameFilter(filters[request.initialFilter]);
+        }
+        if (!request.fileName.isEmpty()) {
+            dialog.selectFile(request.fileName);
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return dialog.selectedFiles().first();
+    }
+
+    void showMessage(QWidget* parent, const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("信息："), text, QMessageBox::Ok,
+                        parent);
+        box.exec();
+    }
+
+    void beep() override { QApplication::beep(); }
+    void setClipboardText(const QString& text) override {
+        QApplication::clipboard()->setText(text);
+    }
+    void setClipboardImage(const QImage& image) override {
+        QApplication::clipboard()->setImage(image);
+    }
+    void openUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }
+};
+
+DesktopSeam& Desktop() {
+    static DesktopSeam seam;
+    return seam;
+}
+
+UiSeam* current = nullptr;
+
+} // namespace
+
+UiSeam& Ui() {
+    return current != nullptr ? *current : Desktop();
+}
+
+UiSeam* InstallUiSeam(UiSeam* seam) {
+    UiSeam* previous = current;
+    current = seam;
+    return previous;
+}
+
+} // namespace logdesk

@@ -1,0 +1,44 @@
+// Everything that would wait for a person or reach outside the program:
+// file dialogs, message boxes, beeps, the clipboard, opening URLs. Windows
+// call these through Ui(); tests install their own seam so that nothing a
+// test runs waits for a person.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QUrl>
+#include <optional>
+
+class QWidget;
+
+namespace logdesk {
+
+struct FileDialogRequest {
+    bool save = false;
+    QString title;         // empty: the platform's default title
+    QString filter;        // Qt form: "desc (*.x);;desc (*.y)"
+    int initialFilter = 0; // 0-based
+    QString fileName;      // preset path
+};
+
+class UiSeam {
+public:
+    virtual ~UiSeam() = default;
+    // The chosen path, or nullopt when the user cancelled.
+    virtual std::optional<QString> askFileName(QWidget* parent,
+                                               const FileDialogRequest& request) = 0;
+    // A message box with an OK button, no icon and the title "信息：".
+    virtual void showMessage(QWidget* parent, const QString& text) = 0;
+    virtual void beep() = 0;
+    virtual void setClipboardText(const QString& text) = 0;
+    virtual void setClipboardImage(const QImage& image) = 0;
+    virtual void openUrl(const QUrl& url) = 0;
+};
+
+// The seam in force; the desktop one unless a test installed another.
+UiSeam& Ui();
+// Installs a seam (not owned) and returns the previous one; nullptr restores
+// the desktop seam.
+UiSeam* InstallUiSeam(UiSeam* seam);
+
+} // namespace logdesk
