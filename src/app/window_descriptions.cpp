@@ -2,6 +2,7 @@
 
 #include "app/controls.h"
 
+#include <QApplication>
 #include <QChartView>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -316,11 +317,13 @@ const DialogDescription* FindDialog(const WindowDescription& description, const 
 
 namespace {
 
-QFont FontFor(const FontDescription& font, const QFont& base) {
+QFont FontFor(const FontDescription& font) {
+    // Controls without a font of their own take the default GUI font, not
+    // their container's (a button on a tab strip is not bold).
     if (font.face == nullptr) {
-        return base;
+        return QApplication::font();
     }
-    QFont f(base);
+    QFont f = QApplication::font();
     // The Windows faces are rarely installed elsewhere; fall back on a CJK
     // face of the same style.
     const QString face = QString::fromUtf8(font.face);
@@ -439,7 +442,7 @@ void BuildWindow(QWidget* window, const WindowDescription& description) {
         QWidget* control = CreateControl(c, parent);
         control->setObjectName(QString::fromUtf8(c.name));
         control->setGeometry(c.left, c.top, c.width, c.height);
-        control->setFont(FontFor(c.font, control->font()));
+        control->setFont(FontFor(c.font));
         if (c.handCursor) {
             control->setCursor(Qt::PointingHandCursor);
         }

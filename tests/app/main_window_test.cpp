@@ -198,6 +198,9 @@ TEST_F(MainWindowTest, SecondaryWindowsOpenInTheirInitialState) {
     EXPECT_FALSE(Find<QWidget>(*stats, "按钮查询全部ip")->isVisible());
     tabs->setCurrentIndex(2);
     EXPECT_TRUE(Find<QWidget>(*stats, "按钮查询全部ip")->isVisible());
+    // No font of its own: the default GUI font, not the tab strip's bold one.
+    EXPECT_FALSE(Find<QWidget>(*stats, "按钮查询全部ip")->font().bold());
+    EXPECT_TRUE(tabs->font().bold());
     EXPECT_FALSE(Find<QWidget>(*stats, "编辑框http前缀")->isVisible());
 
     if (const QByteArray dir = qgetenv("LOGDESK_SCREENSHOT_DIR"); !dir.isEmpty()) {
