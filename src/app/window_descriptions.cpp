@@ -321,7 +321,9 @@ QFont FontFor(const FontDescription& font) {
     // Controls without a font of their own take the default GUI font, not
     // their container's (a button on a tab strip is not bold).
     if (font.face == nullptr) {
-        return QApplication::font();
+        QFont f = QApplication::font();
+        f.setResolveMask(QFont::AllPropertiesResolved); // stop inheriting from the parent
+        return f;
     }
     QFont f = QApplication::font();
     // The Windows faces are rarely installed elsewhere; fall back on a CJK
