@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/config_file.h"
+#include "logimport/imported_log.h"
 #include "logimport/log_importer.h"
 
 #include <QPointer>
@@ -19,15 +20,6 @@ class Button;
 class RecordTableModel;
 class ReportList;
 struct FileDialog;
-
-// What the last import left for every window: the table, its header and the
-// crawler tally. Replaced whole when an import finishes; read on the GUI
-// thread only.
-struct ImportedLog {
-    RecordTable table;
-    HeaderLayout header;
-    SpiderTally tally;
-};
 
 class MainWindow : public QWidget {
     Q_OBJECT

@@ -3,7 +3,9 @@
 #include "app/help_text.h"
 #include "app/main_window.h"
 #include "app/record_table_model.h"
-#include "app/secondary_windows.h"
+#include "export/csv_export_window.h"
+#include "stats/chart_window.h"
+#include "stats/stats_window.h"
 #include "fake_ui_seam.h"
 
 #include <QAbstractItemModelTester>

@@ -1,0 +1,2 @@
+// The parts of a URL.
+#include "url_parts.h"

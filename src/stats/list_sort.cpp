@@ -1,0 +1,2 @@
+// Sorting of report lists by a column.
+#include "list_sort.h"
