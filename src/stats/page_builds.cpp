@@ -1,0 +1,1 @@
+#include "page_builds.h"
