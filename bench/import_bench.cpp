@@ -1,28 +1,69 @@
 // Imports one log file into the record table, crawler tally finished, and
 // prints one line of figures: seconds, bytes, rows, peak resident memory.
-// scripts/bench runs it several times, each in a fresh process, so that the
-// peak memory is that of one import.
+// With --sort COLUMN KIND it then times one sort of that column (KIND text
+// or number); with --export FILE the record export with the default
+// columns. scripts/bench runs it several times, each in a fresh process, so
+// that the peak memory is that of one import.
+#include "export/csv_format.h"
+#include "export/line_sink.h"
 #include "logimport/log_importer.h"
+#include "stats/list_sort.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace {
+
+double Since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: logdesk-import-bench LOGFILE\n");
+    if (argc != 2 && argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: logdesk-import-bench LOGFILE [--sort COLUMN text|number | "
+                             "--export FILE]\n");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
-    const logdesk::ImportResult result = logdesk::ImportLogFile(argv[1]);
-    const auto stop = std::chrono::steady_clock::now();
+    logdesk::ImportResult result = logdesk::ImportLogFile(argv[1]);
+    const double seconds = Since(start);
     if (!result.ok()) {
         std::fprintf(stderr, "import failed: %s\n", result.reason.c_str());
         return 1;
     }
+    if (argc == 5 && std::strcmp(argv[2], "--sort") == 0) {
+        const logdesk::ColumnIndex column{std::atoi(argv[3])};
+        const auto kind = std::strcmp(argv[4], "number") == 0 ? logdesk::SortKind::Number
+                                                              : logdesk::SortKind::Text;
+        const logdesk::RecordTable& table = result.table;
+        const auto sortStart = std::chrono::steady_clock::now();
+        const std::vector<std::uint32_t> order = logdesk::SortOrder(
+            table.rowCount(),
+            [&](std::uint32_t r) { return table.cell(logdesk::RowIndex{r}, column); }, kind);
+        std::printf("sort_seconds=%.4f rows=%zu\n", Since(sortStart), order.size());
+        return 0;
+    }
+    if (argc == 4 && std::strcmp(argv[2], "--export") == 0) {
+        const auto exportStart = std::chrono::steady_clock::now();
+        logdesk::FileSink sink(argv[3]);
+        bool ok = logdesk::WriteRecordTable(
+            result.table, logdesk::DefaultExportColumns(result.table), true, sink);
+        ok = sink.close() && ok;
+        struct stat info {};
+        ::stat(argv[3], &info);
+        std::printf("export_seconds=%.4f bytes=%lld ok=%d\n", Since(exportStart),
+                    static_cast<long long>(info.st_size), ok ? 1 : 0);
+        return ok ? 0 : 1;
+    }
     struct rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
-    const double seconds = std::chrono::duration<double>(stop - start).count();
     std::printf("seconds=%.4f bytes=%llu rows=%u spiders=%d peak_kib=%ld\n", seconds,
                 static_cast<unsigned long long>(result.bytesRead), result.table.rowCount(),
                 result.tally.length(), usage.ru_maxrss);

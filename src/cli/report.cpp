@@ -2,16 +2,18 @@
 
 #include "export/csv_format.h"
 #include "logimport/log_importer.h"
+#include "stats/list_sort.h"
 #include "util/gbk_codec.h"
 #include "util/gbk_text.h"
 
+#include <cstdlib>
 #include <optional>
 
 namespace logdesk {
 
 const char* const kReportUsage =
-    "usage: logdesk-report [--page records|spiders] [--columns all|default] [--output FILE] "
-    "[--utf8] LOGFILE\n";
+    "usage: logdesk-report [--page records|spiders] [--columns all|default] [--sort COLUMN] "
+    "[--output FILE] [--utf8] LOGFILE\n";
 
 namespace {
 
@@ -22,6 +24,7 @@ struct ReportArgs {
     bool defaultColumns = false;
     std::optional<std::string> output;
     bool utf8 = false;
+    std::optional<int> sortColumn;
     std::string logFile;
 };
 
@@ -67,6 +70,18 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.output = *v;
+        } else if (arg == "--sort") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const auto column = std::strtol(v->c_str(), nullptr, 10);
+            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos ||
+                column > 100000) {
+                messages += "logdesk-report: --sort takes a column number (0 = record number)\n";
+                return std::nullopt;
+            }
+            parsed.sortColumn = static_cast<int>(column);
         } else if (arg == "--utf8") {
             parsed.utf8 = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -134,6 +149,20 @@ int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
     LineSink& raw = file ? static_cast<LineSink&>(*file) : standardOutput;
     Utf8Sink converted(raw);
     LineSink& sink = a.utf8 ? static_cast<LineSink&>(converted) : raw;
+
+    if (a.sortColumn) {
+        // As a header click on the main window's list: text order, ascending.
+        RecordTable& table = imported.table;
+        const std::vector<std::uint32_t> byRow = SortOrder(
+            table.rowCount(),
+            [&](std::uint32_t r) { return table.cell(RowIndex{r}, ColumnIndex{*a.sortColumn}); },
+            SortKind::Text);
+        std::vector<RecordIndex> order(byRow.size());
+        for (std::size_t q = 0; q < byRow.size(); ++q) {
+            order[q] = table.record(RowIndex{byRow[q]});
+        }
+        table.setRowOrder(std::move(order));
+    }
 
     bool written = false;
     if (a.page == Page::Records) {

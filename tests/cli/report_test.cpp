@@ -59,6 +59,18 @@ TEST(ReportTest, RecordsPageOnStandardOutput) {
     EXPECT_NE(chosen.out.find(Gbk("访问者IP")), std::string::npos);
 }
 
+TEST(ReportTest, SortsAsTheHeaderClickDoes) {
+    TempFile log("#Fields: c-ip cs-uri-stem\r\n10.0.0.2 /b\r\n10.0.0.10 /a\r\n10.0.0.2 /c\r\n");
+    const ReportRun sorted = Report({"--sort", "1", log.path()});
+    ASSERT_EQ(sorted.code, 0) << sorted.messages;
+    // Text order; the two equal keys: the later one is not less than the
+    // last key so far and goes after it.
+    EXPECT_EQ(sorted.out.substr(sorted.out.find("\r\n") + 2),
+              "\"2\",\"10.0.0.10\",\"/a\"\r\n\"1\",\"10.0.0.2\",\"/b\"\r\n"
+              "\"3\",\"10.0.0.2\",\"/c\"\r\n");
+    EXPECT_EQ(Report({"--sort", "x", log.path()}).code, 2);
+}
+
 TEST(ReportTest, OutputFilesDecideHeaderAndQuotes) {
     TempFile log(kLog);
     const std::string txt = (log.dir() / "out.txt").string();

@@ -1,0 +1,83 @@
+#include "stats/list_sort.h"
+#include "util/gbk_codec.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace logdesk {
+namespace {
+
+std::vector<std::uint32_t> Sort(const std::vector<std::string>& cells, SortKind kind,
+                                bool ascending = true) {
+    return SortOrder(
+        static_cast<std::uint32_t>(cells.size()),
+        [&](std::uint32_t r) -> std::string_view { return cells[r]; }, kind, ascending);
+}
+
+using Order = std::vector<std::uint32_t>;
+
+TEST(ListSortTest, EqualKeysGoWhereTheInsertionPutsThem) {
+    EXPECT_EQ(Sort({"5", "5"}, SortKind::Number), (Order{0, 1}));
+    EXPECT_EQ(Sort({"5", "7", "5"}, SortKind::Number), (Order{2, 0, 1}));
+    EXPECT_EQ(Sort({"5", "7", "5"}, SortKind::Number, false), (Order{1, 0, 2}));
+    // A key equal to a middle key goes right after the one the bisection meets.
+    EXPECT_EQ(Sort({"1", "9", "5", "3", "5"}, SortKind::Number), (Order{0, 3, 2, 4, 1}));
+    EXPECT_EQ(Sort({}, SortKind::Text), Order{});
+}
+
+TEST(ListSortTest, KeysAndNumbers) {
+    EXPECT_EQ(Sort({"10", "2", "1"}, SortKind::Text), (Order{2, 0, 1}));
+    EXPECT_EQ(Sort({Gbk("10时"), Gbk("9时"), Gbk("23时")}, SortKind::Number), (Order{1, 0, 2}));
+    EXPECT_DOUBLE_EQ(SortNumber("192.0.2.1"), 192.0);
+    EXPECT_DOUBLE_EQ(SortNumber("10.1.2.3"), 10.1);
+    EXPECT_DOUBLE_EQ(SortNumber("200|0"), 200.0);
+    EXPECT_DOUBLE_EQ(SortNumber(Gbk("１２．５")), 12.5);
+    EXPECT_DOUBLE_EQ(SortNumber("-"), 0.0);
+    // Blanks, full-width ones too, do not take part in the key; tabs do.
+    EXPECT_EQ(SortKey(" \xA1\xA1"
+                      "ab \xA1\xA1"),
+              "ab");
+    EXPECT_EQ(Sort({"  b", "a ", "\tc"}, SortKind::Text), (Order{2, 1, 0}));
+    // Within 1e-7 counts as equal.
+    EXPECT_EQ(Sort({"1.00000001", "1"}, SortKind::Number), (Order{0, 1}));
+    EXPECT_EQ(Sort({"1.00000001", "1", "0.5", "1.00000001"}, SortKind::Number),
+              SortOrderByInsertion({"1.00000001", "1", "0.5", "1.00000001"}, SortKind::Number));
+}
+
+TEST(ListSortTest, TextComparesDoubleByteCharactersAsUnits) {
+    // 0x81 before 0x7F is a lone byte; 0x81 0x40 is one character. As units,
+    // "\x81" < "\x81\x40" although byte 0x7F is above 0x40.
+    EXPECT_LT(CompareSortText("\x81\x7F", "\x81\x40"), 0);
+    EXPECT_GT(CompareSortText("b", "a"), 0);
+    EXPECT_LT(CompareSortText("a", "ab"), 0);
+    EXPECT_EQ(CompareSortText(Gbk("百度"), Gbk("百度")), 0);
+}
+
+// The fast order against the literal insertion on many random small lists
+// with plenty of equal keys.
+TEST(ListSortTest, MatchesTheInsertionOnRandomLists) {
+    std::mt19937 random(12345);
+    const std::vector<std::string> alphabet = {"1", "2", "10",  "2.5", " 3", "a",    "B",
+                                               "",  "-", "7时", "0",   "-1", "10.1", "\xB0\xA1"};
+    for (int round = 0; round < 4000; ++round) {
+        const std::size_t rows = random() % 40;
+        std::vector<std::string> keys;
+        for (std::size_t r = 0; r < rows; ++r) {
+            keys.push_back(alphabet[random() % alphabet.size()]);
+        }
+        for (SortKind kind : {SortKind::Number, SortKind::Text}) {
+            for (bool ascending : {true, false}) {
+                std::vector<std::string> trimmed;
+                for (const std::string& k : keys) {
+                    trimmed.emplace_back(SortKey(k));
+                }
+                ASSERT_EQ(Sort(keys, kind, ascending),
+                          SortOrderByInsertion(trimmed, kind, ascending))
+                    << "round " << round;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace logdesk
