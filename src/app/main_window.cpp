@@ -4,11 +4,12 @@
 #include "app/help_text.h"
 #include "app/qt_text.h"
 #include "app/record_table_model.h"
-#include "export/csv_export_window.h"
-#include "stats/chart_window.h"
-#include "stats/stats_window.h"
 #include "app/ui_seam.h"
 #include "app/window_descriptions.h"
+#include "export/csv_export_window.h"
+#include "stats/chart_window.h"
+#include "stats/list_sort.h"
+#include "stats/stats_window.h"
 #include "util/gbk_codec.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,8 @@
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QResizeEvent>
+#include <algorithm>
+#include <optional>
 
 namespace logdesk {
 
@@ -92,6 +95,7 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     logDialog_->fileName = FromGbk(config_.readText(LogPathKey(), ToGbk(logDialog_->fileName)));
 
     connect(importButton_, &QPushButton::clicked, this, &MainWindow::chooseAndImport);
+    connect(list_, &ReportList::headerClicked, this, &MainWindow::sortByColumn);
     connect(findChild<Button*>(QStringLiteral("按钮蜘蛛占比图表化")), &QPushButton::clicked, this,
             [this] { openOnce<ChartWindow>(chartWindow_); });
     connect(findChild<Button*>(QStringLiteral("按钮精细化统计分析")), &QPushButton::clicked, this,
@@ -123,6 +127,50 @@ MainWindow::~MainWindow() {
     if (worker_.joinable()) {
         worker_.join();
     }
+    if (sorter_.joinable()) {
+        sorter_.join();
+    }
+}
+
+void MainWindow::sortByColumn(int column) {
+    if (sorting() || imported_.table.rowCount() == 0) {
+        return;
+    }
+    const int selected = list_->selectedRow();
+    const RecordTable table = imported_.table; // a snapshot: shares the cells
+    const std::optional<RecordIndex> selectedRecord =
+        selected >= 0 ? std::optional(table.record(RowIndex{static_cast<std::uint32_t>(selected)}))
+                      : std::nullopt;
+    sorter_ = std::thread([this, table, column, selectedRecord] {
+        const std::vector<std::uint32_t> byRow = SortOrder(
+            table.rowCount(),
+            [&](std::uint32_t r) { return table.cell(RowIndex{r}, ColumnIndex{column}); },
+            SortKind::Text);
+        auto order = std::make_shared<std::vector<RecordIndex>>(byRow.size());
+        for (std::size_t q = 0; q < byRow.size(); ++q) {
+            (*order)[q] = table.record(RowIndex{byRow[q]});
+        }
+        QMetaObject::invokeMethod(
+            this,
+            [this, table, order, selectedRecord] {
+                sorter_.join();
+                // An import that finished meanwhile wins over the sort of the old table.
+                if (imported_.table.data() == table.data()) {
+                    list_->clearSelection();
+                    imported_.table.setRowOrder(*order);
+                    model_->setRowOrder(std::move(*order));
+                    if (selectedRecord) {
+                        const std::vector<RecordIndex>& rows = imported_.table.rowOrder();
+                        const auto at = std::find(rows.begin(), rows.end(), *selectedRecord);
+                        const int row = static_cast<int>(at - rows.begin());
+                        list_->setSelectedRow(row);
+                        list_->makeRowVisible(row);
+                    }
+                }
+                emit sortEnded();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 template <typename W> void MainWindow::openOnce(QPointer<QWidget>& slot) {

@@ -32,6 +32,10 @@ public:
     // import runs. `path` is a file system path.
     void importFile(const QString& path);
     bool importing() const { return worker_.joinable(); }
+    // Sorts the list by a column as a header click does (text, ascending),
+    // in the background; does nothing while a sort runs.
+    void sortByColumn(int column);
+    bool sorting() const { return sorter_.joinable(); }
 
     const ImportedLog& imported() const { return imported_; }
     ConfigFile& config() { return config_; }
@@ -39,6 +43,8 @@ public:
 signals:
     // After an import ended, whatever its outcome.
     void importEnded();
+    // After a sort was applied (or dropped because the table changed).
+    void sortEnded();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -59,6 +65,7 @@ private:
     QProgressBar* progress_ = nullptr;
     std::unique_ptr<FileDialog> logDialog_;
     std::thread worker_;
+    std::thread sorter_;
     std::atomic<bool> cancel_{false};
     QPointer<QWidget> chartWindow_;
     QPointer<QWidget> statsWindow_;

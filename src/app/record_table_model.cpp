@@ -10,6 +10,18 @@ void RecordTableModel::setTable(RecordTable table) {
     endResetModel();
 }
 
+void RecordTableModel::setRowOrder(std::vector<RecordIndex> order) {
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    table_.setRowOrder(std::move(order));
+    // Nothing outside keeps row positions across a sort; the caller selects
+    // the moved row again.
+    for (const QModelIndex& index : before) {
+        changePersistentIndex(index, QModelIndex());
+    }
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 int RecordTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(table_.rowCount());
 }

@@ -16,6 +16,8 @@ public:
     // Replaces the whole table in one step.
     void setTable(RecordTable table);
     const RecordTable& table() const { return table_; }
+    // Puts the rows in a new order, keeping the columns and their widths.
+    void setRowOrder(std::vector<RecordIndex> order);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
