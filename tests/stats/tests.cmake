@@ -1,0 +1,2 @@
+logdesk_test(stats_tests stats/page_builds_test.cpp stats/status_tables_test.cpp)
+target_link_libraries(stats_tests PRIVATE logdesk_stats)
