@@ -3,21 +3,25 @@
 #include "export/csv_format.h"
 #include "logimport/log_importer.h"
 #include "stats/list_sort.h"
+#include "stats/page_builds.h"
+#include "stats/stats_sort.h"
 #include "util/gbk_codec.h"
 #include "util/gbk_text.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
 namespace logdesk {
 
 const char* const kReportUsage =
-    "usage: logdesk-report [--page records|spiders] [--columns all|default] [--sort COLUMN] "
-    "[--output FILE] [--utf8] LOGFILE\n";
+    "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status]\n"
+    "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
+    "                      [--output FILE] [--utf8] LOGFILE\n";
 
 namespace {
 
-enum class Page { Records, Spiders };
+enum class Page { Records, Spiders, SpiderTraffic, Urls, Ips, Status };
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -25,6 +29,8 @@ struct ReportArgs {
     std::optional<std::string> output;
     bool utf8 = false;
     std::optional<int> sortColumn;
+    bool descending = false;
+    std::optional<std::string> spider; // short name, UTF-8 as given
     std::string logFile;
 };
 
@@ -46,10 +52,17 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             if (v == nullptr) {
                 return std::nullopt;
             }
-            if (*v == "records") {
-                parsed.page = Page::Records;
-            } else if (*v == "spiders") {
-                parsed.page = Page::Spiders;
+            static const std::pair<const char*, Page> pages[] = {
+                {"records", Page::Records},
+                {"spiders", Page::Spiders},
+                {"spider-traffic", Page::SpiderTraffic},
+                {"urls", Page::Urls},
+                {"ips", Page::Ips},
+                {"status", Page::Status}};
+            const auto it = std::find_if(std::begin(pages), std::end(pages),
+                                         [&](const auto& p) { return *v == p.first; });
+            if (it != std::end(pages)) {
+                parsed.page = it->second;
             } else {
                 messages += "logdesk-report: unknown page '" + *v + "'\n";
                 return std::nullopt;
@@ -82,6 +95,14 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.sortColumn = static_cast<int>(column);
+        } else if (arg == "--desc") {
+            parsed.descending = true;
+        } else if (arg == "--spider") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            parsed.spider = *v;
         } else if (arg == "--utf8") {
             parsed.utf8 = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -101,6 +122,14 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: no LOGFILE given\n";
         return std::nullopt;
     }
+    if (parsed.descending && !parsed.sortColumn) {
+        messages += "logdesk-report: --desc goes with --sort\n";
+        return std::nullopt;
+    }
+    if (parsed.spider && parsed.page != Page::Urls && parsed.page != Page::Ips) {
+        messages += "logdesk-report: --spider filters the urls and ips pages\n";
+        return std::nullopt;
+    }
     return parsed;
 }
 
@@ -111,6 +140,67 @@ TextTable SpiderPage(const SpiderTally& tally) {
         page.rows.push_back({entry.name, DecimalText(entry.count)});
     }
     return page;
+}
+
+// Writes one page of the statistics window in the list export format.
+int WriteStatsPage(const ReportArgs& a, const ImportResult& imported, LineSink& standardOutput,
+                   std::string& messages) {
+    SpiderFilter filter;
+    if (a.spider) {
+        const std::vector<std::string> captions = SpiderFilterCaptions(imported.tally);
+        const std::string wanted = Utf8ToGbk(*a.spider);
+        const auto it = std::find(captions.begin() + 1, captions.end(), wanted);
+        if (it == captions.end()) {
+            messages += "logdesk-report: no crawler '" + *a.spider + "' in this log\n";
+            return 1;
+        }
+        filter = SpiderFilterOfTab(imported.tally, static_cast<int>(it - captions.begin()));
+    }
+    static const std::pair<Page, StatsPage> pages[] = {
+        {Page::SpiderTraffic, StatsPage::SpiderTraffic},
+        {Page::Urls, StatsPage::Url},
+        {Page::Ips, StatsPage::Ip},
+        {Page::Status, StatsPage::Status}};
+    const StatsPage page = std::find_if(std::begin(pages), std::end(pages), [&](const auto& p) {
+                               return p.first == a.page;
+                           })->second;
+    StatsTable table =
+        BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally, filter);
+    if (a.sortColumn) {
+        if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
+            messages +=
+                "logdesk-report: the page has no column " + std::to_string(*a.sortColumn) + "\n";
+            return 2;
+        }
+        // One header click sorts ascending; a second one, on the list as the
+        // first left it, descending.
+        SortStatsPage(table, *a.sortColumn, true, -1);
+        if (a.descending) {
+            SortStatsPage(table, *a.sortColumn, false, -1);
+        }
+    }
+    std::optional<FileSink> file;
+    if (a.output) {
+        file.emplace(*a.output);
+        if (!file->ok()) {
+            messages += "logdesk-report: " + *a.output + ": " + file->error() + "\n";
+            return 1;
+        }
+    }
+    LineSink& raw = file ? static_cast<LineSink&>(*file) : standardOutput;
+    Utf8Sink converted(raw);
+    LineSink& sink = a.utf8 ? static_cast<LineSink&>(converted) : raw;
+    bool written =
+        WriteTextTable({table.headers, table.rows}, !a.output || EndsWithCsv(*a.output), sink);
+    if (file) {
+        written = file->close() && written;
+    }
+    if (!written) {
+        messages += "logdesk-report: " + (a.output ? *a.output : std::string("standard output")) +
+                    ": " + raw.error() + "\n";
+        return 1;
+    }
+    return 0;
 }
 
 } // namespace
@@ -150,6 +240,9 @@ int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
     Utf8Sink converted(raw);
     LineSink& sink = a.utf8 ? static_cast<LineSink&>(converted) : raw;
 
+    if (a.page != Page::Records && a.page != Page::Spiders) {
+        return WriteStatsPage(a, imported, standardOutput, messages);
+    }
     if (a.sortColumn) {
         // As a header click on the main window's list: text order, ascending.
         RecordTable& table = imported.table;

@@ -1,12 +1,339 @@
 #include "stats_window.h"
 
+#include "app/config_file.h"
+#include "app/controls.h"
+#include "app/qt_text.h"
+#include "app/ui_seam.h"
 #include "app/window_descriptions.h"
+#include "export/csv_format.h"
+#include "export/line_sink.h"
+#include "logimport/imported_log.h"
+#include "stats/cell_colours.h"
+#include "stats/page_builds.h"
+#include "stats/stats_sort.h"
+#include "stats/stats_table_model.h"
+#include "util/gbk_codec.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QShowEvent>
 
 namespace logdesk {
 
-StatsWindow::StatsWindow(const ImportedLog&, ConfigFile&, QWidget* parent) : QWidget(parent) {
+namespace {
+
+// One sort direction for the whole run: every header click inverts it, so
+// the first click sorts ascending and the next descending.
+bool& SortAscending() {
+    static bool ascending = false;
+    return ascending;
+}
+
+const std::string& PrefixSection() {
+    static const std::string name = Gbk("更多精细统计");
+    return name;
+}
+
+std::vector<int> LongestCells(const StatsTable& page) {
+    std::vector<int> longest(page.headers.size(), -1);
+    std::vector<std::size_t> sizes(page.headers.size(), 0);
+    for (std::size_t r = 0; r < page.rows.size(); ++r) {
+        for (std::size_t c = 0; c < page.headers.size(); ++c) {
+            if (page.rows[r][c].size() > sizes[c]) {
+                sizes[c] = page.rows[r][c].size();
+                longest[c] = static_cast<int>(r);
+            }
+        }
+    }
+    return longest;
+}
+
+} // namespace
+
+CellColours& StatsWindow::Colours() {
+    static CellColours colours;
+    return colours;
+}
+
+StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, QWidget* parent)
+    : QWidget(parent), log_(log), config_(config) {
     setAttribute(Qt::WA_DeleteOnClose);
-    BuildWindow(this, StatsWindowDescription());
+    const WindowDescription& description = StatsWindowDescription();
+    BuildWindow(this, description);
+    tabs_ = findChild<TabStrip*>(QStringLiteral("选择夹"));
+    filterTabs_ = findChild<TabStrip*>(QStringLiteral("选择夹蜘蛛"));
+    list_ = findChild<ReportList*>(QStringLiteral("列表框"));
+    urlList_ = findChild<ListBox*>(QStringLiteral("列表框URL"));
+    prefix_ = findChild<EditBox*>(QStringLiteral("编辑框http前缀"));
+    prefix1_ = findChild<EditBox*>(QStringLiteral("编辑框http前缀1"));
+    model_ = new StatsTableModel(Colours(), this);
+    list_->setModel(model_);
+    list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+
+    const DialogDescription* d = FindDialog(description, "对话框导出");
+    exportDialog_ = std::make_unique<FileDialog>();
+    exportDialog_->save = d->save;
+    exportDialog_->title = QString::fromUtf8(d->title);
+    exportDialog_->filter = QString::fromUtf8(d->filter);
+    exportDialog_->defaultExtension = QString::fromUtf8(d->defaultExtension);
+
+    config_.selectSection(PrefixSection());
+    prefix_->setText(FromGbk(config_.readText(Gbk("HTTP前缀"), ToGbk(prefix_->text()))));
+    prefix1_->setText(FromGbk(config_.readText(Gbk("HTTP前缀1"), ToGbk(prefix1_->text()))));
+
+    connect(tabs_, &QTabBar::currentChanged, this, [this] { refresh(); });
+    connect(filterTabs_, &QTabBar::currentChanged, this, [this](int tab) {
+        if (tab >= 0 && !filterTabs_->signalsBlocked()) {
+            build(tabs_->currentIndex(), SpiderFilterOfTab(log_.tally, tab));
+        }
+    });
+    connect(tabs_, &TabStrip::rightClicked, this, &StatsWindow::exportList);
+    connect(list_, &ReportList::headerClicked, this, &StatsWindow::headerClicked);
+    connect(list_, &QAbstractItemView::doubleClicked, this, &StatsWindow::doubleClicked);
+    connect(list_, &ReportList::rowRightClicked, this, &StatsWindow::copyRow);
+    connect(urlList_, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0) {
+            openUrl(prefix1_->text() + urlList_->entryText(row));
+        }
+    });
+    connect(urlList_, &ListBox::rightPressed, this, &StatsWindow::exportUrlList);
+}
+
+StatsWindow::~StatsWindow() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+const StatsTable& StatsWindow::page() const {
+    return model_->page();
+}
+
+void StatsWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!activated_) {
+        activated_ = true;
+        refresh();
+    }
+}
+
+void StatsWindow::closeEvent(QCloseEvent* event) {
+    config_.selectSection(PrefixSection());
+    config_.writeText(Gbk("HTTP前缀"), ToGbk(prefix_->text()));
+    config_.writeText(Gbk("HTTP前缀1"), ToGbk(prefix1_->text()));
+    QWidget::closeEvent(event);
+}
+
+void StatsWindow::refresh() {
+    const int page = tabs_->currentIndex();
+    filterTabs_->setVisible(page == 1 || page == 2);
+    urlList_->setVisible(page == 3);
+    if (filterTabs_->isVisibleTo(this)) {
+        rebuildFilterTabs();
+    }
+    layoutControls();
+    // A rebuilt strip always ends on "所有流量": the unfiltered table.
+    build(page, SpiderFilter{});
+}
+
+void StatsWindow::rebuildFilterTabs() {
+    const QSignalBlocker quiet(filterTabs_);
+    while (filterTabs_->count() > 1) {
+        filterTabs_->removeTab(filterTabs_->count() - 1);
+    }
+    const std::vector<std::string> captions = SpiderFilterCaptions(log_.tally);
+    for (std::size_t i = 0; i < captions.size(); ++i) {
+        if (i == 0 && filterTabs_->count() == 1) {
+            filterTabs_->setTabText(0, FromGbk(captions[0]));
+        } else {
+            filterTabs_->addTab(FromGbk(captions[i]));
+        }
+    }
+    filterTabs_->setCurrentIndex(0);
+}
+
+void StatsWindow::build(int page, const SpiderFilter& filter) {
+    if (building()) {
+        worker_.join(); // a page change during a build: the later one wins
+    }
+    const int generation = ++generation_;
+    setEnabled(false);
+    // The build reads a snapshot, so an import finishing meanwhile does not
+    // change the page being built.
+    const RecordTable table = log_.table;
+    const FieldMap fields = log_.header.fieldMap;
+    const SpiderTally tally = log_.tally;
+    worker_ = std::thread([this, generation, page, filter, table, fields, tally] {
+        auto built = std::make_shared<StatsTable>(
+            BuildStatsPage(static_cast<StatsPage>(page), table, fields, tally, filter));
+        auto longest = std::make_shared<std::vector<int>>(LongestCells(*built));
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, page, built, longest] {
+                if (generation != generation_) {
+                    return; // superseded by a later build
+                }
+                worker_.join();
+                shownPage_ = page;
+                showPage(std::move(*built), std::move(*longest));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void StatsWindow::showPage(StatsTable page, std::vector<int> longest) {
+    const QPalette palette = list_->palette();
+    Colours().apply(page, ToColourRef(palette.color(QPalette::Text)),
+                    ToColourRef(palette.color(QPalette::Base)));
+    model_->setPage(std::move(page));
+    const QFontMetrics cells(list_->font());
+    const QFontMetrics header(list_->horizontalHeader()->font());
+    const int padding = 2 * list_->style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
+    const StatsTable& shown = model_->page();
+    for (std::size_t c = 0; c < shown.headers.size(); ++c) {
+        int width = header.horizontalAdvance(FromGbk(shown.headers[c]));
+        if (c < longest.size() && longest[c] >= 0) {
+            width = std::max(width, cells.horizontalAdvance(FromGbk(
+                                        shown.rows[static_cast<std::size_t>(longest[c])][c])));
+        }
+        list_->setColumnWidth(static_cast<int>(c), width + padding + (c == 0 ? 4 : 0));
+    }
+    setEnabled(true);
+    emit pageShown();
+}
+
+void StatsWindow::headerClicked(int column) {
+    if (building()) {
+        return;
+    }
+    bool& ascending = SortAscending();
+    ascending = !ascending;
+    StatsTable page = model_->page();
+    const int selected = SortStatsPage(page, column, ascending, list_->selectedRow());
+    const bool summary = page.summaryRow && !page.rows.empty();
+    const int columns = static_cast<int>(page.headers.size());
+    model_->setPage(std::move(page));
+    if (summary) {
+        const QPalette palette = list_->palette();
+        for (int c = 1; c < columns; ++c) {
+            Colours().set(0, c, kSummaryTextColour, ToColourRef(palette.color(QPalette::Base)),
+                          ToColourRef(palette.color(QPalette::Text)),
+                          ToColourRef(palette.color(QPalette::Base)));
+        }
+        model_->coloursChanged();
+    }
+    if (selected >= 0) {
+        list_->setSelectedRow(selected);
+        list_->makeRowVisible(selected);
+    }
+}
+
+void StatsWindow::openUrl(const QString& url) {
+    Ui().openUrl(QUrl(url));
+}
+
+void StatsWindow::doubleClicked() {
+    const int row = list_->selectedRow();
+    if (row < 0 || building()) {
+        return;
+    }
+    const std::string& key = model_->page().rows[static_cast<std::size_t>(row)][0];
+    switch (shownPage_) {
+    case 3:
+        urlList_->clear();
+        for (const std::string& line : StatusUrlLines(log_.table, log_.header.fieldMap, key)) {
+            urlList_->addEntry(FromGbk(line));
+        }
+        break;
+    case 1:
+        if (prefix_->text().isEmpty()) {
+            Ui().showMessage(this, QStringLiteral("在双击打开URL之前请先输入HTTP前缀"));
+            prefix_->setFocus();
+        } else {
+            openUrl(prefix_->text() + FromGbk(key));
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void StatsWindow::copyRow() {
+    const int row = list_->selectedRow();
+    QStringList cells;
+    if (row >= 0) {
+        for (const std::string& cell : model_->page().rows[static_cast<std::size_t>(row)]) {
+            cells << FromGbk(cell);
+        }
+    }
+    Ui().setClipboardText(cells.join(QLatin1Char(',')));
+    Ui().beep();
+}
+
+void StatsWindow::exportList() {
+    exportDialog_->initialFilter = 0;
+    if (!exportDialog_->show(this)) {
+        return;
+    }
+    const QString path = exportDialog_->fileName;
+    const std::string nativePath = QFile::encodeName(path).toStdString();
+    TextTable table{model_->page().headers, model_->page().rows};
+    FileSink file(nativePath);
+    bool written = file.ok() && WriteTextTable(table, EndsWithCsv(nativePath), file);
+    written = file.close() && written;
+    if (written) {
+        Ui().showMessage(this, QStringLiteral("保存完毕！") + QDir::toNativeSeparators(path));
+    } else {
+        Ui().showMessage(this, QStringLiteral("无法保存文件：%1\r\n%2")
+                                   .arg(QDir::toNativeSeparators(path),
+                                        QString::fromLocal8Bit(file.error().c_str())));
+    }
+    emit exportEnded(written);
+}
+
+void StatsWindow::exportUrlList() {
+    exportDialog_->initialFilter = 1;
+    if (!exportDialog_->show(this)) {
+        return;
+    }
+    const QString path = exportDialog_->fileName;
+    FileSink file(QFile::encodeName(path).toStdString());
+    bool written = file.ok();
+    for (int i = 0; written && i < urlList_->entryCount(); ++i) {
+        written = file.write(ToGbk(urlList_->entryText(i)) + std::string(kLineEnd));
+    }
+    written = file.close() && written;
+    if (written) {
+        Ui().showMessage(this, QStringLiteral("已导出URL列表"));
+    } else {
+        Ui().showMessage(this, QStringLiteral("无法保存文件：%1\r\n%2")
+                                   .arg(QDir::toNativeSeparators(path),
+                                        QString::fromLocal8Bit(file.error().c_str())));
+    }
+    emit exportEnded(written);
+}
+
+void StatsWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutControls();
+}
+
+void StatsWindow::layoutControls() {
+    if (tabs_ == nullptr) {
+        return;
+    }
+    const int w = width();
+    const int h = height();
+    tabs_->resize(w, tabs_->height());
+    const bool urls = urlList_->isVisibleTo(this);
+    const bool filters = filterTabs_->isVisibleTo(this);
+    const int top = tabs_->height();
+    const int listHeight = h - top - (filters ? filterTabs_->height() : 0);
+    list_->setGeometry(0, top, w - (urls ? urlList_->width() : 0), listHeight);
+    urlList_->setGeometry(w - urlList_->width(), top, urlList_->width(), listHeight);
+    filterTabs_->setGeometry(0, h - filterTabs_->height(), w, filterTabs_->height());
 }
 
 } // namespace logdesk

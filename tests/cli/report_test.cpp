@@ -71,6 +71,23 @@ TEST(ReportTest, SortsAsTheHeaderClickDoes) {
     EXPECT_EQ(Report({"--sort", "x", log.path()}).code, 2);
 }
 
+TEST(ReportTest, StatisticsPagesWithFilterAndSort) {
+    TempFile log(kLog);
+    const ReportRun urls =
+        Report({"--page", "urls", "--utf8", "--sort", "0", "--desc", log.path()});
+    ASSERT_EQ(urls.code, 0) << urls.messages;
+    // The summary row stays on top through both clicks.
+    EXPECT_EQ(urls.out, "\"URL\",\"访问次数\",\"独立IP数\"\r\n\"全部URL\",\"3\",\"3\"\r\n"
+                        "\"/c\",\"1\",\"1\"\r\n\"/b\",\"1\",\"1\"\r\n\"/a\",\"1\",\"1\"\r\n");
+    const ReportRun ips = Report({"--page", "ips", "--spider", "谷歌", "--utf8", log.path()});
+    ASSERT_EQ(ips.code, 0) << ips.messages;
+    EXPECT_EQ(ips.out, "\"IP\",\"访问次数\",\"所属蜘蛛\",\"IP 所在地\"\r\n"
+                       "\"10.0.0.1\",\"1\",\"谷歌(Googlebot)\",\"\"\r\n");
+    EXPECT_EQ(Report({"--page", "ips", "--spider", "无此", log.path()}).code, 1);
+    EXPECT_EQ(Report({"--page", "status", "--spider", "谷歌", log.path()}).code, 2);
+    EXPECT_EQ(Report({"--page", "urls", "--sort", "9", log.path()}).code, 2);
+}
+
 TEST(ReportTest, OutputFilesDecideHeaderAndQuotes) {
     TempFile log(kLog);
     const std::string txt = (log.dir() / "out.txt").string();

@@ -1,0 +1,39 @@
+// The statistics list over a built page, painted through the cell colour
+// overlay.
+#pragma once
+
+#include "stats/cell_colours.h"
+#include "stats/stats_table.h"
+
+#include <QAbstractTableModel>
+#include <QColor>
+
+namespace logdesk {
+
+class StatsTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    // `colours` must outlive the model.
+    StatsTableModel(const CellColours& colours, QObject* parent = nullptr);
+
+    void setPage(StatsTable page);
+    const StatsTable& page() const { return page_; }
+    // Repaints after the overlay changed.
+    void coloursChanged();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+private:
+    const CellColours& colours_;
+    StatsTable page_;
+};
+
+// 0x00BBGGRR to QColor and back.
+QColor FromColourRef(std::int32_t colour);
+std::int32_t ToColourRef(const QColor& colour);
+
+} // namespace logdesk
