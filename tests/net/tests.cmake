@@ -1,0 +1,2 @@
+logdesk_test(net_tests net/url_parts_test.cpp)
+target_link_libraries(net_tests PRIVATE logdesk_net)
