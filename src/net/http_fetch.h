@@ -1,1 +1,110 @@
+// One HTTP exchange (GET or POST over libcurl) run on a worker thread of its
+// own while the calling thread keeps its event loop going, with a deadline.
+//
+// What goes on the wire, given a request:
+// - the verb as given ("GET" when empty), HTTP/1.1, the path and query of
+//   UrlPath (bytes that cannot stand in a request line percent-encoded),
+//   sent to the host and port of UrlHost / UrlPort; only plain http is asked
+//   for, redirects (also to https) are followed;
+// - the agent "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)", then the
+//   header block: the extra headers unchanged, followed by a built-in Accept,
+//   a Referer with the whole URL and "Accept-Language: zh-cn", each only when
+//   the block does not already hold such a line (any letter case); for POST
+//   data also a form Content-Type (unless given) and its Content-Length; the
+//   host's stored cookies unless the block brings a Cookie line;
+// - nothing at all for a verb other than GET or POST (any letter case).
+// Nothing is cached, so every fetch asks the server.
 #pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace logdesk {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Cookies servers set, kept per host (as UrlHost gives it: lower case,
+// without port, so every port of a host shares them) for the later requests
+// of one run. Owned by the caller of HttpFetch and used only on its thread.
+// Cookies are never expired or scoped by path or domain.
+class CookieJar {
+public:
+    // data is what follows "name=" on a Set-Cookie line, attributes included
+    // ("abc; path=/"); it replaces a cookie of the same name for that host.
+    void store(std::string_view host, std::string_view name, std::string_view data);
+
+    // Stores the cookie of every line of a raw response header block that
+    // holds "Set-Cookie: " in any letter case: the line less its first 12
+    // bytes is name, "=", data (no "=": an empty name and the whole rest as
+    // data). Lines end at LF, a CR before it dropped.
+    void storeFromHeaders(std::string_view host, std::string_view headerText);
+
+    // The data stored for host and name; empty when there is none.
+    std::string data(std::string_view host, std::string_view name) const;
+
+    // The value of a Cookie request header for host, "a=1; b=2", attributes
+    // left out; empty when nothing is stored for it.
+    std::string requestHeader(std::string_view host) const;
+
+private:
+    struct Cookie {
+        std::string name;
+        std::string data;
+    };
+    std::map<std::string, std::vector<Cookie>, std::less<>> hosts_;
+};
+
+// The request, all texts GBK. Blank (only ASCII or full-width spaces) proxy,
+// user name and password count as absent.
+struct FetchRequest {
+    // "http://" host [":" port] path and query, split by UrlHost, UrlPath and
+    // UrlPort.
+    std::string url{};
+    // Empty, or GET or POST in any letter case; sent as given.
+    std::string verb{};
+    // host:port of an HTTP proxy; blank: direct, whatever the environment says.
+    std::string proxy{};
+    // Server credentials, given when the server asks for them.
+    std::string userName{};
+    std::string password{};
+    // Header lines, each ending in CR LF.
+    std::string extraHeaders{};
+    std::string postData{};
+};
+
+// The calling side's part in a fetch.
+struct FetchContext {
+    // Called on the waiting thread about every 10 ms while the worker runs
+    // (the GUI passes its event processing). It may start further fetches; the
+    // outer one carries on after it returns. Time spent in it counts against
+    // the deadline.
+    std::function<void()> pump{};
+    // When it turns true the fetch gives up as at its deadline; checked before
+    // the start and every 10 ms. Not for stopping a run of lookups between
+    // fetches: a fetch that is stopped gives the empty body.
+    const std::atomic<bool>* cancel = nullptr;
+    // Cookies to send, and to store those of the response in; none when null.
+    CookieJar* cookies = nullptr;
+};
+
+// Performs the request and returns the response body; HTTP error statuses
+// return their bodies like any other. Empty when nothing was received: the
+// connection failed, the verb is neither GET nor POST, the caller cancelled,
+// or the deadline (timeoutSeconds from the start of the call, 90 when 0 or
+// less) passed. At the deadline the worker is told to stop and is joined
+// before the call returns; a result that comes later is dropped, and so are
+// its cookies. Never throws itself; an exception from pump leaves the call
+// after the worker has been stopped and joined.
+//
+// responseHeaders, when given, receives the raw header block of the final
+// response (status line and header lines, each ending in CR LF, then an empty
+// line), or the empty text when the body is dropped or none arrived.
+Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds = 0,
+                const FetchContext& context = {}, std::string* responseHeaders = nullptr);
+
+} // namespace logdesk

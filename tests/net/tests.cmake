@@ -1,2 +1,2 @@
-logdesk_test(net_tests net/url_parts_test.cpp)
+logdesk_test(net_tests net/url_parts_test.cpp net/http_fetch_test.cpp)
 target_link_libraries(net_tests PRIVATE logdesk_net)
