@@ -21,6 +21,14 @@ void StatsTableModel::setPage(StatsTable page) {
     endResetModel();
 }
 
+void StatsTableModel::setCell(int row, int column, std::string text) {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount()) {
+        return;
+    }
+    page_.rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
+    emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
+}
+
 void StatsTableModel::coloursChanged() {
     if (rowCount() > 0 && columnCount() > 0) {
         emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1),

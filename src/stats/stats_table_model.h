@@ -18,6 +18,8 @@ public:
 
     void setPage(StatsTable page);
     const StatsTable& page() const { return page_; }
+    // Sets one cell's text (GBK); nothing happens outside the page.
+    void setCell(int row, int column, std::string text);
     // Repaints after the overlay changed.
     void coloursChanged();
 

@@ -2,12 +2,16 @@
 
 #include "app/config_file.h"
 #include "app/controls.h"
+#include "app/pausable_wait.h"
 #include "app/qt_text.h"
 #include "app/ui_seam.h"
 #include "app/window_descriptions.h"
 #include "export/csv_format.h"
 #include "export/line_sink.h"
 #include "logimport/imported_log.h"
+#include "net/http_fetch.h"
+#include "net/ip_location.h"
+#include "net/page_text.h"
 #include "stats/cell_colours.h"
 #include "stats/page_builds.h"
 #include "stats/stats_sort.h"
@@ -15,9 +19,11 @@
 #include "util/gbk_codec.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QPointer>
 #include <QShowEvent>
 
 namespace logdesk {
@@ -99,6 +105,103 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
         }
     });
     connect(urlList_, &ListBox::rightPressed, this, &StatsWindow::exportUrlList);
+    connect(findChild<Button*>(QStringLiteral("按钮查询选中ip")), &QPushButton::clicked, this,
+            &StatsWindow::locateSelectedIp);
+    connect(findChild<Button*>(QStringLiteral("按钮查询全部ip")), &QPushButton::clicked, this,
+            &StatsWindow::locateAllIps);
+    connect(findChild<Button*>(QStringLiteral("按钮百度该IP")), &QPushButton::clicked, this,
+            &StatsWindow::openIpSearchPage);
+}
+
+bool& StatsWindow::StopLookup() {
+    static bool stop = false;
+    return stop;
+}
+
+std::string StatsWindow::ipQueryUrl(const std::string& ip) {
+    config_.selectSection(PrefixSection());
+    const std::string host = config_.readText(Gbk("IP查询主机"), "www.baidu.com");
+    return IpLocationQueryUrl(host, ip);
+}
+
+bool StatsWindow::locateRow(int row) {
+    const QPointer<StatsWindow> self(this);
+    const int generation = pageGeneration_;
+    const std::string ip = model_->page().rows[static_cast<std::size_t>(row)][0];
+    model_->setCell(row, 3, Gbk("正在查询中.."));
+    FetchRequest request;
+    request.url = ipQueryUrl(ip);
+    FetchContext context;
+    // The fetch runs on a worker; meanwhile the windows keep working.
+    context.pump = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); };
+    const std::shared_ptr<std::atomic<bool>> closing = closing_;
+    context.cancel = closing.get();
+    const std::string location =
+        IpLocationFromPage(FetchPageText(request, kCharsetFromPage, context));
+    if (!self || closing->load()) {
+        return false;
+    }
+    // Only into the row that was asked about, and only while the page still
+    // shows that IP there.
+    if (generation != pageGeneration_) {
+        emit lookupEnded();
+        return false;
+    }
+    if (row < model_->rowCount() && model_->page().rows[static_cast<std::size_t>(row)][0] == ip) {
+        model_->setCell(row, 3, location);
+    }
+    emit lookupEnded();
+    return true;
+}
+
+void StatsWindow::locateSelectedIp() {
+    const int row = list_->selectedRow();
+    if (shownPage_ != 2) {
+        return;
+    }
+    if (row < 0) {
+        Ui().showMessage(this, QStringLiteral("当前还没有选中IP！"));
+        return;
+    }
+    locateRow(row);
+}
+
+void StatsWindow::locateAllIps() {
+    auto* button = findChild<Button*>(QStringLiteral("按钮查询全部ip"));
+    if (button->caption() != QStringLiteral("查询全部IP")) {
+        button->setCaption(QStringLiteral("停止查询中.."));
+        StopLookup() = true;
+        return;
+    }
+    if (shownPage_ != 2) {
+        return;
+    }
+    const QPointer<StatsWindow> self(this);
+    button->setCaption(QStringLiteral("停止查询IP"));
+    StopLookup() = false;
+    const int rows = model_->rowCount();
+    for (int row = 0; row < rows && !StopLookup(); ++row) {
+        if (!model_->page().rows[static_cast<std::size_t>(row)][3].empty()) {
+            continue; // holds a location (or another text) already
+        }
+        if (!locateRow(row)) {
+            break; // the window closed or the page changed: the run ends
+        }
+        PausableWait(1500, StopLookup());
+        if (!self) {
+            return;
+        }
+    }
+    if (self) {
+        button->setCaption(QStringLiteral("查询全部IP"));
+    }
+}
+
+void StatsWindow::openIpSearchPage() {
+    const int row = list_->selectedRow();
+    const std::string ip =
+        row >= 0 && shownPage_ == 2 ? model_->page().rows[static_cast<std::size_t>(row)][0] : "";
+    Ui().openUrl(QUrl(FromGbk(ipQueryUrl(ip))));
 }
 
 StatsWindow::~StatsWindow() {
@@ -120,6 +223,8 @@ void StatsWindow::showEvent(QShowEvent* event) {
 }
 
 void StatsWindow::closeEvent(QCloseEvent* event) {
+    closing_->store(true);
+    StopLookup() = true;
     config_.selectSection(PrefixSection());
     config_.writeText(Gbk("HTTP前缀"), ToGbk(prefix_->text()));
     config_.writeText(Gbk("HTTP前缀1"), ToGbk(prefix1_->text()));
@@ -188,6 +293,7 @@ void StatsWindow::showPage(StatsTable page, std::vector<int> longest) {
     Colours().apply(page, ToColourRef(palette.color(QPalette::Text)),
                     ToColourRef(palette.color(QPalette::Base)));
     model_->setPage(std::move(page));
+    ++pageGeneration_;
     const QFontMetrics cells(list_->font());
     const QFontMetrics header(list_->horizontalHeader()->font());
     const int padding = 2 * list_->style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
@@ -246,6 +352,9 @@ void StatsWindow::doubleClicked() {
         for (const std::string& line : StatusUrlLines(log_.table, log_.header.fieldMap, key)) {
             urlList_->addEntry(FromGbk(line));
         }
+        break;
+    case 2:
+        locateSelectedIp();
         break;
     case 1:
         if (prefix_->text().isEmpty()) {

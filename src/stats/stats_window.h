@@ -5,7 +5,9 @@
 #include "stats/stats_table.h"
 
 #include <QWidget>
+#include <atomic>
 #include <memory>
+#include <string>
 #include <thread>
 
 namespace logdesk {
@@ -37,11 +39,21 @@ public:
     // whole run.
     static CellColours& Colours();
 
+    // The IP page's lookups: the selected row, or every row without a
+    // location, paced; a second click on "查询全部IP" asks the run to stop.
+    void locateSelectedIp();
+    void locateAllIps();
+    void openIpSearchPage();
+    // Asked for by the stop request of the run over all IPs.
+    static bool& StopLookup();
+
 signals:
     // After a page was built and shown.
     void pageShown();
     // After one of the exports ended; `written` false when it failed.
     void exportEnded(bool written);
+    // After a lookup wrote its row's location (or found the row gone).
+    void lookupEnded();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -59,6 +71,11 @@ private:
     void exportUrlList();
     void layoutControls();
     void openUrl(const QString& url);
+    // Looks up the IP of `row` and writes its location there, provided the
+    // page still shows that IP in that row (a sort may have moved it). False
+    // when the window went away or the page was rebuilt meanwhile.
+    bool locateRow(int row);
+    std::string ipQueryUrl(const std::string& ip);
 
     const ImportedLog& log_;
     ConfigFile& config_;
@@ -72,7 +89,11 @@ private:
     std::unique_ptr<FileDialog> exportDialog_;
     std::thread worker_;
     bool activated_ = false;
-    int generation_ = 0; // of the build whose result is awaited
+    // Set when the window closes: a fetch in flight gives up. Shared with the
+    // fetch, which may outlive the window by the moment it takes to notice.
+    std::shared_ptr<std::atomic<bool>> closing_ = std::make_shared<std::atomic<bool>>(false);
+    int pageGeneration_ = 0; // bumped whenever the list shows a new page
+    int generation_ = 0;     // of the build whose result is awaited
     int shownPage_ = 0;
 };
 
