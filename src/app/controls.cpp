@@ -182,6 +182,19 @@ void ReportList::makeRowVisible(int row) {
     }
 }
 
+void ReportList::fitColumns(const QStringList& longestCells) {
+    const QFontMetrics cells(font());
+    const QFontMetrics titles(horizontalHeader()->font());
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
+    for (int c = 0; c < columnCount(); ++c) {
+        int width = titles.horizontalAdvance(columnTitle(c));
+        if (c < longestCells.size()) {
+            width = std::max(width, cells.horizontalAdvance(longestCells[c]));
+        }
+        setColumnWidth(c, width + padding + (c == 0 ? 4 : 0));
+    }
+}
+
 void ReportList::mousePressEvent(QMouseEvent* event) {
     QTableView::mousePressEvent(event);
     if (event->button() == Qt::RightButton) {

@@ -84,13 +84,7 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     progress_->setTextVisible(false);
     progress_->hide();
 
-    const DialogDescription* dialog = FindDialog(description, "对话框日志");
-    logDialog_ = std::make_unique<FileDialog>();
-    logDialog_->save = dialog->save;
-    logDialog_->title = QString::fromUtf8(dialog->title);
-    logDialog_->filter = QString::fromUtf8(dialog->filter);
-    logDialog_->initialFilter = dialog->initialFilter;
-    logDialog_->defaultExtension = QString::fromUtf8(dialog->defaultExtension);
+    logDialog_ = MakeFileDialog(description, "对话框日志");
     config_.selectSection(BasicSection());
     logDialog_->fileName = FromGbk(config_.readText(LogPathKey(), ToGbk(logDialog_->fileName)));
 
@@ -270,24 +264,12 @@ void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
 }
 
 void MainWindow::fitColumns(const std::vector<RecordIndex>& longest) {
-    // Fit to caption and content, measuring one longest cell per column.
-    const QFontMetrics cells(list_->font());
-    const QFontMetrics header(list_->horizontalHeader()->font());
-    const int padding = 2 * list_->style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
+    QStringList cells;
     const RecordTable& table = imported_.table;
-    for (int c = 0; c < table.columnCount(); ++c) {
-        int width = header.horizontalAdvance(FromGbk(table.columnTitle(ColumnIndex{c})));
-        if (static_cast<std::size_t>(c) < longest.size()) {
-            const std::string_view cell =
-                table.data()->cell(longest[static_cast<std::size_t>(c)], ColumnIndex{c});
-            width = std::max(width, cells.horizontalAdvance(FromGbk(cell)));
-        }
-        width += padding;
-        if (c == 0) {
-            width += 4;
-        }
-        list_->setColumnWidth(c, width);
+    for (std::size_t c = 0; c < longest.size(); ++c) {
+        cells << FromGbk(table.data()->cell(longest[c], ColumnIndex{static_cast<int>(c)}));
     }
+    list_->fitColumns(cells);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {

@@ -315,6 +315,18 @@ const DialogDescription* FindDialog(const WindowDescription& description, const 
     return nullptr;
 }
 
+std::unique_ptr<FileDialog> MakeFileDialog(const WindowDescription& description, const char* name) {
+    auto dialog = std::make_unique<FileDialog>();
+    if (const DialogDescription* d = FindDialog(description, name)) {
+        dialog->save = d->save;
+        dialog->title = QString::fromUtf8(d->title);
+        dialog->filter = QString::fromUtf8(d->filter);
+        dialog->initialFilter = d->initialFilter;
+        dialog->defaultExtension = QString::fromUtf8(d->defaultExtension);
+    }
+    return dialog;
+}
+
 namespace {
 
 QFont FontFor(const FontDescription& font) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <vector>
 
 class QWidget;
@@ -83,5 +84,9 @@ inline constexpr int kFrameHeight = 39;
 void BuildWindow(QWidget* window, const WindowDescription& description);
 
 const DialogDescription* FindDialog(const WindowDescription& description, const char* name);
+
+struct FileDialog;
+// The file dialog `name` of a window, as its description presets it.
+std::unique_ptr<FileDialog> MakeFileDialog(const WindowDescription& description, const char* name);
 
 } // namespace logdesk

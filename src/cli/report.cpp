@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 namespace logdesk {
@@ -142,6 +143,32 @@ TextTable SpiderPage(const SpiderTally& tally) {
     return page;
 }
 
+// Opens the output (FILE, or standard output as given), converting to UTF-8
+// with --utf8, lets `write` fill it and reports a failure; the exit code.
+int WriteOutput(const ReportArgs& a, LineSink& standardOutput, std::string& messages,
+                const std::function<bool(LineSink&)>& write) {
+    std::optional<FileSink> file;
+    if (a.output) {
+        file.emplace(*a.output);
+        if (!file->ok()) {
+            messages += "logdesk-report: " + *a.output + ": " + file->error() + "\n";
+            return 1;
+        }
+    }
+    LineSink& raw = file ? static_cast<LineSink&>(*file) : standardOutput;
+    Utf8Sink converted(raw);
+    bool written = write(a.utf8 ? static_cast<LineSink&>(converted) : raw);
+    if (file) {
+        written = file->close() && written;
+    }
+    if (!written) {
+        messages += "logdesk-report: " + (a.output ? *a.output : std::string("standard output")) +
+                    ": " + raw.error() + "\n";
+        return 1;
+    }
+    return 0;
+}
+
 // Writes one page of the statistics window in the list export format.
 int WriteStatsPage(const ReportArgs& a, const ImportResult& imported, LineSink& standardOutput,
                    std::string& messages) {
@@ -179,28 +206,10 @@ int WriteStatsPage(const ReportArgs& a, const ImportResult& imported, LineSink& 
             SortStatsPage(table, *a.sortColumn, false, -1);
         }
     }
-    std::optional<FileSink> file;
-    if (a.output) {
-        file.emplace(*a.output);
-        if (!file->ok()) {
-            messages += "logdesk-report: " + *a.output + ": " + file->error() + "\n";
-            return 1;
-        }
-    }
-    LineSink& raw = file ? static_cast<LineSink&>(*file) : standardOutput;
-    Utf8Sink converted(raw);
-    LineSink& sink = a.utf8 ? static_cast<LineSink&>(converted) : raw;
-    bool written =
-        WriteTextTable({table.headers, table.rows}, !a.output || EndsWithCsv(*a.output), sink);
-    if (file) {
-        written = file->close() && written;
-    }
-    if (!written) {
-        messages += "logdesk-report: " + (a.output ? *a.output : std::string("standard output")) +
-                    ": " + raw.error() + "\n";
-        return 1;
-    }
-    return 0;
+    const bool csv = !a.output || EndsWithCsv(*a.output);
+    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
+        return WriteTextTable({table.headers, table.rows}, csv, sink);
+    });
 }
 
 } // namespace
@@ -228,18 +237,6 @@ int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
         return 1;
     }
 
-    std::optional<FileSink> file;
-    if (a.output) {
-        file.emplace(*a.output);
-        if (!file->ok()) {
-            messages += "logdesk-report: " + *a.output + ": " + file->error() + "\n";
-            return 1;
-        }
-    }
-    LineSink& raw = file ? static_cast<LineSink&>(*file) : standardOutput;
-    Utf8Sink converted(raw);
-    LineSink& sink = a.utf8 ? static_cast<LineSink&>(converted) : raw;
-
     if (a.page != Page::Records && a.page != Page::Spiders) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }
@@ -257,25 +254,17 @@ int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
         table.setRowOrder(std::move(order));
     }
 
-    bool written = false;
-    if (a.page == Page::Records) {
-        const bool header = !a.output || HasCsvExtension(*a.output);
-        const std::vector<ColumnIndex> columns =
-            a.defaultColumns ? DefaultExportColumns(imported.table) : AllColumns(imported.table);
-        written = WriteRecordTable(imported.table, columns, header, sink);
-    } else {
+    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
+        if (a.page == Page::Records) {
+            const bool header = !a.output || HasCsvExtension(*a.output);
+            const std::vector<ColumnIndex> columns = a.defaultColumns
+                                                         ? DefaultExportColumns(imported.table)
+                                                         : AllColumns(imported.table);
+            return WriteRecordTable(imported.table, columns, header, sink);
+        }
         const bool csv = !a.output || EndsWithCsv(*a.output);
-        written = WriteTextTable(SpiderPage(imported.tally), csv, sink);
-    }
-    if (file) {
-        written = file->close() && written;
-    }
-    if (!written) {
-        messages += "logdesk-report: " + (a.output ? *a.output : std::string("standard output")) +
-                    ": " + raw.error() + "\n";
-        return 1;
-    }
-    return 0;
+        return WriteTextTable(SpiderPage(imported.tally), csv, sink);
+    });
 }
 
 } // namespace logdesk

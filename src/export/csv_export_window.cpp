@@ -53,13 +53,7 @@ CsvExportWindow::CsvExportWindow(const ImportedLog& log, ConfigFile& config, QWi
     bar->hide();
     progress_ = bar;
 
-    const DialogDescription* d = FindDialog(description, "通用对话框3");
-    dialog_ = std::make_unique<FileDialog>();
-    dialog_->save = d->save;
-    dialog_->title = QString::fromUtf8(d->title);
-    dialog_->filter = QString::fromUtf8(d->filter);
-    dialog_->initialFilter = d->initialFilter;
-    dialog_->defaultExtension = QString::fromUtf8(d->defaultExtension);
+    dialog_ = MakeFileDialog(description, "通用对话框3");
 
     auto button = [this](const char* name) { return findChild<Button*>(QString::fromUtf8(name)); };
     connect(button("按钮全选"), &QPushButton::clicked, this, [this] { setAllChecks(0); });

@@ -78,12 +78,7 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
     list_->setModel(model_);
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
 
-    const DialogDescription* d = FindDialog(description, "对话框导出");
-    exportDialog_ = std::make_unique<FileDialog>();
-    exportDialog_->save = d->save;
-    exportDialog_->title = QString::fromUtf8(d->title);
-    exportDialog_->filter = QString::fromUtf8(d->filter);
-    exportDialog_->defaultExtension = QString::fromUtf8(d->defaultExtension);
+    exportDialog_ = MakeFileDialog(description, "对话框导出");
 
     config_.selectSection(PrefixSection());
     prefix_->setText(FromGbk(config_.readText(Gbk("HTTP前缀"), ToGbk(prefix_->text()))));
@@ -294,18 +289,13 @@ void StatsWindow::showPage(StatsTable page, std::vector<int> longest) {
                     ToColourRef(palette.color(QPalette::Base)));
     model_->setPage(std::move(page));
     ++pageGeneration_;
-    const QFontMetrics cells(list_->font());
-    const QFontMetrics header(list_->horizontalHeader()->font());
-    const int padding = 2 * list_->style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
+    QStringList cells;
     const StatsTable& shown = model_->page();
-    for (std::size_t c = 0; c < shown.headers.size(); ++c) {
-        int width = header.horizontalAdvance(FromGbk(shown.headers[c]));
-        if (c < longest.size() && longest[c] >= 0) {
-            width = std::max(width, cells.horizontalAdvance(FromGbk(
-                                        shown.rows[static_cast<std::size_t>(longest[c])][c])));
-        }
-        list_->setColumnWidth(static_cast<int>(c), width + padding + (c == 0 ? 4 : 0));
+    for (std::size_t c = 0; c < longest.size(); ++c) {
+        cells << (longest[c] >= 0 ? FromGbk(shown.rows[static_cast<std::size_t>(longest[c])][c])
+                                  : QString());
     }
+    list_->fitColumns(cells);
     setEnabled(true);
     emit pageShown();
 }
