@@ -1,5 +1,6 @@
 add_executable(chart_gui_tests
   ${CMAKE_CURRENT_SOURCE_DIR}/app/gui_test_main.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/chart_gui/chart_window_test.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/chart_gui/chart_picture_test.cpp)
 target_link_libraries(chart_gui_tests PRIVATE logdesk_stats_gui logdesk_export_gui Qt6::Test
                       GTest::gtest GIF::GIF logdesk_warnings)
