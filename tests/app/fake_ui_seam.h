@@ -31,9 +31,13 @@ public:
         if (answers.empty()) {
             return std::nullopt;
         }
-        std::optional<QString> answer = answers.front();
+        const bool cancelled = !answers.front().has_value();
+        const QString path = cancelled ? QString() : *answers.front();
         answers.pop_front();
-        return answer;
+        if (cancelled) {
+            return std::nullopt;
+        }
+        return path;
     }
     void showMessage(QWidget*, const QString& text) override { messages << text; }
     void beep() override { ++beeps; }
