@@ -202,6 +202,19 @@ void ReportList::mousePressEvent(QMouseEvent* event) {
     }
 }
 
+void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::uint64_t total) {
+    const int permille =
+        total == 0 ? 1000 : static_cast<int>(std::min<std::uint64_t>(done * 1000 / total, 1000));
+    QMetaObject::invokeMethod(
+        bar,
+        [bar, permille] {
+            if (bar) {
+                bar->setValue(permille);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 QString QtFilter(const QString& pipeFilter) {
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
     QStringList filters;

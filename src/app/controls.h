@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTableView>
@@ -164,6 +166,11 @@ struct FileDialog {
     // default extension appended to a name typed without one.
     bool show(QWidget* parent);
 };
+
+// Shows done/total on a 0..1000 progress bar; callable from any thread (the
+// value reaches the bar through its event queue, and not at all once the
+// bar is gone).
+void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::uint64_t total);
 
 // "IIS日志文件(ex*.log)|ex*.log|..." in the form Qt's dialogs take.
 QString QtFilter(const QString& pipeFilter);

@@ -206,15 +206,7 @@ void MainWindow::importFile(const QString& path) {
         ImportOptions options;
         options.cancel = &cancel_;
         options.progress = [bar](std::uint64_t read, std::uint64_t total) {
-            const int permille = total == 0 ? 1000 : static_cast<int>(read * 1000 / total);
-            QMetaObject::invokeMethod(
-                bar,
-                [bar, permille] {
-                    if (bar) {
-                        bar->setValue(permille);
-                    }
-                },
-                Qt::QueuedConnection);
+            PostProgress(bar, read, total);
         };
         auto finished = std::make_shared<Finished>();
         finished->result = ImportLogFile(nativePath, previous, options);

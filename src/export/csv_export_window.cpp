@@ -152,16 +152,7 @@ void CsvExportWindow::exportTo(const QString& path) {
         const std::uint64_t rows = std::max<std::uint64_t>(table.rowCount(), 1);
         CountingSink counted(file, [&](std::uint64_t lines) {
             if (lines % 65536 == 0) {
-                const int permille =
-                    static_cast<int>(std::min<std::uint64_t>(lines * 1000 / rows, 1000));
-                QMetaObject::invokeMethod(
-                    bar,
-                    [bar, permille] {
-                        if (bar) {
-                            bar->setValue(permille);
-                        }
-                    },
-                    Qt::QueuedConnection);
+                PostProgress(bar, lines, rows);
             }
         });
         bool written =
