@@ -218,7 +218,11 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
 
 bool ChartWindow::event(QEvent* event) {
     const bool handled = QWidget::event(event);
-    if (event->type() == QEvent::WindowActivate && !activated_) {
+    // The first activation draws the charts; showing counts too, since a
+    // desktop that keeps new windows from taking the focus never activates
+    // them.
+    const bool first = event->type() == QEvent::WindowActivate || event->type() == QEvent::Show;
+    if (first && !activated_) {
         activated_ = true;
         // Queued, so that the activation is complete before the second's
         // wait of the refresh begins.
