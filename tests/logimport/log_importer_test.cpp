@@ -165,6 +165,52 @@ TEST(ImportFileTest, ReadsLikeBytesAcrossSmallBuffers) {
     EXPECT_EQ(fromFile.table.rowCount(), 504u);
 }
 
+TEST(ImportFileTest, LineEndsAndNulRunsAcrossBufferEdges) {
+    // Every buffer edge position meets CR LF pairs, NUL runs and the line
+    // end right after a run; the result must not depend on where the file
+    // was cut into buffers.
+    std::string log = "#Fields: a b\r\n";
+    for (int i = 0; i < 40; ++i) {
+        log += "x" + std::to_string(i) + " y\r\n";
+        if (i % 3 == 0) {
+            log += std::string(static_cast<std::size_t>(i % 7 + 1), '\0') + "\r\n";
+        }
+        if (i % 5 == 0) {
+            log += "z" + std::to_string(i) + "\x1A\x1A\n";
+        }
+    }
+    TempFile file(log);
+    const ImportResult whole = ImportLogBytes(log);
+    ASSERT_EQ(whole.table.rowCount(), 48u);
+    for (std::size_t chunk : {16u, 17u, 19u, 23u, 64u}) {
+        ImportOptions options;
+        options.maxChunkBytes = chunk;
+        const ImportResult cut = ImportLogFile(file.path(), {}, options);
+        ASSERT_EQ(Rows(cut.table), Rows(whole.table)) << "buffers of " << chunk;
+    }
+}
+
+TEST(ImportTest, ManyDistinctAgentsAreAllIdentified) {
+    // More distinct agents than the identification cache keeps.
+    std::string log = "#Fields: cs(User-Agent)\n";
+    const std::vector<std::string> kinds = {"Mozilla/", "Baiduspider/", "bingbot/", "Sogou+"};
+    for (int i = 0; i < 70000; ++i) {
+        log += kinds[static_cast<std::size_t>(i) % kinds.size()] + std::to_string(i) + "\n";
+    }
+    const ImportResult r = ImportLogBytes(log);
+    ASSERT_EQ(r.table.rowCount(), 70000u);
+    for (std::uint32_t row : {0u, 1u, 2u, 3u, 40001u, 69999u}) {
+        const std::string agent = kinds[row % kinds.size()] + std::to_string(row);
+        EXPECT_EQ(r.table.cell(RowIndex{row}, ColumnIndex{1}),
+                  SpiderDisplayName(IdentifySpider(agent)));
+    }
+    EXPECT_EQ(Tally(r.tally),
+              (std::vector<std::pair<std::string, int>>{{"百度(Baiduspider)", 17500},
+                                                        {"搜狗(Sogou)", 17500},
+                                                        {"必应(Msnbot&Bing)", 17500},
+                                                        {"其他流量(unknown)", 17500}}));
+}
+
 TEST(ImportFileTest, FailuresComeBackWithTheReason) {
     const HeaderLayout previous = MapHeader("#Fields: date");
     const ImportResult missing = ImportLogFile("/nonexistent/dir/ex130501.log", previous);
