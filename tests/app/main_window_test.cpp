@@ -3,10 +3,11 @@
 #include "app/help_text.h"
 #include "app/main_window.h"
 #include "app/record_table_model.h"
+#include "app/window_descriptions.h"
 #include "export/csv_export_window.h"
+#include "fake_ui_seam.h"
 #include "stats/chart_window.h"
 #include "stats/stats_window.h"
-#include "fake_ui_seam.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
@@ -264,6 +265,79 @@ TEST(ControlsTest, OutOfRangeReadsAndWrites) {
     ListBox box;
     EXPECT_EQ(box.entryText(0), QString());
     EXPECT_EQ(box.currentEntry(), -1);
+}
+
+} // namespace
+} // namespace logdesk
+
+namespace logdesk {
+namespace {
+
+// Every control of every window exists under its name, as the kind its
+// description gives, with its described flags, caption and (where no layout
+// moves it) geometry.
+TEST(WindowDescriptionsTest, EveryControlIsBuiltAsDescribed) {
+    for (const WindowDescription* description :
+         {&MainWindowDescription(), &ChartWindowDescription(), &CsvExportWindowDescription(),
+          &StatsWindowDescription()}) {
+        QWidget window;
+        BuildWindow(&window, *description);
+        EXPECT_EQ(window.windowTitle(), QString::fromUtf8(description->title));
+        EXPECT_EQ(window.size(), QSize(description->outerWidth - kFrameWidth,
+                                       description->outerHeight - kFrameHeight));
+        window.show();
+        for (const ControlDescription& c : description->controls) {
+            SCOPED_TRACE(c.name);
+            QWidget* control = window.findChild<QWidget*>(QString::fromUtf8(c.name));
+            ASSERT_NE(control, nullptr);
+            EXPECT_EQ(control->geometry(), QRect(c.left, c.top, c.width, c.height));
+            EXPECT_EQ(control->isEnabled(), c.enabled);
+            // Page controls show with their page (tab 0 is current at first);
+            // a control in a picture box shows with the box.
+            const bool visible = c.page >= 0 ? c.page == 0 : c.visible;
+            const QWidget* within =
+                c.page < 0 && c.container != nullptr ? control->parentWidget() : &window;
+            EXPECT_EQ(control->isVisibleTo(within), visible);
+            if (c.container != nullptr) {
+                EXPECT_EQ(control->parentWidget()->objectName(), QString::fromUtf8(c.container));
+            }
+            const QString caption = QString::fromUtf8(c.caption);
+            switch (c.kind) {
+            case ControlKind::Button:
+                EXPECT_EQ(qobject_cast<Button*>(control)->caption(), caption);
+                break;
+            case ControlKind::Label:
+                EXPECT_EQ(qobject_cast<Label*>(control)->text(), caption);
+                break;
+            case ControlKind::EditBox:
+                EXPECT_EQ(qobject_cast<EditBox*>(control)->text(), caption);
+                break;
+            case ControlKind::LinkLabel:
+                EXPECT_EQ(qobject_cast<LinkLabel*>(control)->accessibleName(), caption);
+                break;
+            case ControlKind::DropDown:
+                EXPECT_EQ(qobject_cast<DropDown*>(control)->count(),
+                          static_cast<int>(c.items.size()));
+                break;
+            case ControlKind::TabStrip:
+                EXPECT_EQ(qobject_cast<TabStrip*>(control)->count(),
+                          static_cast<int>(c.items.size()));
+                break;
+            case ControlKind::ListBox:
+                EXPECT_EQ(qobject_cast<ListBox*>(control)->entryCount(),
+                          static_cast<int>(c.items.size()));
+                break;
+            default:
+                break;
+            }
+            if (c.font.face != nullptr) {
+                EXPECT_EQ(control->font().pixelSize(), c.font.pixelHeight);
+                EXPECT_EQ(control->font().bold(), c.font.bold);
+            }
+            EXPECT_EQ(control->cursor().shape() == Qt::PointingHandCursor,
+                      c.handCursor || c.kind == ControlKind::LinkLabel);
+        }
+    }
 }
 
 } // namespace
