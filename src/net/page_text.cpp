@@ -17,22 +17,6 @@ namespace {
 constexpr std::string_view kUtf8Charsets = "charset=utf-8[fg]charset=''utf-8''";
 constexpr int kPageTimeoutSeconds = 30;
 
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-    if (utf8.empty()) {
-        return {};
-    }
-    std::u16string out(utf8.size() + 1, u'\0');
-    int32_t length = 0;
-    UErrorCode status = U_ZERO_ERROR;
-    u_strFromUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length, utf8.data(),
-                         static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
-    if (U_FAILURE(status)) {
-        return {};
-    }
-    out.resize(static_cast<std::size_t>(length));
-    return out;
-}
-
 // Folds each base character with the combining marks after it into one
 // precomposed character, pair by pair, as far as Unicode defines one; marks
 // that do not compose stay where they are.

@@ -65,8 +65,6 @@ std::string Utf16ToGbk(std::u16string_view utf16) {
     return out;
 }
 
-namespace {
-
 std::u16string Utf8ToUtf16(std::string_view utf8) {
     if (utf8.empty()) {
         return {};
@@ -98,8 +96,6 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     out.resize(static_cast<std::size_t>(n));
     return out;
 }
-
-} // namespace
 
 std::u32string GbkToUtf32(std::string_view gbk) {
     const std::u16string utf16 = GbkToUtf16(gbk);

@@ -15,6 +15,9 @@ std::string Utf16ToGbk(std::u16string_view utf16);
 std::u32string GbkToUtf32(std::string_view gbk);
 std::string Utf32ToGbk(std::u32string_view utf32);
 std::string GbkToUtf8(std::string_view gbk);
+// Invalid UTF-8 sequences become U+FFFD.
+std::u16string Utf8ToUtf16(std::string_view utf8);
+std::string Utf16ToUtf8(std::u16string_view utf16);
 std::string Utf8ToGbk(std::string_view utf8);
 
 // GBK bytes of a UTF-8 source literal; for the program's fixed texts.
