@@ -20,6 +20,9 @@
 #include <QProgressBar>
 #include <QResizeEvent>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
 #include <optional>
 
 namespace logdesk {
@@ -212,7 +215,13 @@ void MainWindow::importFile(const QString& path) {
         finished->result = ImportLogFile(nativePath, previous, options);
         finished->path = path;
         if (finished->result.table.data()) {
-            finished->longest = LongestCells(*finished->result.table.data());
+            try {
+                finished->longest = LongestCells(*finished->result.table.data());
+            } catch (const std::bad_alloc&) {
+                finished->result = ImportResult{};
+                finished->result.status = ImportStatus::OutOfMemory;
+                finished->result.reason = std::strerror(ENOMEM);
+            }
         }
         QMetaObject::invokeMethod(
             this, [this, finished] { finishImport(finished); }, Qt::QueuedConnection);
@@ -225,8 +234,15 @@ void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
     importButton_->setCaption(QStringLiteral("导入日志文件"));
     ImportResult& result = finished->result;
     switch (result.status) {
+    case ImportStatus::OutOfMemory:
+        Ui().showMessage(this, QStringLiteral("内存不足，无法导入日志文件：%1\r\n%2")
+                                   .arg(QDir::toNativeSeparators(finished->path),
+                                        QString::fromLocal8Bit(result.reason.c_str())));
+        emit importEnded();
+        return;
     case ImportStatus::OpenFailed:
     case ImportStatus::ReadFailed:
+    case ImportStatus::TooLarge:
         // The previous table, tally and buttons stay as they were.
         Ui().showMessage(this, QStringLiteral("无法读取日志文件：%1\r\n%2")
                                    .arg(QDir::toNativeSeparators(finished->path),
@@ -248,6 +264,12 @@ void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
     if (result.status == ImportStatus::Rejected) {
         Ui().showMessage(this, QStringLiteral("这个文件不是标准的IIS日志文件！"));
     } else {
+        if (result.droppedFields > 0) {
+            Ui().showMessage(
+                this, QStringLiteral("日志的字段多于表格能列出的%1个，其余%2个字段没有列出。")
+                          .arg(kMaxTableColumns - 1)
+                          .arg(result.droppedFields));
+        }
         for (const char* name : {"按钮导出csv文件", "按钮蜘蛛占比图表化", "按钮精细化统计分析"}) {
             findChild<Button*>(QString::fromUtf8(name))->setEnabled(true);
         }

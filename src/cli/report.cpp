@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <new>
 #include <optional>
 
 namespace logdesk {
@@ -212,10 +213,8 @@ int WriteStatsPage(const ReportArgs& a, const ImportResult& imported, LineSink& 
     });
 }
 
-} // namespace
-
-int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
-              std::string& messages) {
+int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
+                       std::string& messages) {
     const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
     if (!parsed) {
         messages += kReportUsage;
@@ -233,8 +232,18 @@ int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
     case ImportStatus::OpenFailed:
     case ImportStatus::ReadFailed:
     case ImportStatus::Cancelled:
+    case ImportStatus::TooLarge:
         messages += "logdesk-report: cannot read " + a.logFile + ": " + imported.reason + "\n";
         return 1;
+    case ImportStatus::OutOfMemory:
+        messages += "logdesk-report: " + a.logFile + ": out of memory (" + imported.reason + ")\n";
+        return 1;
+    }
+    if (imported.droppedFields > 0) {
+        messages += "logdesk-report: " + a.logFile +
+                    ": the log names more fields than a table holds; " +
+                    std::to_string(imported.droppedFields) + " fields after the first " +
+                    std::to_string(kMaxTableColumns - 1) + " are left out\n";
     }
 
     if (a.page != Page::Records && a.page != Page::Spiders) {
@@ -265,6 +274,20 @@ int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
         const bool csv = !a.output || EndsWithCsv(*a.output);
         return WriteTextTable(SpiderPage(imported.tally), csv, sink);
     });
+}
+
+} // namespace
+
+int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
+              std::string& messages) {
+    // Memory running out in a page build or the output ends the run with one
+    // line, as an unreadable log does.
+    try {
+        return RunReportUnguarded(args, standardOutput, messages);
+    } catch (const std::bad_alloc&) {
+        messages += "logdesk-report: out of memory\n";
+        return 1;
+    }
 }
 
 } // namespace logdesk

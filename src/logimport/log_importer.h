@@ -36,6 +36,8 @@ enum class ImportStatus {
     OpenFailed,
     ReadFailed,
     Cancelled,
+    OutOfMemory, // the table did not fit in memory; nothing of it is kept
+    TooLarge,    // a limit of the table was reached (see the reason); nothing is kept
 };
 
 struct ImportOptions {
@@ -47,6 +49,15 @@ struct ImportOptions {
     // Largest buffer the file is read into (cell offsets are 32-bit within a
     // buffer); smaller values exercise lines that cross buffers.
     std::size_t maxChunkBytes = std::size_t{1} << 30;
+    // A line this long or longer ends the import as TooLarge: cells are
+    // 32-bit offsets into their buffer. Smaller values let tests reach it.
+    std::size_t maxLineBytes = kMaxLineBytes;
+    // More records than this end the import as TooLarge (records are
+    // numbered in 32 bits).
+    std::uint32_t maxRecords = kMaxRecords;
+
+    static constexpr std::size_t kMaxLineBytes = (std::size_t{1} << 32) - 16;
+    static constexpr std::uint32_t kMaxRecords = 0xFFFFFFF0u;
 };
 
 struct ImportResult {
@@ -56,6 +67,12 @@ struct ImportResult {
     HeaderLayout header; // the last header mapped (or the previous one)
     SpiderTally tally;   // finished unless the import was rejected
     std::uint64_t bytesRead = 0;
+    // Fields of the log left out of the table because it has kMaxTableColumns
+    // columns already; every line keeps its cells in the columns it has.
+    std::uint32_t droppedFields = 0;
+    // Full crawler identifications run; a log repeats few distinct agents,
+    // so this stays far below the row count.
+    std::uint64_t agentIdentifications = 0;
 
     bool ok() const { return status == ImportStatus::Imported; }
 };
@@ -65,7 +82,8 @@ struct ImportResult {
 ImportResult ImportLogFile(const std::string& path, const HeaderLayout& previousHeader = {},
                            const ImportOptions& options = {});
 
-// The same over bytes in memory.
-ImportResult ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader = {});
+// The same over bytes in memory (read the way a file is).
+ImportResult ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader = {},
+                            const ImportOptions& options = {});
 
 } // namespace logdesk

@@ -1,5 +1,7 @@
 #include "record_table.h"
 
+#include <cstdlib>
+
 namespace logdesk {
 
 namespace {
@@ -20,6 +22,21 @@ std::size_t NumberOffset(std::uint64_t n, std::size_t* length) {
 
 } // namespace
 
+void RecordData::FreeBytes::operator()(char* p) const {
+    std::free(p);
+}
+
+std::int32_t RecordData::Layout::fieldOf(std::int32_t column) const {
+    if (!columnToField.empty()) {
+        return static_cast<std::size_t>(column) < columnToField.size()
+                   ? columnToField[static_cast<std::size_t>(column)]
+                   : -1;
+    }
+    const auto it = std::lower_bound(sparseColumns.begin(), sparseColumns.end(),
+                                     std::pair<std::int32_t, std::int32_t>(column, -1));
+    return it != sparseColumns.end() && it->first == column ? it->second : -1;
+}
+
 std::string_view RecordData::cell(RecordIndex record, ColumnIndex column) const {
     const std::int32_t col = ToInt(column);
     if (col < 0 || col >= columnCount() || ToInt(record) >= recordCount()) {
@@ -32,15 +49,20 @@ std::string_view RecordData::cell(RecordIndex record, ColumnIndex column) const 
     }
     const RowRef& row = rows_[ToInt(record)];
     const Layout& layout = layouts_[row.layout];
-    const std::int32_t field = layout.columnToField[static_cast<std::size_t>(col)];
+    const std::int32_t field = layout.fieldOf(col);
     if (field < 0) {
         return {};
     }
     if (field == layout.userAgentField) {
         return SpiderDisplayName(row.spider);
     }
-    const std::uint32_t begin = boundaries_[row.firstBoundary + static_cast<std::size_t>(field)];
-    const std::uint32_t next = boundaries_[row.firstBoundary + static_cast<std::size_t>(field) + 1];
+    const auto f = static_cast<std::size_t>(field);
+    if (f + 1 >= storedBoundaries(record, row)) {
+        return {};
+    }
+    const std::uint64_t first = row.firstBoundary();
+    const std::uint32_t begin = boundaries_[first + f];
+    const std::uint32_t next = boundaries_[first + f + 1];
     if (next <= begin) {
         return {};
     }
@@ -64,14 +86,13 @@ std::vector<RecordIndex> LongestCells(const RecordData& data) {
     std::vector<RecordIndex> longest(columns, RecordIndex{records - 1});
     std::vector<std::size_t> sizes(columns, 0);
     for (std::uint32_t r = 0; r < records; ++r) {
-        for (std::size_t c = 1; c < columns; ++c) {
-            const std::size_t size =
-                data.cell(RecordIndex{r}, ColumnIndex{static_cast<std::int32_t>(c)}).size();
-            if (size > sizes[c]) {
-                sizes[c] = size;
+        data.forEachStoredCell(RecordIndex{r}, [&](ColumnIndex column, std::string_view cell) {
+            const auto c = static_cast<std::size_t>(ToInt(column));
+            if (cell.size() > sizes[c]) {
+                sizes[c] = cell.size();
                 longest[c] = RecordIndex{r};
             }
-        }
+        });
     }
     return longest;
 }

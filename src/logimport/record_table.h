@@ -12,6 +12,7 @@
 #include "logimport/segmented_vector.h"
 #include "logimport/spider_catalogue.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,6 +38,11 @@ constexpr std::int32_t ToInt(ColumnIndex c) {
     return static_cast<std::int32_t>(c);
 }
 
+// Most columns a table holds, the record number included. Real logs name a
+// few dozen fields; a log naming more keeps the first ones (in column order)
+// and the import says how many it left out.
+inline constexpr int kMaxTableColumns = 1024;
+
 // Storage of one import; built by the importer, read-only afterwards.
 class RecordData {
 public:
@@ -51,36 +57,63 @@ public:
     // user-agent field.
     SpiderId spider(RecordIndex record) const { return rows_[ToInt(record)].spider; }
 
+    // Calls visit(column, cell) for every non-empty cell of a record that has
+    // a column of its own (the record number excluded), in field order. Reads
+    // only what the line holds, so it costs the line's cells, not the table's
+    // columns.
+    template <typename Visit> void forEachStoredCell(RecordIndex record, Visit&& visit) const;
+
     // Bytes held for the table: file buffers, offsets and rows.
     std::size_t memoryBytes() const;
 
 private:
     friend class RecordDataBuilder;
 
+    // A row stores the boundaries of the cells its line has, not of every
+    // column: fields its line lacks read as empty without being stored.
     struct RowRef {
-        std::uint64_t firstBoundary; // index into boundaries_
-        std::uint16_t chunk;
-        std::uint16_t layout;
+        std::uint32_t boundaryLow; // first boundary: index into boundaries_
+        std::uint16_t boundaryHigh;
         SpiderId spider;
+        std::uint8_t storedBoundaries; // how many; 255 = look at the next row
+        std::uint32_t chunk;
+        std::uint32_t layout;
+
+        std::uint64_t firstBoundary() const {
+            return boundaryLow | (std::uint64_t{boundaryHigh} << 32);
+        }
     };
     static_assert(sizeof(RowRef) == 16);
+    static constexpr std::uint8_t kManyBoundaries = 255;
 
     // How one header's fields land in the table's columns.
     struct Layout {
         std::int32_t fieldCount = 0;
         std::int32_t userAgentField = -1;        // 0-based field, -1 for none
-        std::vector<std::int32_t> columnToField; // per table column, -1 for none
+        std::vector<std::int32_t> fieldToColumn; // per field, -1 when not in the table
+        // Column to field: dense per table column when the table has few
+        // layouts, otherwise (column, field) pairs sorted by column, so that
+        // thousands of distinct headers cost memory in their own size.
+        std::vector<std::int32_t> columnToField;
+        std::vector<std::pair<std::int32_t, std::int32_t>> sparseColumns;
+
+        std::int32_t fieldOf(std::int32_t column) const;
     };
 
+    struct FreeBytes {
+        void operator()(char* p) const;
+    };
     struct Chunk {
-        std::unique_ptr<char[]> bytes;
+        std::unique_ptr<char, FreeBytes> bytes; // malloc'd, so it can grow in place
         std::size_t capacity = 0;
     };
+
+    std::size_t storedBoundaries(RecordIndex record, const RowRef& row) const;
 
     std::vector<Chunk> chunks_;
     // Cell f of a row spans [b[f], b[f + 1] - 1) of its chunk (clamped to
     // empty): every field starts one byte after the blank that ended the
-    // previous one.
+    // previous one. A row stores b[0..n-1]; fields from n - 1 on are empty.
     SegmentedVector<std::uint32_t> boundaries_;
     SegmentedVector<RowRef, 16> rows_;
     std::vector<Layout> layouts_;
@@ -88,6 +121,50 @@ private:
     // "123456789101112...": the record numbers' texts, back to back.
     std::string numberDigits_;
 };
+
+inline std::size_t RecordData::storedBoundaries(RecordIndex record, const RowRef& row) const {
+    if (row.storedBoundaries != kManyBoundaries) {
+        return row.storedBoundaries;
+    }
+    const std::size_t next = ToInt(record) + 1;
+    const std::uint64_t end =
+        next < rows_.size() ? rows_[next].firstBoundary() : boundaries_.size();
+    return static_cast<std::size_t>(end - row.firstBoundary());
+}
+
+template <typename Visit>
+void RecordData::forEachStoredCell(RecordIndex record, Visit&& visit) const {
+    const RowRef& row = rows_[ToInt(record)];
+    const Layout& layout = layouts_[row.layout];
+    const std::size_t stored = storedBoundaries(record, row);
+    const char* bytes = chunks_[row.chunk].bytes.get();
+    const std::uint64_t first = row.firstBoundary();
+    const std::size_t present = std::min(layout.fieldToColumn.size(), stored > 0 ? stored - 1 : 0);
+    for (std::size_t f = 0; f < present; ++f) {
+        const std::int32_t column = layout.fieldToColumn[f];
+        if (column < 0) {
+            continue;
+        }
+        if (static_cast<std::int32_t>(f) == layout.userAgentField) {
+            visit(ColumnIndex{column}, std::string_view(SpiderDisplayName(row.spider)));
+            continue;
+        }
+        const std::uint32_t begin = boundaries_[first + f];
+        const std::uint32_t next = boundaries_[first + f + 1];
+        if (next > begin + 1) {
+            visit(ColumnIndex{column}, std::string_view(bytes + begin, next - 1 - begin));
+        }
+    }
+    // The crawler's name stands in every row of a header with a user-agent
+    // field, also where the line stops before it.
+    if (layout.userAgentField >= 0 && static_cast<std::size_t>(layout.userAgentField) >= present) {
+        const std::int32_t column =
+            layout.fieldToColumn[static_cast<std::size_t>(layout.userAgentField)];
+        if (column >= 0) {
+            visit(ColumnIndex{column}, std::string_view(SpiderDisplayName(row.spider)));
+        }
+    }
+}
 
 class RecordTable {
 public:
