@@ -13,7 +13,12 @@
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace logdesk {
 namespace {
@@ -158,6 +163,37 @@ TEST_F(MainWindowTest, FailedImportsKeepWhatWasThere) {
     TempFile rejected("#Fields:\r\n");
     importThroughButton(window, QString::fromStdString(rejected.path()));
     EXPECT_EQ(ui_.messages.last(), QStringLiteral("这个文件不是标准的IIS日志文件！"));
+}
+
+TEST_F(MainWindowTest, RunningOutOfMemoryNamesTheFileAndKeepsTheTable) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+#endif
+    MainWindow window(config_);
+    TempFile log("#Fields: date\r\nd1\r\n");
+    importThroughButton(window, QString::fromStdString(log.path()));
+    // A 1 GiB file (sparse) whose buffer cannot be had under a lowered soft
+    // limit; the limit is raised again before anything else runs.
+    const std::string big = (log.dir() / "big.log").string();
+    { std::ofstream out(big, std::ios::binary); }
+    std::filesystem::resize_file(big, std::uintmax_t{1} << 30);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &saved), 0);
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    ASSERT_EQ(std::fscanf(statm, "%lu", &pages), 1);
+    std::fclose(statm);
+    rlimit lowered = saved;
+    lowered.rlim_cur = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{256} << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &lowered), 0);
+    importThroughButton(window, QString::fromStdString(big));
+    ::setrlimit(RLIMIT_AS, &saved);
+    ASSERT_EQ(ui_.messages.size(), 1);
+    EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("内存不足，无法导入日志文件：")))
+        << ui_.messages[0].toStdString();
+    EXPECT_TRUE(ui_.messages[0].contains(QString::fromStdString(big)));
+    EXPECT_EQ(Find<ReportList>(window, "列表框")->cellText(0, 1), QStringLiteral("d1"));
+    EXPECT_EQ(window.imported().table.rowCount(), 1u);
 }
 
 TEST_F(MainWindowTest, SecondaryWindowsOpenInTheirInitialState) {

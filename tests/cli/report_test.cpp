@@ -5,6 +5,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace logdesk {
 namespace {
@@ -128,6 +131,45 @@ TEST(ReportTest, FailuresAndBadArguments) {
         EXPECT_EQ(run.code, 2);
         EXPECT_NE(run.messages.find("usage: logdesk-report"), std::string::npos);
     }
+}
+
+TEST(ReportTest, RunningOutOfMemoryIsOneLineAndExitOne) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+#endif
+    TempFile dir("");
+    const std::string big = (dir.dir() / "big.log").string();
+    { std::ofstream out(big, std::ios::binary); }
+    std::filesystem::resize_file(big, std::uintmax_t{1} << 30);
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (std::fscanf(statm, "%lu", &pages) != 1) {
+            ::_exit(99);
+        }
+        const rlim_t limit =
+            pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{128} << 20);
+        const rlimit lowered{limit, limit};
+        ::setrlimit(RLIMIT_AS, &lowered);
+        const ReportRun run = Report({"--page", "spiders", big});
+        (void)!::write(pipeFds[1], run.messages.data(), run.messages.size());
+        ::_exit(run.code);
+    }
+    ::close(pipeFds[1]);
+    std::string messages;
+    char buf[512];
+    for (ssize_t n; (n = ::read(pipeFds[0], buf, sizeof buf)) > 0;) {
+        messages.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(messages, "logdesk-report: " + big + ": out of memory (Cannot allocate memory)\n");
 }
 
 } // namespace
