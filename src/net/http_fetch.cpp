@@ -6,13 +6,16 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <curl/curl.h>
 #include <exception>
+#include <initializer_list>
+#include <limits>
 #include <memory>
 #include <mutex>
-#include <span>
+#include <optional>
+#include <system_error>
 #include <thread>
+#include <utility>
 
 namespace logdesk {
 
@@ -20,8 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr std::string_view kRequestMarker = "Kavrint";
-constexpr std::string_view kResultMarker = "Kavrint_OK";
 constexpr std::string_view kAgent = "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)";
 constexpr std::string_view kAcceptLine =
     "Accept: image/gif, image/x-xbitmap, image/jpeg, image/pjpeg, "
@@ -32,60 +33,33 @@ constexpr auto kPumpInterval = std::chrono::milliseconds(10);
 // deadline cut it short anyway.
 constexpr int kLongestPollMs = 1000;
 
-// The request travels to the worker and the result back in one stream of
-// length-prefixed values, read back in the order they were written. Reading
-// past the end gives empty values. The block belongs to the worker from the
-// thread's start until it has been joined, so it needs no lock.
-class FetchBlock {
-public:
-    void write(std::string_view value) {
-        const std::uint64_t size = value.size();
-        char prefix[sizeof size];
-        std::memcpy(prefix, &size, sizeof size);
-        data_.append(prefix, sizeof size);
-        data_.append(value);
-    }
-    void write(std::span<const std::uint8_t> value) {
-        write(std::string_view(reinterpret_cast<const char*>(value.data()), value.size()));
-    }
-    std::string readText() {
-        std::uint64_t size = 0;
-        if (data_.size() - pos_ < sizeof size) {
-            pos_ = data_.size();
-            return {};
-        }
-        std::memcpy(&size, data_.data() + pos_, sizeof size);
-        pos_ += sizeof size;
-        const std::size_t length = std::min<std::uint64_t>(size, data_.size() - pos_);
-        std::string value = data_.substr(pos_, length);
-        pos_ += length;
-        return value;
-    }
-    Bytes readBytes() {
-        const std::string text = readText();
-        return Bytes(text.begin(), text.end());
-    }
-    void rewind() { pos_ = 0; }
-    void clear() {
-        data_.clear();
-        pos_ = 0;
-    }
+constexpr std::string_view kDeadlinePassed = "deadline passed before the response was complete";
+constexpr std::string_view kHeadCutShort = "connection closed before the end of the response head";
+constexpr std::string_view kCancelled = "cancelled by the caller";
+constexpr std::string_view kCurlUnusable = "curl could not be set up for the request";
 
-private:
-    std::string data_;
-    std::size_t pos_ = 0;
+// What the caller hands the worker and the worker hands back. The caller
+// fills it before the worker starts; from then until the worker has been
+// joined it is the worker's alone, so it needs no lock.
+struct FetchBlock {
+    FetchRequest request;
+    // A copy of the caller's jar: the worker sends from it and adds the
+    // cookies of every response to it. Absent when the caller keeps none.
+    std::optional<CookieJar> cookies;
+    // The header blocks that set cookies, each with the host of its
+    // response, in the order they came, for the caller's own jar.
+    std::vector<std::pair<std::string, std::string>> cookieBlocks;
+    FetchResult result;
 };
 
 // What the waiting thread and one worker share besides the block: the
-// deadline, the cookies to send, the stop request (which wakes the worker's
-// network wait at once) and the worker's end.
+// deadline, the stop request (which wakes the worker's network wait at once)
+// and the worker's end.
 class FetchControl {
 public:
-    FetchControl(Clock::time_point deadline, std::string cookieHeader)
-        : deadline_(deadline), cookieHeader_(std::move(cookieHeader)) {}
+    explicit FetchControl(Clock::time_point deadline) : deadline_(deadline) {}
 
     Clock::time_point deadline() const { return deadline_; }
-    const std::string& cookieHeader() const { return cookieHeader_; }
 
     // Any thread.
     void stop() {
@@ -117,7 +91,6 @@ public:
 
 private:
     const Clock::time_point deadline_;
-    const std::string cookieHeader_;
     std::atomic<bool> stopped_{false};
     std::mutex mutex_;
     std::condition_variable finishedChanged_;
@@ -134,6 +107,16 @@ std::string AsciiUpper(std::string_view text) {
     for (char& c : out) {
         if (c >= 'a' && c <= 'z') {
             c = static_cast<char>(c - 32);
+        }
+    }
+    return out;
+}
+
+std::string AsciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c + 32);
         }
     }
     return out;
@@ -182,6 +165,25 @@ std::string HeaderBlock(const std::string& extraHeaders, const std::string& url,
     return block;
 }
 
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && AsciiLower(text.substr(0, prefix.size())) == prefix;
+}
+
+// The lines of a header block less those whose name is one of names (given
+// in lower case with their colon).
+std::string WithoutLines(std::string_view block, std::initializer_list<std::string_view> names) {
+    std::string kept;
+    for (const std::string_view line : SplitText(block, "\n")) {
+        if (std::none_of(names.begin(), names.end(), [line](std::string_view name) {
+                return StartsWithIgnoreCase(line, name);
+            })) {
+            kept.append(line);
+            kept += '\n';
+        }
+    }
+    return kept;
+}
+
 struct SlistFree {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
@@ -197,9 +199,8 @@ bool Append(HeaderList& list, const std::string& line) {
     return true;
 }
 
-// The block as curl's header list. The stored cookies go after it unless the
-// block brings its own; as a header of our own, curl keeps them from hosts a
-// redirect leads to.
+// The block as curl's header list, with the given cookies after it unless the
+// block brings its own Cookie line.
 HeaderList CurlHeaders(const std::string& block, const std::string& cookieHeader) {
     HeaderList list;
     for (std::string_view line : SplitText(block, "\n")) {
@@ -225,38 +226,124 @@ HeaderList CurlHeaders(const std::string& block, const std::string& cookieHeader
     return list;
 }
 
-// What one transfer collects; curl calls back on the worker thread.
-struct Exchange {
-    Bytes body;
-    std::string headers;
-    bool headersEnded = true;
+struct UrlCleanup {
+    void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
 
+// Where a URL leads, as curl reads it, in lower case with the scheme's port
+// filled in; all empty when curl cannot read it.
+struct Origin {
+    std::string scheme;
+    std::string host;
+    std::string port;
+    bool operator==(const Origin&) const = default;
+};
+
+Origin OriginOf(const std::string& url) {
+    Origin origin;
+    const std::unique_ptr<CURLU, UrlCleanup> handle(curl_url());
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+        return origin;
+    }
+    for (const auto& [part, text] :
+         {std::pair{CURLUPART_SCHEME, &origin.scheme}, std::pair{CURLUPART_HOST, &origin.host},
+          std::pair{CURLUPART_PORT, &origin.port}}) {
+        char* value = nullptr;
+        if (curl_url_get(handle.get(), part, &value, CURLU_DEFAULT_PORT) == CURLUE_OK &&
+            value != nullptr) {
+            *text = AsciiLower(value);
+        }
+        curl_free(value);
+    }
+    return origin;
+}
+
+// The URL of the first request, rebuilt from the parts the URL routines find.
+std::string FirstTarget(const std::string& url) {
+    const int port = UrlPort(url);
+    std::string target = "http://" + UrlHost(url);
+    if (port != 80 && port != 0) {
+        target += ':' + DecimalText(port);
+    }
+    return target + EncodeRequestTarget(UrlPath(url));
+}
+
+// What one request of the exchange collects; curl calls back on the worker
+// thread. The body and the header bytes are each held to limit.
+struct Hop {
+    enum class Over { kNothing, kBody, kHeaders };
+
+    CURL* easy = nullptr;
+    std::size_t limit = kMaxBodyBytes;
+    Bytes body{};
+    std::string headers{};
+    bool headersEnded = true;
+    std::size_t headerBytes = 0;
+    Over over = Over::kNothing;
+    // Every header block of the hop that sets cookies.
+    std::vector<std::string> cookieBlocks{};
+};
+
+// Room for count more bytes: the announced length at once when it is known
+// and within the limit, else doubling, never beyond the limit.
+void MakeRoom(Hop& hop, std::size_t count) {
+    Bytes& body = hop.body;
+    std::size_t wanted = body.size() + count;
+    if (wanted <= body.capacity()) {
+        return;
+    }
+    curl_off_t announced = -1;
+    if (body.empty() &&
+        curl_easy_getinfo(hop.easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+        announced > 0) {
+        wanted = std::max<std::size_t>(
+            wanted, std::min<std::uint64_t>(static_cast<std::uint64_t>(announced), hop.limit));
+    } else {
+        wanted = std::max(wanted, std::min(hop.limit, 2 * body.capacity()));
+    }
+    body.reserve(wanted);
+}
+
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& hop = *static_cast<Hop*>(user);
+    const std::size_t bytes = size * count;
+    if (bytes > hop.limit - hop.body.size()) {
+        hop.over = Hop::Over::kBody;
+        return 0;
+    }
     try {
-        auto& body = static_cast<Exchange*>(user)->body;
-        body.insert(body.end(), data, data + size * count);
-        return size * count;
+        MakeRoom(hop, bytes);
+        hop.body.insert(hop.body.end(), data, data + bytes);
+        return bytes;
     } catch (...) {
         return 0;
     }
 }
 
-// Every response of the exchange (interim 1xx, followed redirects, the final
-// one) brings its own header block; only the last one is kept.
+// Every response of the hop (interim 1xx, an authentication challenge, the
+// final one) brings its own header block; only the last one is kept.
 std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& hop = *static_cast<Hop*>(user);
+    const std::size_t bytes = size * count;
+    if (bytes > hop.limit - hop.headerBytes) {
+        hop.over = Hop::Over::kHeaders;
+        return 0;
+    }
+    hop.headerBytes += bytes;
     try {
-        auto& exchange = *static_cast<Exchange*>(user);
-        const std::string_view line(data, size * count);
-        if (exchange.headersEnded && line.starts_with("HTTP/")) {
-            exchange.headers.clear();
-            exchange.headersEnded = false;
+        const std::string_view line(data, bytes);
+        if (hop.headersEnded && line.starts_with("HTTP/")) {
+            hop.headers.clear();
+            hop.headersEnded = false;
         }
-        exchange.headers += line;
+        hop.headers += line;
         if (line == "\r\n" || line == "\n") {
-            exchange.headersEnded = true;
+            hop.headersEnded = true;
+            if (ContainsIgnoreCase(hop.headers, "Set-Cookie: ")) {
+                hop.cookieBlocks.push_back(hop.headers);
+            }
         }
-        return size * count;
+        return bytes;
     } catch (...) {
         return 0;
     }
@@ -269,119 +356,207 @@ struct MultiCleanup {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
 
-bool Configure(CURL* easy, const FetchRequest& request, bool post, const curl_slist* headers,
-               Exchange& exchange) {
-    const std::string host = UrlHost(request.url);
-    const int port = UrlPort(request.url);
-    std::string target = "http://" + host;
-    if (port != 80 && port != 0) {
-        target += ':' + DecimalText(port);
-    }
-    target += EncodeRequestTarget(UrlPath(request.url));
+// The options every request of the exchange shares.
+bool ConfigureExchange(CURL* easy, const FetchRequest& request, char* errorText) {
     const std::string agent(kAgent);
-
     bool ok = true;
     const auto set = [&](CURLoption option, auto value) {
         ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
     };
-    set(CURLOPT_URL, target.c_str());
     set(CURLOPT_PATH_AS_IS, 1L);
     set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, 10L);
     set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_USERAGENT, agent.c_str());
-    set(CURLOPT_HTTPHEADER, headers);
     // An empty proxy explicitly means direct, whatever the environment says;
     // an empty no-proxy list sends every host through a given proxy.
     set(CURLOPT_PROXY, IsBlank(request.proxy) ? "" : request.proxy.c_str());
     set(CURLOPT_PROXYTYPE, static_cast<long>(CURLPROXY_HTTP));
     set(CURLOPT_NOPROXY, "");
-    if (!IsBlank(request.userName)) {
-        set(CURLOPT_USERNAME, request.userName.c_str());
-    }
-    if (!IsBlank(request.password)) {
-        set(CURLOPT_PASSWORD, request.password.c_str());
-    }
     set(CURLOPT_HTTPAUTH, CURLAUTH_ANY);
+    // A length announced above the cap fails before any of the body comes.
+    set(CURLOPT_MAXFILESIZE_LARGE,
+        static_cast<curl_off_t>(std::min<std::uint64_t>(
+            request.maxBodyBytes,
+            static_cast<std::uint64_t>(std::numeric_limits<curl_off_t>::max()))));
+    set(CURLOPT_ERRORBUFFER, errorText);
+    set(CURLOPT_WRITEFUNCTION, OnBody);
+    set(CURLOPT_HEADERFUNCTION, OnHeader);
+    return ok;
+}
+
+// The options of one request: its URL, verb, header list and, at the first
+// request's origin only, the credentials.
+bool ConfigureHop(CURL* easy, const std::string& url, const std::string& verb, bool post,
+                  bool atHome, const FetchRequest& request, const curl_slist* headers, Hop& hop) {
+    bool ok = true;
+    const auto set = [&](CURLoption option, auto value) {
+        ok = ok && curl_easy_setopt(easy, option, value) == CURLE_OK;
+    };
+    set(CURLOPT_URL, url.c_str());
+    set(CURLOPT_HTTPHEADER, headers);
+    set(CURLOPT_USERNAME,
+        atHome && !IsBlank(request.userName) ? request.userName.c_str() : nullptr);
+    set(CURLOPT_PASSWORD,
+        atHome && !IsBlank(request.password) ? request.password.c_str() : nullptr);
     if (post) {
         set(CURLOPT_POST, 1L);
         set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.postData.size()));
         set(CURLOPT_COPYPOSTFIELDS, request.postData.c_str());
+    } else {
+        set(CURLOPT_HTTPGET, 1L);
     }
-    if (!request.verb.empty() && request.verb != "GET" && request.verb != "POST") {
-        set(CURLOPT_CUSTOMREQUEST, request.verb.c_str());
-    }
-    set(CURLOPT_WRITEFUNCTION, OnBody);
-    set(CURLOPT_WRITEDATA, &exchange);
-    set(CURLOPT_HEADERFUNCTION, OnHeader);
-    set(CURLOPT_HEADERDATA, &exchange);
+    const bool custom = !verb.empty() && verb != "GET" && verb != "POST";
+    set(CURLOPT_CUSTOMREQUEST, custom ? verb.c_str() : nullptr);
+    set(CURLOPT_WRITEDATA, &hop);
+    set(CURLOPT_HEADERDATA, &hop);
     return ok;
 }
 
-// Runs curl until the exchange is over, the deadline passes or a stop is
-// requested. True only when the exchange ended by itself in time; a failed
-// connection or a broken-off body also ends it, with what has arrived.
-bool Transfer(CURL* easy, FetchControl& control) {
-    const std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
-    if (!multi || curl_multi_add_handle(multi.get(), easy) != CURLM_OK) {
-        return false;
+std::string Reason(CURLcode code, const Hop& hop, const char* errorText) {
+    if (hop.over == Hop::Over::kBody || code == CURLE_FILESIZE_EXCEEDED) {
+        return "response body over the limit of " +
+               DecimalText(static_cast<std::int64_t>(hop.limit)) + " bytes";
     }
-    control.attach(multi.get());
-    bool ended = false;
-    while (!control.stopped() && Clock::now() < control.deadline()) {
+    if (hop.over == Hop::Over::kHeaders) {
+        return "response headers over the limit of " +
+               DecimalText(static_cast<std::int64_t>(hop.limit)) + " bytes";
+    }
+    return errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
+}
+
+// Runs one request until curl reports its end, the deadline passes or a stop
+// is requested. The empty text when it ended well and in time, else why not.
+std::string Transfer(CURLM* multi, CURL* easy, const Hop& hop, const char* errorText,
+                     const FetchControl& control) {
+    if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
+        return std::string(kCurlUnusable);
+    }
+    std::string reason;
+    for (;;) {
+        if (control.stopped()) {
+            reason = kCancelled;
+            break;
+        }
+        if (Clock::now() >= control.deadline()) {
+            reason = kDeadlinePassed;
+            break;
+        }
         int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK || running == 0) {
-            ended = true;
+        const CURLMcode status = curl_multi_perform(multi, &running);
+        if (status != CURLM_OK) {
+            reason = curl_multi_strerror(status);
+            break;
+        }
+        std::optional<CURLcode> result;
+        int queued = 0;
+        while (const CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+                result = message->data.result;
+            }
+        }
+        if (result) {
+            if (*result != CURLE_OK) {
+                reason = Reason(*result, hop, errorText);
+            } else if (!hop.headersEnded || hop.headers.empty()) {
+                // curl takes a close in the middle of the head for the end of
+                // a response without body.
+                reason = kHeadCutShort;
+            } else if (Clock::now() > control.deadline()) {
+                reason = kDeadlinePassed;
+            }
             break;
         }
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(control.deadline() - Clock::now())
                 .count();
         const int waitMs = static_cast<int>(std::clamp<long long>(left, 1, kLongestPollMs));
-        curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
+        curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
     }
-    control.detach();
-    curl_multi_remove_handle(multi.get(), easy);
-    return ended && !control.stopped() && Clock::now() <= control.deadline();
+    curl_multi_remove_handle(multi, easy);
+    return reason;
 }
 
-// The worker: reads the request out of the block, empties it, performs the
-// exchange and writes the result. After an early end the block stays empty.
-void FetchWorker(FetchBlock* block, FetchControl& control) {
-    if (block == nullptr) {
-        return;
-    }
-    block->rewind();
-    if (block->readText() != kRequestMarker) {
-        return;
-    }
-    FetchRequest request;
-    for (std::string* text : {&request.url, &request.verb, &request.proxy, &request.userName,
-                              &request.password, &request.extraHeaders, &request.postData}) {
-        *text = block->readText();
-    }
-    block->clear();
+bool FollowsLocation(long status) {
+    return (status >= 300 && status <= 303) || status == 307 || status == 308;
+}
 
-    const std::string verb = AsciiUpper(request.verb);
-    const bool post = verb == "POST";
-    if (!post && !verb.empty() && verb != "GET") {
+// The worker: performs the exchange, request after request as the redirects
+// lead, and leaves its outcome in the block.
+void FetchWorker(FetchBlock& block, FetchControl& control) {
+    const FetchRequest& request = block.request;
+    FetchResult& result = block.result;
+    std::string verb = request.verb;
+    bool post = AsciiUpper(verb) == "POST";
+    if (!post && !verb.empty() && AsciiUpper(verb) != "GET") {
+        result.error = "the verb " + verb + " is neither GET nor POST";
         return;
     }
-    const HeaderList headers = CurlHeaders(
-        HeaderBlock(request.extraHeaders, request.url, post && !request.postData.empty()),
-        control.cookieHeader());
-    Exchange exchange;
+    char errorText[CURL_ERROR_SIZE] = {};
     const std::unique_ptr<CURL, EasyCleanup> easy(curl_easy_init());
-    if (!headers || !easy || !Configure(easy.get(), request, post, headers.get(), exchange) ||
-        !Transfer(easy.get(), control)) {
+    const std::unique_ptr<CURLM, MultiCleanup> multi(curl_multi_init());
+    if (!easy || !multi || !ConfigureExchange(easy.get(), request, errorText)) {
+        result.error = kCurlUnusable;
         return;
     }
-    block->write(kResultMarker);
-    block->write(exchange.headers);
-    block->write(exchange.body);
+    control.attach(multi.get());
+    struct Detach {
+        FetchControl& control;
+        ~Detach() { control.detach(); }
+    } detachAtExit{control};
+
+    std::string url = FirstTarget(request.url);
+    std::string host = UrlHost(request.url);
+    const Origin home = OriginOf(url);
+    bool atHome = true;
+    for (int redirects = 0;; ++redirects) {
+        const std::string extraHeaders =
+            atHome ? request.extraHeaders
+                   : WithoutLines(request.extraHeaders, {"authorization:", "cookie:"});
+        const HeaderList headers =
+            CurlHeaders(HeaderBlock(extraHeaders, request.url, post && !request.postData.empty()),
+                        block.cookies ? block.cookies->requestHeader(host) : "");
+        Hop hop{.easy = easy.get(), .limit = request.maxBodyBytes};
+        errorText[0] = '\0';
+        if (!headers ||
+            !ConfigureHop(easy.get(), url, verb, post, atHome, request, headers.get(), hop)) {
+            result.error = kCurlUnusable;
+            return;
+        }
+        std::string reason = Transfer(multi.get(), easy.get(), hop, errorText, control);
+        if (block.cookies) {
+            for (std::string& cookies : hop.cookieBlocks) {
+                block.cookies->storeFromHeaders(host, cookies);
+                block.cookieBlocks.emplace_back(host, std::move(cookies));
+            }
+        }
+        if (!reason.empty()) {
+            result.error = std::move(reason);
+            return;
+        }
+        long status = 0;
+        const char* location = nullptr;
+        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &location);
+        if (!FollowsLocation(status) || location == nullptr) {
+            result.ok = true;
+            result.headers = std::move(hop.headers);
+            result.body = std::move(hop.body);
+            return;
+        }
+        if (redirects == kMaxRedirects) {
+            result.error = "Maximum (" + DecimalText(kMaxRedirects) + ") redirects followed";
+            return;
+        }
+        url = EncodeRequestTarget(location);
+        const Origin next = OriginOf(url);
+        host = next.host;
+        atHome = !home.host.empty() && next == home;
+        if (post && status >= 301 && status <= 303) {
+            post = false;
+            verb.clear();
+        }
+    }
 }
 
 bool CurlReady() {
@@ -391,6 +566,12 @@ bool CurlReady() {
 
 bool Cancelled(const FetchContext& context) {
     return context.cancel != nullptr && context.cancel->load();
+}
+
+FetchResult Failed(std::string_view reason) {
+    FetchResult result;
+    result.error = reason;
+    return result;
 }
 
 } // namespace
@@ -464,38 +645,35 @@ std::string CookieJar::requestHeader(std::string_view host) const {
     return header;
 }
 
-Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds, const FetchContext& context,
-                std::string* responseHeaders) {
+FetchResult HttpExchange(const FetchRequest& request, int timeoutSeconds,
+                         const FetchContext& context) {
     const auto deadline =
         Clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 90);
     std::exception_ptr pumpError;
-    Bytes body;
+    FetchResult result;
     try {
-        if (responseHeaders != nullptr) {
-            responseHeaders->clear();
+        if (Cancelled(context)) {
+            return Failed(kCancelled);
         }
-        if (Cancelled(context) || !CurlReady()) {
-            return {};
+        if (!CurlReady()) {
+            return Failed(kCurlUnusable);
         }
         FetchBlock block;
-        for (const std::string_view text :
-             {kRequestMarker, std::string_view(request.url), std::string_view(request.verb),
-              std::string_view(request.proxy), std::string_view(request.userName),
-              std::string_view(request.password), std::string_view(request.extraHeaders),
-              std::string_view(request.postData)}) {
-            block.write(text);
+        block.request = request;
+        if (context.cookies != nullptr) {
+            block.cookies = *context.cookies;
         }
-        const std::string host = UrlHost(request.url);
-        FetchControl control(
-            deadline, context.cookies != nullptr ? context.cookies->requestHeader(host) : "");
+        FetchControl control(deadline);
 
         bool finished = false;
+        std::string_view reason = kDeadlinePassed;
         {
             std::thread worker([&block, &control] {
                 try {
-                    FetchWorker(&block, control);
+                    FetchWorker(block, control);
                 } catch (...) {
-                    // Out of memory; the block holds no result.
+                    block.result = FetchResult{};
+                    block.result.error = "out of memory";
                 }
                 control.markFinished();
             });
@@ -511,7 +689,11 @@ Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds, const FetchCont
             for (;;) {
                 const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
                 finished = control.waitFinished(std::min<Clock::duration>(kPumpInterval, left));
-                if (finished || Clock::now() >= deadline || Cancelled(context)) {
+                if (finished || Clock::now() >= deadline) {
+                    break;
+                }
+                if (Cancelled(context)) {
+                    reason = kCancelled;
                     break;
                 }
                 if (context.pump) {
@@ -524,24 +706,39 @@ Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds, const FetchCont
                 }
             }
         }
-        block.rewind();
-        if (finished && block.readText() == kResultMarker) {
-            std::string headers = block.readText();
-            body = block.readBytes();
-            if (context.cookies != nullptr) {
-                context.cookies->storeFromHeaders(host, headers);
-            }
-            if (responseHeaders != nullptr) {
-                *responseHeaders = std::move(headers);
+        if (!finished) {
+            result = Failed(reason);
+        } else {
+            result = std::move(block.result);
+            if (result.ok && context.cookies != nullptr) {
+                for (const auto& [host, headers] : block.cookieBlocks) {
+                    context.cookies->storeFromHeaders(host, headers);
+                }
             }
         }
+    } catch (const std::system_error&) {
+        result = FetchResult{};
+        result.error = "no thread";
     } catch (...) {
-        body.clear();
+        result = FetchResult{};
+        result.error = "out of memory";
     }
     if (pumpError) {
         std::rethrow_exception(pumpError);
     }
-    return body;
+    return result;
+}
+
+Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds, const FetchContext& context,
+                std::string* responseHeaders) {
+    if (responseHeaders != nullptr) {
+        responseHeaders->clear();
+    }
+    FetchResult result = HttpExchange(request, timeoutSeconds, context);
+    if (responseHeaders != nullptr) {
+        *responseHeaders = std::move(result.headers);
+    }
+    return result.ok ? std::move(result.body) : Bytes{};
 }
 
 } // namespace logdesk

@@ -14,9 +14,18 @@
 //   host's stored cookies unless the block brings a Cookie line;
 // - nothing at all for a verb other than GET or POST (any letter case).
 // Nothing is cached, so every fetch asks the server.
+//
+// Redirects (300 to 303, 307 and 308 with a Location) are followed, at most
+// kMaxRedirects of them, each as a request of its own: it carries the
+// cookies the jar and the responses so far hold for its host (so a cookie set
+// by a redirect goes on to the next request); a POST becomes a GET without
+// data after 301, 302 and 303 and stays a POST after 307 and 308; the
+// credentials and the block's Authorization and Cookie lines go only to the
+// scheme, host and port of the first request.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -59,6 +68,12 @@ private:
     std::map<std::string, std::vector<Cookie>, std::less<>> hosts_;
 };
 
+// The largest response body a fetch accepts, in bytes; a larger one fails it.
+// Pages the program reads are far smaller, so the cap only stops a server
+// that sends without end.
+inline constexpr std::size_t kMaxBodyBytes = std::size_t{8} << 20;
+inline constexpr int kMaxRedirects = 10;
+
 // The request, all texts GBK. Blank (only ASCII or full-width spaces) proxy,
 // user name and password count as absent.
 struct FetchRequest {
@@ -75,6 +90,9 @@ struct FetchRequest {
     // Header lines, each ending in CR LF.
     std::string extraHeaders{};
     std::string postData{};
+    // The body cap in bytes. The header blocks of one response (interim and
+    // authentication rounds included) are held to the same number of bytes.
+    std::size_t maxBodyBytes = kMaxBodyBytes;
 };
 
 // The calling side's part in a fetch.
@@ -92,18 +110,38 @@ struct FetchContext {
     CookieJar* cookies = nullptr;
 };
 
-// Performs the request and returns the response body; HTTP error statuses
-// return their bodies like any other. Empty when nothing was received: the
-// connection failed, the verb is neither GET nor POST, the caller cancelled,
-// or the deadline (timeoutSeconds from the start of the call, 90 when 0 or
-// less) passed. At the deadline the worker is told to stop and is joined
-// before the call returns; a result that comes later is dropped, and so are
-// its cookies. Never throws itself; an exception from pump leaves the call
-// after the worker has been stopped and joined.
-//
-// responseHeaders, when given, receives the raw header block of the final
-// response (status line and header lines, each ending in CR LF, then an empty
-// line), or the empty text when the body is dropped or none arrived.
+// What a fetch brought back.
+struct FetchResult {
+    // True when the final response arrived whole and in time, whatever its
+    // HTTP status (error statuses bring their bodies like any other).
+    bool ok = false;
+    // Why the fetch failed, empty when ok: curl's error text for a failed or
+    // broken-off transfer (connection refused, a body or chunk cut short, a
+    // malformed chunk, a head that never ends), or the deadline, the cancel,
+    // the body cap, too many redirects, a verb other than GET or POST.
+    std::string error{};
+    // The raw header block of the final response (status line and header
+    // lines, each ending in CR LF, then an empty line); empty unless ok.
+    std::string headers{};
+    // The body; empty unless ok.
+    Bytes body{};
+};
+
+// Performs the request. The deadline is timeoutSeconds from the start of the
+// call (90 when 0 or less) and holds whatever the server does: at the
+// deadline or a cancel the worker is told to stop, which cuts short any wait
+// of curl's at once, and is joined before the call returns, so a result that
+// comes later is dropped. The cookies of the responses (redirects included)
+// go into the context's jar only when the fetch succeeds. The body is moved,
+// not copied, from the transfer to the result. Never throws itself; an
+// exception from pump leaves the call after the worker has been stopped and
+// joined.
+FetchResult HttpExchange(const FetchRequest& request, int timeoutSeconds = 0,
+                         const FetchContext& context = {});
+
+// HttpExchange for callers that only want the body: the body, or the empty
+// byte array when the fetch failed. responseHeaders, when given, receives the
+// result's header block (empty after a failure).
 Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds = 0,
                 const FetchContext& context = {}, std::string* responseHeaders = nullptr);
 

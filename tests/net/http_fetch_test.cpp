@@ -131,6 +131,78 @@ TEST(HttpFetchTest, FollowsRedirectsAndKeepsTheLastHeaders) {
     EXPECT_TRUE(headers.starts_with("HTTP/1.1 200 OK\r\nX-Last: 1\r\n")) << headers;
 }
 
+TEST(HttpFetchTest, CookiesSetByRedirectsGoOnAndStayInTheJar) {
+    LocalHttpServer server(3, [](const std::string& request) {
+        if (request.starts_with("GET /start ")) {
+            return Reply("302 Found", "Set-Cookie: step=1; path=/\r\nLocation: /next\r\n", "");
+        }
+        if (request.starts_with("GET /next ")) {
+            return Reply("302 Found", "Set-Cookie: sid=new\r\nLocation: /final\r\n", "");
+        }
+        return Reply("200 OK", "", "done");
+    });
+    CookieJar jar;
+    jar.store("127.0.0.1", "sid", "old");
+    EXPECT_EQ(Fetch({.url = server.url("/start")}, {.cookies = &jar}), "done");
+    const Strings requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(AddedLines(requests[0]).back(), "Cookie: sid=old");
+    EXPECT_EQ(AddedLines(requests[1]).back(), "Cookie: sid=old; step=1");
+    EXPECT_EQ(AddedLines(requests[2]).back(), "Cookie: sid=new; step=1");
+    EXPECT_EQ(jar.data("127.0.0.1", "step"), "1; path=/");
+    EXPECT_EQ(jar.data("127.0.0.1", "sid"), "new");
+}
+
+TEST(HttpFetchTest, RedirectsSwitchPostToGetAsBrowsersDo) {
+    LocalHttpServer server(4, [](const std::string& request) {
+        if (request.starts_with("POST /see ")) {
+            return Reply("303 See Other", "Location: /done\r\n", "");
+        }
+        if (request.starts_with("POST /keep ")) {
+            return Reply("307 Temporary Redirect", "Location: /done\r\n", "");
+        }
+        return Reply("200 OK", "", "done");
+    });
+    EXPECT_EQ(Fetch({.url = server.url("/see"), .verb = "POST", .postData = "a=1"}), "done");
+    EXPECT_EQ(Fetch({.url = server.url("/keep"), .verb = "POST", .postData = "a=1"}), "done");
+    const Strings requests = server.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(HeadLines(requests[1]).front(), "GET /done HTTP/1.1");
+    EXPECT_TRUE(requests[1].ends_with("\r\n\r\n"));
+    for (const std::string& line : AddedLines(requests[1])) {
+        EXPECT_FALSE(line.starts_with("Content-")) << line;
+    }
+    EXPECT_EQ(HeadLines(requests[3]).front(), "POST /done HTTP/1.1");
+    EXPECT_TRUE(requests[3].ends_with("\r\n\r\na=1"));
+}
+
+TEST(HttpFetchTest, ARedirectElsewhereCarriesNoCredentials) {
+    LocalHttpServer other(2, [](const std::string& request) {
+        return request.find("Authorization: ") != std::string::npos
+                   ? Reply("200 OK", "", "leaked")
+                   : Reply("401 Unauthorized", "WWW-Authenticate: Basic realm=\"r\"\r\n", "out");
+    });
+    LocalHttpServer server(2, [&other](const std::string&) {
+        return Reply("302 Found", "Location: " + other.url("/there") + "\r\n", "");
+    });
+    CookieJar jar;
+    jar.store("127.0.0.1", "sid", "j");
+    // The caller's own Cookie line stands in for the jar's only where it was
+    // meant to go.
+    const FetchRequest request{.url = server.url("/here"),
+                               .userName = "ann",
+                               .password = "secret",
+                               .extraHeaders = "Authorization: Basic eDp5\r\nCookie: mine=1\r\n"};
+    EXPECT_EQ(Fetch(request, {.cookies = &jar}), "out");
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(AddedLines(server.requests()[0]).front(), "Authorization: Basic eDp5");
+    ASSERT_EQ(other.requests().size(), 1u);
+    EXPECT_EQ(HeadLines(other.requests()[0]).front(), "GET /there HTTP/1.1");
+    const Strings lines = AddedLines(other.requests()[0]);
+    EXPECT_EQ(lines, (Strings{kAccept, "Referer: " + request.url, "Accept-Language: zh-cn",
+                              "Cookie: sid=j"}));
+}
+
 TEST(HttpFetchTest, DeadlineCountsFromTheStartWhateverThePumpDoes) {
     LocalHttpServer silent(1, [](const std::string&) { return std::string(); });
     int pumps = 0;
