@@ -1,5 +1,9 @@
 #include "controls.h"
 
+#include "export/line_sink.h"
+
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -213,6 +217,16 @@ void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::ui
             }
         },
         Qt::QueuedConnection);
+}
+
+bool RefuseImportedLog(QWidget* parent, const QString& path, const std::string& importedPath,
+                       const QString& failure) {
+    if (importedPath.empty() || !SameFile(QFile::encodeName(path).toStdString(), importedPath)) {
+        return false;
+    }
+    Ui().showMessage(parent, failure.arg(QDir::toNativeSeparators(path),
+                                         QStringLiteral("这是已导入的日志文件，不能覆盖它")));
+    return true;
 }
 
 QString QtFilter(const QString& pipeFilter) {

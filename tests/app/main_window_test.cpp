@@ -124,6 +124,7 @@ TEST_F(MainWindowTest, ImportThroughTheButton) {
     }
     EXPECT_EQ(Find<Button>(window, "按钮选择日志文件")->caption(), QStringLiteral("导入日志文件"));
     EXPECT_EQ(window.imported().tally.length(), 2);
+    EXPECT_EQ(window.imported().path, log.path());
 
     // The path is remembered and preset in the dialog the next time.
     config_.selectSection(Gbk("基本配置"));
