@@ -253,16 +253,16 @@ bool FileDialog::show(QWidget* parent) {
     request.filter = QtFilter(filter);
     request.initialFilter = initialFilter;
     request.fileName = fileName;
+    request.defaultSuffix = defaultExtension;
     const std::optional<QString> chosen = Ui().askFileName(parent, request);
     if (!chosen || chosen->isEmpty()) {
         return false;
     }
+    // The desktop dialog has appended the extension already; the same rule
+    // here covers a seam that did not, and changes nothing the dialog chose.
     QString path = *chosen;
-    if (!defaultExtension.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
-        if (!path.endsWith(QLatin1Char('.'))) {
-            path += QLatin1Char('.');
-        }
-        path += defaultExtension;
+    if (!defaultExtension.isEmpty() && !QFileInfo(path).fileName().contains(QLatin1Char('.'))) {
+        path += QLatin1Char('.') + defaultExtension;
     }
     fileName = path;
     return true;

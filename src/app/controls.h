@@ -163,7 +163,9 @@ struct FileDialog {
     QString fileName;
 
     // True when the user confirmed a file; fileName then holds it, with the
-    // default extension appended to a name typed without one.
+    // default extension appended to a name typed without one (a name with no
+    // "." at all; "x." is taken as typed). A save dialog has asked before
+    // naming an existing file, with the extension in place.
     bool show(QWidget* parent);
 };
 

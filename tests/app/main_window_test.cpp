@@ -242,9 +242,18 @@ TEST(FileDialogTest, DefaultExtensionAndCancel) {
     ui.answers.push_back(QStringLiteral("/tmp/chart"));
     EXPECT_TRUE(dialog.show(nullptr));
     EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/chart.png"));
+    EXPECT_EQ(ui.dialogs.back().defaultSuffix, QStringLiteral("png"));
+    EXPECT_EQ(ui.dialogs.back().fileName, QStringLiteral("/tmp/before.png"));
     ui.answers.push_back(QStringLiteral("/tmp/chart.jpeg"));
     EXPECT_TRUE(dialog.show(nullptr));
     EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/chart.jpeg"));
+    // A "." in a folder name does not count; a trailing one keeps the name.
+    ui.answers.push_back(QStringLiteral("/tmp/v1.2/chart"));
+    EXPECT_TRUE(dialog.show(nullptr));
+    EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/v1.2/chart.png"));
+    ui.answers.push_back(QStringLiteral("/tmp/chart."));
+    EXPECT_TRUE(dialog.show(nullptr));
+    EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/chart."));
     EXPECT_EQ(ui.dialogs.back().filter, QStringLiteral("png可移植网络图形 (*.png)"));
 }
 
