@@ -1,5 +1,9 @@
 #include "controls.h"
 
+#include "export/line_sink.h"
+
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -215,6 +219,16 @@ void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::ui
         Qt::QueuedConnection);
 }
 
+bool RefuseImportedLog(QWidget* parent, const QString& path, const std::string& importedPath,
+                       const QString& failure) {
+    if (importedPath.empty() || !SameFile(QFile::encodeName(path).toStdString(), importedPath)) {
+        return false;
+    }
+    Ui().showMessage(parent, failure.arg(QDir::toNativeSeparators(path),
+                                         QStringLiteral("这是已导入的日志文件，不能覆盖它")));
+    return true;
+}
+
 QString QtFilter(const QString& pipeFilter) {
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
     QStringList filters;
@@ -239,16 +253,16 @@ bool FileDialog::show(QWidget* parent) {
     request.filter = QtFilter(filter);
     request.initialFilter = initialFilter;
     request.fileName = fileName;
+    request.defaultSuffix = defaultExtension;
     const std::optional<QString> chosen = Ui().askFileName(parent, request);
     if (!chosen || chosen->isEmpty()) {
         return false;
     }
+    // The desktop dialog has appended the extension already; the same rule
+    // here covers a seam that did not, and changes nothing the dialog chose.
     QString path = *chosen;
-    if (!defaultExtension.isEmpty() && QFileInfo(path).suffix().isEmpty()) {
-        if (!path.endsWith(QLatin1Char('.'))) {
-            path += QLatin1Char('.');
-        }
-        path += defaultExtension;
+    if (!defaultExtension.isEmpty() && !QFileInfo(path).fileName().contains(QLatin1Char('.'))) {
+        path += QLatin1Char('.') + defaultExtension;
     }
     fileName = path;
     return true;

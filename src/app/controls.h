@@ -163,7 +163,9 @@ struct FileDialog {
     QString fileName;
 
     // True when the user confirmed a file; fileName then holds it, with the
-    // default extension appended to a name typed without one.
+    // default extension appended to a name typed without one (a name with no
+    // "." at all; "x." is taken as typed). A save dialog has asked before
+    // naming an existing file, with the extension in place.
     bool show(QWidget* parent);
 };
 
@@ -171,6 +173,13 @@ struct FileDialog {
 // value reaches the bar through its event queue, and not at all once the
 // bar is gone).
 void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::uint64_t total);
+
+// True when `path` (as a dialog gives it) names the imported log, the file
+// at `importedPath` (file system bytes; empty: none), also through a link.
+// The user is then told, with `failure` ("...%1...%2") completed by the path
+// and the reason, and the caller writes nothing.
+bool RefuseImportedLog(QWidget* parent, const QString& path, const std::string& importedPath,
+                       const QString& failure);
 
 // "IIS日志文件(ex*.log)|ex*.log|..." in the form Qt's dialogs take.
 QString QtFilter(const QString& pipeFilter);

@@ -259,6 +259,7 @@ void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
     imported_.table = std::move(result.table);
     imported_.header = std::move(result.header);
     imported_.tally = std::move(result.tally);
+    imported_.path = QFile::encodeName(finished->path).toStdString();
     model_->setTable(imported_.table);
     fitColumns(finished->longest);
     if (result.status == ImportStatus::Rejected) {

@@ -18,6 +18,9 @@ public:
         dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
         const QStringList filters = request.filter.split(QStringLiteral(";;"));
         dialog.setNameFilters(filters);
+        // The dialog's own overwrite question must see the name with its
+        // suffix, not the name as typed.
+        dialog.setDefaultSuffix(request.defaultSuffix);
         if (request.initialFilter >= 0 && request.initialFilter < filters.size()) {
             dialog.selectNameFilter(filters[request.initialFilter]);
         }

@@ -19,12 +19,16 @@ struct FileDialogRequest {
     QString filter;        // Qt form: "desc (*.x);;desc (*.y)"
     int initialFilter = 0; // 0-based
     QString fileName;      // preset path
+    // Appended (after a ".") to a typed name that has no "." at all, before
+    // a save dialog checks whether the file exists; empty: none.
+    QString defaultSuffix;
 };
 
 class UiSeam {
 public:
     virtual ~UiSeam() = default;
-    // The chosen path, or nullopt when the user cancelled.
+    // The chosen path, or nullopt when the user cancelled. A save dialog asks
+    // before it names an existing file.
     virtual std::optional<QString> askFileName(QWidget* parent,
                                                const FileDialogRequest& request) = 0;
     // A message box with an OK button, no icon and the title "信息：".

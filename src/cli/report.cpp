@@ -135,6 +135,11 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     return parsed;
 }
 
+// The message for a --sort column the page does not have, with the usage.
+std::string NoColumn(int column) {
+    return "logdesk-report: the page has no column " + std::to_string(column) + "\n" + kReportUsage;
+}
+
 TextTable SpiderPage(const SpiderTally& tally) {
     TextTable page;
     page.headers = {Gbk("蜘蛛"), Gbk("访问次数")};
@@ -196,8 +201,7 @@ int WriteStatsPage(const ReportArgs& a, const ImportResult& imported, LineSink& 
         BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally, filter);
     if (a.sortColumn) {
         if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
-            messages +=
-                "logdesk-report: the page has no column " + std::to_string(*a.sortColumn) + "\n";
+            messages += NoColumn(*a.sortColumn);
             return 2;
         }
         // One header click sorts ascending; a second one, on the list as the
@@ -221,6 +225,13 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         return 2;
     }
     const ReportArgs& a = *parsed;
+    // The table is written only after the whole log was read, but what the
+    // log held would still be gone.
+    if (a.output && SameFile(*a.output, a.logFile)) {
+        messages +=
+            "logdesk-report: " + *a.output + " is the log being read; not writing over it\n";
+        return 1;
+    }
 
     ImportResult imported = ImportLogFile(a.logFile);
     switch (imported.status) {
@@ -249,9 +260,13 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
     if (a.page != Page::Records && a.page != Page::Spiders) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }
-    if (a.sortColumn) {
+    if (a.sortColumn && a.page == Page::Records) {
         // As a header click on the main window's list: text order, ascending.
         RecordTable& table = imported.table;
+        if (*a.sortColumn >= table.columnCount()) {
+            messages += NoColumn(*a.sortColumn);
+            return 2;
+        }
         const std::vector<std::uint32_t> byRow = SortOrder(
             table.rowCount(),
             [&](std::uint32_t r) { return table.cell(RowIndex{r}, ColumnIndex{*a.sortColumn}); },

@@ -1,12 +1,13 @@
 #include "chart_picture.h"
 
 #include "app/ui_seam.h"
+#include "export/line_sink.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QScreen>
 #include <QWidget>
 #include <algorithm>
@@ -383,21 +384,14 @@ void ChartPicture::putOnClipboard(const QByteArray& bmp) {
 
 QString SavePicture(const QByteArray& bmp, const QString& path) {
     const QByteArray bytes = ChartPicture::convert(bmp, PictureFormatForName(path));
-    // QSaveFile writes beside the target and renames at commit, so the file
-    // appears only once it is complete; it refuses an existing read-only file.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return file.errorString();
-    }
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return reason;
-    }
-    if (!file.commit()) {
-        return file.errorString();
-    }
-    return {};
+    // Not QSaveFile: it renames its temporary file over whatever the path
+    // names, a device node or a FIFO too.
+    FileSink file(QFile::encodeName(path).toStdString());
+    bool written =
+        file.ok() &&
+        file.write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    written = file.close() && written;
+    return written ? QString() : QString::fromLocal8Bit(file.error().c_str());
 }
 
 } // namespace logdesk

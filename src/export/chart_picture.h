@@ -69,8 +69,9 @@ public:
 };
 
 // Writes the BMP bytes to `path` in the format its name chooses, creating or
-// replacing the file whole: on failure the previous file is untouched. Gives
-// the empty text on success, otherwise the system's reason.
+// replacing the file whole as FileSink does: on failure the previous file is
+// untouched, and a device or FIFO is written in place. Gives the empty text
+// on success, otherwise the system's reason.
 QString SavePicture(const QByteArray& bmp, const QString& path);
 
 } // namespace logdesk

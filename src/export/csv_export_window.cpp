@@ -134,6 +134,10 @@ void CsvExportWindow::exportTo(const QString& path) {
     if (exporting()) {
         return;
     }
+    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存文件：%1\r\n%2"))) {
+        emit exportEnded(false);
+        return;
+    }
     // What the user confirmed: the table as it is now and the ticked columns.
     // An import finishing meanwhile changes nothing in this file.
     const RecordTable table = log_.table;

@@ -1,10 +1,13 @@
 // What the last import left for every window: the table, the header it was
-// read with and the crawler tally. Replaced whole when an import finishes.
+// read with, the crawler tally and the file they came from. Replaced whole
+// when an import finishes.
 #pragma once
 
 #include "logimport/field_catalogue.h"
 #include "logimport/record_table.h"
 #include "logimport/spider_catalogue.h"
+
+#include <string>
 
 namespace logdesk {
 
@@ -12,6 +15,9 @@ struct ImportedLog {
     RecordTable table;
     HeaderLayout header;
     SpiderTally tally;
+    // The log file as the import opened it (file system bytes); empty until
+    // a file was imported. Exports refuse to write over it.
+    std::string path = {};
 };
 
 } // namespace logdesk

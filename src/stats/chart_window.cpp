@@ -505,6 +505,9 @@ void ChartWindow::saveChart() {
         return;
     }
     const QString path = saveDialog_->fileName;
+    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存图表图片：%1\r\n%2"))) {
+        return;
+    }
     const QByteArray picture = ChartPicture::capture(chosenChart());
     const QString reason =
         picture.isEmpty() ? QStringLiteral("图表无法绘制成图片") : SavePicture(picture, path);

@@ -377,6 +377,10 @@ void StatsWindow::exportList() {
         return;
     }
     const QString path = exportDialog_->fileName;
+    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存文件：%1\r\n%2"))) {
+        emit exportEnded(false);
+        return;
+    }
     const std::string nativePath = QFile::encodeName(path).toStdString();
     TextTable table{model_->page().headers, model_->page().rows};
     FileSink file(nativePath);
@@ -398,6 +402,10 @@ void StatsWindow::exportUrlList() {
         return;
     }
     const QString path = exportDialog_->fileName;
+    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存文件：%1\r\n%2"))) {
+        emit exportEnded(false);
+        return;
+    }
     FileSink file(QFile::encodeName(path).toStdString());
     bool written = file.ok();
     for (int i = 0; written && i < urlList_->entryCount(); ++i) {

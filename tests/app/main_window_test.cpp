@@ -129,6 +129,7 @@ TEST_F(MainWindowTest, ImportThroughTheButton) {
     }
     EXPECT_EQ(Find<Button>(window, "按钮选择日志文件")->caption(), QStringLiteral("导入日志文件"));
     EXPECT_EQ(window.imported().tally.length(), 2);
+    EXPECT_EQ(window.imported().path, log.path());
 
     // The path is remembered and preset in the dialog the next time.
     config_.selectSection(Gbk("基本配置"));
@@ -277,9 +278,18 @@ TEST(FileDialogTest, DefaultExtensionAndCancel) {
     ui.answers.push_back(QStringLiteral("/tmp/chart"));
     EXPECT_TRUE(dialog.show(nullptr));
     EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/chart.png"));
+    EXPECT_EQ(ui.dialogs.back().defaultSuffix, QStringLiteral("png"));
+    EXPECT_EQ(ui.dialogs.back().fileName, QStringLiteral("/tmp/before.png"));
     ui.answers.push_back(QStringLiteral("/tmp/chart.jpeg"));
     EXPECT_TRUE(dialog.show(nullptr));
     EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/chart.jpeg"));
+    // A "." in a folder name does not count; a trailing one keeps the name.
+    ui.answers.push_back(QStringLiteral("/tmp/v1.2/chart"));
+    EXPECT_TRUE(dialog.show(nullptr));
+    EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/v1.2/chart.png"));
+    ui.answers.push_back(QStringLiteral("/tmp/chart."));
+    EXPECT_TRUE(dialog.show(nullptr));
+    EXPECT_EQ(dialog.fileName, QStringLiteral("/tmp/chart."));
     EXPECT_EQ(ui.dialogs.back().filter, QStringLiteral("png可移植网络图形 (*.png)"));
 }
 

@@ -5,7 +5,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace logdesk {
 namespace {
@@ -159,6 +162,20 @@ TEST(SavePictureTest, WritesWholeFilesOrNothing) {
     ASSERT_TRUE(QDir().mkpath(path("taken.png")));
     EXPECT_FALSE(SavePicture(bmp, path("taken.png")).isEmpty());
     EXPECT_TRUE(QFileInfo(path("taken.png")).isDir());
+
+    // A FIFO gets the bytes and stays a FIFO.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.bmp")).constData(), 0600), 0);
+    const int reader =
+        ::open(QFile::encodeName(path("pipe.bmp")).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const QByteArray small = BmpBytes(QImage(4, 4, QImage::Format_RGB32), 32);
+    EXPECT_EQ(SavePicture(small, path("pipe.bmp")), QString());
+    QByteArray got(small.size() + 1, '\0');
+    EXPECT_EQ(::read(reader, got.data(), static_cast<std::size_t>(got.size())), small.size());
+    ::close(reader);
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(path("pipe.bmp")).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <QChartView>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QGraphicsSimpleTextItem>
 #include <QHorizontalStackedBarSeries>
 #include <QImageReader>
@@ -314,6 +315,20 @@ TEST_F(ChartWindowTest, SaveWritesTheFormatTheExtensionNames) {
     ASSERT_EQ(ui_.messages.size(), 1);
     EXPECT_TRUE(ui_.messages[0].contains(blocked));
     EXPECT_FALSE(ui_.messages[0].contains(QStringLiteral("已保存图表为图片！")));
+    // Not over the imported log, named as it was imported or otherwise.
+    const std::string logPath = (dir_.dir() / "ex130501.png").string();
+    QFile(QString::fromStdString(logPath)).open(QIODevice::WriteOnly);
+    log_.path = logPath;
+    for (const QString& path : {QString::fromStdString(logPath),
+                                QString::fromStdString((dir_.dir() / "." / "ex130501").string())}) {
+        ui_.answers.push_back(path);
+        ui_.messages.clear();
+        QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+        ASSERT_EQ(ui_.messages.size(), 1);
+        EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("无法保存图表图片：") + path));
+        EXPECT_TRUE(ui_.messages[0].contains(QStringLiteral("已导入的日志文件")));
+        EXPECT_EQ(QFileInfo(QString::fromStdString(logPath)).size(), 0);
+    }
     // A cancelled dialog does nothing.
     ui_.messages.clear();
     QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);

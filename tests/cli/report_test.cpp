@@ -2,6 +2,7 @@
 #include "cli/report.h"
 #include "util/gbk_codec.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -72,6 +73,20 @@ TEST(ReportTest, SortsAsTheHeaderClickDoes) {
               "\"2\",\"10.0.0.10\",\"/a\"\r\n\"1\",\"10.0.0.2\",\"/b\"\r\n"
               "\"3\",\"10.0.0.2\",\"/c\"\r\n");
     EXPECT_EQ(Report({"--sort", "x", log.path()}).code, 2);
+
+    // Three columns: the record number and two fields. The page's own
+    // columns decide, so the check waits for the import.
+    EXPECT_EQ(Report({"--sort", "2", log.path()}).code, 0);
+    for (const std::vector<std::string>& beyond :
+         {std::vector<std::string>{"--sort", "3", log.path()},
+          {"--sort", "3", "--desc", "--columns", "default", log.path()},
+          {"--page", "urls", "--sort", "3", log.path()}}) {
+        const ReportRun run = Report(beyond);
+        EXPECT_EQ(run.code, 2) << beyond[1];
+        EXPECT_NE(run.messages.find("no column 3"), std::string::npos) << run.messages;
+        EXPECT_NE(run.messages.find("usage: logdesk-report"), std::string::npos);
+        EXPECT_EQ(run.out, "");
+    }
 }
 
 TEST(ReportTest, StatisticsPagesWithFilterAndSort) {
@@ -106,6 +121,32 @@ TEST(ReportTest, OutputFilesDecideHeaderAndQuotes) {
     ASSERT_EQ(Report({"--page", "spiders", "--utf8", "--output", plain, log.path()}).code, 0);
     EXPECT_EQ(ReadFile(plain),
               "百度(Baiduspider),1\r\n谷歌(Googlebot),1\r\n其他流量(unknown),1\r\n");
+}
+
+TEST(ReportTest, NeverWritesOverTheLog) {
+    TempFile log(kLog, "ex130501.log");
+    const std::filesystem::path hard = log.dir() / "hard.log";
+    const std::filesystem::path soft = log.dir() / "soft.csv";
+    std::filesystem::create_hard_link(log.path(), hard);
+    std::filesystem::create_symlink("ex130501.log", soft);
+    for (const std::string& output : {log.path(), hard.string(), soft.string()}) {
+        const ReportRun run = Report({"--output", output, log.path()});
+        EXPECT_EQ(run.code, 1) << output;
+        EXPECT_NE(run.messages.find(output + " is the log being read"), std::string::npos)
+            << run.messages;
+        EXPECT_EQ(ReadFile(log.path()), kLog);
+    }
+    EXPECT_EQ(Report({"--page", "spiders", "--output", soft.string(), hard.string()}).code, 1);
+    EXPECT_EQ(ReadFile(log.path()), kLog);
+
+    // Devices are written where they are, and never removed on failure.
+    EXPECT_EQ(Report({"--output", "/dev/null", log.path()}).code, 0);
+    const ReportRun full = Report({"--output", "/dev/full", log.path()});
+    EXPECT_EQ(full.code, 1);
+    EXPECT_NE(full.messages.find("/dev/full: write failed: No space left on device"),
+              std::string::npos)
+        << full.messages;
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
 }
 
 TEST(ReportTest, FailuresAndBadArguments) {

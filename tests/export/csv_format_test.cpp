@@ -2,12 +2,9 @@
 #include "export/csv_format.h"
 #include "util/gbk_codec.h"
 
-#include <csignal>
-#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/resource.h>
 
 namespace logdesk {
 namespace {
@@ -83,46 +80,6 @@ TEST(CsvFormatTest, TextTablesQuoteOnlyForCsv) {
     StringSink text;
     ASSERT_TRUE(WriteTextTable(table, false, text));
     EXPECT_EQ(text.text(), ",x\"y\r\n1,2\r\n");
-}
-
-TEST(FileSinkTest, FailedWritesLeaveNoFile) {
-    FileSink unwritable("/nonexistent-dir/out.csv");
-    EXPECT_FALSE(unwritable.ok());
-    EXPECT_NE(unwritable.error().find("No such file or directory"), std::string::npos);
-    EXPECT_FALSE(unwritable.write("x"));
-
-    testing::TempFile dir("");
-    {
-        // A file size limit makes writes fail part-way, as a full disk does.
-        const std::string path = (dir.dir() / "partial.csv").string();
-        struct rlimit saved {};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = saved;
-        small.rlim_cur = 1 << 20;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        FileSink sink(path);
-        ASSERT_TRUE(sink.ok());
-        const std::string block(1 << 20, 'x');
-        sink.write(block);
-        sink.write(block);
-        const bool closed = sink.close();
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-        EXPECT_FALSE(closed);
-        EXPECT_NE(sink.error().find("File too large"), std::string::npos) << sink.error();
-        EXPECT_FALSE(std::filesystem::exists(path));
-    }
-    const std::string path = (dir.dir() / "out.csv").string();
-    {
-        FileSink sink(path);
-        ASSERT_TRUE(sink.write("line\r\n"));
-        ASSERT_TRUE(sink.close());
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream got;
-    got << in.rdbuf();
-    EXPECT_EQ(got.str(), "line\r\n");
 }
 
 } // namespace

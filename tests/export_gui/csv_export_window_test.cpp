@@ -8,6 +8,7 @@
 
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -157,6 +158,28 @@ TEST_F(CsvExportWindowTest, ExportsTheTickedColumnsInOrder) {
     EXPECT_TRUE(ui_.messages.back().contains(bad));
     EXPECT_TRUE(ui_.messages.back().contains(QStringLiteral("No such file or directory")));
     EXPECT_FALSE(ui_.messages.back().startsWith(QStringLiteral("保存完毕！")));
+    window->close();
+}
+
+TEST_F(CsvExportWindowTest, NeverWritesOverTheImportedLog) {
+    TempFile imported("#Fields: date\r\n2013-05-01\r\n", "ex130501.log");
+    log_.path = imported.path();
+    const std::filesystem::path link = dir_.dir() / "ex130501.csv";
+    std::filesystem::create_symlink(imported.path(), link);
+    CsvExportWindow* window = open();
+    QSignalSpy ended(window, &CsvExportWindow::exportEnded);
+    int exports = 0;
+    for (const std::string& path : {imported.path(), link.string()}) {
+        ui_.answers.push_back(QString::fromStdString(path));
+        Click(*window, "按钮导出保存");
+        ASSERT_EQ(ended.size(), ++exports) << path;
+        EXPECT_FALSE(ended.last().at(0).toBool());
+        EXPECT_EQ(ui_.messages.back(), QStringLiteral("无法保存文件：%1\r\n这是已导入的日志文件，"
+                                                      "不能覆盖它")
+                                           .arg(QString::fromStdString(path)));
+        EXPECT_EQ(ReadFile(imported.path()), "#Fields: date\r\n2013-05-01\r\n");
+    }
+    EXPECT_FALSE(window->exporting());
     window->close();
 }
 

@@ -10,6 +10,7 @@
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -192,6 +193,31 @@ TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     emit tabs_->rightClicked();
     EXPECT_TRUE(ui_.messages.back().contains(bad));
     EXPECT_FALSE(ui_.messages.back().startsWith(QStringLiteral("保存完毕！")));
+}
+
+TEST_F(StatsWindowTest, ExportsNeverWriteOverTheImportedLog) {
+    const std::string logPath = (dir_.dir() / "ex130501.log").string();
+    std::ofstream(logPath, std::ios::binary) << kLog;
+    log_.path = logPath;
+    const std::string hardLink = (dir_.dir() / "urls.txt").string();
+    std::filesystem::create_hard_link(logPath, hardLink);
+    QSignalSpy ended(window_, &StatsWindow::exportEnded);
+
+    ui_.answers.push_back(QString::fromStdString(logPath));
+    emit tabs_->rightClicked();
+    showPage(3);
+    ui_.answers.push_back(QString::fromStdString(hardLink));
+    emit window_->findChild<ListBox*>(QStringLiteral("列表框URL"))->rightPressed();
+
+    ASSERT_EQ(ended.size(), 2);
+    EXPECT_FALSE(ended.at(0).at(0).toBool());
+    EXPECT_FALSE(ended.at(1).at(0).toBool());
+    ASSERT_EQ(ui_.messages.size(), 2);
+    EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("无法保存文件：") +
+                                           QString::fromStdString(logPath)));
+    EXPECT_TRUE(ui_.messages[1].contains(QString::fromStdString(hardLink)));
+    EXPECT_TRUE(ui_.messages[1].contains(QStringLiteral("已导入的日志文件")));
+    EXPECT_EQ(ReadFile(logPath), kLog);
 }
 
 TEST_F(StatsWindowTest, PrefixesPersist) {
