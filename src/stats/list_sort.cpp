@@ -12,6 +12,55 @@ std::string_view SortKey(std::string_view cell) {
     return TrimBlanks(cell);
 }
 
+namespace {
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The leading decimal number of text, read as strtod reads that part alone.
+double LeadingDecimal(std::string_view text) {
+    std::size_t i = 0;
+    // The blanks atof skips in the "C" locale.
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+        ++i;
+    }
+    const std::size_t begin = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        ++i;
+    }
+    std::size_t digits = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        ++digits;
+    }
+    if (i < text.size() && text[i] == '.') {
+        for (++i; i < text.size() && IsDigit(text[i]); ++i) {
+            ++digits;
+        }
+    }
+    if (digits == 0) {
+        return 0.0;
+    }
+    std::size_t end = i;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) {
+            ++j;
+        }
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j])) {
+                ++j;
+            }
+            end = j;
+        }
+    }
+    // Only decimal notation is left for AtoF to see, which reads it
+    // independently of the locale and overflows to an infinity.
+    return AtoF(text.substr(begin, end - begin));
+}
+
+} // namespace
+
 double SortNumber(std::string_view key) {
     // Full-width forms: 0xA3 0xA1..0xFE are the ASCII characters 0x21..0x7E,
     // 0xA1 0xA1 is the full-width blank.
@@ -23,7 +72,7 @@ double SortNumber(std::string_view key) {
         }
     }
     if (!fullWidth) {
-        return AtoF(key);
+        return LeadingDecimal(key);
     }
     std::string half;
     half.reserve(key.size());
@@ -39,7 +88,7 @@ double SortNumber(std::string_view key) {
         }
         i += len;
     }
-    return AtoF(half);
+    return LeadingDecimal(half);
 }
 
 int CompareSortText(std::string_view a, std::string_view b) {
@@ -78,7 +127,9 @@ int CompareNumbers(double v, double k) {
     if (d < -kEpsilon) {
         return -1;
     }
-    return d > kEpsilon ? 1 : 0; // NaN differences count as equal, as they compare
+    // Two infinities of one sign differ by NaN, which counts as equal: an
+    // infinity then equals itself and nothing else, as a total order needs.
+    return d > kEpsilon ? 1 : 0;
 }
 
 // The place (0-based) where a new key goes among n keys sorted so far, given
@@ -264,8 +315,7 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
         std::vector<double> sorted(values);
         std::sort(sorted.begin(), sorted.end());
         sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
-        bool total =
-            std::none_of(values.begin(), values.end(), [](double v) { return std::isnan(v); });
+        bool total = true;
         for (std::size_t i = 1; total && i < sorted.size(); ++i) {
             total = CompareNumbers(sorted[i], sorted[i - 1]) != 0;
         }

@@ -1,6 +1,9 @@
 #include "stats/list_sort.h"
 #include "util/gbk_codec.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -42,6 +45,42 @@ TEST(ListSortTest, KeysAndNumbers) {
     EXPECT_EQ(Sort({"1.00000001", "1"}, SortKind::Number), (Order{0, 1}));
     EXPECT_EQ(Sort({"1.00000001", "1", "0.5", "1.00000001"}, SortKind::Number),
               SortOrderByInsertion({"1.00000001", "1", "0.5", "1.00000001"}, SortKind::Number));
+}
+
+TEST(ListSortTest, NumbersAreReadInDecimalNotationOnly) {
+    // What atof would read if it knew decimal notation alone: never NaN.
+    const std::vector<std::string> zeros = {"nan",      "NaN(1)", "inf",   "-inf",
+                                            "infinity", "0x1A",   "0X1p3", ".",
+                                            "+",        "-.",     "e5",    Gbk("ｎａｎ")};
+    for (const std::string& zero : zeros) {
+        EXPECT_EQ(SortNumber(zero), 0.0) << zero;
+    }
+    EXPECT_DOUBLE_EQ(SortNumber("\t\n 12"), 12.0);
+    EXPECT_DOUBLE_EQ(SortNumber("+5x"), 5.0);
+    EXPECT_DOUBLE_EQ(SortNumber("-.5e1"), -5.0);
+    EXPECT_DOUBLE_EQ(SortNumber("5."), 5.0);
+    EXPECT_DOUBLE_EQ(SortNumber("2e"), 2.0);
+    EXPECT_DOUBLE_EQ(SortNumber("2E+"), 2.0);
+    EXPECT_DOUBLE_EQ(SortNumber("2e-x"), 2.0);
+    EXPECT_DOUBLE_EQ(SortNumber("2E+2h"), 200.0);
+    EXPECT_DOUBLE_EQ(SortNumber("1.5e-3"), 0.0015);
+    EXPECT_EQ(SortNumber("1e999"), HUGE_VAL);
+    EXPECT_EQ(SortNumber("-1e999"), -HUGE_VAL);
+    EXPECT_EQ(SortNumber("1e-999"), 0.0);
+    EXPECT_DOUBLE_EQ(SortNumber(std::string(100, '0') + "7"), 7.0);
+
+    // An infinity equals itself and exceeds every finite number, with or
+    // without near-equal neighbours.
+    for (const std::vector<std::string>& keys :
+         {std::vector<std::string>{"1e999", "5", "1e999", "-1e999", "nan", "1e400", "-1e999"},
+          std::vector<std::string>{"1e999", "0.00000005", "-1e999", "0", "1e999", "0.0000001",
+                                   "-1e999", "inf"}}) {
+        for (bool ascending : {true, false}) {
+            EXPECT_EQ(Sort(keys, SortKind::Number, ascending),
+                      SortOrderByInsertion(keys, SortKind::Number, ascending));
+        }
+    }
+    EXPECT_EQ(Sort({"1e999", "1e400", "7"}, SortKind::Number), (Order{2, 0, 1}));
 }
 
 TEST(ListSortTest, TextComparesDoubleByteCharactersAsUnits) {
