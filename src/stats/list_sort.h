@@ -7,9 +7,12 @@
 // right after that key. Equal keys therefore do not keep their order (keys 5,
 // 7, 5 in rows A, B, C sort as C, A, B). Descending is that order reversed.
 //
-// The order is computed in O(R log R) without moving any row: the insertion
-// place of each key follows from how many keys before it are smaller and how
-// many are not greater, and the final places from those insertion places.
+// When the keys order totally the order is computed in O(R log R) without
+// moving any row: the insertion place of each key follows from how many keys
+// before it are smaller and how many are not greater, and the final places
+// from those insertion places. Numbers that do not order totally (distinct
+// values within 1e-7 of each other, where "equal" is not transitive) have the
+// bisection replayed over a counted tree instead, in O(R log^2 R).
 #pragma once
 
 #include <cstdint>
@@ -48,9 +51,8 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
                                      SortKind kind, bool ascending = true);
 
-// The same by literally inserting into an array; O(R^2). The reference the
-// fast order is checked against, and the fallback for keys whose numbers do
-// not order totally (distinct values within 1e-7 of each other).
+// The same by literally inserting into an array; O(R^2). The reference both
+// ways of SortOrder are checked against; not for lists of real size.
 std::vector<std::uint32_t> SortOrderByInsertion(const std::vector<std::string>& keys, SortKind kind,
                                                 bool ascending = true);
 
