@@ -68,8 +68,9 @@ struct Line {
     std::size_t next;
 };
 
-// LF ends a line; a CR right before it belongs to the break. A CR elsewhere
-// is text, as it can not come from a write of ours.
+// LF ends a line; a CR right before it, or at the very end of the text,
+// belongs to the break. A CR elsewhere is text, as it can not come from a
+// write of ours.
 std::vector<Line> SplitLines(std::string_view text) {
     std::vector<Line> lines;
     std::size_t begin = 0;
@@ -133,14 +134,35 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
                    valueBegin + TrimAsciiBlanks(rest).size()};
 }
 
+// What a line still needs after it so that a line added there starts a line
+// of its own: nothing after an LF; an LF after the file's final CR, which
+// reads as a break already; the file's break after a last line without any.
+enum class BreakNeeded { None, Lf, Full };
+
+BreakNeeded BreakAfter(std::string_view text, const Line& line) {
+    if (line.next == line.end) {
+        return BreakNeeded::Full;
+    }
+    return text[line.next - 1] == '\r' ? BreakNeeded::Lf : BreakNeeded::None;
+}
+
+// The bytes that end text so that whatever is appended starts a new line;
+// nothing for an empty text.
+std::string_view CompletingBreak(std::string_view text, std::string_view lineBreak) {
+    if (text.empty() || text.back() == '\n') {
+        return {};
+    }
+    return text.back() == '\r' ? std::string_view("\n") : lineBreak;
+}
+
 // Where a key is, or where it would go, in the file's bytes.
 struct Location {
     bool sectionFound = false;
     // After the section's last line that is not blank, so that blank lines
     // separating it from the next section stay where they are.
     std::size_t insertAt = 0;
-    // The line before insertAt is the file's last and has no break yet.
-    bool insertNeedsBreak = false;
+    // What the line before insertAt lacks of a break.
+    BreakNeeded insertBreak = BreakNeeded::None;
     bool keyFound = false;
     std::size_t valueBegin = 0;
     std::size_t valueEnd = 0;
@@ -158,7 +180,7 @@ Location Locate(std::string_view text, std::string_view section, std::string_vie
             if (SameName(*name, section)) {
                 at.sectionFound = inSection = true;
                 at.insertAt = line.next;
-                at.insertNeedsBreak = line.next == line.end;
+                at.insertBreak = BreakAfter(text, line);
             }
             continue;
         }
@@ -166,7 +188,7 @@ Location Locate(std::string_view text, std::string_view section, std::string_vie
             continue;
         }
         at.insertAt = line.next;
-        at.insertNeedsBreak = line.next == line.end;
+        at.insertBreak = BreakAfter(text, line);
         const auto keyLine = ParseKeyLine(content);
         if (keyLine && SameName(keyLine->name, key)) {
             at.keyFound = true;
@@ -356,11 +378,11 @@ bool ConfigFile::writeText(std::string_view key, std::string_view value) {
         } else {
             std::string lines;
             if (!at.sectionFound) {
-                if (!updated.empty() && updated.back() != '\n') {
-                    updated += lineBreak;
-                }
+                updated += CompletingBreak(updated, lineBreak);
                 lines.append("[").append(section).append("]").append(lineBreak);
-            } else if (at.insertNeedsBreak) {
+            } else if (at.insertBreak == BreakNeeded::Lf) {
+                lines.append("\n");
+            } else if (at.insertBreak == BreakNeeded::Full) {
                 lines.append(lineBreak);
             }
             lines.append(name).append("=").append(encoded).append(lineBreak);

@@ -45,6 +45,9 @@ public:
     // through a temporary file in its directory, so a crash or a full disk
     // leaves either the old or the new file, never a partial one.
     //
+    // A line added after a last line without an LF first completes that
+    // line's break, so the addition never joins it.
+    //
     // False when the file could not be read or replaced, or when the names
     // could not be found again once written (an empty key, a line break in the
     // key or the section, '=' in the key, a key starting with ';' or '[');

@@ -29,7 +29,11 @@ void Put(const fs::path& path, const std::string& bytes) {
 class ConfigFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "logdesk-config-XXXXXX").string();
+        // Every write syncs the file to disk; in memory the hundreds of
+        // writes below cost nothing.
+        const fs::path base = ::access("/dev/shm", W_OK | X_OK) == 0 ? fs::path("/dev/shm")
+                                                                     : fs::temp_directory_path();
+        std::string pattern = (base / "logdesk-config-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         path_ = dir_ / "logdesk.ini";
@@ -195,6 +199,42 @@ TEST_F(ConfigFileTest, FailedWritesReturnFalseAndKeepTheFile) {
     EXPECT_FALSE(written);
     EXPECT_EQ(Slurp(path_), before);
     EXPECT_EQ(filesInDir(), 3U) << "temporary file left behind";
+}
+
+// Whatever line end the file's last line has, or lacks, an added line is a
+// line of its own and the line before it reads as before.
+TEST_F(ConfigFileTest, AddedLinesStayApartWhateverTheLineEnds) {
+    struct Case {
+        std::string before;
+        std::string after;
+        std::string a; // how a in [s] reads, before and after
+    };
+    const std::vector<Case> cases = {
+        {"[s]\r\na=1\r", "[s]\r\na=1\r\nb=2\r\n", "1"},
+        {"[s]\r\na=1", "[s]\r\na=1\r\nb=2\r\n", "1"},
+        {"[s]\r\na=1\r\n", "[s]\r\na=1\r\nb=2\r\n", "1"},
+        {"[s]\na=1", "[s]\na=1\nb=2\n", "1"},
+        {"[s]\na=1\r", "[s]\na=1\r\nb=2\n", "1"},
+        {"[s]\r\na=1\r\r", "[s]\r\na=1\r\r\nb=2\r\n", "1\r"},
+        {"[s]\r\na=1\rx\r\n", "[s]\r\na=1\rx\r\nb=2\r\n", "1\rx"},
+        {"[s]\ra=1\r", "[s]\ra=1\r\nb=2\r\n", "none"},
+        {"[s]\r", "[s]\r\nb=2\r\n", "none"},
+        {"\r", "\r\n[s]\r\nb=2\r\n", "none"},
+        {"[t]\r\na=1\r", "[t]\r\na=1\r\n[s]\r\nb=2\r\n", "none"},
+        {"[s]\r\na=1\r\n\r\n[t]\r\nc=3\r", "[s]\r\na=1\r\nb=2\r\n\r\n[t]\r\nc=3\r", "1"},
+    };
+    ConfigFile config(path_.string());
+    for (const Case& c : cases) {
+        Put(path_, c.before);
+        config.selectSection("s");
+        EXPECT_EQ(config.readText("a", "none"), c.a) << c.before;
+        ASSERT_TRUE(config.writeText("b", "2")) << c.before;
+        EXPECT_EQ(Slurp(path_), c.after) << c.before;
+        EXPECT_EQ(config.readText("b", "none"), "2") << c.before;
+        EXPECT_EQ(config.readText("a", "none"), c.a) << c.before;
+        config.selectSection("t");
+        EXPECT_EQ(config.readText("b", "none"), "none") << c.before;
+    }
 }
 
 TEST_F(ConfigFileTest, ReplacingKeepsPermissionsAndSymbolicLinks) {
