@@ -217,6 +217,37 @@ std::string DecodeValue(std::string_view stored) {
     return ReplaceText(stored, LineBreakMark(), "\r\n");
 }
 
+// What a write of value promises to read back: each line break, and each
+// mark within a line, as CR LF, the outer blanks gone. EncodeValue and
+// DecodeValue give this unless a line of the value ends in a lead byte (the
+// mark after it no longer starts a character) or in part of a mark.
+std::string PromisedValue(std::string_view value) {
+    std::string promised;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t at = value.find_first_of("\r\n", begin);
+        promised += DecodeValue(value.substr(begin, at - begin));
+        if (at == std::string_view::npos) {
+            break;
+        }
+        promised += "\r\n";
+        begin = at + (value.substr(at, 2) == "\r\n" ? 2 : 1);
+    }
+    return std::string(TrimAsciiBlanks(promised));
+}
+
+// The header line for section, without its break. Before ']' goes a blank
+// when the name ends in a lone lead byte, which would otherwise take the
+// ']' for its trail byte; the reader drops blanks inside the brackets.
+std::string HeaderLine(std::string_view section) {
+    std::string line = "[" + std::string(section) + "]";
+    const auto name = HeaderName(line);
+    if (!name || *name != section) {
+        line.insert(line.size() - 1, " ");
+    }
+    return line;
+}
+
 // A name that can be written as a header or key line and found again.
 bool IsWritableName(std::string_view name, bool isKey) {
     if (name.find_first_of("\r\n") != std::string_view::npos) {
@@ -370,7 +401,9 @@ bool ConfigFile::writeText(std::string_view key, std::string_view value) {
             return false;
         }
         const std::string_view lineBreak = LineBreakOf(text);
-        const std::string encoded = EncodeValue(value);
+        // Outer blanks never read back; stored, they would pile up between
+        // the blanks kept around the old value on every rewrite.
+        const std::string encoded(TrimAsciiBlanks(EncodeValue(value)));
         const Location at = Locate(text, section, name);
         std::string updated = text;
         if (at.keyFound) {
@@ -379,7 +412,7 @@ bool ConfigFile::writeText(std::string_view key, std::string_view value) {
             std::string lines;
             if (!at.sectionFound) {
                 updated += CompletingBreak(updated, lineBreak);
-                lines.append("[").append(section).append("]").append(lineBreak);
+                lines.append(HeaderLine(section)).append(lineBreak);
             } else if (at.insertBreak == BreakNeeded::Lf) {
                 lines.append("\n");
             } else if (at.insertBreak == BreakNeeded::Full) {
@@ -387,6 +420,14 @@ bool ConfigFile::writeText(std::string_view key, std::string_view value) {
             }
             lines.append(name).append("=").append(encoded).append(lineBreak);
             updated.insert(at.sectionFound ? at.insertAt : updated.size(), lines);
+        }
+        // The new text is read as a later read would read it: a write that
+        // would not give its value back is refused rather than reported done.
+        const Location written = Locate(updated, section, name);
+        if (!written.keyFound || DecodeValue(std::string_view(updated).substr(
+                                     written.valueBegin, written.valueEnd - written.valueBegin)) !=
+                                     PromisedValue(value)) {
+            return false;
         }
         if (status == ReadStatus::Read && updated == text) {
             return true;
