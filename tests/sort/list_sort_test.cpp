@@ -155,7 +155,7 @@ TEST(ListSortTest, NearEqualNumbersMatchTheInsertion) {
 
     // Lists large enough for the tree to split its leaves and inner nodes
     // many times, in random order.
-    for (int size : {1000, 5000, 20000}) {
+    for (int size : {1000, 4000, 10000}) {
         std::vector<std::string> keys;
         for (int k = 0; k < size; ++k) {
             keys.push_back(NearEqualKey(k % (size / 2)));
@@ -166,7 +166,7 @@ TEST(ListSortTest, NearEqualNumbersMatchTheInsertion) {
     // Nearly ascending keys are cheap for the literal insertion, so a list
     // deep enough for several inner levels can be checked against it.
     std::vector<std::string> keys;
-    for (int k = 0; k < 150000; ++k) {
+    for (int k = 0; k < 100000; ++k) {
         keys.push_back(NearEqualKey(k + static_cast<int>(random() % 50)));
     }
     ExpectInsertionOrder(keys, "nearly ascending");
