@@ -68,8 +68,9 @@ struct Line {
     std::size_t next;
 };
 
-// LF ends a line; a CR right before it belongs to the break. A CR elsewhere
-// is text, as it can not come from a write of ours.
+// LF ends a line; a CR right before it, or at the very end of the text,
+// belongs to the break. A CR elsewhere is text, as it can not come from a
+// write of ours.
 std::vector<Line> SplitLines(std::string_view text) {
     std::vector<Line> lines;
     std::size_t begin = 0;
@@ -133,14 +134,35 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
                    valueBegin + TrimAsciiBlanks(rest).size()};
 }
 
+// What a line still needs after it so that a line added there starts a line
+// of its own: nothing after an LF; an LF after the file's final CR, which
+// reads as a break already; the file's break after a last line without any.
+enum class BreakNeeded { None, Lf, Full };
+
+BreakNeeded BreakAfter(std::string_view text, const Line& line) {
+    if (line.next == line.end) {
+        return BreakNeeded::Full;
+    }
+    return text[line.next - 1] == '\r' ? BreakNeeded::Lf : BreakNeeded::None;
+}
+
+// The bytes that end text so that whatever is appended starts a new line;
+// nothing for an empty text.
+std::string_view CompletingBreak(std::string_view text, std::string_view lineBreak) {
+    if (text.empty() || text.back() == '\n') {
+        return {};
+    }
+    return text.back() == '\r' ? std::string_view("\n") : lineBreak;
+}
+
 // Where a key is, or where it would go, in the file's bytes.
 struct Location {
     bool sectionFound = false;
     // After the section's last line that is not blank, so that blank lines
     // separating it from the next section stay where they are.
     std::size_t insertAt = 0;
-    // The line before insertAt is the file's last and has no break yet.
-    bool insertNeedsBreak = false;
+    // What the line before insertAt lacks of a break.
+    BreakNeeded insertBreak = BreakNeeded::None;
     bool keyFound = false;
     std::size_t valueBegin = 0;
     std::size_t valueEnd = 0;
@@ -158,7 +180,7 @@ Location Locate(std::string_view text, std::string_view section, std::string_vie
             if (SameName(*name, section)) {
                 at.sectionFound = inSection = true;
                 at.insertAt = line.next;
-                at.insertNeedsBreak = line.next == line.end;
+                at.insertBreak = BreakAfter(text, line);
             }
             continue;
         }
@@ -166,7 +188,7 @@ Location Locate(std::string_view text, std::string_view section, std::string_vie
             continue;
         }
         at.insertAt = line.next;
-        at.insertNeedsBreak = line.next == line.end;
+        at.insertBreak = BreakAfter(text, line);
         const auto keyLine = ParseKeyLine(content);
         if (keyLine && SameName(keyLine->name, key)) {
             at.keyFound = true;
@@ -193,6 +215,37 @@ std::string EncodeValue(std::string_view value) {
 
 std::string DecodeValue(std::string_view stored) {
     return ReplaceText(stored, LineBreakMark(), "\r\n");
+}
+
+// What a write of value promises to read back: each line break, and each
+// mark within a line, as CR LF, the outer blanks gone. EncodeValue and
+// DecodeValue give this unless a line of the value ends in a lead byte (the
+// mark after it no longer starts a character) or in part of a mark.
+std::string PromisedValue(std::string_view value) {
+    std::string promised;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t at = value.find_first_of("\r\n", begin);
+        promised += DecodeValue(value.substr(begin, at - begin));
+        if (at == std::string_view::npos) {
+            break;
+        }
+        promised += "\r\n";
+        begin = at + (value.substr(at, 2) == "\r\n" ? 2 : 1);
+    }
+    return std::string(TrimAsciiBlanks(promised));
+}
+
+// The header line for section, without its break. Before ']' goes a blank
+// when the name ends in a lone lead byte, which would otherwise take the
+// ']' for its trail byte; the reader drops blanks inside the brackets.
+std::string HeaderLine(std::string_view section) {
+    std::string line = "[" + std::string(section) + "]";
+    const auto name = HeaderName(line);
+    if (!name || *name != section) {
+        line.insert(line.size() - 1, " ");
+    }
+    return line;
 }
 
 // A name that can be written as a header or key line and found again.
@@ -348,7 +401,9 @@ bool ConfigFile::writeText(std::string_view key, std::string_view value) {
             return false;
         }
         const std::string_view lineBreak = LineBreakOf(text);
-        const std::string encoded = EncodeValue(value);
+        // Outer blanks never read back; stored, they would pile up between
+        // the blanks kept around the old value on every rewrite.
+        const std::string encoded(TrimAsciiBlanks(EncodeValue(value)));
         const Location at = Locate(text, section, name);
         std::string updated = text;
         if (at.keyFound) {
@@ -356,15 +411,23 @@ bool ConfigFile::writeText(std::string_view key, std::string_view value) {
         } else {
             std::string lines;
             if (!at.sectionFound) {
-                if (!updated.empty() && updated.back() != '\n') {
-                    updated += lineBreak;
-                }
-                lines.append("[").append(section).append("]").append(lineBreak);
-            } else if (at.insertNeedsBreak) {
+                updated += CompletingBreak(updated, lineBreak);
+                lines.append(HeaderLine(section)).append(lineBreak);
+            } else if (at.insertBreak == BreakNeeded::Lf) {
+                lines.append("\n");
+            } else if (at.insertBreak == BreakNeeded::Full) {
                 lines.append(lineBreak);
             }
             lines.append(name).append("=").append(encoded).append(lineBreak);
             updated.insert(at.sectionFound ? at.insertAt : updated.size(), lines);
+        }
+        // The new text is read as a later read would read it: a write that
+        // would not give its value back is refused rather than reported done.
+        const Location written = Locate(updated, section, name);
+        if (!written.keyFound || DecodeValue(std::string_view(updated).substr(
+                                     written.valueBegin, written.valueEnd - written.valueBegin)) !=
+                                     PromisedValue(value)) {
+            return false;
         }
         if (status == ReadStatus::Read && updated == text) {
             return true;

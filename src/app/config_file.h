@@ -45,10 +45,17 @@ public:
     // through a temporary file in its directory, so a crash or a full disk
     // leaves either the old or the new file, never a partial one.
     //
-    // False when the file could not be read or replaced, or when the names
-    // could not be found again once written (an empty key, a line break in the
-    // key or the section, '=' in the key, a key starting with ';' or '[');
-    // never throws.
+    // A line added after a last line without an LF first completes that
+    // line's break, so the addition never joins it. A section name ending in
+    // a lead byte that no trail byte follows gets a blank before its ']'.
+    //
+    // True only when the file, read again, gives the value back as
+    // readText would promise: every line break as CR LF, the outer blanks
+    // gone. False when the file could not be read or replaced, or when the
+    // names or the value could not be found again once written (an empty
+    // key, a line break in the key or the section, '=' in the key, a key
+    // starting with ';' or '[', a line break right after a lead byte in the
+    // value); the file is then left as it was. Never throws.
     bool writeText(std::string_view key, std::string_view value);
 
     // Stored as "真" / "假"; true exactly when the stored text is "真".

@@ -7,9 +7,12 @@
 // right after that key. Equal keys therefore do not keep their order (keys 5,
 // 7, 5 in rows A, B, C sort as C, A, B). Descending is that order reversed.
 //
-// The order is computed in O(R log R) without moving any row: the insertion
-// place of each key follows from how many keys before it are smaller and how
-// many are not greater, and the final places from those insertion places.
+// When the keys order totally the order is computed in O(R log R) without
+// moving any row: the insertion place of each key follows from how many keys
+// before it are smaller and how many are not greater, and the final places
+// from those insertion places. Numbers that do not order totally (distinct
+// values within 1e-7 of each other, where "equal" is not transitive) have the
+// bisection replayed over a counted tree instead, in O(R log^2 R).
 #pragma once
 
 #include <cstdint>
@@ -21,15 +24,21 @@
 namespace logdesk {
 
 enum class SortKind {
-    Number = 0, // the key's leading number, as atof reads it; within 1e-7 counts as equal
+    Number = 0, // the key's leading decimal number; within 1e-7 counts as equal
     Text = 1,   // GBK bytes in order, a double-byte character as one unit
 };
 
 // The key of a cell: blanks (ASCII and full-width) trimmed at both ends.
 std::string_view SortKey(std::string_view cell);
 
-// The number a key sorts by: full-width characters turned half-width first,
-// so "１０时" reads as 10.
+// The number a key sorts by: its leading decimal number as atof reads one
+// (leading blanks skipped, a sign, digits with an optional point, an exponent
+// only when digits follow it), 0 when it starts with none. Hexadecimal,
+// "inf" and "nan" texts read as their leading decimal number ("0x1A" as 0,
+// "-inf" as 0), so the result is never NaN; an overflow such as "1e999"
+// gives an infinity, which equals itself and exceeds every finite number.
+// Full-width characters are turned half-width first, so "１０时" reads as 10.
+// The process locale plays no part.
 double SortNumber(std::string_view key);
 
 // Text order of two keys; <0, 0, >0.
@@ -42,9 +51,8 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
                                      SortKind kind, bool ascending = true);
 
-// The same by literally inserting into an array; O(R^2). The reference the
-// fast order is checked against, and the fallback for keys whose numbers do
-// not order totally (NaN, or distinct values within 1e-7 of each other).
+// The same by literally inserting into an array; O(R^2). The reference both
+// ways of SortOrder are checked against; not for lists of real size.
 std::vector<std::uint32_t> SortOrderByInsertion(const std::vector<std::string>& keys, SortKind kind,
                                                 bool ascending = true);
 

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <random>
 #include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -29,7 +30,11 @@ void Put(const fs::path& path, const std::string& bytes) {
 class ConfigFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "logdesk-config-XXXXXX").string();
+        // Every write syncs the file to disk; in memory the hundreds of
+        // writes below cost nothing.
+        const fs::path base = ::access("/dev/shm", W_OK | X_OK) == 0 ? fs::path("/dev/shm")
+                                                                     : fs::temp_directory_path();
+        std::string pattern = (base / "logdesk-config-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
         path_ = dir_ / "logdesk.ini";
@@ -195,6 +200,238 @@ TEST_F(ConfigFileTest, FailedWritesReturnFalseAndKeepTheFile) {
     EXPECT_FALSE(written);
     EXPECT_EQ(Slurp(path_), before);
     EXPECT_EQ(filesInDir(), 3U) << "temporary file left behind";
+}
+
+// Whatever line end the file's last line has, or lacks, an added line is a
+// line of its own and the line before it reads as before.
+TEST_F(ConfigFileTest, AddedLinesStayApartWhateverTheLineEnds) {
+    struct Case {
+        std::string before;
+        std::string after;
+        std::string a; // how a in [s] reads, before and after
+    };
+    const std::vector<Case> cases = {
+        {"[s]\r\na=1\r", "[s]\r\na=1\r\nb=2\r\n", "1"},
+        {"[s]\r\na=1", "[s]\r\na=1\r\nb=2\r\n", "1"},
+        {"[s]\r\na=1\r\n", "[s]\r\na=1\r\nb=2\r\n", "1"},
+        {"[s]\na=1", "[s]\na=1\nb=2\n", "1"},
+        {"[s]\na=1\r", "[s]\na=1\r\nb=2\n", "1"},
+        {"[s]\r\na=1\r\r", "[s]\r\na=1\r\r\nb=2\r\n", "1\r"},
+        {"[s]\r\na=1\rx\r\n", "[s]\r\na=1\rx\r\nb=2\r\n", "1\rx"},
+        {"[s]\ra=1\r", "[s]\ra=1\r\nb=2\r\n", "none"},
+        {"[s]\r", "[s]\r\nb=2\r\n", "none"},
+        {"\r", "\r\n[s]\r\nb=2\r\n", "none"},
+        {"[t]\r\na=1\r", "[t]\r\na=1\r\n[s]\r\nb=2\r\n", "none"},
+        {"[s]\r\na=1\r\n\r\n[t]\r\nc=3\r", "[s]\r\na=1\r\nb=2\r\n\r\n[t]\r\nc=3\r", "1"},
+    };
+    ConfigFile config(path_.string());
+    for (const Case& c : cases) {
+        Put(path_, c.before);
+        config.selectSection("s");
+        EXPECT_EQ(config.readText("a", "none"), c.a) << c.before;
+        ASSERT_TRUE(config.writeText("b", "2")) << c.before;
+        EXPECT_EQ(Slurp(path_), c.after) << c.before;
+        EXPECT_EQ(config.readText("b", "none"), "2") << c.before;
+        EXPECT_EQ(config.readText("a", "none"), c.a) << c.before;
+        config.selectSection("t");
+        EXPECT_EQ(config.readText("b", "none"), "none") << c.before;
+    }
+}
+
+TEST_F(ConfigFileTest, NamesEndingInALeadByteReadBackAndAreWrittenOnce) {
+    ConfigFile config(path_.string());
+    // "\xE6]" would be one double-byte character and hide the ']'.
+    config.selectSection("abc\xE6");
+    ASSERT_TRUE(config.writeText("k", "v"));
+    ASSERT_TRUE(config.writeText("k", "v"));
+    ASSERT_TRUE(config.writeText("key\xE6", "w"));
+    ASSERT_TRUE(config.writeText("key\xE6", "w"));
+    EXPECT_EQ(Slurp(path_), "[abc\xE6 ]\r\nk=v\r\nkey\xE6=w\r\n");
+    EXPECT_EQ(config.readText("k", ""), "v");
+    EXPECT_EQ(config.readText("key\xE6", ""), "w");
+
+    // A header that never read back keeps reading as it did: not a header,
+    // so its key belongs to the section above it.
+    Put(path_, "[s]\r\n[abc\xE6]\r\nk=old\r\n");
+    ASSERT_TRUE(config.writeText("k", "new"));
+    EXPECT_EQ(Slurp(path_), "[s]\r\n[abc\xE6]\r\nk=old\r\n[abc\xE6 ]\r\nk=new\r\n");
+    EXPECT_EQ(config.readText("k", ""), "new");
+    config.selectSection("s");
+    EXPECT_EQ(config.readText("k", ""), "old");
+}
+
+TEST_F(ConfigFileTest, ValuesThatCannotReadBackAreRefused) {
+    Put(path_, "[s]\r\nk=old\r\n");
+    ConfigFile config(path_.string());
+    config.selectSection("s");
+    // The lead byte would pair with the mark's first byte, and the mark would
+    // no longer be found.
+    EXPECT_FALSE(config.writeText("k", "x\xE6\r\ny"));
+    EXPECT_FALSE(config.writeText("n", "x\xE6\n"));
+    EXPECT_EQ(Slurp(path_), "[s]\r\nk=old\r\n");
+    ASSERT_TRUE(config.writeText("k", "x\xE6"));
+    EXPECT_EQ(config.readText("k", ""), "x\xE6");
+    ASSERT_TRUE(config.writeText("k", "\xE6\x40\r\n\xE6"));
+    EXPECT_EQ(config.readText("k", ""), "\xE6\x40\r\n\xE6");
+}
+
+// One line of a file as the reader splits it: LF ends a line, and a CR
+// before it or at the very end belongs to the break.
+struct FileLine {
+    std::string text;
+    std::string lineBreak;
+    bool operator==(const FileLine&) const = default;
+};
+
+std::vector<FileLine> LinesOf(const std::string& file) {
+    std::vector<FileLine> lines;
+    std::size_t begin = 0;
+    while (begin < file.size()) {
+        const std::size_t lf = file.find('\n', begin);
+        std::size_t end = lf == std::string::npos ? file.size() : lf;
+        const std::size_t next = lf == std::string::npos ? file.size() : lf + 1;
+        if (end > begin && file[end - 1] == '\r') {
+            --end;
+        }
+        lines.push_back({file.substr(begin, end - begin), file.substr(end, next - end)});
+        begin = next;
+    }
+    return lines;
+}
+
+// Random files, names and values made of the bytes that trip a reader up:
+// lead bytes, ']', '=', ';', blanks, CR and LF. After every write that
+// succeeds the key reads back its value, every other key reads as before
+// and every other line is unchanged; a failed write changes no byte.
+TEST_F(ConfigFileTest, RandomWritesReadBackAndLeaveEverythingElse) {
+    const std::vector<std::string> nameBytes = {"a",  "B",  "\x81", "\xE6", "\xFE", "\xB0",
+                                                "]",  "[",  "=",    " ",    "\t",   ";",
+                                                "\r", "\n", "a",    "B",    "\xE6"};
+    const std::vector<std::string> valueBytes = {"x",  "\xE6", "\xB0", " ",       "\t",
+                                                 "\r", "\n",   "]",    "\xB0\x5D"};
+    const std::vector<std::string> breaks = {"\r\n", "\n", "\r", ""};
+    std::mt19937 random(777);
+    auto pick = [&](const std::vector<std::string>& from, std::size_t most) {
+        std::string text;
+        for (std::size_t n = random() % (most + 1); n > 0; --n) {
+            text += from[random() % from.size()];
+        }
+        return text;
+    };
+    auto trimmed = [](std::string text) {
+        text.erase(0, text.find_first_not_of(" \t"));
+        text.erase(text.find_last_not_of(" \t") + 1);
+        return text;
+    };
+    auto promised = [&](const std::string& value) {
+        std::string text;
+        for (std::size_t i = 0; i < value.size(); ++i) {
+            if (value[i] == '\r' || value[i] == '\n') {
+                text += "\r\n";
+                i += value.compare(i, 2, "\r\n") == 0 ? 1 : 0;
+            } else {
+                text += value[i];
+            }
+        }
+        return trimmed(text);
+    };
+
+    ConfigFile config(path_.string());
+    int successes = 0;
+    int writes = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> sections = {"", "s"};
+        std::vector<std::string> keys = {"k"};
+        std::string file;
+        for (std::size_t n = random() % 8; n > 0; --n) {
+            switch (random() % 4) {
+            case 0:
+                sections.push_back(pick(nameBytes, 3));
+                file += "[" + sections.back() + "]";
+                break;
+            case 1:
+            case 2:
+                keys.push_back(pick(nameBytes, 3));
+                file += keys.back() + "=" + pick(valueBytes, 3);
+                break;
+            default:
+                file += pick(nameBytes, 4);
+            }
+            file += breaks[random() % breaks.size()];
+        }
+        Put(path_, file);
+        for (int step = 0; step < 4; ++step, ++writes) {
+            const std::string section =
+                random() % 3 == 0 ? pick(nameBytes, 3) : sections[random() % sections.size()];
+            const std::string key =
+                random() % 3 == 0 ? pick(nameBytes, 3) : keys[random() % keys.size()];
+            const std::string value = pick(valueBytes, 4);
+            const std::string where = "round " + std::to_string(round) + " step " +
+                                      std::to_string(step) + " file " +
+                                      ::testing::PrintToString(file);
+            auto readAll = [&] {
+                std::vector<std::string> all;
+                for (const std::string& s : sections) {
+                    config.selectSection(s);
+                    for (const std::string& k : keys) {
+                        all.push_back(config.readText(k, "\x01"));
+                    }
+                }
+                return all;
+            };
+            const std::vector<std::string> before = readAll();
+            config.selectSection(section);
+            if (!config.writeText(key, value)) {
+                ASSERT_EQ(Slurp(path_), file) << where;
+                continue;
+            }
+            ++successes;
+            ASSERT_EQ(config.readText(key, "\x01"), promised(value)) << where;
+            const std::string written = Slurp(path_);
+            ASSERT_TRUE(config.writeText(key, value)) << where;
+            ASSERT_EQ(Slurp(path_), written) << where << ": the same write again changed the file";
+
+            const std::vector<std::string> after = readAll();
+            for (std::size_t s = 0, i = 0; s < sections.size(); ++s) {
+                for (std::size_t k = 0; k < keys.size(); ++k, ++i) {
+                    if (trimmed(sections[s]) != trimmed(section) ||
+                        trimmed(keys[k]) != trimmed(key)) {
+                        ASSERT_EQ(after[i], before[i])
+                            << where << " section " << ::testing::PrintToString(sections[s])
+                            << " key " << ::testing::PrintToString(keys[k]);
+                    }
+                }
+            }
+
+            // Nothing changed (the value was there), one line changed (the
+            // key's), or one or two lines were added (the key's, after its
+            // header); only the break of the file's last line may have been
+            // completed.
+            const std::vector<FileLine> old = LinesOf(file);
+            const std::vector<FileLine> now = LinesOf(written);
+            std::size_t head = 0;
+            while (head < old.size() && head < now.size() && old[head].text == now[head].text) {
+                ++head;
+            }
+            std::size_t tail = 0;
+            while (tail < old.size() - head && tail < now.size() - head &&
+                   old[old.size() - 1 - tail] == now[now.size() - 1 - tail]) {
+                ++tail;
+            }
+            for (std::size_t i = 0; i < head; ++i) {
+                if (i + 1 < old.size()) {
+                    ASSERT_EQ(now[i].lineBreak, old[i].lineBreak) << where << " line " << i;
+                }
+            }
+            const std::size_t removed = old.size() - head - tail;
+            const std::size_t added = now.size() - head - tail;
+            ASSERT_TRUE((removed == 0 && added <= 2) || (removed == 1 && added == 1))
+                << where << " became " << ::testing::PrintToString(written);
+            file = written;
+        }
+    }
+    // Most writes are of names and values that can be stored.
+    EXPECT_GT(successes, writes / 3);
 }
 
 TEST_F(ConfigFileTest, ReplacingKeepsPermissionsAndSymbolicLinks) {
