@@ -252,6 +252,7 @@ void StatsWindow::rebuildFilterTabs() {
         }
     }
     filterTabs_->setCurrentIndex(0);
+    filterTabs_->fitTabs();
 }
 
 void StatsWindow::build(int page, const SpiderFilter& filter) {

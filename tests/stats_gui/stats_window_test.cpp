@@ -2,6 +2,7 @@
 #include "../logimport/import_test_support.h"
 #include "app/config_file.h"
 #include "app/controls.h"
+#include "app/window_descriptions.h"
 #include "logimport/imported_log.h"
 #include "stats/cell_colours.h"
 #include "stats/stats_window.h"
@@ -204,6 +205,49 @@ TEST_F(StatsWindowTest, PrefixesPersist) {
     QSignalSpy shown(window_, &StatsWindow::pageShown);
     window_->show();
     ASSERT_TRUE(shown.wait(10000));
+}
+
+// Every visible control and every tab of both strips, in window coordinates,
+// against each other: a click lands on one thing only.
+TEST_F(StatsWindowTest, NoControlOverlapsAnother) {
+    for (int page = 0; page < 4; ++page) {
+        if (page > 0) {
+            showPage(page);
+        }
+        struct Box {
+            QString name;
+            QRect rect;
+            const QWidget* widget = nullptr;
+        };
+        std::vector<Box> boxes;
+        for (const TabStrip* strip : {tabs_, filters_}) {
+            for (int t = 0; strip->isVisible() && t < strip->count(); ++t) {
+                const QRect tab = strip->tabRect(t);
+                boxes.push_back({strip->objectName() + QStringLiteral(" tab %1").arg(t),
+                                 QRect(strip->mapTo(window_, tab.topLeft()), tab.size())});
+            }
+        }
+        for (const ControlDescription& c : StatsWindowDescription().controls) {
+            const auto* w = window_->findChild<QWidget*>(QString::fromUtf8(c.name));
+            if (w->isVisible() && w != tabs_ && w != filters_) {
+                boxes.push_back(
+                    {w->objectName(), QRect(w->mapTo(window_, QPoint()), w->size()), w});
+            }
+        }
+        for (std::size_t a = 0; a < boxes.size(); ++a) {
+            for (std::size_t b = a + 1; b < boxes.size(); ++b) {
+                const QWidget* wa = boxes[a].widget;
+                const QWidget* wb = boxes[b].widget;
+                if (wa != nullptr && wb != nullptr &&
+                    (wa->isAncestorOf(wb) || wb->isAncestorOf(wa))) {
+                    continue; // a container holds its controls
+                }
+                EXPECT_FALSE(boxes[a].rect.intersects(boxes[b].rect))
+                    << "page " << page << ": " << boxes[a].name.toStdString() << " "
+                    << boxes[b].name.toStdString();
+            }
+        }
+    }
 }
 
 } // namespace
