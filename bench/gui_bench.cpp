@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
 
     // The statistics window's four pages, each from the page change to the
     // list filled, with the longest event-loop gap meanwhile.
-    auto* stats = new logdesk::StatsWindow(window.imported(), config, &window);
+    auto* stats =
+        new logdesk::StatsWindow(window.imported(), config, window.lookupCookies(), &window);
     QEventLoop pageLoop;
     QObject::connect(stats, &logdesk::StatsWindow::pageShown, &pageLoop, &QEventLoop::quit);
     auto* tabs = stats->findChild<QTabBar*>(QStringLiteral("选择夹"));
