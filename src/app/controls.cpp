@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QProxyStyle>
+#include <algorithm>
+#include <climits>
 
 namespace logdesk {
 
@@ -99,6 +102,24 @@ void CheckList::setChecked(int index, bool on) {
     }
 }
 
+// The application's style with the tab padding a strip chose; -1 keeps the
+// style's own.
+class TabStrip::PaddingStyle : public QProxyStyle {
+public:
+    int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                    const QWidget* widget) const override {
+        if (metric == PM_TabBarTabHSpace && across >= 0) {
+            return across;
+        }
+        if (metric == PM_TabBarTabVSpace && down >= 0) {
+            return down;
+        }
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+    int across = -1;
+    int down = -1;
+};
+
 TabStrip::TabStrip(QWidget* parent) : QTabBar(parent) {
     setExpanding(false);
     setDrawBase(true);
@@ -115,6 +136,45 @@ void TabStrip::showCurrentPage() {
     for (const auto& [tab, control] : pageControls_) {
         control->setVisible(tab == currentIndex());
     }
+}
+
+void TabStrip::fitTabs() {
+    if (padding_ == nullptr) {
+        padding_ = new PaddingStyle;
+        padding_->setParent(this);
+        setStyle(padding_);
+    }
+    int room = INT_MAX;
+    for (const auto& [tab, control] : pageControls_) {
+        room = std::min(room, control->x());
+    }
+    // tabSizeHint asks the style for the padding on every call.
+    const auto tooWide = [&] {
+        int sum = 0;
+        for (int i = 0; i < count(); ++i) {
+            sum += tabSizeHint(i).width();
+        }
+        return sum > room;
+    };
+    const auto tooTall = [&] {
+        for (int i = 0; i < count(); ++i) {
+            if (tabSizeHint(i).height() > height()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    padding_->across = -1;
+    padding_->down = -1;
+    padding_->across = padding_->pixelMetric(QStyle::PM_TabBarTabHSpace, nullptr, this);
+    padding_->down = padding_->pixelMetric(QStyle::PM_TabBarTabVSpace, nullptr, this);
+    while (padding_->across > 0 && tooWide()) {
+        --padding_->across;
+    }
+    while (padding_->down > 0 && tooTall()) {
+        --padding_->down;
+    }
+    setIconSize(iconSize()); // lays the tabs out again
 }
 
 void TabStrip::mousePressEvent(QMouseEvent* event) {

@@ -118,6 +118,11 @@ public:
     // Puts a control on the page of a tab (0-based).
     void addToPage(int tab, QWidget* control);
     void showCurrentPage();
+    // Narrows the padding around the tabs' icons and texts, one pixel at a
+    // time down to none, until the tabs end left of every page control and
+    // each is no taller than the strip; the style's own padding where they
+    // fit. Call again after the tabs, their font or the geometries changed.
+    void fitTabs();
 signals:
     void rightClicked();
 
@@ -125,7 +130,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
+    class PaddingStyle;
     std::vector<std::pair<int, QWidget*>> pageControls_;
+    PaddingStyle* padding_ = nullptr; // owned as a child of the strip
 };
 
 // A list in report mode over a model; -1 means no row.

@@ -94,11 +94,21 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     connect(importButton_, &QPushButton::clicked, this, &MainWindow::chooseAndImport);
     connect(list_, &ReportList::headerClicked, this, &MainWindow::sortByColumn);
     connect(findChild<Button*>(QStringLiteral("按钮蜘蛛占比图表化")), &QPushButton::clicked, this,
-            [this] { openOnce<ChartWindow>(chartWindow_); });
+            [this] {
+                openOnce(chartWindow_,
+                         [this] { return new ChartWindow(imported_, config_, this); });
+            });
     connect(findChild<Button*>(QStringLiteral("按钮精细化统计分析")), &QPushButton::clicked, this,
-            [this] { openOnce<StatsWindow>(statsWindow_); });
+            [this] {
+                openOnce(statsWindow_, [this] {
+                    return new StatsWindow(imported_, config_, lookupCookies_, this);
+                });
+            });
     connect(findChild<Button*>(QStringLiteral("按钮导出csv文件")), &QPushButton::clicked, this,
-            [this] { openOnce<CsvExportWindow>(exportWindow_); });
+            [this] {
+                openOnce(exportWindow_,
+                         [this] { return new CsvExportWindow(imported_, config_, this); });
+            });
 
     auto showHelp = [this] { Ui().showMessage(this, HelpText()); };
     connect(findChild<PictureBox*>(QStringLiteral("图片框操作")), &PictureBox::leftPressed, this,
@@ -170,14 +180,14 @@ void MainWindow::sortByColumn(int column) {
     });
 }
 
-template <typename W> void MainWindow::openOnce(QPointer<QWidget>& slot) {
+template <typename Make> void MainWindow::openOnce(QPointer<QWidget>& slot, Make make) {
     if (slot) {
         slot->showNormal();
         slot->raise();
         slot->activateWindow();
         return;
     }
-    slot = new W(imported_, config_, this);
+    slot = make();
     slot->show();
 }
 

@@ -5,6 +5,7 @@
 #include "app/config_file.h"
 #include "logimport/imported_log.h"
 #include "logimport/log_importer.h"
+#include "net/http_fetch.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -39,6 +40,9 @@ public:
 
     const ImportedLog& imported() const { return imported_; }
     ConfigFile& config() { return config_; }
+    // The search site's cookies, kept from one IP lookup to the next for the
+    // whole run, whichever statistics window asks.
+    CookieJar& lookupCookies() { return lookupCookies_; }
 
 signals:
     // After an import ended, whatever its outcome.
@@ -55,10 +59,12 @@ private:
     void finishImport(std::shared_ptr<Finished> finished);
     void fitColumns(const std::vector<RecordIndex>& longest);
     void layoutControls();
-    template <typename W> void openOnce(QPointer<QWidget>& slot);
+    // Shows the window in `slot`, or the one `make` creates when there is none.
+    template <typename Make> void openOnce(QPointer<QWidget>& slot, Make make);
 
     ConfigFile& config_;
     ImportedLog imported_;
+    CookieJar lookupCookies_;
     RecordTableModel* model_ = nullptr;
     ReportList* list_ = nullptr;
     Button* importButton_ = nullptr;

@@ -468,6 +468,9 @@ void BuildWindow(QWidget* window, const WindowDescription& description) {
             control->setVisible(c.visible);
         }
     }
+    for (TabStrip* tabs : window->findChildren<TabStrip*>()) {
+        tabs->fitTabs();
+    }
 }
 
 } // namespace logdesk

@@ -73,7 +73,7 @@ const WindowDescription& ChartWindowDescription();
 const WindowDescription& CsvExportWindowDescription();
 const WindowDescription& StatsWindowDescription();
 
-// The frame the original windows' outer sizes include; the client area is
+// The window frame the described outer sizes include; the client area is
 // the outer size less this.
 inline constexpr int kFrameWidth = 16;
 inline constexpr int kFrameHeight = 39;

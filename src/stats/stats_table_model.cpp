@@ -1,6 +1,7 @@
 #include "stats_table_model.h"
 
 #include "app/qt_text.h"
+#include "stats/stats_sort.h"
 
 namespace logdesk {
 
@@ -27,6 +28,13 @@ void StatsTableModel::setCell(int row, int column, std::string text) {
     }
     page_.rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
     emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
+}
+
+int StatsTableModel::reorderRows(const std::vector<std::uint32_t>& order, int selectedRow) {
+    beginResetModel();
+    const int selected = ApplyStatsOrder(page_, order, selectedRow);
+    endResetModel();
+    return selected;
 }
 
 void StatsTableModel::coloursChanged() {

@@ -20,6 +20,9 @@ public:
     const StatsTable& page() const { return page_; }
     // Sets one cell's text (GBK); nothing happens outside the page.
     void setCell(int row, int column, std::string text);
+    // Puts the rows in a sort's order (ApplyStatsOrder) and returns where
+    // `selectedRow` went.
+    int reorderRows(const std::vector<std::uint32_t>& order, int selectedRow);
     // Repaints after the overlay changed.
     void coloursChanged();
 

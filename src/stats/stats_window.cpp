@@ -42,6 +42,10 @@ const std::string& PrefixSection() {
     return name;
 }
 
+// The IP page's columns the lookups read and write.
+constexpr int kIpColumn = 0;
+constexpr int kLocationColumn = 3;
+
 std::vector<int> LongestCells(const StatsTable& page) {
     std::vector<int> longest(page.headers.size(), -1);
     std::vector<std::size_t> sizes(page.headers.size(), 0);
@@ -63,8 +67,9 @@ CellColours& StatsWindow::Colours() {
     return colours;
 }
 
-StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, QWidget* parent)
-    : QWidget(parent), log_(log), config_(config) {
+StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, CookieJar& cookies,
+                         QWidget* parent)
+    : QWidget(parent), log_(log), config_(config), cookies_(cookies) {
     setAttribute(Qt::WA_DeleteOnClose);
     const WindowDescription& description = StatsWindowDescription();
     BuildWindow(this, description);
@@ -119,11 +124,29 @@ std::string StatsWindow::ipQueryUrl(const std::string& ip) {
     return IpLocationQueryUrl(host, ip);
 }
 
+int StatsWindow::rowOfIp(const std::string& ip, int likely) const {
+    const auto& rows = model_->page().rows;
+    if (likely >= 0 && static_cast<std::size_t>(likely) < rows.size() &&
+        rows[static_cast<std::size_t>(likely)][kIpColumn] == ip) {
+        return likely;
+    }
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (rows[r][kIpColumn] == ip) {
+            return static_cast<int>(r);
+        }
+    }
+    return -1;
+}
+
 bool StatsWindow::locateRow(int row) {
+    if (shownPage_ != static_cast<int>(StatsPage::Ip) || row < 0 || row >= model_->rowCount() ||
+        model_->columnCount() <= kLocationColumn) {
+        return false;
+    }
     const QPointer<StatsWindow> self(this);
     const int generation = pageGeneration_;
-    const std::string ip = model_->page().rows[static_cast<std::size_t>(row)][0];
-    model_->setCell(row, 3, Gbk("正在查询中.."));
+    const std::string ip = model_->page().rows[static_cast<std::size_t>(row)][kIpColumn];
+    model_->setCell(row, kLocationColumn, Gbk("正在查询中.."));
     FetchRequest request;
     request.url = ipQueryUrl(ip);
     FetchContext context;
@@ -131,27 +154,26 @@ bool StatsWindow::locateRow(int row) {
     context.pump = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); };
     const std::shared_ptr<std::atomic<bool>> closing = closing_;
     context.cancel = closing.get();
+    context.cookies = &cookies_;
     const std::string location =
         IpLocationFromPage(FetchPageText(request, kCharsetFromPage, context));
     if (!self || closing->load()) {
         return false;
     }
-    // Only into the row that was asked about, and only while the page still
-    // shows that IP there.
+    // A rebuilt page gets nothing; on the same page the status text moved
+    // with its row through any sort, and the location goes where the IP is.
     if (generation != pageGeneration_) {
         emit lookupEnded();
         return false;
     }
-    if (row < model_->rowCount() && model_->page().rows[static_cast<std::size_t>(row)][0] == ip) {
-        model_->setCell(row, 3, location);
-    }
+    model_->setCell(rowOfIp(ip, row), kLocationColumn, location);
     emit lookupEnded();
     return true;
 }
 
 void StatsWindow::locateSelectedIp() {
     const int row = list_->selectedRow();
-    if (shownPage_ != 2) {
+    if (shownPage_ != static_cast<int>(StatsPage::Ip)) {
         return;
     }
     if (row < 0) {
@@ -168,19 +190,30 @@ void StatsWindow::locateAllIps() {
         StopLookup() = true;
         return;
     }
-    if (shownPage_ != 2) {
+    if (shownPage_ != static_cast<int>(StatsPage::Ip)) {
         return;
     }
     const QPointer<StatsWindow> self(this);
     button->setCaption(QStringLiteral("停止查询IP"));
     StopLookup() = false;
+    // The run walks the rows of the page it began on, in their order then;
+    // it ends once that page was rebuilt, its rows moved or an import
+    // replaced the records, which any wait below may bring.
+    const RowsMark began = rowsMark();
+    const std::weak_ptr<const RecordData> records = log_.table.data();
+    const auto samePage = [&] {
+        return rowsMark() == began && records.lock() == log_.table.data();
+    };
     const int rows = model_->rowCount();
-    for (int row = 0; row < rows && !StopLookup(); ++row) {
-        if (!model_->page().rows[static_cast<std::size_t>(row)][3].empty()) {
+    for (int row = 0; row < rows && !StopLookup() && samePage(); ++row) {
+        if (!model_->page().rows[static_cast<std::size_t>(row)][kLocationColumn].empty()) {
             continue; // holds a location (or another text) already
         }
         if (!locateRow(row)) {
-            break; // the window closed or the page changed: the run ends
+            break; // the window closed or the page changed
+        }
+        if (!samePage()) {
+            break;
         }
         PausableWait(1500, StopLookup());
         if (!self) {
@@ -194,14 +227,18 @@ void StatsWindow::locateAllIps() {
 
 void StatsWindow::openIpSearchPage() {
     const int row = list_->selectedRow();
-    const std::string ip =
-        row >= 0 && shownPage_ == 2 ? model_->page().rows[static_cast<std::size_t>(row)][0] : "";
+    const std::string ip = row >= 0 && shownPage_ == static_cast<int>(StatsPage::Ip)
+                               ? model_->page().rows[static_cast<std::size_t>(row)][kIpColumn]
+                               : "";
     Ui().openUrl(QUrl(FromGbk(ipQueryUrl(ip))));
 }
 
 StatsWindow::~StatsWindow() {
     if (worker_.joinable()) {
         worker_.join();
+    }
+    if (sorter_.joinable()) {
+        sorter_.join();
     }
 }
 
@@ -252,6 +289,7 @@ void StatsWindow::rebuildFilterTabs() {
         }
     }
     filterTabs_->setCurrentIndex(0);
+    filterTabs_->fitTabs();
 }
 
 void StatsWindow::build(int page, const SpiderFilter& filter) {
@@ -296,21 +334,53 @@ void StatsWindow::showPage(StatsTable page, std::vector<int> longest) {
                                   : QString());
     }
     list_->fitColumns(cells);
-    setEnabled(true);
+    enableWhenIdle();
     emit pageShown();
 }
 
+void StatsWindow::enableWhenIdle() {
+    if (!building() && !sorting()) {
+        setEnabled(true);
+    }
+}
+
 void StatsWindow::headerClicked(int column) {
-    if (building()) {
+    if (building() || sorting() || column < 0 || column >= model_->columnCount()) {
         return;
     }
     bool& ascending = SortAscending();
     ascending = !ascending;
-    StatsTable page = model_->page();
-    const int selected = SortStatsPage(page, column, ascending, list_->selectedRow());
+    // The worker sorts a copy of the column only: lookups may write cells of
+    // the page meanwhile, and the order is applied to the rows as they are
+    // then.
+    const StatsTable& page = model_->page();
+    const SortKind kind = StatsSortKind(page.headers[static_cast<std::size_t>(column)]);
+    const int generation = pageGeneration_;
+    setEnabled(false);
+    sorter_ =
+        std::thread([this, cells = StatsSortCells(page, column), kind, up = ascending, generation] {
+            auto order =
+                std::make_shared<std::vector<std::uint32_t>>(StatsSortOrder(cells, kind, up));
+            QMetaObject::invokeMethod(
+                this, [this, order, generation] { finishSort(*order, generation); },
+                Qt::QueuedConnection);
+        });
+}
+
+void StatsWindow::finishSort(const std::vector<std::uint32_t>& order, int pageGeneration) {
+    sorter_.join();
+    if (pageGeneration != pageGeneration_) {
+        enableWhenIdle();
+        emit sortEnded(); // the page it sorted is gone
+        return;
+    }
+    const StatsTable& page = model_->page();
     const bool summary = page.summaryRow && !page.rows.empty();
     const int columns = static_cast<int>(page.headers.size());
-    model_->setPage(std::move(page));
+    const int selected = model_->reorderRows(order, list_->selectedRow());
+    if (MovesRows(order)) {
+        ++orderGeneration_;
+    }
     if (summary) {
         const QPalette palette = list_->palette();
         for (int c = 1; c < columns; ++c) {
@@ -324,6 +394,8 @@ void StatsWindow::headerClicked(int column) {
         list_->setSelectedRow(selected);
         list_->makeRowVisible(selected);
     }
+    enableWhenIdle();
+    emit sortEnded();
 }
 
 void StatsWindow::openUrl(const QString& url) {
@@ -332,7 +404,7 @@ void StatsWindow::openUrl(const QString& url) {
 
 void StatsWindow::doubleClicked() {
     const int row = list_->selectedRow();
-    if (row < 0 || building()) {
+    if (row < 0 || building() || sorting()) {
         return;
     }
     const std::string& key = model_->page().rows[static_cast<std::size_t>(row)][0];

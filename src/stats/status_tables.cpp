@@ -129,11 +129,18 @@ constexpr std::string_view kWin32Utf8 =
     "89|系统无法在此时启动另一个进程\r\n"
     "100|无法创建另一个系统信号灯\r\n";
 
+// Byte index of the first "|" that starts a character, or npos: 0x7C is also
+// a GBK trail byte, so a plain byte search may split a character.
+std::size_t FirstBar(std::string_view text) {
+    const TextPos at = FindText(text, "|");
+    return at == kNotFound ? std::string_view::npos : static_cast<std::size_t>(at - 1);
+}
+
 } // namespace
 
 StatusCodeTable::StatusCodeTable(std::string text) : text_(std::move(text)) {
     for (std::string_view line : SplitText(text_, "\r\n")) {
-        const std::size_t bar = line.find('|');
+        const std::size_t bar = FirstBar(line);
         if (bar != std::string_view::npos) {
             descriptions_.emplace(line.substr(0, bar), line.substr(bar + 1));
         }
@@ -166,7 +173,7 @@ const std::string& UnknownStatusText() {
 }
 
 std::string DescribeStatusKey(std::string_view key) {
-    const std::size_t bar = key.find('|');
+    const std::size_t bar = FirstBar(key);
     const std::string_view http = key.substr(0, bar);
     const std::string_view win32 =
         bar == std::string_view::npos ? std::string_view() : key.substr(bar + 1);

@@ -67,6 +67,14 @@ TEST(StatusTablesTest, KeysSplitAtTheirFirstBar) {
     EXPECT_EQ(GbkToUtf8(DescribeStatusKey("|0")), "不明状态|完成");
     EXPECT_EQ(GbkToUtf8(DescribeStatusKey("200|0|5")), "访问正常(OK)|不明状态");
     EXPECT_EQ(GbkToUtf8(DescribeStatusKey("200")), "访问正常(OK)|不明状态");
+
+    // 0x81 0x7C is one character whose trail byte is "|": the key's bar is
+    // the one after it.
+    EXPECT_EQ(GbkToUtf8(DescribeStatusKey("\x81\x7C|0")), "不明状态|完成");
+    EXPECT_EQ(GbkToUtf8(DescribeStatusKey("2\x81\x7C")), "不明状态|不明状态");
+    const StatusCodeTable table("\x81\x7C|x\r\n7|\x81\x7C\r\n");
+    EXPECT_EQ(table.describe("\x81\x7C"), "x");
+    EXPECT_EQ(table.describe("7"), "\x81\x7C");
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 #include "../logimport/import_test_support.h"
 #include "app/config_file.h"
 #include "app/controls.h"
+#include "app/window_descriptions.h"
 #include "logimport/imported_log.h"
+#include "net/http_fetch.h"
 #include "stats/cell_colours.h"
 #include "stats/stats_window.h"
 
@@ -10,6 +12,9 @@
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -42,6 +47,7 @@ protected:
     ConfigFile config_{(dir_.dir() / "logdesk.ini").string()};
     FakeUiSeam ui_;
     ImportedLog log_;
+    CookieJar cookies_;
     StatsWindow* window_ = nullptr;
     ReportList* list_ = nullptr;
     TabStrip* tabs_ = nullptr;
@@ -50,7 +56,7 @@ protected:
     void SetUp() override {
         ImportResult r = ImportLogBytes(kLog);
         log_ = {r.table, r.header, r.tally};
-        window_ = new StatsWindow(log_, config_, nullptr);
+        window_ = new StatsWindow(log_, config_, cookies_, nullptr);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
         tabs_ = window_->findChild<TabStrip*>(QStringLiteral("选择夹"));
         filters_ = window_->findChild<TabStrip*>(QStringLiteral("选择夹蜘蛛"));
@@ -69,11 +75,16 @@ protected:
         const auto c = StatsWindow::Colours().at(row, column);
         return c && c->text == kSummaryTextColour;
     }
-    void clickHeader(int column) {
+    // Clicks a column header; `wait` waits for the sort's result.
+    void clickHeader(int column, bool wait = true) {
+        QSignalSpy sorted(window_, &StatsWindow::sortEnded);
         QTest::mouseClick(list_->horizontalHeader()->viewport(), Qt::LeftButton, {},
                           QPoint(list_->horizontalHeader()->sectionViewportPosition(column) +
                                      list_->horizontalHeader()->sectionSize(column) / 2,
                                  3));
+        if (wait) {
+            ASSERT_TRUE(sorted.wait(60000));
+        }
     }
 };
 
@@ -224,12 +235,116 @@ TEST_F(StatsWindowTest, PrefixesPersist) {
     window_->findChild<EditBox*>(QStringLiteral("编辑框http前缀1"))
         ->setText(QStringLiteral("http://site.example/"));
     window_->close();
-    window_ = new StatsWindow(log_, config_, nullptr);
+    window_ = new StatsWindow(log_, config_, cookies_, nullptr);
     EXPECT_EQ(window_->findChild<EditBox*>(QStringLiteral("编辑框http前缀1"))->text(),
               QStringLiteral("http://site.example/"));
     QSignalSpy shown(window_, &StatsWindow::pageShown);
     window_->show();
     ASSERT_TRUE(shown.wait(10000));
+}
+
+// IP i of the large log visits 1 + i % 7 times.
+std::string LargeIpLog(int ips) {
+    std::string log = "#Fields: c-ip cs(User-Agent)\r\n";
+    for (int i = 0; i < ips; ++i) {
+        const std::string line = "10." + std::to_string(i / 65536) + "." +
+                                 std::to_string(i / 256 % 256) + "." + std::to_string(i % 256) +
+                                 " Baiduspider\r\n";
+        for (int v = 0; v <= i % 7; ++v) {
+            log += line;
+        }
+    }
+    return log;
+}
+
+TEST_F(StatsWindowTest, ALargeSortRunsBesideTheEventLoop) {
+    constexpr int kIps = 60000;
+    ImportResult r = ImportLogBytes(LargeIpLog(kIps));
+    log_ = {r.table, r.header, r.tally};
+    showPage(2);
+    ASSERT_EQ(list_->rowCount(), kIps);
+    list_->setSelectedRow(5); // 10.0.0.5, 6 visits
+
+    int ticksWhileSorting = 0;
+    QTimer tick;
+    tick.setInterval(0);
+    QObject::connect(&tick, &QTimer::timeout, [&] { ticksWhileSorting += window_->sorting(); });
+    tick.start();
+    QSignalSpy sorted(window_, &StatsWindow::sortEnded);
+    clickHeader(1, false);
+    EXPECT_TRUE(window_->sorting());
+    EXPECT_FALSE(window_->isEnabled());
+    emit list_->headerClicked(1); // ignored while the first one sorts
+    ASSERT_TRUE(sorted.wait(60000));
+    tick.stop();
+    EXPECT_GT(ticksWhileSorting, 0);
+    EXPECT_TRUE(window_->isEnabled());
+    EXPECT_FALSE(window_->sorting());
+    EXPECT_EQ(sorted.size(), 1);
+
+    // Whole rows in order of their visits, one way or the other (the
+    // direction is the program's); the selection went with its row.
+    const StatsTable& page = window_->page();
+    ASSERT_EQ(page.rows.size(), static_cast<std::size_t>(kIps));
+    const int first = std::stoi(page.rows.front()[1]);
+    const int last = std::stoi(page.rows.back()[1]);
+    EXPECT_EQ(std::abs(last - first), 6);
+    for (std::size_t row = 0; row < page.rows.size(); ++row) {
+        const std::string& ip = page.rows[row][0];
+        int a = 0, b = 0, c = 0;
+        ASSERT_EQ(std::sscanf(ip.c_str(), "10.%d.%d.%d", &a, &b, &c), 3) << ip;
+        const int i = a * 65536 + b * 256 + c;
+        ASSERT_EQ(std::stoi(page.rows[row][1]), 1 + i % 7) << ip;
+        if (row > 0) {
+            const int step = std::stoi(page.rows[row][1]) - std::stoi(page.rows[row - 1][1]);
+            ASSERT_TRUE(first < last ? step >= 0 : step <= 0) << row;
+        }
+    }
+    ASSERT_GE(list_->selectedRow(), 0);
+    EXPECT_EQ(list_->cellText(list_->selectedRow(), 0), QStringLiteral("10.0.0.5"));
+}
+
+// Every visible control and every tab of both strips, in window coordinates,
+// against each other: a click lands on one thing only.
+TEST_F(StatsWindowTest, NoControlOverlapsAnother) {
+    for (int page = 0; page < 4; ++page) {
+        if (page > 0) {
+            showPage(page);
+        }
+        struct Box {
+            QString name;
+            QRect rect;
+            const QWidget* widget = nullptr;
+        };
+        std::vector<Box> boxes;
+        for (const TabStrip* strip : {tabs_, filters_}) {
+            for (int t = 0; strip->isVisible() && t < strip->count(); ++t) {
+                const QRect tab = strip->tabRect(t);
+                boxes.push_back({strip->objectName() + QStringLiteral(" tab %1").arg(t),
+                                 QRect(strip->mapTo(window_, tab.topLeft()), tab.size())});
+            }
+        }
+        for (const ControlDescription& c : StatsWindowDescription().controls) {
+            const auto* w = window_->findChild<QWidget*>(QString::fromUtf8(c.name));
+            if (w->isVisible() && w != tabs_ && w != filters_) {
+                boxes.push_back(
+                    {w->objectName(), QRect(w->mapTo(window_, QPoint()), w->size()), w});
+            }
+        }
+        for (std::size_t a = 0; a < boxes.size(); ++a) {
+            for (std::size_t b = a + 1; b < boxes.size(); ++b) {
+                const QWidget* wa = boxes[a].widget;
+                const QWidget* wb = boxes[b].widget;
+                if (wa != nullptr && wb != nullptr &&
+                    (wa->isAncestorOf(wb) || wb->isAncestorOf(wa))) {
+                    continue; // a container holds its controls
+                }
+                EXPECT_FALSE(boxes[a].rect.intersects(boxes[b].rect))
+                    << "page " << page << ": " << boxes[a].name.toStdString() << " "
+                    << boxes[b].name.toStdString();
+            }
+        }
+    }
 }
 
 } // namespace
