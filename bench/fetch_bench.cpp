@@ -8,8 +8,8 @@
 //     never completes (head sent a byte at a time, endless slow body, silence,
 //     a connect nobody answers): how long after the deadline the call came
 //     back, median and worst, in milliseconds.
-#include "local_http_server.h"
 #include "net/http_fetch.h"
+#include "support/local_http_server.h"
 
 #include <algorithm>
 #include <chrono>

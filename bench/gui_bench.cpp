@@ -2,8 +2,9 @@
 // to the table shown with fitted columns, the longest gap between event-loop
 // iterations meanwhile, and the peak resident memory; then the statistics
 // pages and two header sorts the same way. Runs offscreen.
-#include "app/config_file.h"
-#include "app/main_window.h"
+#include "main/main_window.h"
+#include "resources.h"
+#include "settings/config_file.h"
 #include "stats/stats_window.h"
 
 #include <QApplication>
@@ -20,6 +21,7 @@
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    logdesk::RegisterResources();
     if (argc != 2) {
         std::fprintf(stderr, "usage: logdesk-gui-bench LOGFILE\n");
         return 2;

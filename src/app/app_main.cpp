@@ -1,13 +1,15 @@
 // LogDesk's desktop program. An optional argument names a log to import at
 // start-up.
-#include "app/config_file.h"
-#include "app/main_window.h"
+#include "main/main_window.h"
+#include "resources.h"
+#include "settings/config_file.h"
 
 #include <QApplication>
 #include <QFile>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    logdesk::RegisterResources();
     QApplication::setApplicationName(QStringLiteral("LogDesk"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/logdesk.svg")));
 

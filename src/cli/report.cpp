@@ -5,8 +5,8 @@
 #include "stats/list_sort.h"
 #include "stats/page_builds.h"
 #include "stats/stats_sort.h"
-#include "util/gbk_codec.h"
-#include "util/gbk_text.h"
+#include "text/gbk_codec.h"
+#include "text/gbk_text.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-#include "../logimport/import_test_support.h"
-#include "cli/report.h"
-#include "util/gbk_codec.h"
+#include "report.h"
+#include "support/import_test_support.h"
+#include "text/gbk_codec.h"
 
 #include <filesystem>
 #include <fstream>

@@ -1,0 +1,112 @@
+#include "csv_format.h"
+
+#include "text/gbk_codec.h"
+#include "text/gbk_text.h"
+#include "text/text_search.h"
+
+namespace logdesk {
+
+bool HasCsvExtension(std::string_view path) {
+    const TextPos dot = FindLastChar(path, '.');
+    const std::string_view extension =
+        dot == kNotFound ? std::string_view() : path.substr(static_cast<std::size_t>(dot));
+    return EqualsIgnoreAsciiCase(extension, "csv");
+}
+
+bool EndsWithCsv(std::string_view path) {
+    return path.size() >= 4 && EqualsIgnoreAsciiCase(path.substr(path.size() - 4), ".csv");
+}
+
+void AppendQuotedCell(std::string& line, std::string_view cell) {
+    line.push_back('"');
+    std::size_t from = 0;
+    for (std::size_t q = cell.find('"'); q != std::string_view::npos; q = cell.find('"', from)) {
+        line.append(cell.substr(from, q + 1 - from));
+        line.push_back('"');
+        from = q + 1;
+    }
+    line.append(cell.substr(from));
+    line.push_back('"');
+}
+
+bool IsDefaultExportColumn(std::string_view caption) {
+    static const std::string alternatives =
+        Gbk("访问者身份[fg]访问者IP[fg]日期[fg]时间[fg]URL[fg]状态码 ");
+    return MatchAlternatives(caption, alternatives, true);
+}
+
+std::vector<ColumnIndex> DefaultExportColumns(const RecordTable& table) {
+    std::vector<ColumnIndex> columns;
+    for (int c = 0; c < table.columnCount(); ++c) {
+        if (c == 0 || IsDefaultExportColumn(table.columnTitle(ColumnIndex{c}))) {
+            columns.push_back(ColumnIndex{c});
+        }
+    }
+    return columns;
+}
+
+std::vector<ColumnIndex> AllColumns(const RecordTable& table) {
+    std::vector<ColumnIndex> columns;
+    for (int c = 0; c < table.columnCount(); ++c) {
+        columns.push_back(ColumnIndex{c});
+    }
+    return columns;
+}
+
+bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
+                      bool header, LineSink& sink) {
+    std::string line;
+    auto emit = [&](auto cellOf) {
+        line.clear();
+        bool first = true;
+        for (ColumnIndex column : columns) {
+            if (!first) {
+                line.push_back(',');
+            }
+            first = false;
+            AppendQuotedCell(line, cellOf(column));
+        }
+        line.append(kLineEnd);
+        return sink.write(line);
+    };
+    if (header && !emit([&](ColumnIndex c) { return table.columnTitle(c); })) {
+        return false;
+    }
+    const std::uint32_t rows = table.rowCount();
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        if (!emit([&](ColumnIndex c) { return table.cell(RowIndex{r}, c); })) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
+    std::string line;
+    auto emit = [&](const std::vector<std::string>& cells, bool quoted) {
+        line.clear();
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (i > 0) {
+                line.push_back(',');
+            }
+            if (quoted) {
+                AppendQuotedCell(line, cells[i]);
+            } else {
+                line.append(cells[i]);
+            }
+        }
+        line.append(kLineEnd);
+        return sink.write(line);
+    };
+    if (csv && !emit(table.headers, true)) {
+        return false;
+    }
+    for (const std::vector<std::string>& row : table.rows) {
+        if (!emit(row, csv)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace logdesk

@@ -1,0 +1,47 @@
+// The line format of the program's exports: cells in double quotes (a quote
+// inside a cell doubled, so spreadsheets read it back intact) or bare, one
+// comma between cells, CR LF after every line.
+#pragma once
+
+#include "line_sink.h"
+#include "logimport/record_table.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace logdesk {
+
+inline constexpr std::string_view kLineEnd = "\r\n";
+
+// The record export writes a header line only when the text after the last
+// "." of the path, in lower case, is "csv" (so a.CSV, not a.csv.bak).
+bool HasCsvExtension(std::string_view path);
+// The list exports decide by the last four bytes: ".csv" in any case.
+bool EndsWithCsv(std::string_view path);
+
+void AppendQuotedCell(std::string& line, std::string_view cell);
+
+// Whether the record export ticks a column caption by default: it contains
+// 访问者身份, 访问者IP, 日期, 时间, URL or "状态码 " (with its blank).
+bool IsDefaultExportColumn(std::string_view caption);
+
+// The record number column and the field columns ticked by default.
+std::vector<ColumnIndex> DefaultExportColumns(const RecordTable& table);
+std::vector<ColumnIndex> AllColumns(const RecordTable& table);
+
+// Writes the chosen columns of every row in the table's order, quoted, with
+// the column titles first when `header` is set. False when the sink failed.
+bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
+                      bool header, LineSink& sink);
+
+// A small table of texts, as statistics pages produce them.
+struct TextTable {
+    std::vector<std::string> headers;
+    std::vector<std::vector<std::string>> rows;
+};
+
+// csv: header line and quoted cells; otherwise bare cells and no header.
+bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink);
+
+} // namespace logdesk

@@ -1,0 +1,89 @@
+// Reading one IIS W3C log file into a RecordTable.
+//
+// Lines end at LF (one CR before it is dropped); a line whose first byte is
+// '#' is a directive, and a directive containing "#Fields:" is a header.
+// Every other line, an empty one included, is a data line whose fields are
+// separated by single blanks; it is cut or padded to the header's field count.
+//
+// Choices for what real logs contain:
+// - Data lines before the file's first header are split by that header; a
+//   file without any header uses the header of the previous import.
+// - A later header that repeats the field list changes nothing. One that
+//   differs makes the table's columns the last header's fields, followed by
+//   the fields of earlier headers that the last one lacks; every cell stands
+//   under the column of its own field (matched by name), so no cell ever
+//   stands under another field's caption and nothing read is lost.
+// - A NUL or 0x1A byte ends the line being read; the run of such bytes (IIS
+//   leaves zero-filled blocks after a crash) and a line end right after it
+//   count as that one line end, and a run at the start of a line gives no line.
+#pragma once
+
+#include "field_catalogue.h"
+#include "record_table.h"
+#include "spider_catalogue.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace logdesk {
+
+enum class ImportStatus {
+    Imported,
+    Rejected, // a header without field names: the table holds what came before it
+    OpenFailed,
+    ReadFailed,
+    Cancelled,
+    OutOfMemory, // the table did not fit in memory; nothing of it is kept
+    TooLarge,    // a limit of the table was reached (see the reason); nothing is kept
+};
+
+struct ImportOptions {
+    // Called on the importing thread now and then with the bytes read so far
+    // and the file's size when the import started.
+    std::function<void(std::uint64_t read, std::uint64_t total)> progress;
+    // Polled between blocks; when it turns true the import ends as Cancelled.
+    const std::atomic<bool>* cancel = nullptr;
+    // Largest buffer the file is read into (cell offsets are 32-bit within a
+    // buffer); smaller values exercise lines that cross buffers.
+    std::size_t maxChunkBytes = std::size_t{1} << 30;
+    // A line this long or longer ends the import as TooLarge: cells are
+    // 32-bit offsets into their buffer. Smaller values let tests reach it.
+    std::size_t maxLineBytes = kMaxLineBytes;
+    // More records than this end the import as TooLarge (records are
+    // numbered in 32 bits).
+    std::uint32_t maxRecords = kMaxRecords;
+
+    static constexpr std::size_t kMaxLineBytes = (std::size_t{1} << 32) - 16;
+    static constexpr std::uint32_t kMaxRecords = 0xFFFFFFF0u;
+};
+
+struct ImportResult {
+    ImportStatus status = ImportStatus::Imported;
+    std::string reason; // the system's words when opening or reading failed
+    RecordTable table;
+    HeaderLayout header; // the last header mapped (or the previous one)
+    SpiderTally tally;   // finished unless the import was rejected
+    std::uint64_t bytesRead = 0;
+    // Fields of the log left out of the table because it has kMaxTableColumns
+    // columns already; every line keeps its cells in the columns it has.
+    std::uint32_t droppedFields = 0;
+    // Full crawler identifications run; a log repeats few distinct agents,
+    // so this stays far below the row count.
+    std::uint64_t agentIdentifications = 0;
+
+    bool ok() const { return status == ImportStatus::Imported; }
+};
+
+// `path` is a file system path (native bytes). `previousHeader` is the header
+// the last import ended with, used for a file that has none of its own.
+ImportResult ImportLogFile(const std::string& path, const HeaderLayout& previousHeader = {},
+                           const ImportOptions& options = {});
+
+// The same over bytes in memory (read the way a file is).
+ImportResult ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader = {},
+                            const ImportOptions& options = {});
+
+} // namespace logdesk

@@ -1,0 +1,478 @@
+#include "config_file.h"
+
+#include "text/gbk_codec.h"
+#include "text/gbk_text.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace logdesk {
+
+namespace {
+
+constexpr std::string_view kFileName = "logdesk.ini";
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// Only space and tab: the full-width blank that TrimBlanks also removes is
+// kept, as the Windows profile functions keep it.
+std::string_view TrimAsciiBlanks(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && IsBlank(text[begin])) {
+        ++begin;
+    }
+    std::size_t end = text.size();
+    while (end > begin && IsBlank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
+// Trail bytes of double-byte characters include 0x41-0x5A, so folding byte by
+// byte (as EqualsIgnoreAsciiCase does) would take two different Chinese
+// characters for one; here only single-byte characters are folded.
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size();) {
+        if (CharLength(a, i) == 2) {
+            if (a[i] != b[i] || a[i + 1] != b[i + 1]) {
+                return false;
+            }
+            i += 2;
+        } else {
+            if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+                return false;
+            }
+            ++i;
+        }
+    }
+    return true;
+}
+
+// Byte offsets of one line: its text is [begin, end), its line break (if
+// any) [end, next).
+struct Line {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t next;
+};
+
+// LF ends a line; a CR right before it, or at the very end of the text,
+// belongs to the break. A CR elsewhere is text, as it can not come from a
+// write of ours.
+std::vector<Line> SplitLines(std::string_view text) {
+    std::vector<Line> lines;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t lf = text.find('\n', begin);
+        const std::size_t next = lf == std::string_view::npos ? text.size() : lf + 1;
+        std::size_t end = lf == std::string_view::npos ? text.size() : lf;
+        if (end > begin && text[end - 1] == '\r') {
+            --end;
+        }
+        lines.push_back({begin, end, next});
+        begin = next;
+    }
+    return lines;
+}
+
+// The break the file's first line ends with; CR LF for a new file or one
+// without any break, as Windows writes.
+std::string_view LineBreakOf(std::string_view text) {
+    const std::size_t lf = text.find('\n');
+    if (lf != std::string_view::npos && (lf == 0 || text[lf - 1] != '\r')) {
+        return "\n";
+    }
+    return "\r\n";
+}
+
+// The name inside `[...]`, up to the last ']' so that a name holding ']'
+// reads back. The search walks characters, as 0x5D is also a trail byte.
+std::optional<std::string_view> HeaderName(std::string_view line) {
+    const std::string_view text = TrimAsciiBlanks(line);
+    if (text.empty() || text[0] != '[') {
+        return std::nullopt;
+    }
+    const TextPos close = FindLastChar(text, ']');
+    if (close == kNotFound) {
+        return std::nullopt;
+    }
+    return TrimAsciiBlanks(text.substr(1, static_cast<std::size_t>(close) - 2));
+}
+
+// A key line's name and the offsets (within the line) of its trimmed value.
+struct KeyLine {
+    std::string_view name;
+    std::size_t valueBegin;
+    std::size_t valueEnd;
+};
+
+std::optional<KeyLine> ParseKeyLine(std::string_view line) {
+    const std::string_view text = TrimAsciiBlanks(line);
+    const std::size_t eq = line.find('=');
+    if (text.empty() || text[0] == ';' || eq == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const std::string_view rest = line.substr(eq + 1);
+    std::size_t lead = 0;
+    while (lead < rest.size() && IsBlank(rest[lead])) {
+        ++lead;
+    }
+    const std::size_t valueBegin = eq + 1 + lead;
+    return KeyLine{TrimAsciiBlanks(line.substr(0, eq)), valueBegin,
+                   valueBegin + TrimAsciiBlanks(rest).size()};
+}
+
+// What a line still needs after it so that a line added there starts a line
+// of its own: nothing after an LF; an LF after the file's final CR, which
+// reads as a break already; the file's break after a last line without any.
+enum class BreakNeeded { None, Lf, Full };
+
+BreakNeeded BreakAfter(std::string_view text, const Line& line) {
+    if (line.next == line.end) {
+        return BreakNeeded::Full;
+    }
+    return text[line.next - 1] == '\r' ? BreakNeeded::Lf : BreakNeeded::None;
+}
+
+// The bytes that end text so that whatever is appended starts a new line;
+// nothing for an empty text.
+std::string_view CompletingBreak(std::string_view text, std::string_view lineBreak) {
+    if (text.empty() || text.back() == '\n') {
+        return {};
+    }
+    return text.back() == '\r' ? std::string_view("\n") : lineBreak;
+}
+
+// Where a key is, or where it would go, in the file's bytes.
+struct Location {
+    bool sectionFound = false;
+    // After the section's last line that is not blank, so that blank lines
+    // separating it from the next section stay where they are.
+    std::size_t insertAt = 0;
+    // What the line before insertAt lacks of a break.
+    BreakNeeded insertBreak = BreakNeeded::None;
+    bool keyFound = false;
+    std::size_t valueBegin = 0;
+    std::size_t valueEnd = 0;
+};
+
+Location Locate(std::string_view text, std::string_view section, std::string_view key) {
+    Location at;
+    bool inSection = false;
+    for (const Line& line : SplitLines(text)) {
+        const std::string_view content = text.substr(line.begin, line.end - line.begin);
+        if (const auto name = HeaderName(content)) {
+            if (inSection) {
+                break;
+            }
+            if (SameName(*name, section)) {
+                at.sectionFound = inSection = true;
+                at.insertAt = line.next;
+                at.insertBreak = BreakAfter(text, line);
+            }
+            continue;
+        }
+        if (!inSection || TrimAsciiBlanks(content).empty()) {
+            continue;
+        }
+        at.insertAt = line.next;
+        at.insertBreak = BreakAfter(text, line);
+        const auto keyLine = ParseKeyLine(content);
+        if (keyLine && SameName(keyLine->name, key)) {
+            at.keyFound = true;
+            at.valueBegin = line.begin + keyLine->valueBegin;
+            at.valueEnd = line.begin + keyLine->valueEnd;
+            break;
+        }
+    }
+    return at;
+}
+
+std::string LineBreakMark() {
+    return Gbk("┊*┊");
+}
+
+// A lone CR or LF is stored as a CR LF would be: left as it is, it would end
+// the line and the rest of the value would become a line of its own.
+std::string EncodeValue(std::string_view value) {
+    const std::string mark = LineBreakMark();
+    std::string text = ReplaceText(value, "\r\n", mark);
+    text = ReplaceText(text, "\r", mark);
+    return ReplaceText(text, "\n", mark);
+}
+
+std::string DecodeValue(std::string_view stored) {
+    return ReplaceText(stored, LineBreakMark(), "\r\n");
+}
+
+// What a write of value promises to read back: each line break, and each
+// mark within a line, as CR LF, the outer blanks gone. EncodeValue and
+// DecodeValue give this unless a line of the value ends in a lead byte (the
+// mark after it no longer starts a character) or in part of a mark.
+std::string PromisedValue(std::string_view value) {
+    std::string promised;
+    std::size_t begin = 0;
+    for (;;) {
+        const std::size_t at = value.find_first_of("\r\n", begin);
+        promised += DecodeValue(value.substr(begin, at - begin));
+        if (at == std::string_view::npos) {
+            break;
+        }
+        promised += "\r\n";
+        begin = at + (value.substr(at, 2) == "\r\n" ? 2 : 1);
+    }
+    return std::string(TrimAsciiBlanks(promised));
+}
+
+// The header line for section, without its break. Before ']' goes a blank
+// when the name ends in a lone lead byte, which would otherwise take the
+// ']' for its trail byte; the reader drops blanks inside the brackets.
+std::string HeaderLine(std::string_view section) {
+    std::string line = "[" + std::string(section) + "]";
+    const auto name = HeaderName(line);
+    if (!name || *name != section) {
+        line.insert(line.size() - 1, " ");
+    }
+    return line;
+}
+
+// A name that can be written as a header or key line and found again.
+bool IsWritableName(std::string_view name, bool isKey) {
+    if (name.find_first_of("\r\n") != std::string_view::npos) {
+        return false;
+    }
+    return !isKey || (!name.empty() && name.find('=') == std::string_view::npos && name[0] != ';' &&
+                      name[0] != '[');
+}
+
+enum class ReadStatus { Read, Missing, Failed };
+
+ReadStatus ReadWholeFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+    }
+    ReadStatus status = ReadStatus::Read;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            status = ReadStatus::Failed;
+        }
+        if (n <= 0) {
+            break;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return status;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A new file named after target in its folder; the name is only tried, never
+// trusted, so O_EXCL makes a clash with another writer harmless.
+int CreateTemporary(const std::string& target, std::string& tempPath) {
+    const auto seed = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (unsigned attempt = 0; attempt < 32; ++attempt) {
+        tempPath = target + ".tmp" + std::to_string(::getpid()) + "-" +
+                   std::to_string((seed + attempt * 7919U) % 1000000U);
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// Puts bytes in place of the file at path so that, whatever happens, the
+// path holds either the old or the new content whole: the new content is
+// written and synced to a temporary file, and rename() swaps it in.
+bool ReplaceFile(const std::string& path, std::string_view bytes) {
+    // Through a symbolic link the file it points to is replaced, not the link.
+    std::string target = path;
+    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+        target = resolved;
+        std::free(resolved);
+    }
+    std::string tempPath;
+    const int fd = CreateTemporary(target, tempPath);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) {
+        // Keeps who may read the settings; should it fail, only the old
+        // permissions are lost, not the settings.
+        ::fchmod(fd, old.st_mode & 07777);
+    }
+    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    // The rename itself reaches the disk with the folder; without this a
+    // crash may bring back the old file, which is still whole.
+    const std::size_t slash = target.rfind('/');
+    const std::string dir =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+std::string JoinPath(const std::string& dir, std::string_view name) {
+    std::string path = dir;
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    return path;
+}
+
+} // namespace
+
+std::optional<std::string> ConfigFile::storedText(std::string_view key) const {
+    const std::string_view name = TrimAsciiBlanks(key);
+    std::string text;
+    if (name.empty() || ReadWholeFile(path_, text) != ReadStatus::Read) {
+        return std::nullopt;
+    }
+    const Location at = Locate(text, TrimAsciiBlanks(section_), name);
+    if (!at.keyFound) {
+        return std::nullopt;
+    }
+    return DecodeValue(std::string_view(text).substr(at.valueBegin, at.valueEnd - at.valueBegin));
+}
+
+std::string ConfigFile::readText(std::string_view key, std::string_view defaultValue) const {
+    if (auto stored = storedText(key)) {
+        return std::move(*stored);
+    }
+    return DecodeValue(EncodeValue(defaultValue));
+}
+
+bool ConfigFile::writeText(std::string_view key, std::string_view value) {
+    try {
+        const std::string_view name = TrimAsciiBlanks(key);
+        const std::string_view section = TrimAsciiBlanks(section_);
+        if (!IsWritableName(name, true) || !IsWritableName(section, false)) {
+            return false;
+        }
+        std::string text;
+        const ReadStatus status = ReadWholeFile(path_, text);
+        // Writing over a file that could not be read would lose its settings.
+        if (status == ReadStatus::Failed) {
+            return false;
+        }
+        const std::string_view lineBreak = LineBreakOf(text);
+        // Outer blanks never read back; stored, they would pile up between
+        // the blanks kept around the old value on every rewrite.
+        const std::string encoded(TrimAsciiBlanks(EncodeValue(value)));
+        const Location at = Locate(text, section, name);
+        std::string updated = text;
+        if (at.keyFound) {
+            updated.replace(at.valueBegin, at.valueEnd - at.valueBegin, encoded);
+        } else {
+            std::string lines;
+            if (!at.sectionFound) {
+                updated += CompletingBreak(updated, lineBreak);
+                lines.append(HeaderLine(section)).append(lineBreak);
+            } else if (at.insertBreak == BreakNeeded::Lf) {
+                lines.append("\n");
+            } else if (at.insertBreak == BreakNeeded::Full) {
+                lines.append(lineBreak);
+            }
+            lines.append(name).append("=").append(encoded).append(lineBreak);
+            updated.insert(at.sectionFound ? at.insertAt : updated.size(), lines);
+        }
+        // The new text is read as a later read would read it: a write that
+        // would not give its value back is refused rather than reported done.
+        const Location written = Locate(updated, section, name);
+        if (!written.keyFound || DecodeValue(std::string_view(updated).substr(
+                                     written.valueBegin, written.valueEnd - written.valueBegin)) !=
+                                     PromisedValue(value)) {
+            return false;
+        }
+        if (status == ReadStatus::Read && updated == text) {
+            return true;
+        }
+        return ReplaceFile(path_, updated);
+    } catch (...) {
+        // Out of memory; callers carry on with the settings they have.
+        return false;
+    }
+}
+
+bool ConfigFile::readBool(std::string_view key, bool defaultValue) const {
+    const auto stored = storedText(key);
+    return stored ? *stored == Gbk("真") : defaultValue;
+}
+
+bool ConfigFile::writeBool(std::string_view key, bool value) {
+    try {
+        return writeText(key, Gbk(value ? "真" : "假"));
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string ConfigFilePath(const std::string& executableDir) {
+    // Creating the temporary file for a write needs both rights on the folder.
+    if (!executableDir.empty() && ::access(executableDir.c_str(), W_OK | X_OK) == 0) {
+        return JoinPath(executableDir, kFileName);
+    }
+    std::string base;
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    // Relative XDG paths are to be ignored, as the XDG base directory rules say.
+    if (xdg != nullptr && xdg[0] == '/') {
+        base = xdg;
+    } else if (home != nullptr && home[0] != '\0') {
+        base = JoinPath(home, ".config");
+    } else {
+        // Nowhere better: reads still find a file shipped beside the program.
+        return JoinPath(executableDir, kFileName);
+    }
+    const std::string dir = JoinPath(base, "logdesk");
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    return JoinPath(dir, kFileName);
+}
+
+} // namespace logdesk

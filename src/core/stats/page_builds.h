@@ -1,0 +1,90 @@
+// The four pages of the detailed statistics window, computed from an import.
+//
+// Every build reads the table row by row in its current order (first-seen
+// order follows it), the columns through the FieldMap and the crawlers
+// through the tally; none changes them. Builds are pure: they may run on any
+// thread over a table the caller keeps alive and unchanged meanwhile. Cost is
+// one pass over the rows with hashed look-ups, plus a sort of one (URL, IP)
+// pair per counted record on the URL page.
+//
+// A page whose fields the log lacks shows its columns and no rows, except
+// where the missing field cannot change the figures:
+// - crawler traffic: without a user-agent field no record belongs to a tally
+//   entry, so every count is 0 (the tally of such a log is empty anyway);
+//   without a time field there is no hour to count by: no rows.
+// - URLs: needs cs-uri-stem and c-ip; the user-agent only with a filter.
+// - IPs: needs c-ip and the user-agent.
+// - status: needs sc-status and sc-win32-status.
+#pragma once
+
+#include "logimport/field_catalogue.h"
+#include "logimport/record_table.h"
+#include "logimport/spider_catalogue.h"
+#include "stats_table.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace logdesk {
+
+// The records the URL and IP pages count.
+struct SpiderFilter {
+    // GBK display name the record's user-agent cell must equal byte for
+    // byte; none counts every record.
+    std::optional<std::string> displayName;
+
+    bool allTraffic() const { return !displayName.has_value(); }
+};
+
+// A display name up to its last "(" ("百度(Baiduspider)" gives "百度"); a
+// name without "(" stays whole. One per tally entry, in tally order.
+std::vector<std::string> SpiderShortNames(const SpiderTally& tally);
+
+// The captions of the spider filter tabs: "所有流量", then the short name of
+// each tally entry.
+std::vector<std::string> SpiderFilterCaptions(const SpiderTally& tally);
+
+// The filter of tab `tab`: tab k >= 1 is the display name of tally entry k;
+// tab 0, and a tab the tally has no entry for, count every record.
+SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab);
+
+// Columns "时间", one short name per tally entry, "流量汇总"; rows "全天"
+// (the summary) and "1时" to "24时", where hour row i counts the records
+// whose time cell's first two characters read as the number i - 1. A time
+// that reads as no hour of the day (empty, "-", "99:...") counts as hour 0.
+// A record whose user-agent cell names no tally entry is not counted.
+StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
+                                  const SpiderTally& tally);
+
+// Columns "URL", "访问次数", "独立IP数": the summary "全部URL" (all visits,
+// distinct IPs over all visits), then one row per distinct cs-uri-stem in
+// first-seen order. A URL counts the distinct c-ip texts of its visits, an
+// empty one among them; no visits at all count 0.
+StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
+                        const SpiderFilter& filter);
+
+// Columns "IP", "访问次数", "所属蜘蛛", "IP 所在地": one row per distinct
+// c-ip in first-seen order, with the user-agent cell of its first record and
+// an empty location for the lookup to fill.
+StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields,
+                       const SpiderFilter& filter);
+
+// Columns "状态码", "出现次数", "状态描述": one row per distinct status key
+// (sc-status cell "|" sc-win32-status cell, taken as they are) in first-seen
+// order, described by DescribeStatusKey.
+StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields);
+
+// The build of `page`; the filter matters on the URL and IP pages only.
+StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
+                          const SpiderTally& tally, const SpiderFilter& filter);
+
+// What the status page's URL list shows for a status key: "状态码：" + key,
+// then the cs-uri-stem of every record, in row order and repeats included,
+// whose status key equals it. Only the first line when the log lacks one of
+// the three fields.
+std::vector<std::string> StatusUrlLines(const RecordTable& table, const FieldMap& fields,
+                                        std::string_view statusKey);
+
+} // namespace logdesk

@@ -1,0 +1,522 @@
+#include "chart_window.h"
+
+#include "chart_picture.h"
+#include "logimport/imported_log.h"
+#include "text/gbk_codec.h"
+#include "text/gbk_text.h"
+#include "toolkit/pausable_wait.h"
+#include "toolkit/qt_text.h"
+#include "toolkit/ui_seam.h"
+#include "toolkit/window_description.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
+#include <QCoreApplication>
+#include <QDir>
+#include <QGraphicsLayout>
+#include <QGraphicsRectItem>
+#include <QGraphicsSimpleTextItem>
+#include <QHorizontalStackedBarSeries>
+#include <QLegend>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QPointer>
+#include <QResizeEvent>
+#include <QValueAxis>
+#include <cmath>
+#include <numbers>
+
+namespace logdesk {
+
+namespace {
+
+struct ColourRule {
+    std::string shortName; // GBK
+    QRgb rgb;
+};
+
+// Tested in order; the first short name found decides.
+const std::vector<ColourRule>& ColourTable() {
+    static const std::vector<ColourRule> table = [] {
+        const std::pair<const char*, QRgb> rows[] = {
+            {"谷歌", qRgb(185, 9, 37)},
+            {"百度", qRgb(41, 50, 225)},
+            {"360", qRgb(59, 168, 13)},
+            {"搜狗", qRgb(86, 1, 125)},
+            {"搜搜", qRgb(245, 200, 52)},
+            {"有道", qRgb(244, 45, 61)},
+            {"雅虎", qRgb(123, 0, 153)},
+            {"必应", qRgb(233, 99, 52)},
+            {"Alexa", qRgb(0, 0, 0)},
+            {"宜搜", qRgb(0, 76, 160)},
+            {"一搜", qRgb(38, 175, 94)},
+            {"即刻", qRgb(32, 36, 82)},
+            {"盘古搜", qRgb(89, 86, 86)},
+            {"Altavista", qRgb(128, 128, 0)},
+            {"Lycos", qRgb(128, 0, 128)},
+            {"Alltheweb", qRgb(255, 168, 255)},
+            {"Gigablast", qRgb(128, 128, 255)},
+            {"Webalta", qRgb(0, 255, 255)},
+            {"Majestic12", qRgb(255, 128, 192)},
+            {"Ahrefs", qRgb(216, 216, 0)},
+        };
+        std::vector<ColourRule> built;
+        for (const auto& [name, rgb] : rows) {
+            built.push_back({Gbk(name), rgb});
+        }
+        return built;
+    }();
+    return table;
+}
+
+const QString& ValuePlaceholder() {
+    static const QString text = QStringLiteral("${v}");
+    return text;
+}
+
+// Outlines every slice and bar, so that the white one stays visible on the
+// white background.
+QColor OutlineColour() {
+    return QColor(96, 96, 96);
+}
+
+// A slice narrower than this share gets no label of its own on the pie; the
+// legend still lists it.
+constexpr double kSmallestLabelledShare = 0.025;
+
+// Black or white, whichever reads better on the colour.
+QColor TextColourOn(const QColor& colour) {
+    const int luma = (colour.red() * 299 + colour.green() * 587 + colour.blue() * 114) / 1000;
+    return luma >= 140 ? QColor(Qt::black) : QColor(Qt::white);
+}
+
+// The crawler's name before its last "(", as the short names are cut.
+QString ShortName(const QString& displayName) {
+    const qsizetype open = displayName.lastIndexOf(QLatin1Char('('));
+    return open > 0 ? displayName.left(open) : displayName;
+}
+
+QString Share(double value, double sum) {
+    const double share = sum > 0 ? value / sum * 100 : 0;
+    return QString::number(share, 'f', 2) + QLatin1Char('%');
+}
+
+// A round step that divides the value axis into about six intervals.
+double TickStep(double range) {
+    const double raw = range / 6;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double normalised = raw / magnitude;
+    const double factor = normalised < 1.5 ? 1 : normalised < 3 ? 2 : normalised < 7 ? 5 : 10;
+    return std::max(1.0, factor * magnitude);
+}
+
+QFont SmallerFont(const QFont& controlFont, int pixels) {
+    QFont font = controlFont;
+    font.setBold(false);
+    font.setPixelSize(pixels);
+    return font;
+}
+
+// Room between the chart's edge, its texts and its plot area, in pixels.
+constexpr int kEdge = 8;
+// The texts beside the charts shrink from the largest to the smallest size
+// until all crawlers fit.
+constexpr int kLargestText = 16;
+constexpr int kSmallestText = 9;
+// The widest part of the pie chart its legend may take.
+constexpr double kLegendShare = 0.35;
+
+int WidestText(const std::vector<QGraphicsSimpleTextItem*>& texts, const QFontMetrics& metrics) {
+    int widest = 0;
+    for (const QGraphicsSimpleTextItem* text : texts) {
+        widest = std::max(widest, metrics.horizontalAdvance(text->text()));
+    }
+    return widest;
+}
+
+template <typename Item> void DeleteAll(std::vector<Item*>& items) {
+    for (Item* item : items) {
+        delete item;
+    }
+    items.clear();
+}
+
+// A white chart without the frame Qt draws around it, so that the picture of
+// a chart is the chart alone.
+void PlainChart(QChart* chart) {
+    chart->setAnimationOptions(QChart::NoAnimation);
+    chart->setBackgroundRoundness(0);
+    chart->layout()->setContentsMargins(0, 0, 0, 0);
+    chart->legend()->hide();
+}
+
+} // namespace
+
+QColor ChartColour(std::string_view displayName) {
+    for (const ColourRule& rule : ColourTable()) {
+        if (ContainsIgnoreCase(displayName, rule.shortName)) {
+            return QColor(rule.rgb);
+        }
+    }
+    return QColor(Qt::white);
+}
+
+ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
+    : QWidget(parent), log_(log) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    const WindowDescription& description = ChartWindowDescription();
+    BuildWindow(this, description);
+    refreshButton_ = findChild<Button*>(QStringLiteral("按钮统计"));
+    copyButton_ = findChild<Button*>(QStringLiteral("按钮复制截图"));
+    kind_ = findChild<DropDown*>(QStringLiteral("组合框图标类型"));
+    pie_ = findChild<QChartView*>(QStringLiteral("饼形图"));
+    bar_ = findChild<QChartView*>(QStringLiteral("柱状图"));
+
+    saveDialog_ = MakeFileDialog(description, "通用对话框1");
+
+    // The pie's caption stays its title; the bar chart's design text is the
+    // format of its value labels, not a title.
+    QChart* pieChart = pie_->chart();
+    PlainChart(pieChart);
+    pieChart->setTitleFont(pie_->font());
+    slices_ = new QPieSeries(pieChart);
+    slices_->setPieSize(0.62); // leaves room around the pie for its labels
+    pieChart->addSeries(slices_);
+
+    QChart* barChart = bar_->chart();
+    PlainChart(barChart);
+    valueText_ = barChart->title();
+    barChart->setTitle(QString());
+    bars_ = new QHorizontalStackedBarSeries(barChart);
+    bars_->setBarWidth(0.7);
+    barChart->addSeries(bars_);
+    names_ = new QBarCategoryAxis(barChart);
+    names_->setLabelsVisible(false);
+    names_->setGridLineVisible(false);
+    barChart->addAxis(names_, Qt::AlignLeft);
+    bars_->attachAxis(names_);
+    values_ = new QValueAxis(barChart);
+    values_->setLabelFormat(QStringLiteral("%.0f"));
+    values_->setTickType(QValueAxis::TicksDynamic);
+    values_->setTickAnchor(0);
+    values_->setLabelsFont(SmallerFont(bar_->font(), 12));
+    barChart->addAxis(values_, Qt::AlignBottom);
+    bars_->attachAxis(values_);
+    setAxisMaximum(axisMaximum_);
+    connect(barChart, &QChart::plotAreaChanged, this, &ChartWindow::placeBarTexts);
+    pie_->installEventFilter(this);
+    bar_->installEventFilter(this);
+
+    connect(kind_, &QComboBox::currentIndexChanged, this, &ChartWindow::showChartKind);
+    connect(refreshButton_, &QPushButton::clicked, this, &ChartWindow::refresh);
+    connect(copyButton_, &QPushButton::clicked, this, &ChartWindow::copyChart);
+    connect(findChild<Button*>(QStringLiteral("按钮保存截图")), &QPushButton::clicked, this,
+            &ChartWindow::saveChart);
+}
+
+bool ChartWindow::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // The first activation draws the charts; showing counts too, since a
+    // desktop that keeps new windows from taking the focus never activates
+    // them.
+    const bool first = event->type() == QEvent::WindowActivate || event->type() == QEvent::Show;
+    if (first && !activated_) {
+        activated_ = true;
+        // Queued, so that the activation is complete before the second's
+        // wait of the refresh begins.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                showChartKind();
+                refresh();
+            },
+            Qt::QueuedConnection);
+    }
+    return handled;
+}
+
+bool ChartWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Resize) {
+        if (watched == pie_) {
+            fitPie();
+        } else if (watched == bar_) {
+            fitBars();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ChartWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutCharts();
+}
+
+void ChartWindow::layoutCharts() {
+    // The pie keeps its left and top; its left offset becomes the margin on
+    // the right and at the bottom, and the bar chart takes the same place.
+    const int left = pie_->x();
+    const int top = pie_->y();
+    pie_->resize(std::max(0, width() - 2 * left), std::max(0, height() - top - left));
+    bar_->setGeometry(pie_->geometry());
+}
+
+void ChartWindow::showChartKind() {
+    const bool pie = kind_->currentEntry() == 0;
+    bar_->setVisible(!pie);
+    pie_->setVisible(pie);
+}
+
+QChartView* ChartWindow::chosenChart() const {
+    return kind_->currentEntry() == 0 ? pie_ : bar_;
+}
+
+void ChartWindow::refresh() {
+    QPointer<ChartWindow> alive(this);
+    refreshButton_->setCaption(QStringLiteral("统计中.."));
+    // A copy: an import that finishes while messages are processed below
+    // replaces the tally.
+    const std::vector<SpiderTally::Entry> entries = log_.tally.entries();
+    setItemCount(static_cast<int>(entries.size()));
+    double largest = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const SpiderTally::Entry& entry = entries[i];
+        const ChartItem item{FromGbk(entry.name), ChartColour(entry.name),
+                             static_cast<double>(entry.count)};
+        setItem(static_cast<int>(i), item);
+        largest = std::max(largest, item.value);
+        QCoreApplication::processEvents();
+        if (!alive) {
+            return;
+        }
+    }
+    setAxisMaximum(largest + 300);
+    refreshButton_->setCaption(QStringLiteral("统计完成"));
+    PausableWait(1000, neverStop_);
+    if (!alive) {
+        return;
+    }
+    refreshButton_->setCaption(QStringLiteral("点我刷新统计"));
+}
+
+void ChartWindow::setItemCount(int count) {
+    const auto size = static_cast<std::size_t>(std::max(0, count));
+    if (size == items_.size()) {
+        return;
+    }
+    items_.assign(size, ChartItem{QString(), QColor(Qt::white), 0});
+    slices_->clear();
+    bars_->clear();
+    DeleteAll(legendBoxes_);
+    DeleteAll(legendTexts_);
+    DeleteAll(barNames_);
+    DeleteAll(barValues_);
+    for (std::size_t i = 0; i < size; ++i) {
+        auto* slice = new QPieSlice(QString(), 0);
+        slice->setBorderColor(OutlineColour());
+        slice->setBorderWidth(1);
+        slice->setLabelArmLengthFactor(0.12);
+        slices_->append(slice);
+        // Each crawler is a set of its own, non-zero only in its own
+        // category, so that every bar can have its own colour. Categories
+        // run bottom-up: the tally's first crawler is the last category.
+        auto* set = new QBarSet(QString());
+        for (std::size_t j = 0; j < size; ++j) {
+            set->append(0);
+        }
+        set->setBorderColor(OutlineColour());
+        bars_->append(set);
+
+        auto* box = new QGraphicsRectItem(pie_->chart());
+        box->setPen(QPen(OutlineColour()));
+        legendBoxes_.push_back(box);
+        legendTexts_.push_back(new QGraphicsSimpleTextItem(pie_->chart()));
+        barNames_.push_back(new QGraphicsSimpleTextItem(bar_->chart()));
+        barValues_.push_back(new QGraphicsSimpleTextItem(bar_->chart()));
+    }
+    relabel();
+}
+
+void ChartWindow::setItem(int index, const ChartItem& item) {
+    if (index < 0 || static_cast<std::size_t>(index) >= items_.size()) {
+        return;
+    }
+    const auto at = static_cast<std::size_t>(index);
+    items_[at] = item;
+    QPieSlice* slice = slices_->slices().at(index);
+    slice->setValue(item.value);
+    slice->setColor(item.colour);
+    legendBoxes_[at]->setBrush(item.colour);
+    QBarSet* set = bars_->barSets().at(index);
+    set->setLabel(item.name);
+    set->setColor(item.colour);
+    set->replace(static_cast<int>(items_.size() - 1 - at), item.value);
+    relabel();
+}
+
+void ChartWindow::setAxisMaximum(double maximum) {
+    axisMaximum_ = maximum;
+    values_->setRange(0, maximum);
+    values_->setTickInterval(TickStep(maximum));
+    fitBars();
+}
+
+void ChartWindow::relabel() {
+    // The legend lists every crawler as "name visits[share]", the form the
+    // pie's caption announces; wide slices also carry short name and share.
+    const double sum = slices_->sum();
+    const QList<QPieSlice*> slices = slices_->slices();
+    QStringList categories;
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+        const ChartItem& item = items_[i];
+        const QString visits = QString::number(item.value, 'f', 0);
+        QPieSlice* slice = slices[static_cast<qsizetype>(i)];
+        slice->setLabel(ShortName(item.name) + QLatin1Char(' ') + Share(item.value, sum));
+        slice->setLabelVisible(sum > 0 && item.value / sum >= kSmallestLabelledShare);
+        legendTexts_[i]->setText(item.name + QLatin1Char(' ') + visits + QLatin1Char('[') +
+                                 Share(item.value, sum) + QLatin1Char(']'));
+        barNames_[i]->setText(item.name);
+        barValues_[i]->setText(QString(valueText_).replace(ValuePlaceholder(), visits));
+        // Category names must be distinct; one not yet filled in stands as
+        // its position.
+        const bool usable = !item.name.isEmpty() && !categories.contains(item.name);
+        categories << (usable ? item.name : QString::number(i + 1));
+    }
+    std::reverse(categories.begin(), categories.end());
+    names_->setCategories(categories);
+    fitPie();
+    fitBars();
+}
+
+void ChartWindow::fitPie() {
+    const QSize size = pie_->size();
+    const int rows = static_cast<int>(legendTexts_.size());
+    QFont font;
+    int pitch = 0;
+    int widest = 0;
+    for (int pixels = kLargestText; pixels >= kSmallestText; --pixels) {
+        font = SmallerFont(pie_->font(), pixels);
+        const QFontMetrics metrics(font);
+        pitch = metrics.height() + 4;
+        widest = WidestText(legendTexts_, metrics);
+        if (rows * pitch <= size.height() - 2 * kEdge &&
+            pitch + widest <= size.width() * kLegendShare) {
+            break;
+        }
+    }
+    const int box = pitch - 8;
+    const int legendWidth = box + 6 + widest;
+    const int left = size.width() - kEdge - legendWidth;
+    const int top = std::max(kEdge, (size.height() - rows * pitch) / 2);
+    for (int i = 0; i < rows; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        legendBoxes_[at]->setRect(left, top + i * pitch + (pitch - box) / 2, box, box);
+        legendTexts_[at]->setFont(font);
+        legendTexts_[at]->setPos(left + box + 6,
+                                 top + i * pitch + (pitch - QFontMetrics(font).height()) / 2);
+    }
+    // A label goes inside its slice where the slice is wide enough at half
+    // the radius, where Qt centres inside labels; outside otherwise, which
+    // keeps the room beside the pie for the narrower slices.
+    const QFontMetrics metrics(font);
+    const int titleHeight = QFontMetrics(pie_->chart()->titleFont()).height() + 2 * kEdge;
+    const double radius = slices_->pieSize() / 2 *
+                          std::min(left - 2 * kEdge, size.height() - titleHeight - 2 * kEdge);
+    for (QPieSlice* slice : slices_->slices()) {
+        slice->setLabelFont(font);
+        const double angle = slice->percentage() * 2 * std::numbers::pi;
+        const double chord = angle >= std::numbers::pi ? radius : radius * std::sin(angle / 2);
+        const bool inside = chord >= metrics.horizontalAdvance(slice->label()) + 2 * kEdge;
+        slice->setLabelPosition(inside ? QPieSlice::LabelInsideHorizontal
+                                       : QPieSlice::LabelOutside);
+        slice->setLabelColor(inside ? TextColourOn(slice->color()) : QColor(Qt::black));
+    }
+    // Title and pie share what the legend leaves.
+    pie_->chart()->setMargins(QMargins(kEdge, kEdge, legendWidth + 2 * kEdge, kEdge));
+}
+
+void ChartWindow::fitBars() {
+    const QSize size = bar_->size();
+    const int rows = static_cast<int>(barNames_.size());
+    const int axisHeight = QFontMetrics(values_->labelsFont()).height() + 3 * kEdge;
+    const double band =
+        static_cast<double>(size.height() - 2 * kEdge - axisHeight) / std::max(1, rows);
+    QFont font;
+    int nameWidth = 0;
+    for (int pixels = kLargestText; pixels >= kSmallestText; --pixels) {
+        font = SmallerFont(bar_->font(), pixels);
+        const QFontMetrics metrics(font);
+        nameWidth = WidestText(barNames_, metrics);
+        const int valueWidth = WidestText(barValues_, metrics);
+        if (metrics.height() + 2 <= band && nameWidth + valueWidth <= size.width() / 2) {
+            break;
+        }
+    }
+    for (std::size_t i = 0; i < barNames_.size(); ++i) {
+        barNames_[i]->setFont(font);
+        barValues_[i]->setFont(font);
+    }
+    // Names go left of the plot area, values right of each bar's end. The
+    // right margin is what the value of the longest bar needs beyond the axis
+    // end; a bar ends at its share of the axis maximum of the plot's width.
+    const QFontMetrics metrics(font);
+    const double span = std::max(1, size.width() - nameWidth - 2 * kEdge);
+    double right = kEdge;
+    for (std::size_t i = 0; i < barValues_.size(); ++i) {
+        const double reach = axisMaximum_ > 0 ? items_[i].value / axisMaximum_ : 0;
+        const double needed = metrics.horizontalAdvance(barValues_[i]->text()) + 1.5 * kEdge;
+        if (reach > 0) {
+            right = std::max(right, (needed - span * (1 - reach)) / reach);
+        }
+    }
+    right = std::min(right, size.width() / 2.0);
+    bar_->chart()->setMargins(
+        QMargins(nameWidth + kEdge, kEdge, static_cast<int>(std::ceil(right)), kEdge));
+    placeBarTexts();
+}
+
+void ChartWindow::placeBarTexts() {
+    QChart* chart = bar_->chart();
+    const QRectF plot = chart->plotArea();
+    for (std::size_t i = 0; i < barNames_.size(); ++i) {
+        const auto category = static_cast<qreal>(barNames_.size() - 1 - i);
+        const QPointF end = chart->mapToPosition(QPointF(items_[i].value, category), bars_);
+        const qreal half = barNames_[i]->boundingRect().height() / 2;
+        barNames_[i]->setPos(plot.left() - kEdge / 2 - barNames_[i]->boundingRect().width(),
+                             end.y() - half);
+        barValues_[i]->setPos(end.x() + kEdge / 2, end.y() - half);
+    }
+}
+
+void ChartWindow::copyChart() {
+    ChartPicture::putOnClipboard(ChartPicture::capture(chosenChart()));
+    QPointer<ChartWindow> alive(this);
+    copyButton_->setCaption(QStringLiteral("已复制！"));
+    PausableWait(1000, neverStop_);
+    if (!alive) {
+        return;
+    }
+    copyButton_->setCaption(QStringLiteral("复制截图"));
+}
+
+void ChartWindow::saveChart() {
+    if (!saveDialog_->show(this)) {
+        return;
+    }
+    const QString path = saveDialog_->fileName;
+    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存图表图片：%1\r\n%2"))) {
+        return;
+    }
+    const QByteArray picture = ChartPicture::capture(chosenChart());
+    const QString reason =
+        picture.isEmpty() ? QStringLiteral("图表无法绘制成图片") : SavePicture(picture, path);
+    if (!reason.isEmpty()) {
+        Ui().showMessage(this, QStringLiteral("无法保存图表图片：%1\r\n%2")
+                                   .arg(QDir::toNativeSeparators(path), reason));
+        return;
+    }
+    Ui().showMessage(this, QStringLiteral("已保存图表为图片！"));
+}
+
+} // namespace logdesk

@@ -1,0 +1,108 @@
+// The spider share chart window: the crawler tally of the last import as a
+// pie chart or a bar chart, which the user can copy or save as a picture.
+#pragma once
+
+#include "toolkit/controls.h"
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+class QChartView;
+class QPieSeries;
+class QHorizontalStackedBarSeries;
+class QBarCategoryAxis;
+class QValueAxis;
+class QGraphicsRectItem;
+class QGraphicsSimpleTextItem;
+
+namespace logdesk {
+
+struct WindowDescription;
+
+struct ImportedLog;
+class ConfigFile;
+
+// The colour a crawler is drawn in: that of the first short name of the
+// fixed colour table found in the GBK display name (ASCII case ignored);
+// white for any other name, the "其他流量(unknown)" entry among them.
+QColor ChartColour(std::string_view displayName);
+
+// What both charts hold per slice or bar.
+struct ChartItem {
+    QString name; // the crawler's full display name
+    QColor colour;
+    double value = 0; // visits
+    bool operator==(const ChartItem&) const = default;
+};
+
+class ChartWindow : public QWidget {
+    Q_OBJECT
+public:
+    // `log` and `config` must outlive the window; it deletes itself on close.
+    // The charts stay empty until the window is first activated.
+    ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* parent);
+
+    // The data both charts show, in tally order, and the end of the bar
+    // chart's value axis.
+    const std::vector<ChartItem>& items() const { return items_; }
+    double axisMaximum() const { return axisMaximum_; }
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void showChartKind();
+    // Rereads the tally into both charts. Processes window messages after
+    // each crawler and for a second at the end, so it may run again inside
+    // itself; a run only rewrites the same data.
+    void refresh();
+    void copyChart();
+    void saveChart();
+    void layoutCharts();
+    // The chart the drop-down's current entry names.
+    QChartView* chosenChart() const;
+
+    void setItemCount(int count);
+    void setItem(int index, const ChartItem& item);
+    void setAxisMaximum(double maximum);
+    void relabel();
+    // Fonts and margins for the chart's current size, then the texts' places.
+    void fitPie();
+    void fitBars();
+    void placeBarTexts();
+
+    const ImportedLog& log_;
+    Button* refreshButton_ = nullptr;
+    Button* copyButton_ = nullptr;
+    DropDown* kind_ = nullptr;
+    QChartView* pie_ = nullptr;
+    QChartView* bar_ = nullptr;
+    QPieSeries* slices_ = nullptr;
+    QHorizontalStackedBarSeries* bars_ = nullptr;
+    QBarCategoryAxis* names_ = nullptr;
+    QValueAxis* values_ = nullptr;
+    // The legend of the pie and the names and values beside the bars are
+    // laid out here: Qt's legend and category axis give up on 21 rows.
+    std::vector<QGraphicsRectItem*> legendBoxes_;
+    std::vector<QGraphicsSimpleTextItem*> legendTexts_;
+    std::vector<QGraphicsSimpleTextItem*> barNames_;
+    std::vector<QGraphicsSimpleTextItem*> barValues_;
+    QString valueText_; // "${v}" stands for a bar's value
+    std::unique_ptr<FileDialog> saveDialog_;
+    std::vector<ChartItem> items_;
+    double axisMaximum_ = 300;
+    bool activated_ = false;
+    // The waits here always run to their end.
+    const bool neverStop_ = false;
+};
+
+// Its layout, as BuildWindow takes it.
+const WindowDescription& ChartWindowDescription();
+
+} // namespace logdesk

@@ -1,0 +1,86 @@
+#include "stats_table_model.h"
+
+#include "stats/stats_sort.h"
+#include "toolkit/qt_text.h"
+
+namespace logdesk {
+
+QColor FromColourRef(std::int32_t colour) {
+    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+}
+
+std::int32_t ToColourRef(const QColor& colour) {
+    return colour.red() | (colour.green() << 8) | (colour.blue() << 16);
+}
+
+StatsTableModel::StatsTableModel(const CellColours& colours, QObject* parent)
+    : QAbstractTableModel(parent), colours_(colours) {}
+
+void StatsTableModel::setPage(StatsTable page) {
+    beginResetModel();
+    page_ = std::move(page);
+    endResetModel();
+}
+
+void StatsTableModel::setCell(int row, int column, std::string text) {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount()) {
+        return;
+    }
+    page_.rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
+    emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
+}
+
+int StatsTableModel::reorderRows(const std::vector<std::uint32_t>& order, int selectedRow) {
+    beginResetModel();
+    const int selected = ApplyStatsOrder(page_, order, selectedRow);
+    endResetModel();
+    return selected;
+}
+
+void StatsTableModel::coloursChanged() {
+    if (rowCount() > 0 && columnCount() > 0) {
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1),
+                         {Qt::ForegroundRole, Qt::BackgroundRole});
+    }
+}
+
+int StatsTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(page_.rows.size());
+}
+
+int StatsTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(page_.headers.size());
+}
+
+QVariant StatsTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) {
+        return {};
+    }
+    switch (role) {
+    case Qt::DisplayRole:
+        return FromGbk(page_.rows[static_cast<std::size_t>(index.row())]
+                                 [static_cast<std::size_t>(index.column())]);
+    case Qt::ForegroundRole:
+        if (const auto c = colours_.at(index.row(), index.column())) {
+            return FromColourRef(c->text);
+        }
+        return {};
+    case Qt::BackgroundRole:
+        if (const auto c = colours_.at(index.row(), index.column())) {
+            return FromColourRef(c->background);
+        }
+        return {};
+    default:
+        return {};
+    }
+}
+
+QVariant StatsTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 ||
+        section >= columnCount()) {
+        return {};
+    }
+    return FromGbk(page_.headers[static_cast<std::size_t>(section)]);
+}
+
+} // namespace logdesk

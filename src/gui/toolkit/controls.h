@@ -1,0 +1,194 @@
+// The control kinds the windows are made of, each a small class over a Qt
+// widget with the operations the windows use. Reads at an index out of range
+// give "", -1 or false; writes there do nothing.
+#pragma once
+
+#include "ui_seam.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTableView>
+#include <QUrl>
+
+namespace logdesk {
+
+class Button : public QPushButton {
+    Q_OBJECT
+public:
+    using QPushButton::QPushButton;
+    void setCaption(const QString& caption) { setText(caption); }
+    QString caption() const { return text(); }
+};
+
+class Label : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+};
+
+class EditBox : public QLineEdit {
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+};
+
+// An image drawn at the top-left corner; may hold child controls.
+class PictureBox : public QLabel {
+    Q_OBJECT
+public:
+    explicit PictureBox(QWidget* parent = nullptr);
+signals:
+    void leftPressed();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// A caption in link style. A left click opens the target URL; one without a
+// target only reports the press.
+class LinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit LinkLabel(QWidget* parent = nullptr);
+    void setTarget(const QUrl& target) { target_ = target; }
+    const QUrl& target() const { return target_; }
+    void setCaption(const QString& caption);
+signals:
+    void leftPressed();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    QUrl target_;
+};
+
+// A drop-down list that cannot be edited.
+class DropDown : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+    int currentEntry() const { return currentIndex(); }
+};
+
+class ListBox : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+    int addEntry(const QString& text);
+    int entryCount() const { return count(); }
+    QString entryText(int index) const;
+    int currentEntry() const { return currentRow(); }
+signals:
+    void rightPressed();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// Entries with a check mark and an integer data value each.
+class CheckList : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+    int addEntry(const QString& text, int value);
+    int entryCount() const { return count(); }
+    QString entryText(int index) const;
+    void setEntryText(int index, const QString& text);
+    int entryData(int index) const;
+    void setEntryData(int index, int value);
+    bool checked(int index) const;
+    void setChecked(int index, bool on);
+    int currentEntry() const { return currentRow(); }
+    void setCurrentEntry(int index) { setCurrentRow(index); }
+};
+
+// Tabs with per-tab child controls; the controls of a page are children of
+// the strip and shown only while their tab is current.
+class TabStrip : public QTabBar {
+    Q_OBJECT
+public:
+    explicit TabStrip(QWidget* parent = nullptr);
+    // Puts a control on the page of a tab (0-based).
+    void addToPage(int tab, QWidget* control);
+    void showCurrentPage();
+    // Narrows the padding around the tabs' icons and texts, one pixel at a
+    // time down to none, until the tabs end left of every page control and
+    // each is no taller than the strip; the style's own padding where they
+    // fit. Call again after the tabs, their font or the geometries changed.
+    void fitTabs();
+signals:
+    void rightClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    class PaddingStyle;
+    std::vector<std::pair<int, QWidget*>> pageControls_;
+    PaddingStyle* padding_ = nullptr; // owned as a child of the strip
+};
+
+// A list in report mode over a model; -1 means no row.
+class ReportList : public QTableView {
+    Q_OBJECT
+public:
+    explicit ReportList(QWidget* parent = nullptr);
+    int columnCount() const;
+    QString columnTitle(int column) const;
+    int rowCount() const;
+    QString cellText(int row, int column) const;
+    int selectedRow() const;
+    void setSelectedRow(int row);
+    void makeRowVisible(int row);
+    // Fits each column to the larger of its title and the given cell text
+    // (one longest cell per column, measured instead of every cell); column
+    // 0 gets 4 pixels more.
+    void fitColumns(const QStringList& longestCells);
+signals:
+    void headerClicked(int column);
+    void rowRightClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+};
+
+// What a file dialog is asked with, in the "desc|pattern|desc|pattern" form;
+// the chosen name is kept for the next showing.
+struct FileDialog {
+    bool save = false;
+    QString title;
+    QString filter;
+    int initialFilter = 0;
+    QString defaultExtension;
+    QString fileName;
+
+    // True when the user confirmed a file; fileName then holds it, with the
+    // default extension appended to a name typed without one (a name with no
+    // "." at all; "x." is taken as typed). A save dialog has asked before
+    // naming an existing file, with the extension in place.
+    bool show(QWidget* parent);
+};
+
+// Shows done/total on a 0..1000 progress bar; callable from any thread (the
+// value reaches the bar through its event queue, and not at all once the
+// bar is gone).
+void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::uint64_t total);
+
+// True when `path` (as a dialog gives it) names the imported log, the file
+// at `importedPath` (file system bytes; empty: none), also through a link.
+// The user is then told, with `failure` ("...%1...%2") completed by the path
+// and the reason, and the caller writes nothing.
+bool RefuseImportedLog(QWidget* parent, const QString& path, const std::string& importedPath,
+                       const QString& failure);
+
+// "IIS日志文件(ex*.log)|ex*.log|..." in the form Qt's dialogs take.
+QString QtFilter(const QString& pipeFilter);
+
+} // namespace logdesk

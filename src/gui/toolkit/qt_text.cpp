@@ -1,0 +1,27 @@
+#include "qt_text.h"
+
+#include "text/gbk_codec.h"
+
+namespace logdesk {
+
+QString FromGbk(std::string_view gbk) {
+    bool ascii = true;
+    for (char c : gbk) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii) {
+        return QString::fromLatin1(gbk.data(), static_cast<qsizetype>(gbk.size()));
+    }
+    const std::u16string utf16 = GbkToUtf16(gbk);
+    return QString::fromUtf16(utf16.data(), static_cast<qsizetype>(utf16.size()));
+}
+
+std::string ToGbk(const QString& text) {
+    return Utf16ToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
+                                          static_cast<std::size_t>(text.size())));
+}
+
+} // namespace logdesk

@@ -1,0 +1,180 @@
+#include "window_description.h"
+
+#include "controls.h"
+
+#include <QApplication>
+#include <QChartView>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QScreen>
+#include <QWidget>
+#include <cstring>
+
+namespace logdesk {
+
+const DialogDescription* FindDialog(const WindowDescription& description, const char* name) {
+    for (const DialogDescription& dialog : description.dialogs) {
+        if (std::strcmp(dialog.name, name) == 0) {
+            return &dialog;
+        }
+    }
+    return nullptr;
+}
+
+std::unique_ptr<FileDialog> MakeFileDialog(const WindowDescription& description, const char* name) {
+    auto dialog = std::make_unique<FileDialog>();
+    if (const DialogDescription* d = FindDialog(description, name)) {
+        dialog->save = d->save;
+        dialog->title = QString::fromUtf8(d->title);
+        dialog->filter = QString::fromUtf8(d->filter);
+        dialog->initialFilter = d->initialFilter;
+        dialog->defaultExtension = QString::fromUtf8(d->defaultExtension);
+    }
+    return dialog;
+}
+
+namespace {
+
+QFont FontFor(const FontDescription& font) {
+    // Controls without a font of their own take the default GUI font, not
+    // their container's (a button on a tab strip is not bold).
+    if (font.face == nullptr) {
+        QFont f = QApplication::font();
+        f.setResolveMask(QFont::AllPropertiesResolved); // stop inheriting from the parent
+        return f;
+    }
+    QFont f = QApplication::font();
+    // The Windows faces are rarely installed elsewhere; fall back on a CJK
+    // face of the same style.
+    const QString face = QString::fromUtf8(font.face);
+    if (face == QStringLiteral("黑体")) {
+        f.setFamilies({face, QStringLiteral("SimHei"), QStringLiteral("WenQuanYi Micro Hei"),
+                       QStringLiteral("Noto Sans CJK SC")});
+    } else {
+        f.setFamilies({face, QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Micro Hei"),
+                       QStringLiteral("Noto Serif CJK SC")});
+    }
+    f.setPixelSize(font.pixelHeight);
+    f.setBold(font.bold);
+    return f;
+}
+
+QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
+    const QString caption = QString::fromUtf8(c.caption);
+    switch (c.kind) {
+    case ControlKind::PictureBox: {
+        auto* box = new PictureBox(parent);
+        if (c.image != nullptr) {
+            box->setPixmap(QPixmap(QString::fromUtf8(c.image)));
+        }
+        return box;
+    }
+    case ControlKind::LinkLabel: {
+        auto* link = new LinkLabel(parent);
+        link->setCaption(caption);
+        return link;
+    }
+    case ControlKind::Label:
+        return new Label(caption, parent);
+    case ControlKind::Separator: {
+        auto* line = new Label(parent);
+        line->setFrameStyle(QFrame::HLine | QFrame::Sunken);
+        return line;
+    }
+    case ControlKind::Button:
+        return new Button(caption, parent);
+    case ControlKind::ReportList:
+        return new ReportList(parent);
+    case ControlKind::DropDown: {
+        auto* box = new DropDown(parent);
+        for (const char* item : c.items) {
+            box->addItem(QString::fromUtf8(item));
+        }
+        box->setCurrentIndex(0);
+        return box;
+    }
+    case ControlKind::ListBox: {
+        auto* list = new ListBox(parent);
+        for (const char* item : c.items) {
+            list->addEntry(QString::fromUtf8(item));
+        }
+        return list;
+    }
+    case ControlKind::CheckList:
+        return new CheckList(parent);
+    case ControlKind::EditBox:
+        return new EditBox(caption, parent);
+    case ControlKind::TabStrip: {
+        auto* tabs = new TabStrip(parent);
+        for (std::size_t i = 0; i < c.items.size(); ++i) {
+            const int index = tabs->addTab(QString::fromUtf8(c.items[i]));
+            if (i < c.itemIcons.size()) {
+                tabs->setTabIcon(index, QIcon(QString::fromUtf8(c.itemIcons[i])));
+            }
+        }
+        if (!c.itemIcons.empty()) {
+            tabs->setIconSize(QSize(32, 32));
+        }
+        return tabs;
+    }
+    case ControlKind::PieChart:
+    case ControlKind::BarChart: {
+        auto* view = new QChartView(parent);
+        view->setRenderHint(QPainter::Antialiasing);
+        view->chart()->setTitle(caption);
+        return view;
+    }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void BuildWindow(QWidget* window, const WindowDescription& description) {
+    window->setObjectName(QString::fromUtf8(description.name));
+    window->setWindowTitle(QString::fromUtf8(description.title));
+    const QSize client(description.outerWidth - kFrameWidth,
+                       description.outerHeight - kFrameHeight);
+    Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+    if (description.maximizeBox) {
+        flags |= Qt::WindowMaximizeButtonHint;
+    }
+    window->setWindowFlags(flags);
+    if (description.resizable) {
+        window->resize(client);
+    } else {
+        window->setFixedSize(client);
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        window->move(area.center() -
+                     QPoint(description.outerWidth / 2, description.outerHeight / 2));
+    }
+
+    for (const ControlDescription& c : description.controls) {
+        QWidget* parent = window;
+        if (c.container != nullptr) {
+            parent = window->findChild<QWidget*>(QString::fromUtf8(c.container));
+        }
+        QWidget* control = CreateControl(c, parent);
+        control->setObjectName(QString::fromUtf8(c.name));
+        control->setGeometry(c.geometry.rect());
+        control->setFont(FontFor(c.font));
+        if (c.handCursor) {
+            control->setCursor(Qt::PointingHandCursor);
+        }
+        control->setEnabled(c.enabled);
+        if (auto* tabs = qobject_cast<TabStrip*>(parent); tabs != nullptr && c.page >= 0) {
+            tabs->addToPage(c.page, control);
+            control->setGeometry(c.geometry.rect());
+        } else {
+            control->setVisible(c.visible);
+        }
+    }
+    for (TabStrip* tabs : window->findChildren<TabStrip*>()) {
+        tabs->fitTabs();
+    }
+}
+
+} // namespace logdesk

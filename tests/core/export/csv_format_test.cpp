@@ -1,0 +1,86 @@
+#include "export/csv_format.h"
+#include "support/import_test_support.h"
+#include "text/gbk_codec.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+
+namespace logdesk {
+namespace {
+
+TEST(CsvFormatTest, ExtensionTests) {
+    EXPECT_TRUE(HasCsvExtension("x.csv"));
+    EXPECT_TRUE(HasCsvExtension("a.CSV"));
+    EXPECT_FALSE(HasCsvExtension("a.txt"));
+    EXPECT_FALSE(HasCsvExtension("a.csv.bak"));
+    EXPECT_FALSE(HasCsvExtension("noextension"));
+    EXPECT_FALSE(HasCsvExtension("/logs.v2/out"));
+    EXPECT_TRUE(HasCsvExtension("/logs.v2/.csv"));
+
+    EXPECT_TRUE(EndsWithCsv("x.CsV"));
+    EXPECT_FALSE(EndsWithCsv("csv"));
+    EXPECT_FALSE(EndsWithCsv("x.csv "));
+}
+
+TEST(CsvFormatTest, QuotesAreDoubledInsideQuotedCells) {
+    std::string line;
+    AppendQuotedCell(line, "say \"hi\", ok");
+    EXPECT_EQ(line, "\"say \"\"hi\"\", ok\"");
+    line.clear();
+    AppendQuotedCell(line, "");
+    EXPECT_EQ(line, "\"\"");
+}
+
+TEST(CsvFormatTest, DefaultColumnsFollowTheCaptions) {
+    const ImportResult r =
+        ImportLogBytes("#Fields: date time s-ip cs-uri-stem cs-uri-query c-ip cs(User-Agent) "
+                       "sc-status sc-substatus sc-win32-status ProtocolStatus TimeTaken\n");
+    std::vector<std::string> chosen;
+    for (ColumnIndex c : DefaultExportColumns(r.table)) {
+        chosen.push_back(GbkToUtf8(r.table.columnTitle(c)));
+    }
+    EXPECT_EQ(chosen, (std::vector<std::string>{"序号(ID)", "日期(date)", "时间(time)",
+                                                "URL(cs-uri-stem)", "URL参数(cs-uri-query)",
+                                                "访问者IP(c-ip)", "访问者身份(cs(User-Agent))",
+                                                "状态码 (sc-status)", "处理时间(TimeTaken)"}));
+}
+
+TEST(CsvFormatTest, RecordTableBytesMatchTheGoldenFile) {
+    const ImportResult r =
+        ImportLogBytes("#Fields: date cs-uri-stem cs(User-Agent) cs-uri-query\r\n"
+                       "2013-05-01 /a.htm Baiduspider q=\"1\",2\r\n"
+                       "2013-05-02 " +
+                       Gbk("/新闻") +
+                       " -\r\n"
+                       "2013-05-03 /c.htm Googlebot\r\n");
+    const std::vector<ColumnIndex> columns{ColumnIndex{0}, ColumnIndex{1}, ColumnIndex{2},
+                                           ColumnIndex{4}};
+    StringSink withHeader;
+    ASSERT_TRUE(WriteRecordTable(r.table, columns, true, withHeader));
+    std::ifstream golden(std::string(LOGDESK_TEST_DATA) + "/records_export.csv", std::ios::binary);
+    std::stringstream expected;
+    expected << golden.rdbuf();
+    EXPECT_EQ(withHeader.text(), expected.str());
+
+    StringSink noHeader;
+    ASSERT_TRUE(WriteRecordTable(r.table, columns, false, noHeader));
+    EXPECT_EQ(noHeader.text(), expected.str().substr(expected.str().find("\r\n") + 2));
+
+    StringSink nothingChosen;
+    ASSERT_TRUE(WriteRecordTable(r.table, {}, true, nothingChosen));
+    EXPECT_EQ(nothingChosen.text(), "\r\n\r\n\r\n\r\n");
+}
+
+TEST(CsvFormatTest, TextTablesQuoteOnlyForCsv) {
+    const TextTable table{{"a", "b"}, {{"", "x\"y"}, {"1", "2"}}};
+    StringSink csv;
+    ASSERT_TRUE(WriteTextTable(table, true, csv));
+    EXPECT_EQ(csv.text(), "\"a\",\"b\"\r\n\"\",\"x\"\"y\"\r\n\"1\",\"2\"\r\n");
+    StringSink text;
+    ASSERT_TRUE(WriteTextTable(table, false, text));
+    EXPECT_EQ(text.text(), ",x\"y\r\n1,2\r\n");
+}
+
+} // namespace
+} // namespace logdesk

@@ -1,0 +1,369 @@
+#include "charts/chart_picture.h"
+#include "charts/chart_window.h"
+#include "logimport/imported_log.h"
+#include "settings/config_file.h"
+#include "support/fake_ui_seam.h"
+#include "support/import_test_support.h"
+
+#include <QBarCategoryAxis>
+#include <QBarSet>
+#include <QChartView>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGraphicsSimpleTextItem>
+#include <QHorizontalStackedBarSeries>
+#include <QImageReader>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QTest>
+#include <QTimer>
+#include <QValueAxis>
+#include <gtest/gtest.h>
+
+namespace logdesk {
+namespace {
+
+using testing::FakeUiSeam;
+using testing::TempFile;
+
+// Colours as the table gives them, COLORREF 0x00BBGGRR.
+QColor FromColorref(unsigned colorref) {
+    return QColor(static_cast<int>(colorref & 0xff), static_cast<int>((colorref >> 8) & 0xff),
+                  static_cast<int>((colorref >> 16) & 0xff));
+}
+
+template <typename T> T* Find(QWidget& window, const char* name) {
+    T* control = window.findChild<T*>(QString::fromUtf8(name));
+    EXPECT_NE(control, nullptr) << name;
+    return control;
+}
+
+TEST(ChartColourTest, EveryCrawlerHasItsTableColour) {
+    const std::pair<SpiderId, unsigned> expected[] = {
+        {SpiderId::Google, 0x2509B9},     {SpiderId::Baidu, 0xE13229},
+        {SpiderId::Qihoo360, 0x0DA83B},   {SpiderId::Sogou, 0x7D0156},
+        {SpiderId::Soso, 0x34C8F5},       {SpiderId::Yodao, 0x3D2DF4},
+        {SpiderId::Yahoo, 0x99007B},      {SpiderId::Bing, 0x3463E9},
+        {SpiderId::Alexa, 0x000000},      {SpiderId::Easou, 0xA04C00},
+        {SpiderId::Yisou, 0x5EAF26},      {SpiderId::Jike, 0x522420},
+        {SpiderId::Panguso, 0x565659},    {SpiderId::Altavista, 0x008080},
+        {SpiderId::Lycos, 0x800080},      {SpiderId::Alltheweb, 0xFFA8FF},
+        {SpiderId::Gigablast, 0xFF8080},  {SpiderId::Webalta, 0xFFFF00},
+        {SpiderId::Majestic12, 0xC080FF}, {SpiderId::Ahrefs, 0x00D8D8},
+        {SpiderId::Unknown, 0xFFFFFF},
+    };
+    for (const auto& [id, colorref] : expected) {
+        EXPECT_EQ(ChartColour(SpiderDisplayName(id)), FromColorref(colorref))
+            << GbkToUtf8(SpiderDisplayName(id));
+    }
+    // Found anywhere in the name, ASCII case ignored; the earlier row wins.
+    EXPECT_EQ(ChartColour("x MAJESTIC12 y"), FromColorref(0xC080FF));
+    EXPECT_EQ(ChartColour(Gbk("百度谷歌")), FromColorref(0x2509B9));
+}
+
+class ChartWindowTest : public ::testing::Test {
+protected:
+    TempFile dir_{""};
+    ConfigFile config_{(dir_.dir() / "logdesk.ini").string()};
+    FakeUiSeam ui_;
+    ImportedLog log_;
+
+    void count(const char* name, int visits) { log_.tally.count(Gbk(name), visits); }
+    // Opens the window as the main window does and waits for the refresh
+    // that its first activation starts to finish.
+    void open(ChartWindow& window) {
+        Button* button = Find<Button>(window, "按钮统计");
+        bool counted = false;
+        QTimer watch; // fires on every pass of the nested event loops
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            counted = counted || button->caption() == QStringLiteral("统计完成");
+        });
+        watch.start(0);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return counted && button->caption() == QStringLiteral("点我刷新统计"); }, 5000));
+    }
+    static QChartView* pie(ChartWindow& w) { return Find<QChartView>(w, "饼形图"); }
+    static QChartView* bar(ChartWindow& w) { return Find<QChartView>(w, "柱状图"); }
+    static QPieSeries* slices(ChartWindow& w) {
+        return qobject_cast<QPieSeries*>(pie(w)->chart()->series().value(0));
+    }
+    static QHorizontalStackedBarSeries* bars(ChartWindow& w) {
+        return qobject_cast<QHorizontalStackedBarSeries*>(bar(w)->chart()->series().value(0));
+    }
+    // The texts drawn over a chart, each with its place in the chart.
+    static std::vector<std::pair<QString, QRectF>> PlacedTexts(QChartView* view) {
+        std::vector<std::pair<QString, QRectF>> texts;
+        for (QGraphicsItem* item : view->chart()->childItems()) {
+            if (auto* text = dynamic_cast<QGraphicsSimpleTextItem*>(item)) {
+                texts.emplace_back(text->text(), text->mapRectToParent(text->boundingRect()));
+            }
+        }
+        return texts;
+    }
+    static QStringList Texts(QChartView* view) {
+        QStringList texts;
+        for (const auto& placed : PlacedTexts(view)) {
+            texts << placed.first;
+        }
+        return texts;
+    }
+    // A pixel well inside the pie when one slice fills it.
+    static QPoint pieCentre(ChartWindow& w) {
+        QChart* chart = pie(w)->chart();
+        return pie(w)->mapFromScene(chart->mapToScene(chart->plotArea().center()));
+    }
+};
+
+TEST_F(ChartWindowTest, FirstActivationDrawsTheTallyInBothCharts) {
+    count("其他流量(unknown)", 7);
+    count("Alexa(ia_archiver)", 40);
+    count("百度(Baiduspider)", 1000);
+    log_.tally.finish();
+    ChartWindow window(log_, config_, nullptr);
+    EXPECT_TRUE(window.items().empty()); // nothing before the first activation
+    open(window);
+
+    const std::vector<ChartItem> expected = {
+        {QStringLiteral("百度(Baiduspider)"), FromColorref(0xE13229), 1000},
+        {QStringLiteral("Alexa(ia_archiver)"), FromColorref(0x000000), 40},
+        {QStringLiteral("其他流量(unknown)"), FromColorref(0xFFFFFF), 7},
+    };
+    EXPECT_EQ(window.items(), expected);
+    EXPECT_EQ(window.axisMaximum(), 1300);
+
+    QPieSeries* pieSeries = slices(window);
+    ASSERT_EQ(pieSeries->count(), 3);
+    const QStringList legend = Texts(pie(window));
+    EXPECT_TRUE(legend.contains(QStringLiteral("百度(Baiduspider) 1000[95.51%]")));
+    EXPECT_TRUE(legend.contains(QStringLiteral("其他流量(unknown) 7[0.67%]")));
+    EXPECT_EQ(pieSeries->slices()[1]->color(), QColor(Qt::black));
+    EXPECT_EQ(pieSeries->slices()[2]->value(), 7);
+    // The white slice keeps an outline that shows on the white background.
+    EXPECT_NE(pieSeries->slices()[2]->borderColor(), QColor(Qt::white));
+
+    QHorizontalStackedBarSeries* barSeries = bars(window);
+    ASSERT_EQ(barSeries->count(), 3);
+    const QStringList barTexts = Texts(bar(window));
+    for (const char* text : {"访问 1000 次", "访问 40 次", "访问 7 次", "Alexa(ia_archiver)"}) {
+        EXPECT_TRUE(barTexts.contains(QString::fromUtf8(text))) << text;
+    }
+    // One bar per crawler: its set is non-zero only in the crawler's own
+    // category, and the bars run down in tally order.
+    auto* names = qobject_cast<QBarCategoryAxis*>(bar(window)->chart()->axes(Qt::Vertical)[0]);
+    std::vector<qreal> tops;
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        QBarSet* set = barSeries->barSets()[static_cast<qsizetype>(i)];
+        EXPECT_EQ(set->color(), expected[i].colour);
+        const qsizetype own = names->categories().indexOf(expected[i].name);
+        ASSERT_GE(own, 0);
+        for (int j = 0; j < set->count(); ++j) {
+            EXPECT_EQ(set->at(j), j == own ? expected[i].value : 0);
+        }
+        for (const auto& [text, place] : PlacedTexts(bar(window))) {
+            if (text == expected[i].name) {
+                tops.push_back(place.top());
+            }
+        }
+    }
+    EXPECT_TRUE(std::is_sorted(tops.begin(), tops.end()));
+    EXPECT_EQ(tops.size(), 3u);
+    auto* values = qobject_cast<QValueAxis*>(bar(window)->chart()->axes(Qt::Horizontal)[0]);
+    EXPECT_EQ(values->max(), 1300);
+}
+
+TEST_F(ChartWindowTest, RefreshCyclesItsCaptionAndRereadsTheTally) {
+    count("百度(Baiduspider)", 5);
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    ASSERT_EQ(window.items().size(), 1u);
+    EXPECT_EQ(window.axisMaximum(), 305);
+
+    log_.tally.count(Gbk("谷歌(Googlebot)"), 2);
+    Button* button = Find<Button>(window, "按钮统计");
+    QStringList captions;
+    QTimer watch; // fires on every pass of the nested event loops
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (captions.isEmpty() || captions.last() != button->caption()) {
+            captions << button->caption();
+        }
+    });
+    watch.start(0);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(button, Qt::LeftButton);
+    watch.stop();
+    EXPECT_GE(clock.elapsed(), 1000);
+    EXPECT_EQ(captions, QStringList({QStringLiteral("统计中.."), QStringLiteral("统计完成")}));
+    EXPECT_EQ(button->caption(), QStringLiteral("点我刷新统计"));
+    ASSERT_EQ(window.items().size(), 2u);
+    EXPECT_EQ(window.items()[1].name, QStringLiteral("谷歌(Googlebot)"));
+
+    // An import without crawlers: no items, the bare axis, no message.
+    log_.tally.clear();
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(window.items().empty());
+    EXPECT_EQ(slices(window)->count(), 0);
+    EXPECT_EQ(window.axisMaximum(), 300);
+    EXPECT_TRUE(ui_.messages.isEmpty());
+}
+
+TEST_F(ChartWindowTest, DropDownChoosesTheChartWithoutRecomputing) {
+    count("百度(Baiduspider)", 5);
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    EXPECT_TRUE(pie(window)->isVisible());
+    EXPECT_FALSE(bar(window)->isVisible());
+
+    log_.tally.count(Gbk("谷歌(Googlebot)"), 2); // not shown until a refresh
+    DropDown* kind = Find<DropDown>(window, "组合框图标类型");
+    kind->setCurrentIndex(1);
+    EXPECT_FALSE(pie(window)->isVisible());
+    EXPECT_TRUE(bar(window)->isVisible());
+    EXPECT_EQ(window.items().size(), 1u);
+    kind->setCurrentIndex(0);
+    EXPECT_TRUE(pie(window)->isVisible());
+    EXPECT_FALSE(bar(window)->isVisible());
+}
+
+TEST_F(ChartWindowTest, ChartsFillTheWindowWithEqualMargins) {
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    for (const QSize size : {QSize(1000, 700), QSize(500, 300)}) {
+        window.resize(size);
+        const QRect expected(8, 48, size.width() - 16, size.height() - 48 - 8);
+        EXPECT_EQ(pie(window)->geometry(), expected);
+        EXPECT_EQ(bar(window)->geometry(), expected);
+    }
+}
+
+TEST_F(ChartWindowTest, ValueOfABarNearTheAxisEndStaysInside) {
+    count("百度(Baiduspider)", 2000000);
+    count("谷歌(Googlebot)", 5);
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    Find<DropDown>(window, "组合框图标类型")->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    const QRectF inside(QPointF(0, 0), bar(window)->size());
+    for (const auto& [text, place] : PlacedTexts(bar(window))) {
+        EXPECT_TRUE(inside.contains(place)) << text.toStdString();
+    }
+    EXPECT_TRUE(Texts(bar(window)).contains(QStringLiteral("访问 2000000 次")));
+}
+
+TEST_F(ChartWindowTest, CopyPutsTheChosenChartOnTheClipboard) {
+    count("百度(Baiduspider)", 5);
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    Find<DropDown>(window, "组合框图标类型")->setCurrentIndex(1);
+    Button* copy = Find<Button>(window, "按钮复制截图");
+    EXPECT_EQ(copy->caption(), QStringLiteral("复制图表"));
+    QString during;
+    QTimer::singleShot(100, [&] { during = copy->caption(); });
+    QTest::mouseClick(copy, Qt::LeftButton);
+    EXPECT_EQ(during, QStringLiteral("已复制！"));
+    EXPECT_EQ(copy->caption(), QStringLiteral("复制截图"));
+    ASSERT_FALSE(ui_.clipboardImage.isNull());
+    EXPECT_EQ(ui_.clipboardImage.size(), bar(window)->size());
+    EXPECT_EQ(ui_.clipboardImage.convertToFormat(QImage::Format_RGB32),
+              bar(window)->grab().toImage().convertToFormat(QImage::Format_RGB32));
+}
+
+TEST_F(ChartWindowTest, SaveWritesTheFormatTheExtensionNames) {
+    count("百度(Baiduspider)", 5);
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    const QSize size = pie(window)->size();
+    const QPoint centre = pieCentre(window);
+    struct Case {
+        const char* name;
+        QByteArray magic;
+        bool lossless;
+    };
+    const Case cases[] = {
+        {"a.png", "\x89PNG", true}, {"b.PNG", "\x89PNG", true},       {"c.tiff", "II*", true},
+        {"d.gif", "GIF89a", true},  {"e.jpg", "\xff\xd8\xff", false}, {"f.bmp", "BM", true},
+        {"g.jpeg", "BM", true},     {"h", "\x89PNG", true},
+    };
+    for (const Case& c : cases) {
+        const QString path = QString::fromStdString((dir_.dir() / c.name).string());
+        ui_.answers.push_back(path);
+        ui_.messages.clear();
+        QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+        EXPECT_EQ(ui_.messages, QStringList({QStringLiteral("已保存图表为图片！")})) << c.name;
+        // A name typed without extension gets the dialog's default one.
+        QFile file(QString(c.name) == QLatin1String("h") ? path + QStringLiteral(".png") : path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.name;
+        const QByteArray bytes = file.readAll();
+        EXPECT_TRUE(bytes.startsWith(c.magic)) << c.name;
+        const QImage decoded = QImage::fromData(bytes);
+        ASSERT_FALSE(decoded.isNull()) << c.name;
+        EXPECT_EQ(decoded.size(), size) << c.name;
+        if (c.lossless) {
+            EXPECT_EQ(decoded.pixelColor(centre), FromColorref(0xE13229)) << c.name;
+        }
+    }
+    EXPECT_EQ(ui_.dialogs.back().initialFilter, 4);
+
+    // A file that cannot be written: its path and the reason, no success.
+    const QString blocked = QString::fromStdString((dir_.dir() / "missing" / "x.png").string());
+    ui_.answers.push_back(blocked);
+    ui_.messages.clear();
+    QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+    ASSERT_EQ(ui_.messages.size(), 1);
+    EXPECT_TRUE(ui_.messages[0].contains(blocked));
+    EXPECT_FALSE(ui_.messages[0].contains(QStringLiteral("已保存图表为图片！")));
+    // Not over the imported log, named as it was imported or otherwise.
+    const std::string logPath = (dir_.dir() / "ex130501.png").string();
+    QFile(QString::fromStdString(logPath)).open(QIODevice::WriteOnly);
+    log_.path = logPath;
+    for (const QString& path : {QString::fromStdString(logPath),
+                                QString::fromStdString((dir_.dir() / "." / "ex130501").string())}) {
+        ui_.answers.push_back(path);
+        ui_.messages.clear();
+        QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+        ASSERT_EQ(ui_.messages.size(), 1);
+        EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("无法保存图表图片：") + path));
+        EXPECT_TRUE(ui_.messages[0].contains(QStringLiteral("已导入的日志文件")));
+        EXPECT_EQ(QFileInfo(QString::fromStdString(logPath)).size(), 0);
+    }
+    // A cancelled dialog does nothing.
+    ui_.messages.clear();
+    QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+    EXPECT_TRUE(ui_.messages.isEmpty());
+}
+
+// The bundled sample has every crawler; its charts must show all 21 of them
+// readably.
+TEST_F(ChartWindowTest, SampleLogShowsEveryCrawler) {
+    ImportResult result = ImportLogFile(LOGDESK_SAMPLES_DIR "/ex130501.log");
+    ASSERT_TRUE(result.ok());
+    log_.tally = result.tally;
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    ASSERT_EQ(window.items().size(), 21u);
+    // Every crawler's texts lie inside the chart and apart from each other,
+    // in the window's first size and in a small one.
+    for (const QSize size : {window.size(), QSize(600, 360)}) {
+        window.resize(size);
+        for (QChartView* view : {pie(window), bar(window)}) {
+            view->show();
+            QCoreApplication::processEvents();
+            const auto texts = PlacedTexts(view);
+            EXPECT_EQ(texts.size(), view == bar(window) ? 42u : 21u);
+            const QRectF inside(QPointF(0, 0), view->size());
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                EXPECT_TRUE(inside.contains(texts[i].second)) << texts[i].first.toStdString();
+                for (std::size_t j = i + 1; j < texts.size(); ++j) {
+                    EXPECT_FALSE(texts[i].second.intersects(texts[j].second))
+                        << texts[i].first.toStdString() << " / " << texts[j].first.toStdString();
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace logdesk

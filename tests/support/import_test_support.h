@@ -1,0 +1,66 @@
+// Helpers for tests that import small logs.
+#pragma once
+
+#include "logimport/log_importer.h"
+#include "text/gbk_codec.h"
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace logdesk::testing {
+
+// The table's rows as UTF-8 texts, one vector per row, columns in order.
+inline std::vector<std::vector<std::string>> Rows(const RecordTable& table) {
+    std::vector<std::vector<std::string>> rows;
+    for (std::uint32_t r = 0; r < table.rowCount(); ++r) {
+        std::vector<std::string> row;
+        for (int c = 0; c < table.columnCount(); ++c) {
+            row.push_back(GbkToUtf8(table.cell(RowIndex{r}, ColumnIndex{c})));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+inline std::vector<std::string> Titles(const RecordTable& table) {
+    std::vector<std::string> titles;
+    for (int c = 0; c < table.columnCount(); ++c) {
+        titles.push_back(GbkToUtf8(table.columnTitle(ColumnIndex{c})));
+    }
+    return titles;
+}
+
+inline std::vector<std::pair<std::string, int>> Tally(const SpiderTally& tally) {
+    std::vector<std::pair<std::string, int>> out;
+    for (const SpiderTally::Entry& e : tally.entries()) {
+        out.emplace_back(GbkToUtf8(e.name), e.count);
+    }
+    return out;
+}
+
+// A file in a fresh temporary directory, removed with the object.
+class TempFile {
+public:
+    explicit TempFile(const std::string& bytes, const std::string& name = "test.log") {
+        dir_ = std::filesystem::temp_directory_path() /
+               ("logdesk-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
+        std::filesystem::create_directories(dir_);
+        path_ = (dir_ / name).string();
+        std::ofstream(path_, std::ios::binary) << bytes;
+    }
+    ~TempFile() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    const std::string& path() const { return path_; }
+    std::filesystem::path dir() const { return dir_; }
+
+private:
+    static inline int counter_ = 0;
+    std::filesystem::path dir_;
+    std::string path_;
+};
+
+} // namespace logdesk::testing
