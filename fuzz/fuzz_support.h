@@ -28,22 +28,24 @@ namespace logdesk {
 
 // A folder of this process's own, made on first use and removed with its
 // files when the process exits normally; every input reuses it, so a long
-// run leaves no trail of files behind.
+// run leaves no trail of files behind. The name is never freed: the removal
+// runs among the exit handlers, after function-local statics are destroyed.
 inline const std::string& ScratchDir() {
-    static const std::string dir = [] {
+    static const std::string* const dir = [] {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "logdesk-fuzz.XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) {
             std::perror("mkdtemp");
             std::abort();
         }
+        auto* kept = new std::string(std::move(pattern));
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(ScratchDir(), ignored);
         });
-        return pattern;
+        return kept;
     }();
-    return dir;
+    return *dir;
 }
 
 inline std::string ScratchPath(std::string_view name) {
