@@ -16,6 +16,7 @@
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -26,13 +27,22 @@ double Since(std::chrono::steady_clock::time_point start) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // --threads N first, then the rest as before.
+    logdesk::ImportOptions options;
+    std::vector<char*> args(argv, argv + argc);
+    if (args.size() >= 4 && std::strcmp(args[2], "--threads") == 0) {
+        options.threads = static_cast<unsigned>(std::atoi(args[3]));
+        args.erase(args.begin() + 2, args.begin() + 4);
+    }
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     if (argc != 2 && argc != 4 && argc != 5) {
-        std::fprintf(stderr, "usage: logdesk-import-bench LOGFILE [--sort COLUMN text|number | "
-                             "--export FILE]\n");
+        std::fprintf(stderr, "usage: logdesk-import-bench LOGFILE [--threads N] [--sort COLUMN "
+                             "text|number | --export FILE]\n");
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
-    logdesk::ImportResult result = logdesk::ImportLogFile(argv[1]);
+    logdesk::ImportResult result = logdesk::ImportLogFile(argv[1], {}, options);
     const double seconds = Since(start);
     if (!result.ok()) {
         std::fprintf(stderr, "import failed: %s\n", result.reason.c_str());

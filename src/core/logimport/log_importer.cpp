@@ -1,5 +1,6 @@
 #include "log_importer.h"
 
+#include "line_scan.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 
@@ -8,10 +9,16 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <stdexcept>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <utility>
@@ -25,6 +32,14 @@ constexpr std::size_t kMinChunk = std::size_t{64} << 10;
 constexpr std::size_t kReadStep = std::size_t{8} << 20;
 // Largest buffer for input of unknown size (a pipe, a device).
 constexpr std::uint64_t kStreamChunk = std::uint64_t{64} << 20;
+// Bytes the threaded import collects before it shares them out, and how
+// it cuts them: about this many ranges per thread, none smaller than this.
+constexpr std::size_t kParallelBatch = std::size_t{64} << 20;
+constexpr std::size_t kRangesPerThread = 4;
+constexpr std::size_t kMinRange = std::size_t{1} << 20;
+// Buffers this large ask for huge pages: fewer page faults while they fill.
+constexpr std::size_t kHugeChunk = std::size_t{8} << 20;
+constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
 
 bool IsRunByte(char c) {
     return c == '\0' || c == '\x1A';
@@ -100,18 +115,264 @@ const std::string& RecordNumberTitle() {
 
 } // namespace
 
-// Builds a RecordData from the bytes of one log, line by line.
-class RecordDataBuilder {
+// A data line met before the file's first header, split once that header
+// says how many fields it has.
+struct PendingLine {
+    std::uint32_t chunk;
+    std::uint32_t begin;
+    std::uint32_t end;
+};
+
+// Appends the rows of one worker to one part of the storage: their cell
+// boundaries, their crawlers and the crawler counts.
+class PartBuilder {
 public:
-    RecordDataBuilder(const HeaderLayout& previousHeader, const ImportOptions& options)
-        : data_(std::make_shared<RecordData>()), header_(previousHeader),
-          maxRecords_(options.maxRecords) {}
+    PartBuilder(RecordData& data, RecordData::Part& part, UserAgentCache& agents)
+        : data_(data), part_(part), agents_(agents) {}
+
+    // A data line [begin, end) of a buffer; `fieldStarts` are the offsets
+    // after its first `blanks` blanks, `blanks` at most the layout's field
+    // count.
+    void appendRow(std::uint32_t chunk, std::size_t begin, std::size_t end, std::uint32_t layout,
+                   const std::uint32_t* fieldStarts, std::size_t blanks);
+    // Appends lines as rows of `layout`, finding their blanks now.
+    void appendPending(const std::vector<PendingLine>& lines, std::uint32_t layout);
+
+    std::uint64_t rows() const { return part_.rows.size(); }
+    const std::array<std::int64_t, kSpiderCount>& visits() const { return visits_; }
+    const std::vector<SpiderId>& firstSeen() const { return firstSeen_; }
+    // Rows per layout index; shorter than the layouts where the last have none.
+    const std::vector<std::uint64_t>& layoutRows() const { return layoutRows_; }
+
+private:
+    RecordData& data_;
+    RecordData::Part& part_;
+    UserAgentCache& agents_;
+    std::array<std::int64_t, kSpiderCount> visits_{};
+    std::vector<SpiderId> firstSeen_;
+    std::vector<std::uint64_t> layoutRows_;
+};
+
+void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t end,
+                            std::uint32_t layoutIndex, const std::uint32_t* fieldStarts,
+                            std::size_t blanks) {
+    const RecordData::Layout& layout = data_.layouts_[layoutIndex];
+    const char* line = data_.chunks_[chunk].bytes.get() + begin;
+    const auto length = static_cast<std::uint32_t>(end - begin);
+    const auto fields = static_cast<std::size_t>(layout.fieldCount);
+
+    // Boundary 0 is the line start; boundary i (i >= 1) the start of field i,
+    // one byte after the blank that ended the one before. A line with fewer
+    // fields gets one end marker after its last: the last field started runs
+    // to the end of the line, unless it starts there (empty line, blank at
+    // the end); the fields after it are not stored and read as empty.
+    std::size_t count = 1 + blanks;
+    std::uint32_t terminal = 0;
+    const bool marked = count <= fields;
+    if (marked) {
+        const std::uint32_t last = blanks > 0 ? fieldStarts[blanks - 1] : 0;
+        terminal = last == length ? length : length + 1;
+        ++count;
+    }
+    auto boundaryAt = [&](std::size_t i) -> std::uint32_t {
+        if (i == 0) {
+            return 0;
+        }
+        return i <= blanks ? fieldStarts[i - 1] : terminal;
+    };
+
+    RecordData::RowRef row{};
+    row.lineStart = static_cast<std::uint32_t>(begin);
+    row.layout = layoutIndex;
+    if (length <= RecordData::kNarrowLine && count <= RecordData::kMostNarrowBoundaries) {
+        const std::uint64_t first = part_.boundaries.size();
+        for (std::size_t i = 0; i < blanks; ++i) {
+            part_.boundaries.push_back(static_cast<std::uint16_t>(fieldStarts[i]));
+        }
+        if (marked) {
+            part_.boundaries.push_back(static_cast<std::uint16_t>(terminal));
+        }
+        row.boundaryLow = static_cast<std::uint32_t>(first);
+        row.boundaryHigh = static_cast<std::uint16_t>(first >> 32);
+        row.boundaries = static_cast<std::uint8_t>(count);
+    } else {
+        const std::uint64_t first = part_.wide.size();
+        part_.wide.push_back(static_cast<std::uint32_t>(count));
+        part_.wide.insert(part_.wide.end(), fieldStarts, fieldStarts + blanks);
+        if (marked) {
+            part_.wide.push_back(terminal);
+        }
+        row.boundaryLow = static_cast<std::uint32_t>(first);
+        row.boundaryHigh = static_cast<std::uint16_t>(first >> 32);
+        row.boundaries = RecordData::kWide;
+    }
+    SpiderId spider = SpiderId::Unknown;
+    if (layout.userAgentField >= 0) {
+        const auto f = static_cast<std::size_t>(layout.userAgentField);
+        std::string_view agent;
+        if (f + 1 < count) {
+            const std::uint32_t b = boundaryAt(f);
+            const std::uint32_t next = boundaryAt(f + 1);
+            if (next > b) {
+                agent = std::string_view(line + b, next - 1 - b);
+            }
+        }
+        spider = agents_.identify(agent);
+        if (visits_[static_cast<std::size_t>(spider)]++ == 0) {
+            firstSeen_.push_back(spider);
+        }
+    }
+    row.spider = spider;
+    const auto localRow = static_cast<std::uint32_t>(part_.rows.size());
+    if (part_.chunks.empty() || part_.chunks.back().second != chunk) {
+        part_.chunks.emplace_back(localRow, chunk);
+    }
+    part_.rows.push_back(row);
+    if (layoutRows_.size() <= layoutIndex) {
+        layoutRows_.resize(std::size_t{layoutIndex} + 1, 0);
+    }
+    ++layoutRows_[layoutIndex];
+}
+
+// The distinct headers of one import, in the order they first appear, and
+// the table's columns built from them at the end.
+class LayoutSet {
+public:
+    explicit LayoutSet(RecordData& data) : data_(data) {}
+
+    // The layout of a header, added on first sight.
+    std::uint32_t layoutFor(const HeaderLayout& header);
+    std::size_t size() const { return headers_.size(); }
+    const HeaderLayout& header(std::uint32_t layout) const { return headers_[layout]; }
+
+    // Makes the table's columns: the last layout's fields first, then the
+    // fields only earlier layouts with rows had. Returns the fields left out.
+    std::uint32_t buildColumns(std::uint32_t lastLayout, const std::vector<std::uint64_t>& rows);
+
+    // What every import does once its rows are in place: the columns, the
+    // record numbers and their texts, and the tally in order of first sight.
+    static void finishTable(RecordData& data, LayoutSet& layouts,
+                            std::optional<std::uint32_t> lastLayout,
+                            const std::vector<std::uint64_t>& layoutRows,
+                            const std::array<std::int64_t, kSpiderCount>& visits,
+                            const std::vector<SpiderId>& firstSeen, ImportResult& result);
+
+private:
+    RecordData& data_;
+    std::vector<HeaderLayout> headers_;
+    // Field names joined by NUL (which no name holds) to their layout.
+    std::unordered_map<std::string, std::uint32_t> index_;
+};
+
+std::uint32_t LayoutSet::layoutFor(const HeaderLayout& header) {
+    std::string key;
+    for (const std::string& name : header.fieldNames) {
+        key += name;
+        key += '\0';
+    }
+    const auto [it, added] =
+        index_.try_emplace(std::move(key), static_cast<std::uint32_t>(headers_.size()));
+    if (!added) {
+        return it->second;
+    }
+    RecordData::Layout layout;
+    layout.fieldCount = header.fieldCount();
+    layout.userAgentField = header.fieldMap[FieldSlot::UserAgent] - 1;
+    data_.layouts_.push_back(std::move(layout));
+    headers_.push_back(header);
+    return it->second;
+}
+
+// Calls the handler for each complete line of bytes [pos, filled) of a
+// buffer and moves pos past them; with `eof` the unterminated rest is a line
+// too. Lines end at LF, one CR before it dropped; a run of NUL or 0x1A ends a
+// line too, and the run with one LF or CR LF after it is that one line end.
+// The handler gives the field count to find blanks for (0 for a line it only
+// needs the end of) and takes each line:
+//   std::size_t fieldsFor(bool directive);
+//   void line(std::size_t begin, std::size_t end, bool directive,
+//             const std::uint32_t* fieldStarts, std::size_t blanks);
+//   bool stopped();
+class LineSplitter {
+public:
+    explicit LineSplitter(LineScanner scan) : scan_(scan) {}
+
+    template <typename Handler>
+    void split(const char* buf, std::size_t& pos, std::size_t filled, bool eof, Handler& handler);
+
+private:
+    LineScanner scan_;
+    bool afterRun_ = false; // a NUL/0x1A run just ended a line
+    std::vector<std::uint32_t> starts_;
+};
+
+template <typename Handler>
+void LineSplitter::split(const char* buf, std::size_t& pos, std::size_t filled, bool eof,
+                         Handler& handler) {
+    while (pos < filled && !handler.stopped()) {
+        if (afterRun_) {
+            if (buf[pos] == '\r' && pos + 1 == filled && !eof) {
+                return; // need the next byte to know whether this is CR LF
+            }
+            if (buf[pos] == '\n') {
+                pos += 1;
+            } else if (buf[pos] == '\r' && pos + 1 < filled && buf[pos + 1] == '\n') {
+                pos += 2;
+            }
+            afterRun_ = false;
+            continue;
+        }
+        const bool directive = buf[pos] == '#';
+        const std::size_t fields = handler.fieldsFor(directive);
+        if (starts_.size() < fields) {
+            starts_.resize(fields);
+        }
+        const LineScan found = scan_(buf + pos, buf + filled, starts_.data(), fields);
+        const auto stop = static_cast<std::size_t>(found.stop - buf);
+        if (stop == filled) {
+            if (eof) {
+                handler.line(pos, filled, directive, starts_.data(), found.blanks);
+                pos = filled;
+            }
+            return;
+        }
+        if (buf[stop] == '\n') {
+            const std::size_t end = stop > pos && buf[stop - 1] == '\r' ? stop - 1 : stop;
+            handler.line(pos, end, directive, starts_.data(), found.blanks);
+            pos = stop + 1;
+            continue;
+        }
+        if (stop > pos) {
+            handler.line(pos, stop, directive, starts_.data(), found.blanks);
+        }
+        std::size_t next = stop;
+        while (next < filled && IsRunByte(buf[next])) {
+            ++next;
+        }
+        pos = next;
+        afterRun_ = true;
+    }
+}
+
+// The buffers an import reads the log into, and which of them rows point into.
+class ChunkStore {
+public:
+    ChunkStore() : data_(std::make_shared<RecordData>()) {}
 
     // A new buffer for the file's bytes; returns its index.
     std::uint32_t addChunk(std::size_t capacity) {
-        auto* bytes = static_cast<char*>(std::malloc(capacity));
+        auto* bytes = static_cast<char*>(std::malloc(capacity + kScanSlack));
         if (bytes == nullptr) {
             throw std::bad_alloc();
+        }
+        if (capacity >= kHugeChunk) {
+            // Advice only: where the system has no huge pages, nothing changes.
+            const auto at = reinterpret_cast<std::uintptr_t>(bytes);
+            const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
+            const std::uintptr_t stop = (at + capacity) & ~(kHugePage - 1);
+            if (stop > start) {
+                ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
+            }
         }
         data_->chunks_.push_back({std::unique_ptr<char, RecordData::FreeBytes>(bytes), capacity});
         return static_cast<std::uint32_t>(data_->chunks_.size() - 1);
@@ -121,7 +382,7 @@ public:
     // stay valid, pointers do not.
     void resizeChunk(std::uint32_t chunk, std::size_t capacity) {
         RecordData::Chunk& c = data_->chunks_[chunk];
-        auto* bytes = static_cast<char*>(std::realloc(c.bytes.get(), capacity));
+        auto* bytes = static_cast<char*>(std::realloc(c.bytes.get(), capacity + kScanSlack));
         if (bytes == nullptr) {
             throw std::bad_alloc();
         }
@@ -136,161 +397,103 @@ public:
     bool chunkReferenced(std::uint32_t chunk) const {
         return highestReferenced_ >= static_cast<std::int64_t>(chunk);
     }
-
-    // Takes the complete lines of chunk bytes [pos, filled) and moves pos past
-    // them; at the end of the file the unterminated rest is a line too.
-    void parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof);
-
-    bool rejected() const { return rejected_; }
-    bool full() const { return full_; }
     // Releases what the last buffer holds beyond `filled` once reading ended.
-    void trimChunk(std::uint32_t chunk, std::size_t filled);
+    void trimChunk(std::uint32_t chunk, std::size_t filled) {
+        if (!chunkReferenced(chunk)) {
+            filled = 0; // no row reads it
+        }
+        if (chunkCapacity(chunk) - filled >= kMinChunk) {
+            resizeChunk(chunk, std::max<std::size_t>(filled, 1));
+        }
+    }
 
-    ImportResult finish(ImportStatus status);
-
-private:
-    void processLine(std::uint32_t chunk, std::size_t begin, std::size_t end);
-    void takeHeader(HeaderLayout header);
-    void appendRow(std::uint32_t chunk, std::size_t begin, std::size_t end, std::uint32_t layout);
-    std::uint32_t layoutFor(const HeaderLayout& header);
-    void flushPending(std::uint32_t layout);
-    void buildColumns(std::uint32_t lastLayout, ImportResult& result);
+protected:
     void reference(std::uint32_t chunk) {
         highestReferenced_ = std::max<std::int64_t>(highestReferenced_, chunk);
     }
 
-    struct PendingLine {
-        std::uint32_t chunk;
-        std::uint32_t begin;
-        std::uint32_t end;
-    };
-
     std::shared_ptr<RecordData> data_;
-    HeaderLayout header_;                     // the header in force
-    std::vector<HeaderLayout> layoutHeaders_; // per layout
-    std::vector<std::uint64_t> layoutRows_;   // rows per layout
-    // Field names joined by NUL (which no name holds) to their layout.
-    std::unordered_map<std::string, std::uint32_t> layoutIndex_;
+
+private:
+    std::int64_t highestReferenced_ = -1;
+};
+
+// The one-thread import: lines in file order, headers taken as they come.
+class RecordDataBuilder : public ChunkStore {
+public:
+    RecordDataBuilder(const HeaderLayout& previousHeader, const ImportOptions& options)
+        : layouts_(*data_), header_(previousHeader), maxRecords_(options.maxRecords),
+          splitter_(BestLineScanner()) {
+        data_->parts_.emplace_back();
+        rows_.emplace(*data_, data_->parts_.front(), agents_);
+    }
+
+    // Takes the complete lines of chunk bytes [pos, filled) and moves pos past
+    // them; at the end of the file the unterminated rest is a line too.
+    void parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof) {
+        chunk_ = chunk;
+        splitter_.split(chunkBytes(chunk), pos, filled, eof, *this);
+    }
+
+    bool rejected() const { return rejected_; }
+    bool full() const { return full_; }
+
+    ImportResult finish(ImportStatus status);
+
+    // The splitter's handler.
+    std::size_t fieldsFor(bool directive) const {
+        return directive || !fileHasHeader_
+                   ? 0
+                   : static_cast<std::size_t>(data_->layouts_[layout_].fieldCount);
+    }
+    void line(std::size_t begin, std::size_t end, bool directive, const std::uint32_t* fieldStarts,
+              std::size_t blanks);
+    bool stopped() const { return rejected_ || full_; }
+
+private:
+    void takeHeader(HeaderLayout header);
+    void flushPending(std::uint32_t layout);
+
+    UserAgentCache agents_;
+    LayoutSet layouts_;
+    std::optional<PartBuilder> rows_;
+    HeaderLayout header_; // the header in force
     bool fileHasHeader_ = false;
     std::uint32_t layout_ = 0;
     std::vector<PendingLine> pending_; // data lines before the file's first header
-    bool afterRun_ = false;            // a NUL/0x1A run just ended a line
     bool rejected_ = false;
     bool full_ = false; // maxRecords reached
     std::uint32_t maxRecords_;
-    std::int64_t highestReferenced_ = -1;
-    UserAgentCache agents_;
-    std::array<std::int64_t, kSpiderCount> visits_{};
-    std::vector<SpiderId> firstSeen_;
+    std::uint32_t chunk_ = 0;
+    LineSplitter splitter_;
 };
 
-void RecordDataBuilder::parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof) {
-    const char* buf = chunkBytes(chunk);
-    auto findRun = [&](std::size_t from) {
-        const void* nul = std::memchr(buf + from, '\0', filled - from);
-        const void* sub = std::memchr(buf + from, '\x1A', filled - from);
-        std::size_t at = filled;
-        if (nul != nullptr) {
-            at = static_cast<std::size_t>(static_cast<const char*>(nul) - buf);
-        }
-        if (sub != nullptr) {
-            at = std::min(at, static_cast<std::size_t>(static_cast<const char*>(sub) - buf));
-        }
-        return at;
-    };
-    std::size_t run = findRun(pos);
-    while (pos < filled && !rejected_ && !full_) {
-        if (afterRun_) {
-            if (buf[pos] == '\r' && pos + 1 == filled && !eof) {
-                return; // need the next byte to know whether this is CR LF
-            }
-            if (buf[pos] == '\n') {
-                pos += 1;
-            } else if (buf[pos] == '\r' && pos + 1 < filled && buf[pos + 1] == '\n') {
-                pos += 2;
-            }
-            afterRun_ = false;
-            continue;
-        }
-        if (run < pos) {
-            run = findRun(pos);
-        }
-        const void* nl = std::memchr(buf + pos, '\n', filled - pos);
-        const std::size_t lineEnd =
-            nl != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nl) - buf) : filled;
-        if (run < lineEnd) {
-            if (run > pos) {
-                processLine(chunk, pos, run);
-            }
-            std::size_t next = run;
-            while (next < filled && IsRunByte(buf[next])) {
-                ++next;
-            }
-            pos = next;
-            afterRun_ = true;
-            continue;
-        }
-        if (nl == nullptr) {
-            if (eof) {
-                processLine(chunk, pos, filled);
-                pos = filled;
-            }
-            return;
-        }
-        std::size_t contentEnd = lineEnd;
-        if (contentEnd > pos && buf[contentEnd - 1] == '\r') {
-            --contentEnd;
-        }
-        processLine(chunk, pos, contentEnd);
-        pos = lineEnd + 1;
-    }
-}
-
-void RecordDataBuilder::processLine(std::uint32_t chunk, std::size_t begin, std::size_t end) {
-    const char* buf = chunkBytes(chunk);
-    if (end > begin && buf[begin] == '#') {
-        const std::string_view line(buf + begin, end - begin);
-        if (FindText(line, kFieldsDirective) != kNotFound) {
-            takeHeader(MapHeader(line));
+void RecordDataBuilder::line(std::size_t begin, std::size_t end, bool directive,
+                             const std::uint32_t* fieldStarts, std::size_t blanks) {
+    const char* buf = chunkBytes(chunk_);
+    if (directive) {
+        const std::string_view text(buf + begin, end - begin);
+        if (FindText(text, kFieldsDirective) != kNotFound) {
+            takeHeader(MapHeader(text));
         }
         return;
     }
-    if (data_->rows_.size() + pending_.size() >= maxRecords_) {
+    if (rows_->rows() + pending_.size() >= maxRecords_) {
         full_ = true;
         return;
     }
+    reference(chunk_);
     if (!fileHasHeader_) {
-        reference(chunk);
         pending_.push_back(
-            {chunk, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
+            {chunk_, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
         return;
     }
-    appendRow(chunk, begin, end, layout_);
-}
-
-std::uint32_t RecordDataBuilder::layoutFor(const HeaderLayout& header) {
-    std::string key;
-    for (const std::string& name : header.fieldNames) {
-        key += name;
-        key += '\0';
-    }
-    const auto [it, added] =
-        layoutIndex_.try_emplace(std::move(key), static_cast<std::uint32_t>(layoutHeaders_.size()));
-    if (!added) {
-        return it->second;
-    }
-    RecordData::Layout layout;
-    layout.fieldCount = header.fieldCount();
-    layout.userAgentField = header.fieldMap[FieldSlot::UserAgent] - 1;
-    data_->layouts_.push_back(std::move(layout));
-    layoutHeaders_.push_back(header);
-    layoutRows_.push_back(0);
-    return it->second;
+    rows_->appendRow(chunk_, begin, end, layout_, fieldStarts, blanks);
 }
 
 void RecordDataBuilder::takeHeader(HeaderLayout header) {
     header_ = std::move(header);
-    layout_ = layoutFor(header_);
+    layout_ = layouts_.layoutFor(header_);
     if (!fileHasHeader_) {
         fileHasHeader_ = true;
         flushPending(layout_);
@@ -300,75 +503,25 @@ void RecordDataBuilder::takeHeader(HeaderLayout header) {
     }
 }
 
-void RecordDataBuilder::flushPending(std::uint32_t layout) {
-    for (const PendingLine& line : pending_) {
-        appendRow(line.chunk, line.begin, line.end, layout);
+void PartBuilder::appendPending(const std::vector<PendingLine>& lines, std::uint32_t layout) {
+    const auto fields = static_cast<std::size_t>(data_.layouts_[layout].fieldCount);
+    std::vector<std::uint32_t> starts(fields);
+    const LineScanner scan = BestLineScanner();
+    for (const PendingLine& line : lines) {
+        const char* buf = data_.chunks_[line.chunk].bytes.get();
+        const LineScan found = scan(buf + line.begin, buf + line.end, starts.data(), fields);
+        appendRow(line.chunk, line.begin, line.end, layout, starts.data(), found.blanks);
     }
+}
+
+void RecordDataBuilder::flushPending(std::uint32_t layout) {
+    rows_->appendPending(pending_, layout);
     pending_.clear();
     pending_.shrink_to_fit();
 }
 
-void RecordDataBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t end,
-                                  std::uint32_t layoutIndex) {
-    const RecordData::Layout& layout = data_->layouts_[layoutIndex];
-    const char* buf = chunkBytes(chunk);
-    auto& bounds = data_->boundaries_;
-    const std::size_t first = bounds.size();
-    const auto fields = static_cast<std::size_t>(layout.fieldCount);
-
-    // Boundaries 0..fields: each field starts after the blank that ended the
-    // one before; fields beyond the header's count are not needed.
-    bounds.push_back(static_cast<std::uint32_t>(begin));
-    std::size_t count = 1;
-    std::size_t p = begin;
-    while (count <= fields) {
-        const void* blank = std::memchr(buf + p, ' ', end - p);
-        if (blank == nullptr) {
-            break;
-        }
-        p = static_cast<std::size_t>(static_cast<const char*>(blank) - buf) + 1;
-        bounds.push_back(static_cast<std::uint32_t>(p));
-        ++count;
-    }
-    if (count <= fields) {
-        // The line has fewer fields. The last one started runs to the end of
-        // the line, unless it starts there (empty line, blank at the end);
-        // the fields after it are not stored and read as empty.
-        const std::uint32_t last = bounds[first + count - 1];
-        bounds.push_back(static_cast<std::uint32_t>(last == end ? end : end + 1));
-        ++count;
-    }
-
-    SpiderId spider = SpiderId::Unknown;
-    if (layout.userAgentField >= 0) {
-        const auto f = static_cast<std::size_t>(layout.userAgentField);
-        std::string_view agent;
-        if (f + 1 < count) {
-            const std::uint32_t b = bounds[first + f];
-            const std::uint32_t next = bounds[first + f + 1];
-            if (next > b) {
-                agent = std::string_view(buf + b, next - 1 - b);
-            }
-        }
-        spider = agents_.identify(agent);
-        if (visits_[static_cast<std::size_t>(spider)]++ == 0) {
-            firstSeen_.push_back(spider);
-        }
-    }
-    RecordData::RowRef row{};
-    row.boundaryLow = static_cast<std::uint32_t>(first);
-    row.boundaryHigh = static_cast<std::uint16_t>(std::uint64_t{first} >> 32);
-    row.spider = spider;
-    row.storedBoundaries =
-        static_cast<std::uint8_t>(std::min<std::size_t>(count, RecordData::kManyBoundaries));
-    row.chunk = chunk;
-    row.layout = layoutIndex;
-    data_->rows_.push_back(row);
-    reference(chunk);
-    ++layoutRows_[layoutIndex];
-}
-
-void RecordDataBuilder::buildColumns(std::uint32_t lastLayout, ImportResult& result) {
+std::uint32_t LayoutSet::buildColumns(std::uint32_t lastLayout,
+                                      const std::vector<std::uint64_t>& rows) {
     // A field is known by its name and by which occurrence of that name it is.
     struct FieldKey {
         std::string_view name;
@@ -392,7 +545,7 @@ void RecordDataBuilder::buildColumns(std::uint32_t lastLayout, ImportResult& res
     };
 
     std::unordered_map<FieldKey, std::int32_t, KeyHash> columnOf;
-    std::vector<std::string>& titles = data_->columnTitles_;
+    std::vector<std::string>& titles = data_.columnTitles_;
     titles.clear();
     titles.push_back(RecordNumberTitle());
     std::uint32_t dropped = 0;
@@ -410,30 +563,29 @@ void RecordDataBuilder::buildColumns(std::uint32_t lastLayout, ImportResult& res
     };
     // The last header's fields first, then the fields only earlier headers
     // (with rows) had, in the order they appear.
-    const HeaderLayout& last = layoutHeaders_[lastLayout];
+    const HeaderLayout& last = headers_[lastLayout];
     {
         const std::vector<FieldKey> keys = keysOf(last);
         for (std::size_t f = 0; f < keys.size(); ++f) {
             addColumn(keys[f], last.fieldHeaders[f]);
         }
     }
-    for (std::size_t l = 0; l < layoutHeaders_.size(); ++l) {
-        if (l == lastLayout || layoutRows_[l] == 0) {
+    for (std::size_t l = 0; l < headers_.size(); ++l) {
+        if (l == lastLayout || l >= rows.size() || rows[l] == 0) {
             continue;
         }
-        const std::vector<FieldKey> keys = keysOf(layoutHeaders_[l]);
+        const std::vector<FieldKey> keys = keysOf(headers_[l]);
         for (std::size_t f = 0; f < keys.size(); ++f) {
-            addColumn(keys[f], layoutHeaders_[l].fieldHeaders[f]);
+            addColumn(keys[f], headers_[l].fieldHeaders[f]);
         }
     }
-    result.droppedFields = dropped;
 
     // Dense column maps cost layouts x columns; thousands of distinct
     // headers get sorted pairs instead.
-    const bool dense = layoutHeaders_.size() * titles.size() <= (std::size_t{1} << 22);
-    for (std::size_t l = 0; l < layoutHeaders_.size(); ++l) {
-        RecordData::Layout& layout = data_->layouts_[l];
-        const std::vector<FieldKey> keys = keysOf(layoutHeaders_[l]);
+    const bool dense = headers_.size() * titles.size() <= (std::size_t{1} << 22);
+    for (std::size_t l = 0; l < headers_.size(); ++l) {
+        RecordData::Layout& layout = data_.layouts_[l];
+        const std::vector<FieldKey> keys = keysOf(headers_[l]);
         layout.fieldToColumn.assign(keys.size(), -1);
         layout.columnToField.clear();
         layout.sparseColumns.clear();
@@ -456,14 +608,39 @@ void RecordDataBuilder::buildColumns(std::uint32_t lastLayout, ImportResult& res
         }
         std::sort(layout.sparseColumns.begin(), layout.sparseColumns.end());
     }
+    return dropped;
 }
 
-void RecordDataBuilder::trimChunk(std::uint32_t chunk, std::size_t filled) {
-    if (!chunkReferenced(chunk)) {
-        filled = 0; // no row reads it
+void LayoutSet::finishTable(RecordData& data, LayoutSet& layouts,
+                            std::optional<std::uint32_t> lastLayout,
+                            const std::vector<std::uint64_t>& layoutRows,
+                            const std::array<std::int64_t, kSpiderCount>& visits,
+                            const std::vector<SpiderId>& firstSeen, ImportResult& result) {
+    if (lastLayout) {
+        result.droppedFields = layouts.buildColumns(*lastLayout, layoutRows);
     }
-    if (chunkCapacity(chunk) - filled >= kMinChunk) {
-        resizeChunk(chunk, std::max<std::size_t>(filled, 1));
+    std::uint64_t records = 0;
+    data.partFirst_.clear();
+    for (RecordData::Part& part : data.parts_) {
+        part.firstRecord = static_cast<std::uint32_t>(records);
+        data.partFirst_.push_back(part.firstRecord);
+        records += part.rows.size();
+    }
+    data.recordCount_ = static_cast<std::uint32_t>(records);
+
+    std::string& digits = data.numberDigits_;
+    digits.clear();
+    char buf[16];
+    for (std::uint64_t n = 1; n <= records; ++n) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, n);
+        digits.append(buf, r.ptr);
+    }
+    for (SpiderId id : firstSeen) {
+        result.tally.count(SpiderDisplayName(id),
+                           static_cast<std::int32_t>(visits[static_cast<std::size_t>(id)]));
+    }
+    if (result.status == ImportStatus::Imported) {
+        result.tally.finish();
     }
 }
 
@@ -479,28 +656,444 @@ ImportResult RecordDataBuilder::finish(ImportStatus status) {
         return result;
     }
     if (!fileHasHeader_ && !pending_.empty()) {
-        flushPending(layoutFor(header_));
+        flushPending(layouts_.layoutFor(header_));
     }
-    if (!layoutHeaders_.empty()) {
-        buildColumns(fileHasHeader_ ? layout_ : layoutFor(header_), result);
+    std::optional<std::uint32_t> last;
+    if (layouts_.size() > 0) {
+        last = fileHasHeader_ ? layout_ : layouts_.layoutFor(header_);
+    }
+    LayoutSet::finishTable(*data_, layouts_, last, rows_->layoutRows(), rows_->visits(),
+                           rows_->firstSeen(), result);
+    result.header = header_;
+    rows_.reset();
+    result.table = RecordTable(std::move(data_));
+    return result;
+}
+
+// The threaded import. The bytes read so far are cut at their last LF, and
+// what lies before it is cut into ranges at LFs; after an LF the next line
+// always starts afresh, so each range splits into lines by itself. A header
+// changes the layout only for the lines after it, so one cheap pass over
+// the ranges finds the headers, the layout in force at each range's start
+// follows in file order, and then every range is split into cells on its
+// own thread into a part of its own. Parts, layouts, counts and the order
+// of first sight are joined in file order, which makes the table the same
+// as the one-thread import's.
+class ParallelImport : public ChunkStore {
+public:
+    ParallelImport(const HeaderLayout& previousHeader, const ImportOptions& options,
+                   unsigned threads)
+        : layouts_(*data_), header_(previousHeader), options_(options), threads_(threads),
+          scan_(BestLineScanner()), agents_(threads) {}
+
+    // Parses the complete lines of chunk bytes [pos, filled) once enough have
+    // come (or the buffer is full, or the file ended) and moves pos past
+    // them.
+    void parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof);
+
+    bool rejected() const { return rejected_; }
+    bool full() const { return rows_ + pending_.size() > options_.maxRecords; }
+    ImportResult finish(ImportStatus status);
+
+private:
+    struct Header {
+        std::size_t at; // line start in the chunk
+        HeaderLayout header;
+        std::uint32_t layout = 0;
+    };
+    struct Range {
+        std::size_t begin = 0;
+        std::size_t end = 0;
+        std::vector<Header> headers;
+        std::uint32_t layout = 0; // in force at the start
+        bool beforeFirstHeader = false;
+        bool last = false; // ends where the file ends
+        RecordData::Part part;
+        std::array<std::int64_t, kSpiderCount> visits{};
+        std::vector<SpiderId> firstSeen;
+        std::vector<std::uint64_t> layoutRows;
+    };
+    class RangeHandler;
+
+    void parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof);
+    // The last place in [pos, filled) where a batch may end; pos for none.
+    std::size_t lastCut(const char* buf, std::size_t pos, std::size_t filled);
+    std::vector<Range> cutRanges(const char* buf, std::size_t begin, std::size_t end) const;
+    void findHeaders(const char* buf, Range& range) const;
+    void splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const;
+    // Runs work(i, worker) for i in [0, count) on the threads.
+    template <typename Work> void runOnThreads(std::size_t count, Work&& work);
+    // Joins the ranges' rows and counts in file order; true when any came.
+    bool takeRows(std::vector<Range>& ranges);
+    void collectPending(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof);
+    void flushPending(std::uint32_t layout);
+    bool cancelled() const {
+        return options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed);
     }
 
-    std::string& digits = data_->numberDigits_;
-    const std::uint32_t records = data_->recordCount();
-    digits.clear();
-    char buf[16];
-    for (std::uint64_t n = 1; n <= records; ++n) {
-        const auto r = std::to_chars(buf, buf + sizeof buf, n);
-        digits.append(buf, r.ptr);
+    LayoutSet layouts_;
+    HeaderLayout header_; // the header in force
+    const ImportOptions& options_;
+    unsigned threads_;
+    LineScanner scan_;
+    std::vector<UserAgentCache> agents_; // one per thread
+    bool fileHasHeader_ = false;
+    std::uint32_t layout_ = 0;
+    bool rejected_ = false;
+    std::uint64_t rows_ = 0;
+    std::vector<PendingLine> pending_;
+    std::array<std::int64_t, kSpiderCount> visits_{};
+    std::vector<SpiderId> firstSeen_;
+    std::vector<std::uint64_t> layoutRows_;
+    std::size_t searched_ = 0; // bytes after pos known to hold no place to cut
+};
+
+// Splits one range; headers were resolved beforehand.
+class ParallelImport::RangeHandler {
+public:
+    RangeHandler(const RecordData& data, Range& range, PartBuilder& rows, std::uint32_t chunk,
+                 const char* buf, const std::atomic<bool>* cancel)
+        : data_(data), range_(range), rows_(rows), chunk_(chunk), buf_(buf), cancel_(cancel),
+          layout_(range.layout) {}
+
+    std::size_t fieldsFor(bool directive) const {
+        return directive ? 0 : static_cast<std::size_t>(data_.layouts_[layout_].fieldCount);
+    }
+    void line(std::size_t begin, std::size_t end, bool directive, const std::uint32_t* fieldStarts,
+              std::size_t blanks) {
+        if (directive) {
+            if (next_ < range_.headers.size() && range_.headers[next_].at == begin) {
+                layout_ = range_.headers[next_++].layout;
+            }
+            return;
+        }
+        rows_.appendRow(chunk_, begin, end, layout_, fieldStarts, blanks);
+        if ((++lines_ & 0xFFF) == 0 && cancel_ != nullptr &&
+            cancel_->load(std::memory_order_relaxed)) {
+            stopped_ = true;
+        }
+    }
+    bool stopped() const { return stopped_; }
+
+private:
+    const RecordData& data_;
+    Range& range_;
+    PartBuilder& rows_;
+    std::uint32_t chunk_;
+    const char* buf_;
+    const std::atomic<bool>* cancel_;
+    std::uint32_t layout_;
+    std::size_t next_ = 0;
+    std::uint64_t lines_ = 0;
+    bool stopped_ = false;
+};
+
+void ParallelImport::parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof) {
+    if (rejected_ || full()) {
+        return;
+    }
+    const bool bufferFull = filled == chunkCapacity(chunk);
+    // Batches big enough to share out; the whole rest at the end.
+    if (!eof && !bufferFull && filled - pos < kParallelBatch) {
+        return;
+    }
+    std::size_t end = filled;
+    if (!eof) {
+        end = lastCut(chunkBytes(chunk), pos, filled);
+        if (end == pos) {
+            return; // one line longer than what was read: the caller grows the buffer
+        }
+    }
+    if (end > pos) {
+        parseBatch(chunk, pos, end, eof);
+    }
+    pos = end;
+    searched_ = 0;
+}
+
+std::size_t ParallelImport::lastCut(const char* buf, std::size_t pos, std::size_t filled) {
+    // A place where the next line starts afresh: after an LF; between two
+    // bytes of a NUL/0x1A run (starting inside a run gives what going on
+    // through it gives); after a run, before a byte that is neither CR nor
+    // LF (which the run's line end would have taken). Only what was not
+    // looked at before is searched, so a long line costs one pass.
+    const std::size_t from = pos + (searched_ > 0 ? searched_ - 1 : 0);
+    searched_ = filled - pos;
+    if (const void* lf = ::memrchr(buf + from, '\n', filled - from)) {
+        return static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1;
+    }
+    std::size_t run = pos;
+    for (const char c : {'\0', '\x1A'}) {
+        if (const void* at = ::memrchr(buf + from, c, filled - from)) {
+            run = std::max(run, static_cast<std::size_t>(static_cast<const char*>(at) - buf) + 1);
+        }
+    }
+    if (run == pos) {
+        return pos;
+    }
+    if (run < filled && buf[run] != '\r') {
+        return run; // buf[run] is no run byte and no LF
+    }
+    return run - 1 > pos && IsRunByte(buf[run - 2]) ? run - 1 : pos;
+}
+
+std::vector<ParallelImport::Range> ParallelImport::cutRanges(const char* buf, std::size_t begin,
+                                                             std::size_t end) const {
+    const std::size_t wanted =
+        options_.rangeBytes > 0
+            ? options_.rangeBytes
+            : std::max(kMinRange, (end - begin) / (std::size_t{threads_} * kRangesPerThread));
+    std::vector<Range> ranges;
+    for (std::size_t at = begin; at < end;) {
+        std::size_t stop = end;
+        if (end - at > wanted) {
+            const void* lf = std::memchr(buf + at + wanted, '\n', end - at - wanted);
+            if (lf != nullptr) {
+                stop = static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1;
+            }
+        }
+        Range& range = ranges.emplace_back();
+        range.begin = at;
+        range.end = stop;
+        at = stop;
+    }
+    return ranges;
+}
+
+void ParallelImport::findHeaders(const char* buf, Range& range) const {
+    // A '#' starts a directive where it starts a line: after an LF, or after
+    // a NUL/0x1A run (the LF or CR LF after a run belongs to the run).
+    for (std::size_t at = range.begin; at < range.end;) {
+        const void* hash = std::memchr(buf + at, '#', range.end - at);
+        if (hash == nullptr) {
+            break;
+        }
+        const auto p = static_cast<std::size_t>(static_cast<const char*>(hash) - buf);
+        at = p + 1;
+        if (p != range.begin && buf[p - 1] != '\n' && !IsRunByte(buf[p - 1])) {
+            continue;
+        }
+        const LineScan found = scan_(buf + p, buf + range.end, nullptr, 0);
+        auto stop = static_cast<std::size_t>(found.stop - buf);
+        std::size_t lineEnd = stop;
+        if (stop < range.end && buf[stop] == '\n' && stop > p && buf[stop - 1] == '\r') {
+            lineEnd = stop - 1;
+        }
+        const std::string_view text(buf + p, lineEnd - p);
+        if (FindText(text, kFieldsDirective) != kNotFound) {
+            range.headers.push_back({p, MapHeader(text), 0});
+        }
+        at = std::max(at, stop);
+    }
+}
+
+template <typename Work> void ParallelImport::runOnThreads(std::size_t count, Work&& work) {
+    if (count == 0) {
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    auto worker = [&](unsigned index) {
+        try {
+            for (std::size_t i; (i = next.fetch_add(1)) < count;) {
+                work(i, index);
+            }
+        } catch (...) {
+            // Memory running out on a worker ends the import like on the
+            // importing thread; the other workers finish their ranges.
+            const std::lock_guard lock(failureLock);
+            failure = std::current_exception();
+            next = count;
+        }
+    };
+    const unsigned helpers = static_cast<unsigned>(std::min<std::size_t>(threads_, count)) - 1;
+    std::vector<std::thread> pool;
+    pool.reserve(helpers);
+    try {
+        for (unsigned t = 0; t < helpers; ++t) {
+            pool.emplace_back(worker, t + 1);
+        }
+    } catch (const std::system_error&) {
+        // No more threads: the ones started and this one share the work.
+    }
+    worker(0);
+    for (std::thread& t : pool) {
+        t.join();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof) {
+    const char* buf = chunkBytes(chunk);
+    std::vector<Range> ranges = cutRanges(buf, begin, end);
+    ranges.back().last = eof;
+    runOnThreads(ranges.size(), [&](std::size_t i, unsigned) { findHeaders(buf, ranges[i]); });
+
+    // Headers in file order: the layout at each range's start, where a
+    // header without names ends the file, and the first header, which the
+    // lines before it use.
+    std::optional<std::uint32_t> firstLayout;
+    std::size_t cutoff = end;
+    for (Range& range : ranges) {
+        range.layout = layout_;
+        range.beforeFirstHeader = !fileHasHeader_;
+        for (std::size_t h = 0; h < range.headers.size(); ++h) {
+            Header& header = range.headers[h];
+            header_ = header.header;
+            header.layout = layouts_.layoutFor(header_);
+            layout_ = header.layout;
+            if (!fileHasHeader_) {
+                fileHasHeader_ = true;
+                firstLayout = layout_;
+            }
+            if (header_.fieldCount() == 0) {
+                rejected_ = true;
+                cutoff = header.at;
+                range.headers.resize(h + 1);
+                break;
+            }
+        }
+        if (rejected_) {
+            break;
+        }
+    }
+    if (!fileHasHeader_) {
+        // No header yet: these lines wait for the file's first one.
+        collectPending(chunk, begin, end, eof);
+        return;
+    }
+    if (firstLayout) {
+        // Lines before the file's first header are read with it.
+        flushPending(*firstLayout);
+        for (Range& range : ranges) {
+            if (range.beforeFirstHeader) {
+                range.layout = *firstLayout;
+            }
+        }
+    }
+    std::erase_if(ranges, [&](const Range& range) { return range.begin >= cutoff; });
+    for (Range& range : ranges) {
+        range.end = std::min(range.end, cutoff);
     }
 
-    for (SpiderId id : firstSeen_) {
-        result.tally.count(SpiderDisplayName(id),
-                           static_cast<std::int32_t>(visits_[static_cast<std::size_t>(id)]));
+    runOnThreads(ranges.size(), [&](std::size_t i, unsigned worker) {
+        if (!cancelled()) {
+            splitRange(chunk, ranges[i], agents_[worker]);
+        }
+    });
+    if (takeRows(ranges)) {
+        reference(chunk);
     }
-    if (result.status == ImportStatus::Imported) {
-        result.tally.finish();
+}
+
+void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const {
+    PartBuilder rows(*data_, range.part, agents);
+    const char* buf = data_->chunks_[chunk].bytes.get();
+    RangeHandler handler(*data_, range, rows, chunk, buf, options_.cancel);
+    LineSplitter splitter(scan_);
+    std::size_t pos = range.begin;
+    splitter.split(buf, pos, range.end, range.last, handler);
+    range.visits = rows.visits();
+    range.firstSeen = rows.firstSeen();
+    range.layoutRows = rows.layoutRows();
+}
+
+bool ParallelImport::takeRows(std::vector<Range>& ranges) {
+    const std::uint64_t before = rows_;
+    for (Range& range : ranges) {
+        for (std::size_t s = 0; s < kSpiderCount; ++s) {
+            visits_[s] += range.visits[s];
+        }
+        for (SpiderId id : range.firstSeen) {
+            if (std::find(firstSeen_.begin(), firstSeen_.end(), id) == firstSeen_.end()) {
+                firstSeen_.push_back(id);
+            }
+        }
+        if (layoutRows_.size() < range.layoutRows.size()) {
+            layoutRows_.resize(range.layoutRows.size(), 0);
+        }
+        for (std::size_t l = 0; l < range.layoutRows.size(); ++l) {
+            layoutRows_[l] += range.layoutRows[l];
+        }
+        rows_ += range.part.rows.size();
+        if (!range.part.rows.empty()) {
+            data_->parts_.push_back(std::move(range.part));
+        }
     }
+    return rows_ > before;
+}
+
+// Holds the lines of a batch met before any header, as the one-thread
+// import does, until the file's first header (or its end) says their layout.
+void ParallelImport::collectPending(std::uint32_t chunk, std::size_t begin, std::size_t end,
+                                    bool eof) {
+    struct Collector {
+        std::vector<PendingLine>& pending;
+        std::uint32_t chunk;
+        std::size_t fieldsFor(bool) const { return 0; }
+        void line(std::size_t b, std::size_t e, bool directive, const std::uint32_t*, std::size_t) {
+            if (!directive) {
+                pending.push_back(
+                    {chunk, static_cast<std::uint32_t>(b), static_cast<std::uint32_t>(e)});
+            }
+        }
+        bool stopped() const { return false; }
+    } collector{pending_, chunk};
+    LineSplitter splitter(scan_);
+    std::size_t pos = begin;
+    const std::size_t before = pending_.size();
+    splitter.split(chunkBytes(chunk), pos, end, eof, collector);
+    if (pending_.size() > before) {
+        reference(chunk);
+    }
+}
+
+void ParallelImport::flushPending(std::uint32_t layout) {
+    if (pending_.empty()) {
+        return;
+    }
+    RecordData::Part part;
+    PartBuilder rows(*data_, part, agents_.front());
+    rows.appendPending(pending_, layout);
+    Range range;
+    range.part = std::move(part);
+    range.visits = rows.visits();
+    range.firstSeen = rows.firstSeen();
+    range.layoutRows = rows.layoutRows();
+    std::vector<Range> one;
+    one.push_back(std::move(range));
+    takeRows(one);
+    pending_.clear();
+    pending_.shrink_to_fit();
+}
+
+ImportResult ParallelImport::finish(ImportStatus status) {
+    ImportResult result;
+    result.status = status;
+    if (status == ImportStatus::Imported && rejected_) {
+        result.status = ImportStatus::Rejected;
+    }
+    for (const UserAgentCache& cache : agents_) {
+        result.agentIdentifications += cache.identifications();
+    }
+    if (result.status != ImportStatus::Imported && result.status != ImportStatus::Rejected) {
+        result.header = header_;
+        return result;
+    }
+    if (!fileHasHeader_ && !pending_.empty()) {
+        flushPending(layouts_.layoutFor(header_));
+    }
+    std::optional<std::uint32_t> last;
+    if (layouts_.size() > 0) {
+        last = fileHasHeader_ ? layout_ : layouts_.layoutFor(header_);
+    }
+    if (data_->parts_.empty()) {
+        data_->parts_.emplace_back();
+    }
+    LayoutSet::finishTable(*data_, layouts_, last, layoutRows_, visits_, firstSeen_, result);
     result.header = header_;
     result.table = RecordTable(std::move(data_));
     return result;
@@ -535,10 +1128,9 @@ ImportResult Failed(ImportStatus status, std::string reason, const HeaderLayout&
 // Reads a log through `read(buffer, size)`, which returns the bytes read, 0
 // at the end, or -1 with errno set. `total` is the expected size (0 when
 // unknown); it only sizes the buffers and the progress.
-template <typename Read>
-ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& previousHeader,
-                        const ImportOptions& options) {
-    RecordDataBuilder builder(previousHeader, options);
+template <typename Builder, typename Read>
+ImportResult ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
+                          const HeaderLayout& previousHeader, const ImportOptions& options) {
     const std::size_t maxChunk =
         std::clamp<std::size_t>(options.maxChunkBytes, 16, std::size_t{1} << 31);
     const std::size_t minChunk = std::min(kMinChunk, maxChunk);
@@ -625,6 +1217,19 @@ ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& pr
         options.progress(bytesRead, std::max(total, bytesRead));
     }
     return result;
+}
+
+template <typename Read>
+ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& previousHeader,
+                        const ImportOptions& options) {
+    const unsigned threads =
+        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+    if (threads == 1) {
+        RecordDataBuilder builder(previousHeader, options);
+        return ReadAndParse(builder, read, total, previousHeader, options);
+    }
+    ParallelImport builder(previousHeader, options, threads);
+    return ReadAndParse(builder, read, total, previousHeader, options);
 }
 
 // Memory running out is reported like any other failure, never thrown at the

@@ -55,6 +55,12 @@ struct ImportOptions {
     // More records than this end the import as TooLarge (records are
     // numbered in 32 bits).
     std::uint32_t maxRecords = kMaxRecords;
+    // Threads that split the lines into cells: 0 for one per hardware
+    // thread, 1 for the one-thread import. The table is the same either way.
+    unsigned threads = 0;
+    // Bytes per piece of work of a threaded import (0: chosen from the size
+    // and the threads); small values let tests cut a log into many pieces.
+    std::size_t rangeBytes = 0;
 
     static constexpr std::size_t kMaxLineBytes = (std::size_t{1} << 32) - 16;
     static constexpr std::uint32_t kMaxRecords = 0xFFFFFFF0u;

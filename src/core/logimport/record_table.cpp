@@ -47,30 +47,34 @@ std::string_view RecordData::cell(RecordIndex record, ColumnIndex column) const 
         const std::size_t offset = NumberOffset(std::uint64_t{ToInt(record)} + 1, &length);
         return std::string_view(numberDigits_).substr(offset, length);
     }
-    const RowRef& row = rows_[ToInt(record)];
-    const Layout& layout = layouts_[row.layout];
+    const Located at = locate(record);
+    const Layout& layout = layouts_[at.row->layout];
     const std::int32_t field = layout.fieldOf(col);
     if (field < 0) {
         return {};
     }
     if (field == layout.userAgentField) {
-        return SpiderDisplayName(row.spider);
+        return SpiderDisplayName(at.row->spider);
     }
     const auto f = static_cast<std::size_t>(field);
-    if (f + 1 >= storedBoundaries(record, row)) {
+    if (f + 1 >= boundaryCount(at)) {
         return {};
     }
-    const std::uint64_t first = row.firstBoundary();
-    const std::uint32_t begin = boundaries_[first + f];
-    const std::uint32_t next = boundaries_[first + f + 1];
+    const std::uint32_t begin = boundary(at, f);
+    const std::uint32_t next = boundary(at, f + 1);
     if (next <= begin) {
         return {};
     }
-    return std::string_view(chunks_[row.chunk].bytes.get() + begin, next - 1 - begin);
+    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.get() + at.row->lineStart;
+    return std::string_view(line + begin, next - 1 - begin);
 }
 
 std::size_t RecordData::memoryBytes() const {
-    std::size_t bytes = boundaries_.capacityBytes() + rows_.capacityBytes() + numberDigits_.size();
+    std::size_t bytes = numberDigits_.size();
+    for (const Part& part : parts_) {
+        bytes += part.rows.capacityBytes() + part.boundaries.capacityBytes() +
+                 part.wide.capacity() * sizeof(std::uint32_t);
+    }
     for (const Chunk& chunk : chunks_) {
         bytes += chunk.capacity;
     }

@@ -46,7 +46,7 @@ inline constexpr int kMaxTableColumns = 1024;
 // Storage of one import; built by the importer, read-only afterwards.
 class RecordData {
 public:
-    std::uint32_t recordCount() const { return static_cast<std::uint32_t>(rows_.size()); }
+    std::uint32_t recordCount() const { return recordCount_; }
     int columnCount() const { return static_cast<int>(columnTitles_.size()); }
     const std::vector<std::string>& columnTitles() const { return columnTitles_; }
 
@@ -55,7 +55,7 @@ public:
 
     // The crawler identified for a record; Unknown when its header had no
     // user-agent field.
-    SpiderId spider(RecordIndex record) const { return rows_[ToInt(record)].spider; }
+    SpiderId spider(RecordIndex record) const { return locate(record).row->spider; }
 
     // Calls visit(column, cell) for every non-empty cell of a record that has
     // a column of its own (the record number excluded), in field order. Reads
@@ -67,16 +67,25 @@ public:
     std::size_t memoryBytes() const;
 
 private:
+    // The importer's parts.
     friend class RecordDataBuilder;
+    friend class PartBuilder;
+    friend class LayoutSet;
+    friend class ChunkStore;
+    friend class ParallelImport;
 
-    // A row stores the boundaries of the cells its line has, not of every
-    // column: fields its line lacks read as empty without being stored.
+    // A row stores where its line starts and the boundaries of the cells
+    // its line has, not of every column: fields the line lacks read as
+    // empty without being stored.
     struct RowRef {
-        std::uint32_t boundaryLow; // first boundary: index into boundaries_
+        std::uint32_t lineStart;   // offset of the line in its buffer
+        std::uint32_t boundaryLow; // first stored boundary: index into its part's
         std::uint16_t boundaryHigh;
         SpiderId spider;
-        std::uint8_t storedBoundaries; // how many; 255 = look at the next row
-        std::uint32_t chunk;
+        // Boundaries of the row, the line start included (2..255); kWide for
+        // a line too long for 16-bit offsets or with more boundaries, whose
+        // count and boundaries are in its part's `wide`.
+        std::uint8_t boundaries;
         std::uint32_t layout;
 
         std::uint64_t firstBoundary() const {
@@ -84,7 +93,25 @@ private:
         }
     };
     static_assert(sizeof(RowRef) == 16);
-    static constexpr std::uint8_t kManyBoundaries = 255;
+    static constexpr std::uint8_t kWide = 0;
+    static constexpr std::size_t kMostNarrowBoundaries = 255;
+    // Longest line whose boundaries fit 16 bits (the end marker is the
+    // line's length + 1).
+    static constexpr std::size_t kNarrowLine = 0xFFFE;
+
+    // Consecutive records, read by one worker. Rows point into the buffers
+    // listed in `chunks` (from the row given on, that buffer).
+    struct Part {
+        std::uint32_t firstRecord = 0;
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> chunks; // (first row, chunk)
+        SegmentedVector<RowRef, 12> rows;
+        // Cell f of a row spans [b[f], b[f + 1] - 1) from its line start
+        // (clamped to empty); b[0] = 0 is not stored, b[1..n-1] are.
+        SegmentedVector<std::uint16_t, 18> boundaries;
+        std::vector<std::uint32_t> wide; // per wide row: n, then b[1..n-1]
+
+        std::uint32_t chunkOf(std::uint32_t row) const;
+    };
 
     // How one header's fields land in the table's columns.
     struct Layout {
@@ -108,52 +135,86 @@ private:
         std::size_t capacity = 0;
     };
 
-    std::size_t storedBoundaries(RecordIndex record, const RowRef& row) const;
+    // A row's cells, as a reader sees them.
+    struct Located {
+        const Part* part;
+        const RowRef* row;
+        std::uint32_t localRow;
+    };
+    Located locate(RecordIndex record) const;
+    // Boundary i (0 <= i < count) of a located row, and the count.
+    std::size_t boundaryCount(const Located& at) const;
+    std::uint32_t boundary(const Located& at, std::size_t i) const;
 
     std::vector<Chunk> chunks_;
-    // Cell f of a row spans [b[f], b[f + 1] - 1) of its chunk (clamped to
-    // empty): every field starts one byte after the blank that ended the
-    // previous one. A row stores b[0..n-1]; fields from n - 1 on are empty.
-    SegmentedVector<std::uint32_t> boundaries_;
-    SegmentedVector<RowRef, 16> rows_;
+    std::vector<Part> parts_;
+    std::vector<std::uint32_t> partFirst_; // first record of each part
+    std::uint32_t recordCount_ = 0;
     std::vector<Layout> layouts_;
     std::vector<std::string> columnTitles_;
     // "123456789101112...": the record numbers' texts, back to back.
     std::string numberDigits_;
 };
 
-inline std::size_t RecordData::storedBoundaries(RecordIndex record, const RowRef& row) const {
-    if (row.storedBoundaries != kManyBoundaries) {
-        return row.storedBoundaries;
+inline std::uint32_t RecordData::Part::chunkOf(std::uint32_t row) const {
+    if (chunks.size() == 1) {
+        return chunks.front().second;
     }
-    const std::size_t next = ToInt(record) + 1;
-    const std::uint64_t end =
-        next < rows_.size() ? rows_[next].firstBoundary() : boundaries_.size();
-    return static_cast<std::size_t>(end - row.firstBoundary());
+    const auto it =
+        std::upper_bound(chunks.begin(), chunks.end(), row,
+                         [](std::uint32_t r, const std::pair<std::uint32_t, std::uint32_t>& c) {
+                             return r < c.first;
+                         });
+    return std::prev(it)->second;
+}
+
+inline RecordData::Located RecordData::locate(RecordIndex record) const {
+    const std::uint32_t r = ToInt(record);
+    std::size_t p = 0;
+    if (parts_.size() > 1) {
+        p = static_cast<std::size_t>(std::upper_bound(partFirst_.begin(), partFirst_.end(), r) -
+                                     partFirst_.begin()) -
+            1;
+    }
+    const Part& part = parts_[p];
+    const std::uint32_t local = r - part.firstRecord;
+    return {&part, &part.rows[local], local};
+}
+
+inline std::size_t RecordData::boundaryCount(const Located& at) const {
+    const std::uint8_t n = at.row->boundaries;
+    return n == kWide ? at.part->wide[at.row->firstBoundary()] : n;
+}
+
+inline std::uint32_t RecordData::boundary(const Located& at, std::size_t i) const {
+    if (i == 0) {
+        return 0;
+    }
+    if (at.row->boundaries == kWide) {
+        return at.part->wide[at.row->firstBoundary() + i];
+    }
+    return at.part->boundaries[at.row->firstBoundary() + i - 1];
 }
 
 template <typename Visit>
 void RecordData::forEachStoredCell(RecordIndex record, Visit&& visit) const {
-    const RowRef& row = rows_[ToInt(record)];
-    const Layout& layout = layouts_[row.layout];
-    const std::size_t stored = storedBoundaries(record, row);
-    const char* bytes = chunks_[row.chunk].bytes.get();
-    const std::uint64_t first = row.firstBoundary();
-    const std::size_t present = std::min(layout.fieldToColumn.size(), stored > 0 ? stored - 1 : 0);
+    const Located at = locate(record);
+    const Layout& layout = layouts_[at.row->layout];
+    const std::size_t stored = boundaryCount(at);
+    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.get() + at.row->lineStart;
+    const std::size_t present = std::min(layout.fieldToColumn.size(), stored - 1);
+    std::uint32_t begin = 0;
     for (std::size_t f = 0; f < present; ++f) {
+        const std::uint32_t next = boundary(at, f + 1);
         const std::int32_t column = layout.fieldToColumn[f];
-        if (column < 0) {
-            continue;
+        if (column >= 0) {
+            if (static_cast<std::int32_t>(f) == layout.userAgentField) {
+                visit(ColumnIndex{column}, std::string_view(SpiderDisplayName(at.row->spider)));
+            } else if (next > begin + 1) {
+                visit(ColumnIndex{column}, std::string_view(line + begin, next - 1 - begin));
+            }
         }
-        if (static_cast<std::int32_t>(f) == layout.userAgentField) {
-            visit(ColumnIndex{column}, std::string_view(SpiderDisplayName(row.spider)));
-            continue;
-        }
-        const std::uint32_t begin = boundaries_[first + f];
-        const std::uint32_t next = boundaries_[first + f + 1];
-        if (next > begin + 1) {
-            visit(ColumnIndex{column}, std::string_view(bytes + begin, next - 1 - begin));
-        }
+        begin = next;
     }
     // The crawler's name stands in every row of a header with a user-agent
     // field, also where the line stops before it.
@@ -161,7 +222,7 @@ void RecordData::forEachStoredCell(RecordIndex record, Visit&& visit) const {
         const std::int32_t column =
             layout.fieldToColumn[static_cast<std::size_t>(layout.userAgentField)];
         if (column >= 0) {
-            visit(ColumnIndex{column}, std::string_view(SpiderDisplayName(row.spider)));
+            visit(ColumnIndex{column}, std::string_view(SpiderDisplayName(at.row->spider)));
         }
     }
 }

@@ -176,7 +176,7 @@ TEST(ImportLimitsTest, HeadersCostTheirOwnSizeNotRowsTimesColumns) {
     wide += "\nfirst second\n" + std::string(20000, '\n');
 
     const bool limited = !kSanitized;
-    const int code = InChildWithMemory(std::size_t{128} << 20, [&] {
+    const int code = InChildWithMemory(std::size_t{256} << 20, [&] {
         const ImportResult many = ImportLogBytes(headers);
         if (many.status != ImportStatus::Imported || many.table.rowCount() != 40000 ||
             many.table.columnCount() != kMaxTableColumns ||

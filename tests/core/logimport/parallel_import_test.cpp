@@ -1,0 +1,202 @@
+// The threaded import gives the one-thread import's table, to the byte, for
+// every input; and every scanner finds what the plain loop finds.
+#include "logimport/line_scan.h"
+#include "logimport/log_importer.h"
+#include "support/import_test_support.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+namespace logdesk {
+namespace {
+
+using testing::TempFile;
+
+// Every cell of every row, the titles, the tally and the header: all that a
+// reader of the table can see.
+struct Seen {
+    ImportStatus status;
+    std::string reason;
+    std::vector<std::string> titles;
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::pair<std::string, int>> tally;
+    HeaderLayout header;
+    std::uint32_t dropped;
+    bool operator==(const Seen&) const = default;
+};
+
+Seen SeenOf(const ImportResult& r) {
+    Seen seen{r.status, r.reason, {}, {}, {}, r.header, r.droppedFields};
+    for (int c = 0; c < r.table.columnCount(); ++c) {
+        seen.titles.emplace_back(r.table.columnTitle(ColumnIndex{c}));
+    }
+    for (std::uint32_t row = 0; row < r.table.rowCount(); ++row) {
+        std::vector<std::string>& cells = seen.rows.emplace_back();
+        for (int c = 0; c < r.table.columnCount(); ++c) {
+            cells.emplace_back(r.table.cell(RowIndex{row}, ColumnIndex{c}));
+        }
+        // forEachStoredCell must agree with cell().
+        r.table.data()->forEachStoredCell(RecordIndex{row}, [&](ColumnIndex c, std::string_view v) {
+            EXPECT_EQ(cells[static_cast<std::size_t>(ToInt(c))], v);
+        });
+    }
+    for (const SpiderTally::Entry& e : r.tally.entries()) {
+        seen.tally.emplace_back(e.name, e.count);
+    }
+    return seen;
+}
+
+// A random log: header changes (some repeated, one without names now and
+// then), lines before the first header, NUL and 0x1A runs, CR LF and bare
+// CR, GBK and UTF-8 bytes, blanks in runs, long lines and empty ones.
+std::string RandomLog(std::mt19937& rng) {
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    static const std::vector<std::string> headers = {
+        "#Fields: date time c-ip cs-uri-stem sc-status cs(User-Agent)",
+        "#Fields: date c-ip cs(User-Agent)",
+        "#Fields: time cs-uri-stem sc-status sc-win32-status",
+        "#Fields: a b a c",
+        "#Fields: DateTime ClientIpAddress",
+        "#Fields:",
+        "#Software: Microsoft Internet Information Services 7.5",
+    };
+    static const std::vector<std::string> words = {
+        "2013-05-01",
+        "00:00:01",
+        "10.0.0.1",
+        "/index.htm",
+        "200",
+        "Baiduspider",
+        "Mozilla/5.0+(compatible;+Googlebot/2.1)",
+        "-",
+        "\xD0\xC2\xCE\xC5",
+        "\xE6\x96\xB0\xE9\x97\xBB",
+        "\x81\x7C",
+        "#x",
+        "x#",
+    };
+    std::string log;
+    const int lines = pick(60);
+    for (int i = 0; i < lines; ++i) {
+        const int kind = pick(20);
+        if (kind == 0) {
+            const int h = pick(static_cast<int>(headers.size()));
+            // Nameless headers end a file: keep them rare.
+            if (h == 5 && pick(4) != 0) {
+                continue;
+            }
+            log += headers[static_cast<std::size_t>(h)];
+        } else if (kind == 1) {
+            log.append(static_cast<std::size_t>(1 + pick(5)), pick(2) ? '\0' : '\x1A');
+        } else if (kind == 2) {
+            log += std::string(static_cast<std::size_t>(pick(3000)), 'L');
+        } else if (kind == 3) {
+            // nothing: an empty line
+        } else {
+            const int fields = pick(9);
+            for (int f = 0; f < fields; ++f) {
+                if (f > 0) {
+                    log.append(static_cast<std::size_t>(1 + (pick(8) == 0)), ' ');
+                }
+                log += words[static_cast<std::size_t>(pick(static_cast<int>(words.size())))];
+            }
+        }
+        const int end = pick(10);
+        log += end == 0 ? "\r\n" : end == 1 ? "\r" : end == 2 ? "" : "\n";
+    }
+    return log;
+}
+
+TEST(ParallelImportTest, SameTableAsOneThreadForRandomLogs) {
+    std::mt19937 rng(20261210);
+    const HeaderLayout previous = MapHeader("#Fields: date cs(User-Agent) x");
+    for (int round = 0; round < 400; ++round) {
+        const std::string log = RandomLog(rng);
+        ImportOptions one;
+        one.threads = 1;
+        const Seen expected =
+            SeenOf(ImportLogBytes(log, round % 3 == 0 ? previous : HeaderLayout{}, one));
+        for (unsigned threads : {2u, 3u, 8u}) {
+            ImportOptions many;
+            many.threads = threads;
+            many.rangeBytes = 1 + rng() % 97; // many boundaries, lines longer than a range
+            const Seen seen =
+                SeenOf(ImportLogBytes(log, round % 3 == 0 ? previous : HeaderLayout{}, many));
+            ASSERT_EQ(seen, expected) << "round " << round << " threads " << threads;
+        }
+    }
+}
+
+TEST(ParallelImportTest, SameTableFromFilesThroughSmallBuffers) {
+    // Buffers cut the file anywhere: in CR LF, inside NUL runs, inside long
+    // lines, so batches end where the bytes read so far allow.
+    std::mt19937 rng(7);
+    for (int round = 0; round < 60; ++round) {
+        std::string log;
+        for (int i = 0; i < 8; ++i) {
+            log += RandomLog(rng);
+        }
+        TempFile file(log);
+        ImportOptions one;
+        one.threads = 1;
+        const Seen expected = SeenOf(ImportLogFile(file.path(), {}, one));
+        for (std::size_t chunk : {16u, 61u, 4096u}) {
+            ImportOptions many;
+            many.threads = 2;
+            many.maxChunkBytes = chunk;
+            many.rangeBytes = 1 + rng() % 300;
+            ASSERT_EQ(SeenOf(ImportLogFile(file.path(), {}, many)), expected)
+                << "round " << round << " buffers of " << chunk;
+        }
+    }
+}
+
+TEST(ParallelImportTest, LimitsAndFailuresAsOneThread) {
+    ImportOptions many;
+    many.threads = 4;
+    many.rangeBytes = 8;
+    many.maxRecords = 3;
+    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n2\n3\n", {}, many).status, ImportStatus::Imported);
+    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n2\n3\n4\n", {}, many).status, ImportStatus::TooLarge);
+    std::atomic<bool> cancel{true};
+    many.cancel = &cancel;
+    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n", {}, many).status, ImportStatus::Cancelled);
+}
+
+TEST(LineScanTest, EveryScannerFindsWhatTheLoopFinds) {
+    // Random GBK and UTF-8 text with blanks, LF and run bytes anywhere; the
+    // trail byte of a double-byte character is never below 0x40, so byte
+    // scans stop exactly where the text rules do.
+    std::mt19937 rng(3);
+    const std::vector<std::string> pieces = {
+        " ",        "  ",           "\n",   "\r",   std::string(1, '\0'), "\x1A", "a", "\xD0\xC2",
+        "\x81\x7C", "\xE6\x96\xB0", "\xFF", "\x7F", std::string(70, 'x')};
+    std::vector<std::uint32_t> expected(300);
+    std::vector<std::uint32_t> got(300);
+    for (int round = 0; round < 3000; ++round) {
+        std::string text;
+        const int n = static_cast<int>(rng() % 40);
+        for (int i = 0; i < n; ++i) {
+            text += pieces[rng() % pieces.size()];
+        }
+        text.append(kScanSlack, 'z'); // slack, never counted
+        const std::size_t size = text.size() - kScanSlack;
+        const std::size_t from = size == 0 ? 0 : rng() % (size + 1);
+        const std::size_t maxBlanks = rng() % 12;
+        const char* begin = text.data() + from;
+        const char* end = text.data() + size;
+        const LineScan want =
+            LineScannerOf(ScanKind::Portable)(begin, end, expected.data(), maxBlanks);
+        for (ScanKind kind : {ScanKind::Sse2, ScanKind::Avx2, BestScanKind()}) {
+            const LineScan scan = LineScannerOf(kind)(begin, end, got.data(), maxBlanks);
+            ASSERT_EQ(scan.stop, want.stop) << round;
+            ASSERT_EQ(scan.blanks, want.blanks) << round;
+            for (std::size_t i = 0; i < want.blanks; ++i) {
+                ASSERT_EQ(got[i], expected[i]) << round;
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace logdesk
