@@ -1,6 +1,7 @@
 #include "log_importer.h"
 
 #include "line_scan.h"
+#include "parallel_work.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 
@@ -186,9 +187,7 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
     row.layout = layoutIndex;
     if (length <= RecordData::kNarrowLine && count <= RecordData::kMostNarrowBoundaries) {
         const std::uint64_t first = part_.boundaries.size();
-        for (std::size_t i = 0; i < blanks; ++i) {
-            part_.boundaries.push_back(static_cast<std::uint16_t>(fieldStarts[i]));
-        }
+        part_.boundaries.append(fieldStarts, blanks);
         if (marked) {
             part_.boundaries.push_back(static_cast<std::uint16_t>(terminal));
         }
@@ -888,42 +887,7 @@ void ParallelImport::findHeaders(const char* buf, Range& range) const {
 }
 
 template <typename Work> void ParallelImport::runOnThreads(std::size_t count, Work&& work) {
-    if (count == 0) {
-        return;
-    }
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    auto worker = [&](unsigned index) {
-        try {
-            for (std::size_t i; (i = next.fetch_add(1)) < count;) {
-                work(i, index);
-            }
-        } catch (...) {
-            // Memory running out on a worker ends the import like on the
-            // importing thread; the other workers finish their ranges.
-            const std::lock_guard lock(failureLock);
-            failure = std::current_exception();
-            next = count;
-        }
-    };
-    const unsigned helpers = static_cast<unsigned>(std::min<std::size_t>(threads_, count)) - 1;
-    std::vector<std::thread> pool;
-    pool.reserve(helpers);
-    try {
-        for (unsigned t = 0; t < helpers; ++t) {
-            pool.emplace_back(worker, t + 1);
-        }
-    } catch (const std::system_error&) {
-        // No more threads: the ones started and this one share the work.
-    }
-    worker(0);
-    for (std::thread& t : pool) {
-        t.join();
-    }
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    RunPieces(count, threads_, std::forward<Work>(work));
 }
 
 void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof) {

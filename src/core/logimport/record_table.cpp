@@ -69,6 +69,46 @@ std::string_view RecordData::cell(RecordIndex record, ColumnIndex column) const 
     return std::string_view(line + begin, next - 1 - begin);
 }
 
+void RecordData::cellsOf(RecordIndex record, const ColumnIndex* columns, std::size_t count,
+                         std::string_view* out) const {
+    if (ToInt(record) >= recordCount()) {
+        std::fill(out, out + count, std::string_view());
+        return;
+    }
+    const Located at = locate(record);
+    const Layout& layout = layouts_[at.row->layout];
+    const std::size_t stored = boundaryCount(at);
+    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.get() + at.row->lineStart;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::int32_t col = ToInt(columns[i]);
+        out[i] = {};
+        if (col == 0) {
+            out[i] = cell(record, columns[i]);
+            continue;
+        }
+        if (col < 0 || col >= columnCount()) {
+            continue;
+        }
+        const std::int32_t field = layout.fieldOf(col);
+        if (field < 0) {
+            continue;
+        }
+        if (field == layout.userAgentField) {
+            out[i] = SpiderDisplayName(at.row->spider);
+            continue;
+        }
+        const auto f = static_cast<std::size_t>(field);
+        if (f + 1 >= stored) {
+            continue;
+        }
+        const std::uint32_t begin = boundary(at, f);
+        const std::uint32_t next = boundary(at, f + 1);
+        if (next > begin) {
+            out[i] = std::string_view(line + begin, next - 1 - begin);
+        }
+    }
+}
+
 std::size_t RecordData::memoryBytes() const {
     std::size_t bytes = numberDigits_.size();
     for (const Part& part : parts_) {

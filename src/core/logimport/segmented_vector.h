@@ -3,6 +3,7 @@
 // without the transient doubling of std::vector.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <vector>
@@ -19,6 +20,24 @@ public:
         }
         blocks_[size_ >> BlockBits][size_ & (kBlockSize - 1)] = value;
         ++size_;
+    }
+
+    // Appends n values converted from `from`, block by block.
+    template <typename U> void append(const U* from, std::size_t n) {
+        while (n > 0) {
+            if (size_ == blocks_.size() * kBlockSize) {
+                blocks_.push_back(std::make_unique_for_overwrite<T[]>(kBlockSize));
+            }
+            const std::size_t offset = size_ & (kBlockSize - 1);
+            const std::size_t take = std::min(n, kBlockSize - offset);
+            T* to = blocks_.back().get() + offset;
+            for (std::size_t i = 0; i < take; ++i) {
+                to[i] = static_cast<T>(from[i]);
+            }
+            size_ += take;
+            from += take;
+            n -= take;
+        }
     }
 
     const T& operator[](std::size_t i) const {

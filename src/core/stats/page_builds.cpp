@@ -1,5 +1,6 @@
 #include "page_builds.h"
 
+#include "logimport/parallel_work.h"
 #include "status_tables.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -159,36 +161,83 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab) {
     return {tally.entry(tab).name};
 }
 
-StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
-                                  const SpiderTally& tally) {
+PageFields PageFields::Of(const FieldMap& fields) {
+    PageFields present;
+    present.agent = fields[FieldSlot::UserAgent] > 0;
+    present.date = fields[FieldSlot::Date] > 0;
+    present.time = fields[FieldSlot::Time] > 0;
+    present.url = fields[FieldSlot::UriStem] > 0;
+    present.ip = fields[FieldSlot::ClientIp] > 0;
+    present.status = fields[FieldSlot::Status] > 0;
+    present.win32 = fields[FieldSlot::Win32Status] > 0;
+    return present;
+}
+
+namespace {
+
+bool Counts(const SpiderFilter& filter, std::string_view agent) {
+    return filter.allTraffic() || agent == *filter.displayName;
+}
+
+// Visits per (user-agent cell, hour row); the crawler columns are the
+// tally's, chosen at the end.
+class SpiderTrafficAccumulator final : public PageAccumulator {
+public:
+    void add(const PageRecord& record) override {
+        const std::uint32_t agent = agents_.add(record.agent);
+        if (agent == hours_.size()) {
+            hours_.emplace_back();
+        }
+        ++hours_[agent][static_cast<std::size_t>(HourRow(record.time) - 1)];
+    }
+    void join(PageAccumulator& later) override {
+        auto& other = static_cast<SpiderTrafficAccumulator&>(later);
+        for (std::size_t a = 0; a < other.agents_.size(); ++a) {
+            const std::uint32_t agent = agents_.add(other.agents_.text(a));
+            if (agent == hours_.size()) {
+                hours_.emplace_back();
+            }
+            for (std::size_t h = 0; h < 24; ++h) {
+                hours_[agent][h] += other.hours_[a][h];
+            }
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override {
+        return fields.agent && fields.time;
+    }
+    StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
+
+private:
+    FirstSeen agents_;
+    std::vector<std::array<std::int64_t, 24>> hours_;
+};
+
+StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
+                                            const SpiderTally& tally) const {
     StatsTable page;
     page.headers.push_back(Gbk("时间"));
     for (std::string& name : SpiderShortNames(tally)) {
         page.headers.push_back(std::move(name));
     }
     page.headers.push_back(Gbk("流量汇总"));
-
-    const auto agentColumn = FieldColumn(fields, FieldSlot::UserAgent);
-    const auto timeColumn = FieldColumn(fields, FieldSlot::Time);
-    if (agentColumn && !timeColumn) {
+    if (fields.agent && !fields.time) {
         return page;
     }
-
+    // perSpider[tally position][hour row - 1]; the first of equal names
+    // counts, a record whose agent names no tally entry does not.
     const std::size_t spiders = tally.entries().size();
-    // Tally position of each display name; the first of equal names counts.
-    std::unordered_map<std::string_view, std::size_t> positions;
-    for (std::size_t i = 0; i < spiders; ++i) {
-        positions.emplace(tally.entries()[i].name, i);
-    }
-    // perSpider[tally position][hour row - 1].
     std::vector<std::array<std::int64_t, 24>> perSpider(spiders, std::array<std::int64_t, 24>{});
-    if (agentColumn && spiders > 0) {
-        for (std::uint32_t r = 0; r < table.rowCount(); ++r) {
-            const RowIndex row{r};
-            const auto found = positions.find(table.cell(row, *agentColumn));
+    if (fields.agent) {
+        std::unordered_map<std::string_view, std::size_t> positions;
+        for (std::size_t i = 0; i < spiders; ++i) {
+            positions.emplace(tally.entries()[i].name, i);
+        }
+        for (std::size_t a = 0; a < agents_.size(); ++a) {
+            const auto found = positions.find(agents_.text(a));
             if (found != positions.end()) {
-                ++perSpider[found->second]
-                           [static_cast<std::size_t>(HourRow(table.cell(row, *timeColumn)) - 1)];
+                for (std::size_t h = 0; h < 24; ++h) {
+                    perSpider[found->second][h] += hours_[a][h];
+                }
             }
         }
     }
@@ -225,173 +274,273 @@ StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fiel
     return page;
 }
 
-StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
-                        const SpiderFilter& filter) {
+// Visits per URL and the (URL, IP) pairs, from which each URL's distinct IPs
+// come without a set per URL.
+class UrlAccumulator final : public PageAccumulator {
+public:
+    explicit UrlAccumulator(SpiderFilter filter) : filter_(std::move(filter)) {}
+
+    void add(const PageRecord& record) override {
+        if (!Counts(filter_, record.agent)) {
+            return;
+        }
+        const std::uint32_t url = urls_.add(record.url);
+        if (url == visits_.size()) {
+            visits_.push_back(0);
+        }
+        ++visits_[url];
+        pairs_.push_back(std::uint64_t{url} << 32 | ips_.add(record.ip));
+    }
+    void join(PageAccumulator& later) override {
+        auto& other = static_cast<UrlAccumulator&>(later);
+        std::vector<std::uint32_t> urlOf(other.urls_.size());
+        for (std::size_t u = 0; u < other.urls_.size(); ++u) {
+            urlOf[u] = urls_.add(other.urls_.text(u));
+            if (urlOf[u] == visits_.size()) {
+                visits_.push_back(0);
+            }
+            visits_[urlOf[u]] += other.visits_[u];
+        }
+        std::vector<std::uint32_t> ipOf(other.ips_.size());
+        for (std::size_t i = 0; i < other.ips_.size(); ++i) {
+            ipOf[i] = ips_.add(other.ips_.text(i));
+        }
+        pairs_.reserve(pairs_.size() + other.pairs_.size());
+        for (const std::uint64_t pair : other.pairs_) {
+            pairs_.push_back(std::uint64_t{urlOf[pair >> 32]} << 32 |
+                             ipOf[static_cast<std::uint32_t>(pair)]);
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override {
+        return fields.url && fields.ip && (filter_.allTraffic() || fields.agent);
+    }
+    StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
+
+private:
+    SpiderFilter filter_;
+    FirstSeen urls_;
+    FirstSeen ips_;
+    std::vector<std::int64_t> visits_;
+    std::vector<std::uint64_t> pairs_;
+};
+
+StatsTable UrlAccumulator::finish(const PageFields& fields, const SpiderTally&) const {
     StatsTable page;
     page.headers = Headers({"URL", "访问次数", "独立IP数"});
-
-    const auto urlColumn = FieldColumn(fields, FieldSlot::UriStem);
-    const auto ipColumn = FieldColumn(fields, FieldSlot::ClientIp);
-    const auto agentColumn = FieldColumn(fields, FieldSlot::UserAgent);
-    if (!urlColumn || !ipColumn || (!filter.allTraffic() && !agentColumn)) {
+    if (!fields.url || !fields.ip || (!filter_.allTraffic() && !fields.agent)) {
         return page;
     }
-
-    const std::uint32_t rows = table.rowCount();
-    FirstSeen urls;
-    FirstSeen ips;
-    std::vector<std::int64_t> visits;
-    // (URL id << 32 | IP id) of every counted visit; sorted, its distinct
-    // pairs give each URL's distinct IPs without a set per URL.
-    std::vector<std::uint64_t> visitPairs;
-    visitPairs.reserve(rows);
-    // Visits are read a batch ahead of their look-ups, so that the slots of
-    // a whole batch are on their way from memory at once.
-    struct Visit {
-        std::string_view url;
-        std::string_view ip;
-        std::uint32_t urlHash;
-        std::uint32_t ipHash;
-    };
-    constexpr std::uint32_t kBatch = 16;
-    std::array<Visit, kBatch> batch;
-    for (std::uint32_t first = 0; first < rows; first += kBatch) {
-        std::size_t count = 0;
-        for (std::uint32_t r = first; r < std::min(rows, first + kBatch); ++r) {
-            const RowIndex row{r};
-            if (!filter.allTraffic() && table.cell(row, *agentColumn) != *filter.displayName) {
-                continue;
-            }
-            Visit& visit = batch[count++];
-            visit.url = table.cell(row, *urlColumn);
-            visit.ip = table.cell(row, *ipColumn);
-            visit.urlHash = FirstSeen::Hash(visit.url);
-            visit.ipHash = FirstSeen::Hash(visit.ip);
-            urls.prefetch(visit.urlHash);
-            ips.prefetch(visit.ipHash);
-        }
-        for (std::size_t v = 0; v < count; ++v) {
-            const std::uint32_t url = urls.add(batch[v].url, batch[v].urlHash);
-            if (url == visits.size()) {
-                visits.push_back(0);
-            }
-            ++visits[url];
-            const std::uint32_t ip = ips.add(batch[v].ip, batch[v].ipHash);
-            visitPairs.push_back(std::uint64_t{url} << 32 | ip);
+    std::vector<std::uint64_t> pairs = pairs_;
+    std::sort(pairs.begin(), pairs.end());
+    std::vector<std::int64_t> distinctIps(urls_.size(), 0);
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (i == 0 || pairs[i] != pairs[i - 1]) {
+            ++distinctIps[pairs[i] >> 32];
         }
     }
-
-    std::sort(visitPairs.begin(), visitPairs.end());
-    std::vector<std::int64_t> distinctIps(urls.size(), 0);
-    for (std::size_t i = 0; i < visitPairs.size(); ++i) {
-        if (i == 0 || visitPairs[i] != visitPairs[i - 1]) {
-            ++distinctIps[visitPairs[i] >> 32];
-        }
-    }
-
     std::int64_t allVisits = 0;
-    for (std::int64_t count : visits) {
+    for (std::int64_t count : visits_) {
         allVisits += count;
     }
-    page.rows.reserve(urls.size() + 1);
+    page.rows.reserve(urls_.size() + 1);
     page.rows.push_back({Gbk("全部URL"), DecimalText(allVisits),
-                         DecimalText(static_cast<std::int64_t>(ips.size()))});
-    for (std::size_t u = 0; u < urls.size(); ++u) {
+                         DecimalText(static_cast<std::int64_t>(ips_.size()))});
+    for (std::size_t u = 0; u < urls_.size(); ++u) {
         page.rows.push_back(
-            {std::string(urls.text(u)), DecimalText(visits[u]), DecimalText(distinctIps[u])});
+            {std::string(urls_.text(u)), DecimalText(visits_[u]), DecimalText(distinctIps[u])});
     }
     page.summaryRow = true;
     page.redCells = {{0, 1}, {0, 2}};
     return page;
 }
 
-StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields,
-                       const SpiderFilter& filter) {
-    StatsTable page;
-    page.headers = Headers({"IP", "访问次数", "所属蜘蛛", "IP 所在地"});
-    page.clearColours = true;
+// Visits per IP, with the user-agent cell of its first record.
+class IpAccumulator final : public PageAccumulator {
+public:
+    explicit IpAccumulator(SpiderFilter filter) : filter_(std::move(filter)) {}
 
-    const auto ipColumn = FieldColumn(fields, FieldSlot::ClientIp);
-    const auto agentColumn = FieldColumn(fields, FieldSlot::UserAgent);
-    if (!ipColumn || !agentColumn) {
+    void add(const PageRecord& record) override {
+        if (!Counts(filter_, record.agent)) {
+            return;
+        }
+        const std::uint32_t ip = ips_.add(record.ip);
+        if (ip == visits_.size()) {
+            visits_.push_back(0);
+            firstAgent_.push_back(agents_.add(record.agent));
+        }
+        ++visits_[ip];
+    }
+    void join(PageAccumulator& later) override {
+        auto& other = static_cast<IpAccumulator&>(later);
+        for (std::size_t i = 0; i < other.ips_.size(); ++i) {
+            const std::uint32_t ip = ips_.add(other.ips_.text(i));
+            if (ip == visits_.size()) {
+                visits_.push_back(0);
+                firstAgent_.push_back(agents_.add(other.agents_.text(other.firstAgent_[i])));
+            }
+            visits_[ip] += other.visits_[i];
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override { return fields.ip && fields.agent; }
+    StatsTable finish(const PageFields& fields, const SpiderTally&) const override {
+        StatsTable page;
+        page.headers = Headers({"IP", "访问次数", "所属蜘蛛", "IP 所在地"});
+        page.clearColours = true;
+        if (!fields.ip || !fields.agent) {
+            return page;
+        }
+        page.rows.reserve(ips_.size());
+        for (std::size_t i = 0; i < ips_.size(); ++i) {
+            page.rows.push_back({std::string(ips_.text(i)), DecimalText(visits_[i]),
+                                 std::string(agents_.text(firstAgent_[i])), std::string()});
+        }
         return page;
     }
 
-    const std::uint32_t rows = table.rowCount();
-    FirstSeen ips;
-    std::vector<std::int64_t> visits;
-    std::vector<std::string_view> firstAgent;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        const RowIndex row{r};
-        const std::string_view agent = table.cell(row, *agentColumn);
-        if (!filter.allTraffic() && agent != *filter.displayName) {
-            continue;
+private:
+    SpiderFilter filter_;
+    FirstSeen ips_;
+    FirstSeen agents_;
+    std::vector<std::int64_t> visits_;
+    std::vector<std::uint32_t> firstAgent_;
+};
+
+// Visits per status key: the status cell, "|", the Win32 status cell, taken
+// as they are ("2|0" + "|" + "5" and "2" + "|" + "0|5" are one key).
+class StatusAccumulator final : public PageAccumulator {
+public:
+    void add(const PageRecord& record) override {
+        key_.assign(record.status);
+        key_ += '|';
+        key_ += record.win32;
+        const std::uint32_t id = keys_.add(key_);
+        if (id == counts_.size()) {
+            counts_.push_back(0);
         }
-        const std::uint32_t ip = ips.add(table.cell(row, *ipColumn));
-        if (ip == visits.size()) {
-            visits.push_back(0);
-            firstAgent.push_back(agent);
+        ++counts_[id];
+    }
+    void join(PageAccumulator& later) override {
+        auto& other = static_cast<StatusAccumulator&>(later);
+        for (std::size_t k = 0; k < other.keys_.size(); ++k) {
+            const std::uint32_t id = keys_.add(other.keys_.text(k));
+            if (id == counts_.size()) {
+                counts_.push_back(0);
+            }
+            counts_[id] += other.counts_[k];
         }
-        ++visits[ip];
     }
-
-    page.rows.reserve(ips.size());
-    for (std::size_t i = 0; i < ips.size(); ++i) {
-        page.rows.push_back({std::string(ips.text(i)), DecimalText(visits[i]),
-                             std::string(firstAgent[i]), std::string()});
+    bool needsRecords(const PageFields& fields) const override {
+        return fields.status && fields.win32;
     }
-    return page;
-}
-
-StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields) {
-    StatsTable page;
-    page.headers = Headers({"状态码", "出现次数", "状态描述"});
-    page.plainCells = {{0, 1}, {0, 2}};
-
-    const auto statusColumn = FieldColumn(fields, FieldSlot::Status);
-    const auto win32Column = FieldColumn(fields, FieldSlot::Win32Status);
-    if (!statusColumn || !win32Column) {
+    StatsTable finish(const PageFields& fields, const SpiderTally&) const override {
+        StatsTable page;
+        page.headers = Headers({"状态码", "出现次数", "状态描述"});
+        page.plainCells = {{0, 1}, {0, 2}};
+        if (!fields.status || !fields.win32) {
+            return page;
+        }
+        page.rows.reserve(keys_.size());
+        for (std::size_t k = 0; k < keys_.size(); ++k) {
+            page.rows.push_back({std::string(keys_.text(k)), DecimalText(counts_[k]),
+                                 DescribeStatusKey(keys_.text(k))});
+        }
         return page;
     }
 
-    // Keys are texts ("2|0" + "|" + "5" and "2" + "|" + "0|5" are one key),
-    // formed in one buffer; FirstSeen copies the new ones.
-    FirstSeen keys;
-    std::vector<std::int64_t> counts;
-    std::string key;
-    for (std::uint32_t r = 0; r < table.rowCount(); ++r) {
-        const RowIndex row{r};
-        key.assign(table.cell(row, *statusColumn));
-        key += '|';
-        key += table.cell(row, *win32Column);
-        const std::uint32_t id = keys.add(key);
-        if (id == counts.size()) {
-            counts.push_back(0);
-        }
-        ++counts[id];
-    }
+private:
+    FirstSeen keys_;
+    std::vector<std::int64_t> counts_;
+    std::string key_;
+};
 
-    page.rows.reserve(keys.size());
-    for (std::size_t k = 0; k < keys.size(); ++k) {
-        page.rows.push_back(
-            {std::string(keys.text(k)), DecimalText(counts[k]), DescribeStatusKey(keys.text(k))});
+// Records per piece of a threaded build; smaller tables are built in one
+// piece, since joining costs about what counting a few thousand records does.
+constexpr std::uint32_t kRecordsPerPiece = 1u << 16;
+
+} // namespace
+
+std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter) {
+    switch (page) {
+    case StatsPage::SpiderTraffic:
+        return std::make_unique<SpiderTrafficAccumulator>();
+    case StatsPage::Url:
+        return std::make_unique<UrlAccumulator>(filter);
+    case StatsPage::Ip:
+        return std::make_unique<IpAccumulator>(filter);
+    case StatsPage::Status:
+        return std::make_unique<StatusAccumulator>();
     }
-    return page;
+    return nullptr;
 }
 
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
-                          const SpiderTally& tally, const SpiderFilter& filter) {
-    switch (page) {
-    case StatsPage::SpiderTraffic:
-        return BuildSpiderTrafficPage(table, fields, tally);
-    case StatsPage::Url:
-        return BuildUrlPage(table, fields, filter);
-    case StatsPage::Ip:
-        return BuildIpPage(table, fields, filter);
-    case StatsPage::Status:
-        return BuildStatusPage(table, fields);
+                          const SpiderTally& tally, const SpiderFilter& filter,
+                          const std::atomic<bool>* cancel, const Parallelism& parallel) {
+    // The columns a record's page cells come from; a field the log lacks
+    // reads as "" (column 0 would be the record number: never asked for).
+    const FieldSlot slots[] = {FieldSlot::UserAgent,  FieldSlot::Date,     FieldSlot::Time,
+                               FieldSlot::UriStem,    FieldSlot::ClientIp, FieldSlot::Status,
+                               FieldSlot::Win32Status};
+    constexpr std::size_t kCells = std::size(slots);
+    std::array<ColumnIndex, kCells> columns{};
+    for (std::size_t i = 0; i < kCells; ++i) {
+        columns[i] = ColumnIndex{fields[slots[i]] > 0 ? fields[slots[i]] : -1};
     }
-    return {};
+    const PageFields present = PageFields::Of(fields);
+    const std::uint32_t rows =
+        MakePageAccumulator(page, filter)->needsRecords(present) ? table.rowCount() : 0;
+    const unsigned threads = WorkThreads(parallel.threads);
+    const std::size_t perPiece = threads == 1 ? std::max<std::size_t>(rows, 1)
+                                 : parallel.pieceSize > 0 ? parallel.pieceSize
+                                                          : kRecordsPerPiece;
+    const std::size_t pieces = std::max<std::size_t>(1, (rows + perPiece - 1) / perPiece);
+    std::vector<std::unique_ptr<PageAccumulator>> counted(pieces);
+    std::atomic<bool> stopped{false};
+    RunPieces(pieces, threads, [&](std::size_t piece, unsigned) {
+        auto accumulator = MakePageAccumulator(page, filter);
+        const auto first = static_cast<std::uint32_t>(piece * perPiece);
+        const auto last = static_cast<std::uint32_t>(std::min<std::size_t>(rows, first + perPiece));
+        std::array<std::string_view, kCells> cells;
+        for (std::uint32_t r = first; r < last; ++r) {
+            if (((r - first) & 0xFFF) == 0 && cancel != nullptr &&
+                cancel->load(std::memory_order_relaxed)) {
+                stopped = true;
+                return;
+            }
+            table.data()->cellsOf(table.record(RowIndex{r}), columns.data(), kCells, cells.data());
+            accumulator->add(
+                {cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6]});
+        }
+        counted[piece] = std::move(accumulator);
+    });
+    if (stopped) {
+        return {};
+    }
+    for (std::size_t p = 1; p < pieces; ++p) {
+        counted.front()->join(*counted[p]);
+        counted[p].reset();
+    }
+    return counted.front()->finish(present, tally);
+}
+
+StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
+                                  const SpiderTally& tally, const std::atomic<bool>* cancel) {
+    return BuildStatsPage(StatsPage::SpiderTraffic, table, fields, tally, {}, cancel);
+}
+
+StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
+                        const SpiderFilter& filter, const std::atomic<bool>* cancel) {
+    return BuildStatsPage(StatsPage::Url, table, fields, {}, filter, cancel);
+}
+
+StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const SpiderFilter& filter,
+                       const std::atomic<bool>* cancel) {
+    return BuildStatsPage(StatsPage::Ip, table, fields, {}, filter, cancel);
+}
+
+StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
+                           const std::atomic<bool>* cancel) {
+    return BuildStatsPage(StatsPage::Status, table, fields, {}, {}, cancel);
 }
 
 std::vector<std::string> StatusUrlLines(const RecordTable& table, const FieldMap& fields,

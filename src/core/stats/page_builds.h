@@ -18,16 +18,65 @@
 #pragma once
 
 #include "logimport/field_catalogue.h"
+#include "logimport/parallel_work.h"
 #include "logimport/record_table.h"
 #include "logimport/spider_catalogue.h"
 #include "stats_table.h"
 
+#include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace logdesk {
+
+// One record as the pages read it: the cells of the fields they count by
+// ("" for a field the record's line lacks).
+struct PageRecord {
+    std::string_view agent; // the user-agent cell: a crawler's display name
+    std::string_view date;
+    std::string_view time;
+    std::string_view url;
+    std::string_view ip;
+    std::string_view status;
+    std::string_view win32;
+};
+
+// Which of those fields the log's last header has: a page whose fields are
+// missing shows its columns and no rows (see above).
+struct PageFields {
+    bool agent = false;
+    bool date = false;
+    bool time = false;
+    bool url = false;
+    bool ip = false;
+    bool status = false;
+    bool win32 = false;
+
+    static PageFields Of(const FieldMap& fields);
+};
+
+struct SpiderFilter;
+
+// Counts what one page shows over records given in order. Accumulators of
+// consecutive runs of records join into the one of all of them, in the
+// order of first sight the records give: so a page can be counted in
+// pieces on several threads, or while the records stream past.
+class PageAccumulator {
+public:
+    virtual ~PageAccumulator() = default;
+    virtual void add(const PageRecord& record) = 0;
+    // Takes in the counts of the records that come right after this one's.
+    virtual void join(PageAccumulator& later) = 0;
+    // Whether records change the page of a log with these fields (a page
+    // missing a field it counts by shows none).
+    virtual bool needsRecords(const PageFields& fields) const = 0;
+    // The page, once every record was added. `tally` names the crawler
+    // columns of the traffic page.
+    virtual StatsTable finish(const PageFields& fields, const SpiderTally& tally) const = 0;
+};
 
 // The records the URL and IP pages count.
 struct SpiderFilter {
@@ -37,6 +86,9 @@ struct SpiderFilter {
 
     bool allTraffic() const { return !displayName.has_value(); }
 };
+
+// An empty accumulator of `page`; the filter matters on the URL and IP pages.
+std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter);
 
 // A display name up to its last "(" ("百度(Baiduspider)" gives "百度"); a
 // name without "(" stays whole. One per tally entry, in tally order.
@@ -56,29 +108,37 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab);
 // that reads as no hour of the day (empty, "-", "99:...") counts as hour 0.
 // A record whose user-agent cell names no tally entry is not counted.
 StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
-                                  const SpiderTally& tally);
+                                  const SpiderTally& tally,
+                                  const std::atomic<bool>* cancel = nullptr);
 
 // Columns "URL", "访问次数", "独立IP数": the summary "全部URL" (all visits,
 // distinct IPs over all visits), then one row per distinct cs-uri-stem in
 // first-seen order. A URL counts the distinct c-ip texts of its visits, an
 // empty one among them; no visits at all count 0.
 StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
-                        const SpiderFilter& filter);
+                        const SpiderFilter& filter, const std::atomic<bool>* cancel = nullptr);
 
 // Columns "IP", "访问次数", "所属蜘蛛", "IP 所在地": one row per distinct
 // c-ip in first-seen order, with the user-agent cell of its first record and
 // an empty location for the lookup to fill.
-StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields,
-                       const SpiderFilter& filter);
+StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const SpiderFilter& filter,
+                       const std::atomic<bool>* cancel = nullptr);
 
 // Columns "状态码", "出现次数", "状态描述": one row per distinct status key
 // (sc-status cell "|" sc-win32-status cell, taken as they are) in first-seen
 // order, described by DescribeStatusKey.
-StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields);
+StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
+                           const std::atomic<bool>* cancel = nullptr);
 
-// The build of `page`; the filter matters on the URL and IP pages only.
+// The build of `page`; the filter matters on the URL and IP pages only. The
+// records are counted in pieces on the threads `parallel` gives and the
+// pieces joined in row order, which gives what one pass in row order gives
+// (one thread makes that one pass). With `*cancel` turned true (polled every
+// few thousand rows) the build stops and returns no page.
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
-                          const SpiderTally& tally, const SpiderFilter& filter);
+                          const SpiderTally& tally, const SpiderFilter& filter,
+                          const std::atomic<bool>* cancel = nullptr,
+                          const Parallelism& parallel = {});
 
 // What the status page's URL list shows for a status key: "状态码：" + key,
 // then the cs-uri-stem of every record, in row order and repeats included,
