@@ -5,10 +5,18 @@
 #include "logimport/log_importer.h"
 #include "text/gbk_codec.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace logdesk::testing {
+
+// What an import read; a failed import fails the test and gives an empty
+// table.
+inline LogImport Imported(Result<LogImport> result) {
+    EXPECT_TRUE(result) << (result ? std::string() : result.error().line());
+    return result ? std::move(result).value() : LogImport{};
+}
 
 // The table's rows as UTF-8 texts, one vector per row, columns in order.
 inline std::vector<std::vector<std::string>> Rows(const RecordTable& table) {

@@ -42,11 +42,16 @@ std::vector<ExportColumn> FillChooser(ConfigFile& config, bool defaults,
     return entries;
 }
 
-void SaveChoice(ConfigFile& config, const std::vector<ExportColumn>& entries) {
+Result<void> SaveChoice(ConfigFile& config, const std::vector<ExportColumn>& entries) {
     config.selectSection(ChoiceSection());
+    Result<void> saved;
     for (const ExportColumn& entry : entries) {
-        config.writeBool(entry.caption + CheckedSuffix(), entry.checked);
+        Result<void> written = config.writeBool(entry.caption + CheckedSuffix(), entry.checked);
+        if (saved && !written) {
+            saved = std::move(written);
+        }
     }
+    return saved;
 }
 
 } // namespace logdesk

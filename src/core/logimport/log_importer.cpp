@@ -1,5 +1,6 @@
 #include "log_importer.h"
 
+#include "base/platform.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 
@@ -8,11 +9,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 #include <utility>
 
@@ -146,7 +144,7 @@ public:
     // Releases what the last buffer holds beyond `filled` once reading ended.
     void trimChunk(std::uint32_t chunk, std::size_t filled);
 
-    ImportResult finish(ImportStatus status);
+    LogImport finish();
 
 private:
     void processLine(std::uint32_t chunk, std::size_t begin, std::size_t end);
@@ -154,7 +152,7 @@ private:
     void appendRow(std::uint32_t chunk, std::size_t begin, std::size_t end, std::uint32_t layout);
     std::uint32_t layoutFor(const HeaderLayout& header);
     void flushPending(std::uint32_t layout);
-    void buildColumns(std::uint32_t lastLayout, ImportResult& result);
+    void buildColumns(std::uint32_t lastLayout, LogImport& result);
     void reference(std::uint32_t chunk) {
         highestReferenced_ = std::max<std::int64_t>(highestReferenced_, chunk);
     }
@@ -368,7 +366,7 @@ void RecordDataBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::s
     ++layoutRows_[layoutIndex];
 }
 
-void RecordDataBuilder::buildColumns(std::uint32_t lastLayout, ImportResult& result) {
+void RecordDataBuilder::buildColumns(std::uint32_t lastLayout, LogImport& result) {
     // A field is known by its name and by which occurrence of that name it is.
     struct FieldKey {
         std::string_view name;
@@ -467,17 +465,10 @@ void RecordDataBuilder::trimChunk(std::uint32_t chunk, std::size_t filled) {
     }
 }
 
-ImportResult RecordDataBuilder::finish(ImportStatus status) {
-    ImportResult result;
-    result.status = status;
-    if (status == ImportStatus::Imported && rejected_) {
-        result.status = ImportStatus::Rejected;
-    }
+LogImport RecordDataBuilder::finish() {
+    LogImport result;
+    result.rejected = rejected_;
     result.agentIdentifications = agents_.identifications();
-    if (result.status != ImportStatus::Imported && result.status != ImportStatus::Rejected) {
-        result.header = header_;
-        return result;
-    }
     if (!fileHasHeader_ && !pending_.empty()) {
         flushPending(layoutFor(header_));
     }
@@ -498,7 +489,7 @@ ImportResult RecordDataBuilder::finish(ImportStatus status) {
         result.tally.count(SpiderDisplayName(id),
                            static_cast<std::int32_t>(visits_[static_cast<std::size_t>(id)]));
     }
-    if (result.status == ImportStatus::Imported) {
+    if (!rejected_) {
         result.tally.finish();
     }
     result.header = header_;
@@ -508,36 +499,21 @@ ImportResult RecordDataBuilder::finish(ImportStatus status) {
 
 namespace {
 
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    ~FileHandle() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
+// A failure of the import, which keeps nothing of what it read.
+Error Failed(int code, std::string cause = {}) {
+    Error error = SystemError(code);
+    if (!cause.empty()) {
+        error.cause = std::move(cause);
     }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-ImportResult Failed(ImportStatus status, std::string reason, const HeaderLayout& header) {
-    ImportResult failed;
-    failed.status = status;
-    failed.reason = std::move(reason);
-    failed.header = header;
-    return failed;
+    return error;
 }
 
-// Reads a log through `read(buffer, size)`, which returns the bytes read, 0
-// at the end, or -1 with errno set. `total` is the expected size (0 when
+// Reads a log through `read(buffer, size)`, which gives the bytes read (0 at
+// the end) as a Result<std::size_t>. `total` is the expected size (0 when
 // unknown); it only sizes the buffers and the progress.
 template <typename Read>
-ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& previousHeader,
-                        const ImportOptions& options) {
+Result<LogImport> ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& previousHeader,
+                             const ImportOptions& options) {
     RecordDataBuilder builder(previousHeader, options);
     const std::size_t maxChunk =
         std::clamp<std::size_t>(options.maxChunkBytes, 16, std::size_t{1} << 31);
@@ -560,15 +536,13 @@ ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& pr
     std::uint64_t reported = 0;
     for (;;) {
         if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
-            return builder.finish(ImportStatus::Cancelled);
+            return Failed(ECANCELED);
         }
         if (filled == builder.chunkCapacity(chunk)) {
             const std::size_t carried = filled - pos;
             if (carried >= maxLine) {
-                return Failed(ImportStatus::TooLarge,
-                              "a line at byte " + std::to_string(bytesRead - carried) +
-                                  " is longer than " + std::to_string(maxLine) + " bytes",
-                              previousHeader);
+                return Failed(EFBIG, "a line at byte " + std::to_string(bytesRead - carried) +
+                                         " is longer than " + std::to_string(maxLine) + " bytes");
             }
             const std::uint64_t remaining = total > bytesRead ? total - bytesRead : 0;
             const std::size_t capacity = chunkSizeFor(remaining, carried);
@@ -591,19 +565,17 @@ ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& pr
         }
         const std::size_t want =
             std::min({builder.chunkCapacity(chunk) - filled, kReadStep, maxChunk});
-        const ssize_t got = read(builder.chunkBytes(chunk) + filled, want);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Failed(ImportStatus::ReadFailed, std::strerror(errno), previousHeader);
+        const Result<std::size_t> block = read(builder.chunkBytes(chunk) + filled, want);
+        if (!block) {
+            return Failed(block.error().code);
         }
+        const std::size_t got = *block;
         if (got == 0) {
             builder.parse(chunk, pos, filled, true);
             break;
         }
-        filled += static_cast<std::size_t>(got);
-        bytesRead += static_cast<std::uint64_t>(got);
+        filled += got;
+        bytesRead += got;
         builder.parse(chunk, pos, filled, false);
         if (builder.rejected() || builder.full()) {
             break;
@@ -614,12 +586,11 @@ ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& pr
         }
     }
     if (builder.full()) {
-        return Failed(ImportStatus::TooLarge,
-                      "the log has more than " + std::to_string(options.maxRecords) + " records",
-                      previousHeader);
+        return Failed(EFBIG,
+                      "the log has more than " + std::to_string(options.maxRecords) + " records");
     }
     builder.trimChunk(chunk, filled);
-    ImportResult result = builder.finish(ImportStatus::Imported);
+    LogImport result = builder.finish();
     result.bytesRead = bytesRead;
     if (options.progress) {
         options.progress(bytesRead, std::max(total, bytesRead));
@@ -629,56 +600,55 @@ ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& pr
 
 // Memory running out is reported like any other failure, never thrown at the
 // caller: what was read is released before the result returns.
-template <typename Import>
-ImportResult GuardMemory(Import&& import, const HeaderLayout& previousHeader) {
+template <typename Import> Result<LogImport> GuardMemory(Import&& import) {
     try {
         return import();
     } catch (const std::bad_alloc&) {
-        return Failed(ImportStatus::OutOfMemory, std::strerror(ENOMEM), previousHeader);
+        return Failed(ENOMEM);
     } catch (const std::length_error&) {
-        return Failed(ImportStatus::OutOfMemory, std::strerror(ENOMEM), previousHeader);
+        return Failed(ENOMEM);
     }
 }
 
 } // namespace
 
-ImportResult ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader,
-                            const ImportOptions& options) {
-    return GuardMemory(
-        [&] {
-            std::size_t at = 0;
-            auto read = [&](char* buffer, std::size_t size) -> ssize_t {
-                const std::size_t n = std::min(size, bytes.size() - at);
-                std::memcpy(buffer, bytes.data() + at, n);
-                at += n;
-                return static_cast<ssize_t>(n);
-            };
-            return ImportFrom(read, bytes.size(), previousHeader, options);
-        },
-        previousHeader);
+Result<LogImport> ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader,
+                                 const ImportOptions& options) {
+    return GuardMemory([&] {
+        std::size_t at = 0;
+        auto read = [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+            const std::size_t n = std::min(size, bytes.size() - at);
+            std::memcpy(buffer, bytes.data() + at, n);
+            at += n;
+            return n;
+        };
+        return ImportFrom(read, bytes.size(), previousHeader, options);
+    });
 }
 
-ImportResult ImportLogFile(const std::string& path, const HeaderLayout& previousHeader,
-                           const ImportOptions& options) {
+Result<LogImport> ImportLogFile(const std::string& path, const HeaderLayout& previousHeader,
+                                const ImportOptions& options) {
     // Read-only: IIS keeps today's log open for writing, and reading must not
     // disturb it.
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        return Failed(ImportStatus::OpenFailed, std::strerror(errno), previousHeader);
-    }
-    struct stat info {};
-    std::uint64_t total = 0;
-    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) {
-        total = static_cast<std::uint64_t>(info.st_size);
-    }
-    return GuardMemory(
-        [&] {
+    Result<LogImport> imported = [&]() -> Result<LogImport> {
+        const Result<FileDescriptor> file = OpenForReading(path);
+        if (!file) {
+            return Failed(file.error().code);
+        }
+        const std::uint64_t total = RegularFileSize(file->get()).value_or(0);
+        return GuardMemory([&] {
             auto read = [&](char* buffer, std::size_t size) {
-                return ::read(file.get(), buffer, size);
+                return ReadSome(file->get(), buffer, size);
             };
             return ImportFrom(read, total, previousHeader, options);
-        },
-        previousHeader);
+        });
+    }();
+    if (!imported) {
+        Error error = imported.error();
+        error.path = path;
+        return error;
+    }
+    return imported;
 }
 
 } // namespace logdesk

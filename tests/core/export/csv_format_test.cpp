@@ -33,9 +33,9 @@ TEST(CsvFormatTest, QuotesAreDoubledInsideQuotedCells) {
 }
 
 TEST(CsvFormatTest, DefaultColumnsFollowTheCaptions) {
-    const ImportResult r =
+    const LogImport r = testing::Imported(
         ImportLogBytes("#Fields: date time s-ip cs-uri-stem cs-uri-query c-ip cs(User-Agent) "
-                       "sc-status sc-substatus sc-win32-status ProtocolStatus TimeTaken\n");
+                       "sc-status sc-substatus sc-win32-status ProtocolStatus TimeTaken\n"));
     std::vector<std::string> chosen;
     for (ColumnIndex c : DefaultExportColumns(r.table)) {
         chosen.push_back(GbkToUtf8(r.table.columnTitle(c)));
@@ -47,13 +47,13 @@ TEST(CsvFormatTest, DefaultColumnsFollowTheCaptions) {
 }
 
 TEST(CsvFormatTest, RecordTableBytesMatchTheGoldenFile) {
-    const ImportResult r =
-        ImportLogBytes("#Fields: date cs-uri-stem cs(User-Agent) cs-uri-query\r\n"
-                       "2013-05-01 /a.htm Baiduspider q=\"1\",2\r\n"
-                       "2013-05-02 " +
-                       Gbk("/新闻") +
-                       " -\r\n"
-                       "2013-05-03 /c.htm Googlebot\r\n");
+    const LogImport r =
+        testing::Imported(ImportLogBytes("#Fields: date cs-uri-stem cs(User-Agent) cs-uri-query\r\n"
+                                         "2013-05-01 /a.htm Baiduspider q=\"1\",2\r\n"
+                                         "2013-05-02 " +
+                                         Gbk("/新闻") +
+                                         " -\r\n"
+                                         "2013-05-03 /c.htm Googlebot\r\n"));
     const std::vector<ColumnIndex> columns{ColumnIndex{0}, ColumnIndex{1}, ColumnIndex{2},
                                            ColumnIndex{4}};
     StringSink withHeader;

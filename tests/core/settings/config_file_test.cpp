@@ -167,24 +167,42 @@ TEST_F(ConfigFileTest, LongValuesReadBackWhole) {
     EXPECT_EQ(config.readText("k", ""), value);
 }
 
-TEST_F(ConfigFileTest, FailedWritesReturnFalseAndKeepTheFile) {
-    ConfigFile nowhere((dir_ / "missing" / "logdesk.ini").string());
-    EXPECT_FALSE(nowhere.writeText("k", "v"));
+// The settings file's own path goes with every failure, whichever file the
+// write stumbled on.
+std::string LineOf(const Result<void>& written) {
+    return written ? std::string("written") : written.error().line();
+}
+
+TEST_F(ConfigFileTest, FailedWritesSayWhyAndKeepTheFile) {
+    const std::string missing = (dir_ / "missing" / "logdesk.ini").string();
+    ConfigFile nowhere(missing);
+    EXPECT_EQ(LineOf(nowhere.writeText("k", "v")),
+              missing + ": cannot create: No such file or directory");
     Put(dir_ / "plain", "x");
-    ConfigFile underFile((dir_ / "plain" / "logdesk.ini").string());
-    EXPECT_FALSE(underFile.writeBool("k", true));
+    const std::string underPlain = (dir_ / "plain" / "logdesk.ini").string();
+    ConfigFile underFile(underPlain);
+    EXPECT_EQ(LineOf(underFile.writeBool("k", true)),
+              underPlain + ": cannot open: Not a directory");
     fs::create_directory(dir_ / "folder");
     ConfigFile folder((dir_ / "folder").string());
     EXPECT_EQ(folder.readText("k", "d"), "d");
-    EXPECT_FALSE(folder.writeText("k", "v"));
+    EXPECT_EQ(LineOf(folder.writeText("k", "v")),
+              (dir_ / "folder").string() + ": cannot read: Is a directory");
 
     const std::string before = "[s]\r\nk=old\r\n";
     Put(path_, before);
     ConfigFile config(path_.string());
     config.selectSection("s");
-    EXPECT_FALSE(config.writeText("a=b", "v"));
+    EXPECT_EQ(LineOf(config.writeText("a=b", "v")),
+              path_.string() + ": the key's name cannot be stored");
     EXPECT_FALSE(config.writeText("", "v"));
     EXPECT_FALSE(config.writeText("x\ny", "v"));
+    EXPECT_EQ(LineOf(config.writeText("k", "a\xB0\nb")),
+              path_.string() + ": the value cannot be stored");
+    config.selectSection("t\r\n");
+    EXPECT_EQ(LineOf(config.writeText("k", "v")),
+              path_.string() + ": the section's name cannot be stored");
+    config.selectSection("s");
     EXPECT_EQ(Slurp(path_), before);
 
     // A file size limit makes the write fail part-way, as a full disk does.
@@ -194,10 +212,10 @@ TEST_F(ConfigFileTest, FailedWritesReturnFalseAndKeepTheFile) {
     struct rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = config.writeText("k", std::string(10000, 'x'));
+    const Result<void> written = config.writeText("k", std::string(10000, 'x'));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(written);
+    EXPECT_EQ(LineOf(written), path_.string() + ": write failed: File too large");
     EXPECT_EQ(Slurp(path_), before);
     EXPECT_EQ(filesInDir(), 3U) << "temporary file left behind";
 }

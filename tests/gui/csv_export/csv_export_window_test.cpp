@@ -20,7 +20,7 @@ using testing::FakeUiSeam;
 using testing::TempFile;
 
 ImportedLog Import(const std::string& bytes) {
-    ImportResult r = ImportLogBytes(bytes);
+    LogImport r = testing::Imported(ImportLogBytes(bytes));
     return {r.table, r.header, r.tally};
 }
 

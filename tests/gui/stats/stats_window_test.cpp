@@ -54,7 +54,7 @@ protected:
     TabStrip* filters_ = nullptr;
 
     void SetUp() override {
-        ImportResult r = ImportLogBytes(kLog);
+        LogImport r = testing::Imported(ImportLogBytes(kLog));
         log_ = {r.table, r.header, r.tally};
         window_ = new StatsWindow(log_, config_, cookies_, nullptr);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
@@ -202,8 +202,9 @@ TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     const QString bad = QString::fromStdString((dir_.dir() / "none" / "x.csv").string());
     ui_.answers.push_back(bad);
     emit tabs_->rightClicked();
-    EXPECT_TRUE(ui_.messages.back().contains(bad));
-    EXPECT_FALSE(ui_.messages.back().startsWith(QStringLiteral("保存完毕！")));
+    EXPECT_EQ(ui_.messages.back(),
+              QStringLiteral("无法保存文件：") + bad +
+                  QStringLiteral("\r\ncannot create: No such file or directory"));
 }
 
 TEST_F(StatsWindowTest, ExportsNeverWriteOverTheImportedLog) {
@@ -243,6 +244,20 @@ TEST_F(StatsWindowTest, PrefixesPersist) {
     ASSERT_TRUE(shown.wait(10000));
 }
 
+TEST_F(StatsWindowTest, PrefixesThatCannotBeSavedAreReportedOnce) {
+    const std::string path = (dir_.dir() / "none" / "logdesk.ini").string();
+    ConfigFile unwritable(path);
+    auto* window = new StatsWindow(log_, unwritable, cookies_, nullptr);
+    QSignalSpy shown(window, &StatsWindow::pageShown);
+    window->show();
+    ASSERT_TRUE(shown.wait(10000));
+    ui_.messages.clear();
+    window->close();
+    EXPECT_EQ(ui_.messages,
+              QStringList{QStringLiteral("无法保存设置：") + QString::fromStdString(path) +
+                          QStringLiteral("\r\ncannot create: No such file or directory")});
+}
+
 // IP i of the large log visits 1 + i % 7 times.
 std::string LargeIpLog(int ips) {
     std::string log = "#Fields: c-ip cs(User-Agent)\r\n";
@@ -259,7 +274,7 @@ std::string LargeIpLog(int ips) {
 
 TEST_F(StatsWindowTest, ALargeSortRunsBesideTheEventLoop) {
     constexpr int kIps = 60000;
-    ImportResult r = ImportLogBytes(LargeIpLog(kIps));
+    LogImport r = testing::Imported(ImportLogBytes(LargeIpLog(kIps)));
     log_ = {r.table, r.header, r.tally};
     showPage(2);
     ASSERT_EQ(list_->rowCount(), kIps);
