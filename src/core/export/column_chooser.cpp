@@ -1,6 +1,7 @@
 #include "column_chooser.h"
 
 #include "csv_format.h"
+#include "settings/settings_keys.h"
 #include "text/gbk_codec.h"
 
 namespace logdesk {
@@ -8,11 +9,11 @@ namespace logdesk {
 namespace {
 
 const std::string& ChoiceSection() {
-    static const std::string name = Gbk("字段属性");
+    static const std::string name = Gbk(settings::kExportChoiceSection);
     return name;
 }
 const std::string& DefaultsSection() {
-    static const std::string name = Gbk("恢复默认");
+    static const std::string name = Gbk(settings::kExportDefaultsSection);
     return name;
 }
 const std::string& NumberCaption() {
@@ -20,7 +21,7 @@ const std::string& NumberCaption() {
     return name;
 }
 const std::string& CheckedSuffix() {
-    static const std::string name = Gbk("选中");
+    static const std::string name = Gbk(settings::kCheckedSuffix);
     return name;
 }
 

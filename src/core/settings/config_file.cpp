@@ -386,6 +386,20 @@ Result<void> ConfigFile::writeBool(std::string_view key, bool value) {
     }
 }
 
+std::string ConfigFile::read(const SettingKey& key, std::string_view defaultValue) {
+    selectSection(Gbk(key.section));
+    return readText(Gbk(key.name), defaultValue);
+}
+
+Result<void> ConfigFile::write(const SettingKey& key, std::string_view value) {
+    try {
+        selectSection(Gbk(key.section));
+        return writeText(Gbk(key.name), value);
+    } catch (...) {
+        return SystemError(ENOMEM, {}, path_);
+    }
+}
+
 std::string ConfigFilePath(const std::string& executableDir) {
     // Creating the temporary file for a write needs both rights on the folder.
     if (CanCreateFilesIn(executableDir)) {

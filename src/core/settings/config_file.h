@@ -27,6 +27,13 @@
 
 namespace logdesk {
 
+// A key and the section it lives in, UTF-8 as the program's source writes
+// them (see settings_keys.h).
+struct SettingKey {
+    std::string_view section;
+    std::string_view name;
+};
+
 class ConfigFile {
 public:
     explicit ConfigFile(std::string path) : path_(std::move(path)) {}
@@ -64,6 +71,11 @@ public:
     // Stored as "真" / "假"; true exactly when the stored text is "真".
     bool readBool(std::string_view key, bool defaultValue) const;
     Result<void> writeBool(std::string_view key, bool value);
+
+    // readText and writeText of a key of the program's, which also select
+    // its section. The default and the value are GBK.
+    std::string read(const SettingKey& key, std::string_view defaultValue);
+    Result<void> write(const SettingKey& key, std::string_view value);
 
     const std::string& path() const { return path_; }
 

@@ -4,6 +4,7 @@
 #include "csv_export/csv_export_window.h"
 #include "help_text.h"
 #include "record_table_model.h"
+#include "settings/settings_keys.h"
 #include "stats/list_sort.h"
 #include "stats/stats_window.h"
 #include "text/gbk_codec.h"
@@ -50,19 +51,6 @@ QUrl ReleasePageUrl() {
     return QUrl(QStringLiteral("https://logdesk.example.org/release"));
 }
 
-namespace {
-
-const std::string& BasicSection() {
-    static const std::string name = Gbk("基本配置");
-    return name;
-}
-const std::string& LogPathKey() {
-    static const std::string name = Gbk("日志路径");
-    return name;
-}
-
-} // namespace
-
 // What the import thread hands back.
 struct MainWindow::Finished {
     Result<LogImport> result;
@@ -87,8 +75,8 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     progress_->hide();
 
     logDialog_ = MakeFileDialog(description, "对话框日志");
-    config_.selectSection(BasicSection());
-    logDialog_->fileName = FromGbk(config_.readText(LogPathKey(), ToGbk(logDialog_->fileName)));
+    logDialog_->fileName =
+        FromGbk(config_.read(settings::kLogPath, Gbk(settings::kLogPathDefault)));
 
     connect(importButton_, &QPushButton::clicked, this, &MainWindow::chooseAndImport);
     connect(list_, &ReportList::headerClicked, this, &MainWindow::sortByColumn);
@@ -198,8 +186,7 @@ void MainWindow::chooseAndImport() {
         return;
     }
     // Remembered before the file is opened, so also when the import fails.
-    config_.selectSection(BasicSection());
-    if (const Result<void> saved = config_.writeText(LogPathKey(), ToGbk(logDialog_->fileName));
+    if (const Result<void> saved = config_.write(settings::kLogPath, ToGbk(logDialog_->fileName));
         !saved) {
         Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
     }

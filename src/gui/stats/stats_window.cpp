@@ -7,6 +7,7 @@
 #include "net/ip_location.h"
 #include "net/page_text.h"
 #include "settings/config_file.h"
+#include "settings/settings_keys.h"
 #include "stats/cell_colours.h"
 #include "stats/page_builds.h"
 #include "stats/stats_sort.h"
@@ -35,11 +36,6 @@ namespace {
 bool& SortAscending() {
     static bool ascending = false;
     return ascending;
-}
-
-const std::string& PrefixSection() {
-    static const std::string name = Gbk("更多精细统计");
-    return name;
 }
 
 // The IP page's columns the lookups read and write.
@@ -85,9 +81,9 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, CookieJar& 
 
     exportDialog_ = MakeFileDialog(description, "对话框导出");
 
-    config_.selectSection(PrefixSection());
-    prefix_->setText(FromGbk(config_.readText(Gbk("HTTP前缀"), ToGbk(prefix_->text()))));
-    prefix1_->setText(FromGbk(config_.readText(Gbk("HTTP前缀1"), ToGbk(prefix1_->text()))));
+    prefix_->setText(FromGbk(config_.read(settings::kUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
+    prefix1_->setText(
+        FromGbk(config_.read(settings::kStatusUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
 
     connect(tabs_, &QTabBar::currentChanged, this, [this] { refresh(); });
     connect(filterTabs_, &QTabBar::currentChanged, this, [this](int tab) {
@@ -119,8 +115,8 @@ bool& StatsWindow::StopLookup() {
 }
 
 std::string StatsWindow::ipQueryUrl(const std::string& ip) {
-    config_.selectSection(PrefixSection());
-    const std::string host = config_.readText(Gbk("IP查询主机"), "www.baidu.com");
+    const std::string host =
+        config_.read(settings::kIpQueryHost, Gbk(settings::kIpQueryHostDefault));
     return IpLocationQueryUrl(host, ip);
 }
 
@@ -258,9 +254,8 @@ void StatsWindow::showEvent(QShowEvent* event) {
 void StatsWindow::closeEvent(QCloseEvent* event) {
     closing_->store(true);
     StopLookup() = true;
-    config_.selectSection(PrefixSection());
-    const Result<void> saved = config_.writeText(Gbk("HTTP前缀"), ToGbk(prefix_->text()));
-    const Result<void> saved1 = config_.writeText(Gbk("HTTP前缀1"), ToGbk(prefix1_->text()));
+    const Result<void> saved = config_.write(settings::kUrlPrefix, ToGbk(prefix_->text()));
+    const Result<void> saved1 = config_.write(settings::kStatusUrlPrefix, ToGbk(prefix1_->text()));
     if (!saved || !saved1) {
         // One message for both: they go to the same file.
         Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："),

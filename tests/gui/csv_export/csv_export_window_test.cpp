@@ -98,6 +98,9 @@ TEST_F(CsvExportWindowTest, MovesChecksAndPersistence) {
     EXPECT_FALSE(list->checked(0));
     EXPECT_TRUE(list->checked(3)); // s-ip, inverted
     window->close();
+    config_.selectSection(Gbk("字段属性"));
+    EXPECT_EQ(config_.readText(Gbk("序号选中"), ""), Gbk("假"));
+    EXPECT_EQ(config_.readText(Gbk("服务器IP(s-ip)选中"), ""), Gbk("真"));
 
     // Reopened: header order again, with the changed marks.
     CsvExportWindow* again = open();

@@ -236,6 +236,10 @@ TEST_F(StatsWindowTest, PrefixesPersist) {
     window_->findChild<EditBox*>(QStringLiteral("编辑框http前缀1"))
         ->setText(QStringLiteral("http://site.example/"));
     window_->close();
+    // Under the names settings files have always used.
+    EXPECT_EQ(ReadFile((dir_.dir() / "logdesk.ini").string()),
+              Gbk("[更多精细统计]\r\nHTTP前缀=http://www.baidu.com/\r\n"
+                  "HTTP前缀1=http://site.example/\r\n"));
     window_ = new StatsWindow(log_, config_, cookies_, nullptr);
     EXPECT_EQ(window_->findChild<EditBox*>(QStringLiteral("编辑框http前缀1"))->text(),
               QStringLiteral("http://site.example/"));
