@@ -2,9 +2,7 @@
 #include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace logdesk {
 namespace {
@@ -58,14 +56,13 @@ TEST(CsvFormatTest, RecordTableBytesMatchTheGoldenFile) {
                                            ColumnIndex{4}};
     StringSink withHeader;
     ASSERT_TRUE(WriteRecordTable(r.table, columns, true, withHeader));
-    std::ifstream golden(std::string(LOGDESK_TEST_DATA) + "/records_export.csv", std::ios::binary);
-    std::stringstream expected;
-    expected << golden.rdbuf();
-    EXPECT_EQ(withHeader.text(), expected.str());
+    const std::string expected =
+        testing::ReadFile(std::string(LOGDESK_TEST_DATA) + "/records_export.csv");
+    EXPECT_EQ(withHeader.text(), expected);
 
     StringSink noHeader;
     ASSERT_TRUE(WriteRecordTable(r.table, columns, false, noHeader));
-    EXPECT_EQ(noHeader.text(), expected.str().substr(expected.str().find("\r\n") + 2));
+    EXPECT_EQ(noHeader.text(), expected.substr(expected.find("\r\n") + 2));
 
     StringSink nothingChosen;
     ASSERT_TRUE(WriteRecordTable(r.table, {}, true, nothingChosen));

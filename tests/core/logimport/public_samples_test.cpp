@@ -3,9 +3,7 @@
 #include "support/import_test_support.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace logdesk {
 namespace {
@@ -39,12 +37,10 @@ TEST(PublicSamplesTest, EveryDataLineBecomesOneRow) {
             continue;
         }
         SCOPED_TRACE(entry.path().string());
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
+        const std::string bytes = testing::ReadFile(entry.path());
         const LogImport r = testing::Imported(ImportLogFile(entry.path().string()));
         ASSERT_FALSE(r.rejected);
-        EXPECT_EQ(r.table.rowCount(), CountDataLines(bytes.str()));
+        EXPECT_EQ(r.table.rowCount(), CountDataLines(bytes));
         EXPECT_GT(r.header.fieldCount(), 0);
         ++files;
     }

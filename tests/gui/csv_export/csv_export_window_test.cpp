@@ -9,26 +9,18 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace logdesk {
 namespace {
 
 using testing::FakeUiSeam;
+using testing::ReadFile;
 using testing::TempFile;
 
 ImportedLog Import(const std::string& bytes) {
     LogImport r = testing::Imported(ImportLogBytes(bytes));
     return {r.table, r.header, r.tally};
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 class CsvExportWindowTest : public ::testing::Test {

@@ -18,12 +18,12 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace logdesk {
 namespace {
 
 using testing::FakeUiSeam;
+using testing::ReadFile;
 using testing::TempFile;
 
 const char* const kLog = "#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status "
@@ -33,13 +33,6 @@ const char* const kLog = "#Fields: date time c-ip cs-uri-stem sc-status sc-win32
                          "2013-05-01 01:10:00 1.1.1.1 /a.htm 200 0 Baiduspider\r\n"
                          "2013-05-01 23:59:59 1.1.1.3 /a.htm 404 2 Mozilla\r\n"
                          "2013-05-01 23:00:00 1.1.1.3 /c.htm 200 0 Mozilla\r\n";
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class StatsWindowTest : public ::testing::Test {
 protected:
