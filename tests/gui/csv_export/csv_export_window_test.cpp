@@ -112,6 +112,16 @@ TEST_F(CsvExportWindowTest, MovesChecksAndPersistence) {
     third->close();
 }
 
+TEST_F(CsvExportWindowTest, AChoiceThatCannotBeSavedIsReportedOnce) {
+    const std::string path = (dir_.dir() / "none" / "logdesk.ini").string();
+    ConfigFile unwritable(path);
+    auto* window = new CsvExportWindow(log_, unwritable, nullptr);
+    window->close();
+    EXPECT_EQ(ui_.messages,
+              QStringList{QStringLiteral("无法保存设置：") + QString::fromStdString(path) +
+                          QStringLiteral("\r\ncannot create: No such file or directory")});
+}
+
 TEST_F(CsvExportWindowTest, ExportsTheTickedColumnsInOrder) {
     CsvExportWindow* window = open();
     Click(*window, "按钮不选");
