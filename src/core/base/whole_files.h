@@ -5,6 +5,7 @@
 #include "result.h"
 
 #include <string>
+#include <utility>
 
 namespace logdesk {
 
