@@ -48,22 +48,22 @@ int Body(std::size_t mib, std::size_t capMib) {
         request.maxBodyBytes = capMib << 20;
     }
     const auto start = steady_clock::now();
-    const logdesk::FetchResult result = logdesk::HttpExchange(request, 60);
+    const logdesk::Result<logdesk::FetchResponse> result = logdesk::HttpExchange(request, 60);
     const double seconds = std::chrono::duration<double>(steady_clock::now() - start).count();
     std::printf("body_mib=%zu cap_bytes=%zu ok=%d body_bytes=%zu seconds=%.3f peak_kib=%ld "
                 "reason=\"%s\"\n",
-                mib, request.maxBodyBytes, result.ok ? 1 : 0, result.body.size(), seconds,
-                PeakKib(), result.error.c_str());
+                mib, request.maxBodyBytes, result ? 1 : 0, result ? result->body.size() : 0,
+                seconds, PeakKib(), result ? "" : result.error().cause.c_str());
     return 0;
 }
 
 // How long after its one-second deadline one fetch of url came back.
 double LateMs(const std::string& url) {
     const auto start = steady_clock::now();
-    const logdesk::FetchResult result = logdesk::HttpExchange({.url = url}, 1);
+    const logdesk::Result<logdesk::FetchResponse> result = logdesk::HttpExchange({.url = url}, 1);
     const double late =
         std::chrono::duration<double, std::milli>(steady_clock::now() - start).count() - 1000.0;
-    if (result.ok) {
+    if (result) {
         std::fprintf(stderr, "unexpected success from %s\n", url.c_str());
     }
     return late;

@@ -42,12 +42,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     const auto start = std::chrono::steady_clock::now();
-    logdesk::ImportResult result = logdesk::ImportLogFile(argv[1], {}, options);
+    logdesk::Result<logdesk::LogImport> imported = logdesk::ImportLogFile(argv[1], {}, options);
     const double seconds = Since(start);
-    if (!result.ok()) {
-        std::fprintf(stderr, "import failed: %s\n", result.reason.c_str());
+    if (!imported || imported->rejected) {
+        std::fprintf(stderr, "import failed: %s\n",
+                     imported ? "not an IIS log" : imported.error().line().c_str());
         return 1;
     }
+    const logdesk::LogImport& result = *imported;
     if (argc == 5 && std::strcmp(argv[2], "--sort") == 0) {
         const logdesk::ColumnIndex column{std::atoi(argv[3])};
         const auto kind = std::strcmp(argv[4], "number") == 0 ? logdesk::SortKind::Number
@@ -62,10 +64,11 @@ int main(int argc, char** argv) {
     }
     if (argc == 4 && std::strcmp(argv[2], "--export") == 0) {
         const auto exportStart = std::chrono::steady_clock::now();
-        logdesk::FileSink sink(argv[3]);
-        bool ok = logdesk::WriteRecordTable(
-            result.table, logdesk::DefaultExportColumns(result.table), true, sink);
-        ok = sink.close() && ok;
+        const bool ok =
+            logdesk::ExportToFile(argv[3], [&](logdesk::LineSink& sink) {
+                return logdesk::WriteRecordTable(
+                    result.table, logdesk::DefaultExportColumns(result.table), true, sink);
+            }).ok();
         struct stat info {};
         ::stat(argv[3], &info);
         std::printf("export_seconds=%.4f bytes=%lld ok=%d\n", Since(exportStart),

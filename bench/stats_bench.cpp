@@ -26,11 +26,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: logdesk-stats-bench LOGFILE\n");
         return 2;
     }
-    const ImportResult log = ImportLogFile(argv[1]);
-    if (!log.ok()) {
-        std::fprintf(stderr, "import failed: %s\n", log.reason.c_str());
+    const Result<LogImport> imported = ImportLogFile(argv[1]);
+    if (!imported || imported->rejected) {
+        std::fprintf(stderr, "import failed: %s\n",
+                     imported ? "not an IIS log" : imported.error().line().c_str());
         return 1;
     }
+    const LogImport& log = *imported;
     const RecordTable& table = log.table;
     const FieldMap& fields = log.header.fieldMap;
     Time("spiders", [&] { return BuildSpiderTrafficPage(table, fields, log.tally); });

@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)config.readText(key, absent);
     (void)config.readBool(key, false);
 
-    const bool written = config.writeText(key, value);
+    const bool written = config.writeText(key, value).ok();
     const std::string after = ReadScratchFile(path);
     if (!written) {
         FUZZ_CHECK(after == text);

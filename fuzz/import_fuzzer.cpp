@@ -43,8 +43,8 @@ std::int64_t Count(const std::string& cell) {
     return AtoI(cell);
 }
 
-void CheckSameImport(const ImportResult& a, const ImportResult& b) {
-    FUZZ_CHECK(a.status == b.status);
+void CheckSameImport(const LogImport& a, const LogImport& b) {
+    FUZZ_CHECK(a.rejected == b.rejected);
     FUZZ_CHECK(a.header == b.header);
     FUZZ_CHECK(a.tally == b.tally);
     FUZZ_CHECK(a.table.rowCount() == b.table.rowCount());
@@ -64,17 +64,18 @@ void CheckSameImport(const ImportResult& a, const ImportResult& b) {
 
 // The same bytes read from a file through buffers of 16 to 76 bytes, so that
 // lines, NUL runs and CR LF pairs straddle buffer edges.
-void CheckFileImport(std::string_view bytes, const ImportResult& fromMemory) {
+void CheckFileImport(std::string_view bytes, const LogImport& fromMemory) {
     static const std::string path = ScratchPath("import.log");
     WriteScratchFile(path, bytes);
     ImportOptions options;
     options.maxChunkBytes = 16 + bytes.size() % 61;
-    const ImportResult fromFile = ImportLogFile(path, PreviousHeader(), options);
-    CheckSameImport(fromMemory, fromFile);
-    FUZZ_CHECK(fromFile.bytesRead == bytes.size());
+    const Result<LogImport> fromFile = ImportLogFile(path, PreviousHeader(), options);
+    FUZZ_CHECK(fromFile);
+    CheckSameImport(fromMemory, *fromFile);
+    FUZZ_CHECK(fromFile->bytesRead == bytes.size());
 }
 
-void CheckTable(const ImportResult& result) {
+void CheckTable(const LogImport& result) {
     const RecordTable& table = result.table;
     const int columns = table.columnCount();
     // The header of a log without rows may name fields the empty table has
@@ -109,7 +110,7 @@ void CheckTable(const ImportResult& result) {
 }
 
 // Records the URL and IP pages count under `filter`.
-std::int64_t FilteredRecords(const ImportResult& result, const SpiderFilter& filter) {
+std::int64_t FilteredRecords(const LogImport& result, const SpiderFilter& filter) {
     if (filter.allTraffic()) {
         return result.table.rowCount();
     }
@@ -121,7 +122,7 @@ std::int64_t FilteredRecords(const ImportResult& result, const SpiderFilter& fil
     return n;
 }
 
-void CheckTrafficPage(const StatsTable& page, const ImportResult& result) {
+void CheckTrafficPage(const StatsTable& page, const LogImport& result) {
     FUZZ_CHECK(page.headers.size() == static_cast<std::size_t>(result.tally.length()) + 2);
     if (page.rows.empty()) {
         return;
@@ -178,7 +179,7 @@ void CheckIpPage(const StatsTable& page, std::int64_t counted) {
     FUZZ_CHECK(page.rows.empty() || visits == counted);
 }
 
-void CheckStatusPage(const StatsTable& page, const ImportResult& result) {
+void CheckStatusPage(const StatsTable& page, const LogImport& result) {
     std::int64_t count = 0;
     for (const auto& row : page.rows) {
         count += Count(row[1]);
@@ -271,7 +272,7 @@ void CheckPage(const StatsTable& page) {
                page.rows.size());
 }
 
-void CheckPages(const ImportResult& result) {
+void CheckPages(const LogImport& result) {
     const std::vector<std::string> captions = SpiderFilterCaptions(result.tally);
     FUZZ_CHECK(captions.size() == static_cast<std::size_t>(result.tally.length()) + 1);
     // Tab captions.size() has no tally entry: it counts everything, as tab 0 does.
@@ -370,8 +371,9 @@ void CheckLongestCells(const RecordTable& table) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace logdesk;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const ImportResult result = ImportLogBytes(bytes, PreviousHeader());
-    FUZZ_CHECK(result.status == ImportStatus::Imported || result.status == ImportStatus::Rejected);
+    const Result<LogImport> imported = ImportLogBytes(bytes, PreviousHeader());
+    FUZZ_CHECK(imported);
+    const LogImport& result = *imported;
     CheckFileImport(bytes, result);
     if (result.table.data() == nullptr) {
         return 0;

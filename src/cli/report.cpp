@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "base/platform.h"
 #include "export/csv_format.h"
 #include "logimport/log_importer.h"
 #include "stats/list_sort.h"
@@ -9,6 +10,7 @@
 #include "text/gbk_text.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <new>
@@ -149,34 +151,30 @@ TextTable SpiderPage(const SpiderTally& tally) {
     return page;
 }
 
-// Opens the output (FILE, or standard output as given), converting to UTF-8
-// with --utf8, lets `write` fill it and reports a failure; the exit code.
+// Fills the output (FILE, or standard output as given) with `write`,
+// converting to UTF-8 with --utf8, and reports a failure; the exit code.
 int WriteOutput(const ReportArgs& a, LineSink& standardOutput, std::string& messages,
-                const std::function<bool(LineSink&)>& write) {
-    std::optional<FileSink> file;
+                const std::function<Result<void>(LineSink&)>& write) {
+    const auto convertedWrite = [&](LineSink& raw) {
+        Utf8Sink converted(raw);
+        return write(a.utf8 ? static_cast<LineSink&>(converted) : raw);
+    };
     if (a.output) {
-        file.emplace(*a.output);
-        if (!file->ok()) {
-            messages += "logdesk-report: " + *a.output + ": " + file->error() + "\n";
+        if (const Result<void> written = ExportToFile(*a.output, convertedWrite); !written) {
+            messages += "logdesk-report: " + written.error().line() + "\n";
             return 1;
         }
+        return 0;
     }
-    LineSink& raw = file ? static_cast<LineSink&>(*file) : standardOutput;
-    Utf8Sink converted(raw);
-    bool written = write(a.utf8 ? static_cast<LineSink&>(converted) : raw);
-    if (file) {
-        written = file->close() && written;
-    }
-    if (!written) {
-        messages += "logdesk-report: " + (a.output ? *a.output : std::string("standard output")) +
-                    ": " + raw.error() + "\n";
+    if (const Result<void> written = convertedWrite(standardOutput); !written) {
+        messages += "logdesk-report: standard output: " + written.error().reason() + "\n";
         return 1;
     }
     return 0;
 }
 
 // Writes one page of the statistics window in the list export format.
-int WriteStatsPage(const ReportArgs& a, const ImportResult& imported, LineSink& standardOutput,
+int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                    std::string& messages) {
     SpiderFilter filter;
     if (a.spider) {
@@ -233,21 +231,20 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         return 1;
     }
 
-    ImportResult imported = ImportLogFile(a.logFile);
-    switch (imported.status) {
-    case ImportStatus::Imported:
-        break;
-    case ImportStatus::Rejected:
+    Result<LogImport> read = ImportLogFile(a.logFile);
+    if (!read) {
+        const Error& error = read.error();
+        if (error.code == ENOMEM) {
+            messages +=
+                "logdesk-report: " + error.path + ": out of memory (" + error.reason() + ")\n";
+        } else {
+            messages += "logdesk-report: cannot read " + error.line() + "\n";
+        }
+        return 1;
+    }
+    LogImport& imported = *read;
+    if (imported.rejected) {
         messages += a.logFile + ": 这个文件不是标准的IIS日志文件！\n";
-        return 1;
-    case ImportStatus::OpenFailed:
-    case ImportStatus::ReadFailed:
-    case ImportStatus::Cancelled:
-    case ImportStatus::TooLarge:
-        messages += "logdesk-report: cannot read " + a.logFile + ": " + imported.reason + "\n";
-        return 1;
-    case ImportStatus::OutOfMemory:
-        messages += "logdesk-report: " + a.logFile + ": out of memory (" + imported.reason + ")\n";
         return 1;
     }
     if (imported.droppedFields > 0) {

@@ -9,8 +9,8 @@ int main(int argc, char** argv) {
     logdesk::FileSink out = logdesk::FileSink::ForDescriptor(1);
     std::string messages;
     int code = logdesk::RunReport(args, out, messages);
-    if (!out.close() && code == 0) {
-        messages += "logdesk-report: standard output: " + out.error() + "\n";
+    if (const logdesk::Result<void> closed = out.close(); !closed && code == 0) {
+        messages += "logdesk-report: standard output: " + closed.error().reason() + "\n";
         code = 1;
     }
     std::fputs(messages.c_str(), stderr);

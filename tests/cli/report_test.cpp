@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 namespace logdesk {
 namespace {
 
+using testing::ReadFile;
 using testing::TempFile;
 
 const std::string kLog = "#Software: Microsoft Internet Information Services 7.5\r\n"
@@ -32,13 +32,6 @@ ReportRun Report(std::vector<std::string> args) {
     std::string messages;
     const int code = RunReport(args, out, messages);
     return {code, out.text(), messages};
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 TEST(ReportTest, RecordsPageOnStandardOutput) {

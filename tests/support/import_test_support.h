@@ -1,15 +1,22 @@
 // Helpers for tests that import small logs.
 #pragma once
 
+#include "file_test_support.h"
 #include "logimport/log_importer.h"
 #include "text/gbk_codec.h"
 
-#include <filesystem>
-#include <fstream>
+#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
 namespace logdesk::testing {
+
+// What an import read; a failed import fails the test and gives an empty
+// table.
+inline LogImport Imported(Result<LogImport> result) {
+    EXPECT_TRUE(result) << (result ? std::string() : result.error().line());
+    return result ? std::move(result).value() : LogImport{};
+}
 
 // The table's rows as UTF-8 texts, one vector per row, columns in order.
 inline std::vector<std::vector<std::string>> Rows(const RecordTable& table) {
@@ -39,28 +46,5 @@ inline std::vector<std::pair<std::string, int>> Tally(const SpiderTally& tally) 
     }
     return out;
 }
-
-// A file in a fresh temporary directory, removed with the object.
-class TempFile {
-public:
-    explicit TempFile(const std::string& bytes, const std::string& name = "test.log") {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("logdesk-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        std::filesystem::create_directories(dir_);
-        path_ = (dir_ / name).string();
-        std::ofstream(path_, std::ios::binary) << bytes;
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
-    }
-    const std::string& path() const { return path_; }
-    std::filesystem::path dir() const { return dir_; }
-
-private:
-    static inline int counter_ = 0;
-    std::filesystem::path dir_;
-    std::string path_;
-};
 
 } // namespace logdesk::testing

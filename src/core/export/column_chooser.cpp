@@ -1,6 +1,7 @@
 #include "column_chooser.h"
 
 #include "csv_format.h"
+#include "settings/settings_keys.h"
 #include "text/gbk_codec.h"
 
 namespace logdesk {
@@ -8,11 +9,11 @@ namespace logdesk {
 namespace {
 
 const std::string& ChoiceSection() {
-    static const std::string name = Gbk("字段属性");
+    static const std::string name = Gbk(settings::kExportChoiceSection);
     return name;
 }
 const std::string& DefaultsSection() {
-    static const std::string name = Gbk("恢复默认");
+    static const std::string name = Gbk(settings::kExportDefaultsSection);
     return name;
 }
 const std::string& NumberCaption() {
@@ -20,7 +21,7 @@ const std::string& NumberCaption() {
     return name;
 }
 const std::string& CheckedSuffix() {
-    static const std::string name = Gbk("选中");
+    static const std::string name = Gbk(settings::kCheckedSuffix);
     return name;
 }
 
@@ -42,11 +43,16 @@ std::vector<ExportColumn> FillChooser(ConfigFile& config, bool defaults,
     return entries;
 }
 
-void SaveChoice(ConfigFile& config, const std::vector<ExportColumn>& entries) {
+Result<void> SaveChoice(ConfigFile& config, const std::vector<ExportColumn>& entries) {
     config.selectSection(ChoiceSection());
+    Result<void> saved;
     for (const ExportColumn& entry : entries) {
-        config.writeBool(entry.caption + CheckedSuffix(), entry.checked);
+        Result<void> written = config.writeBool(entry.caption + CheckedSuffix(), entry.checked);
+        if (saved && !written) {
+            saved = std::move(written);
+        }
     }
+    return saved;
 }
 
 } // namespace logdesk

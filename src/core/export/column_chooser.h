@@ -25,7 +25,8 @@ std::vector<ExportColumn> FillChooser(ConfigFile& config, bool defaults,
                                       const std::vector<std::string>& fieldCaptions);
 
 // Stores every entry's check mark in section "字段属性"; keys of captions not
-// in the list stay as they are.
-void SaveChoice(ConfigFile& config, const std::vector<ExportColumn>& entries);
+// in the list stay as they are. A mark that cannot be stored does not stop
+// the others; the first such failure is the answer.
+Result<void> SaveChoice(ConfigFile& config, const std::vector<ExportColumn>& entries);
 
 } // namespace logdesk

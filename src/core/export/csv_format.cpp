@@ -53,8 +53,8 @@ std::vector<ColumnIndex> AllColumns(const RecordTable& table) {
     return columns;
 }
 
-bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                      bool header, LineSink& sink) {
+Result<void> WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
+                              bool header, LineSink& sink) {
     std::string line;
     auto emit = [&](auto cellOf) {
         line.clear();
@@ -70,18 +70,18 @@ bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& 
         return sink.write(line);
     };
     if (header && !emit([&](ColumnIndex c) { return table.columnTitle(c); })) {
-        return false;
+        return FailureOf(sink);
     }
     const std::uint32_t rows = table.rowCount();
     for (std::uint32_t r = 0; r < rows; ++r) {
         if (!emit([&](ColumnIndex c) { return table.cell(RowIndex{r}, c); })) {
-            return false;
+            return FailureOf(sink);
         }
     }
-    return true;
+    return {};
 }
 
-bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
+Result<void> WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
     std::string line;
     auto emit = [&](const std::vector<std::string>& cells, bool quoted) {
         line.clear();
@@ -99,14 +99,14 @@ bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
         return sink.write(line);
     };
     if (csv && !emit(table.headers, true)) {
-        return false;
+        return FailureOf(sink);
     }
     for (const std::vector<std::string>& row : table.rows) {
         if (!emit(row, csv)) {
-            return false;
+            return FailureOf(sink);
         }
     }
-    return true;
+    return {};
 }
 
 } // namespace logdesk

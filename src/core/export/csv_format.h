@@ -31,9 +31,9 @@ std::vector<ColumnIndex> DefaultExportColumns(const RecordTable& table);
 std::vector<ColumnIndex> AllColumns(const RecordTable& table);
 
 // Writes the chosen columns of every row in the table's order, quoted, with
-// the column titles first when `header` is set. False when the sink failed.
-bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                      bool header, LineSink& sink);
+// the column titles first when `header` is set; the sink's failure ends it.
+Result<void> WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
+                              bool header, LineSink& sink);
 
 // A small table of texts, as statistics pages produce them.
 struct TextTable {
@@ -42,6 +42,7 @@ struct TextTable {
 };
 
 // csv: header line and quoted cells; otherwise bare cells and no header.
-bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink);
+// The sink's failure ends it.
+Result<void> WriteTextTable(const TextTable& table, bool csv, LineSink& sink);
 
 } // namespace logdesk

@@ -1,20 +1,33 @@
 // Destinations for exported text. Writers hand over whole lines; a sink
-// buffers them and reports the first failure, which ends the export.
+// buffers them and keeps the first failure, which ends the export.
 #pragma once
 
-#include <cstdio>
+#include "base/result.h"
+#include "base/whole_files.h"
+
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace logdesk {
 
 class LineSink {
 public:
     virtual ~LineSink() = default;
-    // False once anything has failed; the reason is then in error().
+    // False once anything has failed; the failure is then in status(). A
+    // bool rather than a Result: writers call this once a line, millions of
+    // times an export, and stop at the first false; the sink keeps the
+    // failure, and the writer fetches it once.
     virtual bool write(std::string_view bytes) = 0;
-    virtual const std::string& error() const = 0;
+    // Success, or the first failure.
+    virtual Result<void> status() const = 0;
 };
+
+// What a writer reports when sink.write() gave false: the sink's failure, or
+// a plain "write failed" from a sink that kept none.
+Error FailureOf(const LineSink& sink);
 
 // Collects everything in memory; for tests and small outputs.
 class StringSink final : public LineSink {
@@ -23,12 +36,11 @@ public:
         text_.append(bytes);
         return true;
     }
-    const std::string& error() const override { return error_; }
+    Result<void> status() const override { return {}; }
     const std::string& text() const { return text_; }
 
 private:
     std::string text_;
-    std::string error_;
 };
 
 // Writes to a file through a buffer.
@@ -50,49 +62,49 @@ private:
 // in append mode), never renamed over and never removed.
 class FileSink final : public LineSink {
 public:
-    // Opens path for writing; check ok() / error().
-    explicit FileSink(const std::string& path);
+    // Opens path for writing. Errors name path as given.
+    static Result<FileSink> Open(const std::string& path);
     // Writes to an inherited descriptor (standard output), which stays open.
     static FileSink ForDescriptor(int fd);
     FileSink(FileSink&& other) noexcept;
     FileSink& operator=(FileSink&&) = delete;
     // Abandons what close() did not finish: buffered bytes are dropped and
     // the temporary file removed, so a replaced target stays as it was.
-    ~FileSink() override;
+    ~FileSink() override = default;
 
-    bool ok() const { return error_.empty(); }
     bool write(std::string_view bytes) override;
-    const std::string& error() const override { return error_; }
-    // Flushes, syncs and puts the file in place; true when every byte
-    // reached it. Later calls give the same answer.
-    bool close();
+    Result<void> status() const override;
+    // Flushes, syncs and puts the file in place; success when every byte
+    // reached it, else the first failure. Later calls give the same answer.
+    Result<void> close();
 
 private:
-    FileSink() = default;
+    explicit FileSink(std::string path) : path_(std::move(path)) {}
     bool flush();
-    void fail(const char* what, int err);
-    void openInPlace(const std::string& path, bool append);
-    void openReplacement(const std::string& target, bool exists);
-    void abandon();
+    void fail(const char* what, const Error& error);
 
+    std::string path_; // as the caller named it, for errors
+    // Where bytes go: a replacement's temporary file, a file opened in
+    // place, or a borrowed descriptor; -1 once closed.
     int fd_ = -1;
-    bool owned_ = false;
-    std::string target_;    // renamed over at close(); empty when written in place
-    std::string temporary_; // created here; removed unless renamed
+    std::optional<FileReplacement> replacement_;
+    FileDescriptor inPlace_;
     std::string buffer_;
-    std::string error_;
+    std::optional<Error> failure_;
 };
 
-// True when both paths name one existing file (same device and inode), also
-// through hard links and symbolic links.
-bool SameFile(const std::string& a, const std::string& b);
+// Opens path with FileSink, lets `write` fill it and closes it: success, or
+// the first failure of the three. The file is replaced only when all three
+// succeed; after a failure of `write` it is abandoned, not closed.
+Result<void> ExportToFile(const std::string& path,
+                          const std::function<Result<void>(LineSink&)>& write);
 
 // Converts GBK text to UTF-8 on its way to another sink.
 class Utf8Sink final : public LineSink {
 public:
     explicit Utf8Sink(LineSink& target) : target_(target) {}
     bool write(std::string_view bytes) override;
-    const std::string& error() const override { return target_.error(); }
+    Result<void> status() const override { return target_.status(); }
 
 private:
     LineSink& target_;

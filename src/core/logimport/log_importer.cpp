@@ -1,5 +1,6 @@
 #include "log_importer.h"
 
+#include "base/platform.h"
 #include "line_scan.h"
 #include "parallel_work.h"
 #include "text/gbk_codec.h"
@@ -11,16 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <stdexcept>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 #include <unordered_map>
 #include <utility>
 
@@ -40,7 +37,16 @@ constexpr std::size_t kRangesPerThread = 4;
 constexpr std::size_t kMinRange = std::size_t{1} << 20;
 // Buffers this large ask for huge pages: fewer page faults while they fill.
 constexpr std::size_t kHugeChunk = std::size_t{8} << 20;
-constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+
+// The last `c` in [begin, end), or null.
+const char* LastByte(const char* begin, const char* end, char c) {
+    while (end > begin) {
+        if (*--end == c) {
+            return end;
+        }
+    }
+    return nullptr;
+}
 
 bool IsRunByte(char c) {
     return c == '\0' || c == '\x1A';
@@ -254,7 +260,7 @@ public:
                             std::optional<std::uint32_t> lastLayout,
                             const std::vector<std::uint64_t>& layoutRows,
                             const std::array<std::int64_t, kSpiderCount>& visits,
-                            const std::vector<SpiderId>& firstSeen, ImportResult& result);
+                            const std::vector<SpiderId>& firstSeen, LogImport& result);
 
 private:
     RecordData& data_;
@@ -365,13 +371,7 @@ public:
             throw std::bad_alloc();
         }
         if (capacity >= kHugeChunk) {
-            // Advice only: where the system has no huge pages, nothing changes.
-            const auto at = reinterpret_cast<std::uintptr_t>(bytes);
-            const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
-            const std::uintptr_t stop = (at + capacity) & ~(kHugePage - 1);
-            if (stop > start) {
-                ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
-            }
+            AdviseHugePages(bytes, capacity);
         }
         data_->chunks_.push_back({std::unique_ptr<char, RecordData::FreeBytes>(bytes), capacity});
         return static_cast<std::uint32_t>(data_->chunks_.size() - 1);
@@ -437,7 +437,7 @@ public:
     bool rejected() const { return rejected_; }
     bool full() const { return full_; }
 
-    ImportResult finish(ImportStatus status);
+    LogImport finish();
 
     // The splitter's handler.
     std::size_t fieldsFor(bool directive) const {
@@ -614,7 +614,7 @@ void LayoutSet::finishTable(RecordData& data, LayoutSet& layouts,
                             std::optional<std::uint32_t> lastLayout,
                             const std::vector<std::uint64_t>& layoutRows,
                             const std::array<std::int64_t, kSpiderCount>& visits,
-                            const std::vector<SpiderId>& firstSeen, ImportResult& result) {
+                            const std::vector<SpiderId>& firstSeen, LogImport& result) {
     if (lastLayout) {
         result.droppedFields = layouts.buildColumns(*lastLayout, layoutRows);
     }
@@ -638,22 +638,15 @@ void LayoutSet::finishTable(RecordData& data, LayoutSet& layouts,
         result.tally.count(SpiderDisplayName(id),
                            static_cast<std::int32_t>(visits[static_cast<std::size_t>(id)]));
     }
-    if (result.status == ImportStatus::Imported) {
+    if (!result.rejected) {
         result.tally.finish();
     }
 }
 
-ImportResult RecordDataBuilder::finish(ImportStatus status) {
-    ImportResult result;
-    result.status = status;
-    if (status == ImportStatus::Imported && rejected_) {
-        result.status = ImportStatus::Rejected;
-    }
+LogImport RecordDataBuilder::finish() {
+    LogImport result;
+    result.rejected = rejected_;
     result.agentIdentifications = agents_.identifications();
-    if (result.status != ImportStatus::Imported && result.status != ImportStatus::Rejected) {
-        result.header = header_;
-        return result;
-    }
     if (!fileHasHeader_ && !pending_.empty()) {
         flushPending(layouts_.layoutFor(header_));
     }
@@ -692,7 +685,7 @@ public:
 
     bool rejected() const { return rejected_; }
     bool full() const { return rows_ + pending_.size() > options_.maxRecords; }
-    ImportResult finish(ImportStatus status);
+    LogImport finish();
 
 private:
     struct Header {
@@ -818,13 +811,13 @@ std::size_t ParallelImport::lastCut(const char* buf, std::size_t pos, std::size_
     // looked at before is searched, so a long line costs one pass.
     const std::size_t from = pos + (searched_ > 0 ? searched_ - 1 : 0);
     searched_ = filled - pos;
-    if (const void* lf = ::memrchr(buf + from, '\n', filled - from)) {
-        return static_cast<std::size_t>(static_cast<const char*>(lf) - buf) + 1;
+    if (const char* lf = LastByte(buf + from, buf + filled, '\n')) {
+        return static_cast<std::size_t>(lf - buf) + 1;
     }
     std::size_t run = pos;
     for (const char c : {'\0', '\x1A'}) {
-        if (const void* at = ::memrchr(buf + from, c, filled - from)) {
-            run = std::max(run, static_cast<std::size_t>(static_cast<const char*>(at) - buf) + 1);
+        if (const char* at = LastByte(buf + from, buf + filled, c)) {
+            run = std::max(run, static_cast<std::size_t>(at - buf) + 1);
         }
     }
     if (run == pos) {
@@ -1034,18 +1027,11 @@ void ParallelImport::flushPending(std::uint32_t layout) {
     pending_.shrink_to_fit();
 }
 
-ImportResult ParallelImport::finish(ImportStatus status) {
-    ImportResult result;
-    result.status = status;
-    if (status == ImportStatus::Imported && rejected_) {
-        result.status = ImportStatus::Rejected;
-    }
+LogImport ParallelImport::finish() {
+    LogImport result;
+    result.rejected = rejected_;
     for (const UserAgentCache& cache : agents_) {
         result.agentIdentifications += cache.identifications();
-    }
-    if (result.status != ImportStatus::Imported && result.status != ImportStatus::Rejected) {
-        result.header = header_;
-        return result;
     }
     if (!fileHasHeader_ && !pending_.empty()) {
         flushPending(layouts_.layoutFor(header_));
@@ -1065,36 +1051,21 @@ ImportResult ParallelImport::finish(ImportStatus status) {
 
 namespace {
 
-class FileHandle {
-public:
-    explicit FileHandle(int fd) : fd_(fd) {}
-    ~FileHandle() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
+// A failure of the import, which keeps nothing of what it read.
+Error Failed(int code, std::string cause = {}) {
+    Error error = SystemError(code);
+    if (!cause.empty()) {
+        error.cause = std::move(cause);
     }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-ImportResult Failed(ImportStatus status, std::string reason, const HeaderLayout& header) {
-    ImportResult failed;
-    failed.status = status;
-    failed.reason = std::move(reason);
-    failed.header = header;
-    return failed;
+    return error;
 }
 
-// Reads a log through `read(buffer, size)`, which returns the bytes read, 0
-// at the end, or -1 with errno set. `total` is the expected size (0 when
+// Reads a log through `read(buffer, size)`, which gives the bytes read (0 at
+// the end) as a Result<std::size_t>. `total` is the expected size (0 when
 // unknown); it only sizes the buffers and the progress.
 template <typename Builder, typename Read>
-ImportResult ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
-                          const HeaderLayout& previousHeader, const ImportOptions& options) {
+Result<LogImport> ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
+                               const ImportOptions& options) {
     const std::size_t maxChunk =
         std::clamp<std::size_t>(options.maxChunkBytes, 16, std::size_t{1} << 31);
     const std::size_t minChunk = std::min(kMinChunk, maxChunk);
@@ -1116,15 +1087,13 @@ ImportResult ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
     std::uint64_t reported = 0;
     for (;;) {
         if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
-            return builder.finish(ImportStatus::Cancelled);
+            return Failed(ECANCELED);
         }
         if (filled == builder.chunkCapacity(chunk)) {
             const std::size_t carried = filled - pos;
             if (carried >= maxLine) {
-                return Failed(ImportStatus::TooLarge,
-                              "a line at byte " + std::to_string(bytesRead - carried) +
-                                  " is longer than " + std::to_string(maxLine) + " bytes",
-                              previousHeader);
+                return Failed(EFBIG, "a line at byte " + std::to_string(bytesRead - carried) +
+                                         " is longer than " + std::to_string(maxLine) + " bytes");
             }
             const std::uint64_t remaining = total > bytesRead ? total - bytesRead : 0;
             const std::size_t capacity = chunkSizeFor(remaining, carried);
@@ -1147,19 +1116,17 @@ ImportResult ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
         }
         const std::size_t want =
             std::min({builder.chunkCapacity(chunk) - filled, kReadStep, maxChunk});
-        const ssize_t got = read(builder.chunkBytes(chunk) + filled, want);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return Failed(ImportStatus::ReadFailed, std::strerror(errno), previousHeader);
+        const Result<std::size_t> block = read(builder.chunkBytes(chunk) + filled, want);
+        if (!block) {
+            return Failed(block.error().code);
         }
+        const std::size_t got = *block;
         if (got == 0) {
             builder.parse(chunk, pos, filled, true);
             break;
         }
-        filled += static_cast<std::size_t>(got);
-        bytesRead += static_cast<std::uint64_t>(got);
+        filled += got;
+        bytesRead += got;
         builder.parse(chunk, pos, filled, false);
         if (builder.rejected() || builder.full()) {
             break;
@@ -1170,12 +1137,11 @@ ImportResult ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
         }
     }
     if (builder.full()) {
-        return Failed(ImportStatus::TooLarge,
-                      "the log has more than " + std::to_string(options.maxRecords) + " records",
-                      previousHeader);
+        return Failed(EFBIG,
+                      "the log has more than " + std::to_string(options.maxRecords) + " records");
     }
     builder.trimChunk(chunk, filled);
-    ImportResult result = builder.finish(ImportStatus::Imported);
+    LogImport result = builder.finish();
     result.bytesRead = bytesRead;
     if (options.progress) {
         options.progress(bytesRead, std::max(total, bytesRead));
@@ -1184,70 +1150,68 @@ ImportResult ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
 }
 
 template <typename Read>
-ImportResult ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& previousHeader,
-                        const ImportOptions& options) {
-    const unsigned threads =
-        options.threads > 0 ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+Result<LogImport> ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& previousHeader,
+                             const ImportOptions& options) {
+    const unsigned threads = WorkThreads(options.threads);
     if (threads == 1) {
         RecordDataBuilder builder(previousHeader, options);
-        return ReadAndParse(builder, read, total, previousHeader, options);
+        return ReadAndParse(builder, read, total, options);
     }
     ParallelImport builder(previousHeader, options, threads);
-    return ReadAndParse(builder, read, total, previousHeader, options);
+    return ReadAndParse(builder, read, total, options);
 }
 
 // Memory running out is reported like any other failure, never thrown at the
 // caller: what was read is released before the result returns.
-template <typename Import>
-ImportResult GuardMemory(Import&& import, const HeaderLayout& previousHeader) {
+template <typename Import> Result<LogImport> GuardMemory(Import&& import) {
     try {
         return import();
     } catch (const std::bad_alloc&) {
-        return Failed(ImportStatus::OutOfMemory, std::strerror(ENOMEM), previousHeader);
+        return Failed(ENOMEM);
     } catch (const std::length_error&) {
-        return Failed(ImportStatus::OutOfMemory, std::strerror(ENOMEM), previousHeader);
+        return Failed(ENOMEM);
     }
 }
 
 } // namespace
 
-ImportResult ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader,
-                            const ImportOptions& options) {
-    return GuardMemory(
-        [&] {
-            std::size_t at = 0;
-            auto read = [&](char* buffer, std::size_t size) -> ssize_t {
-                const std::size_t n = std::min(size, bytes.size() - at);
-                std::memcpy(buffer, bytes.data() + at, n);
-                at += n;
-                return static_cast<ssize_t>(n);
-            };
-            return ImportFrom(read, bytes.size(), previousHeader, options);
-        },
-        previousHeader);
+Result<LogImport> ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader,
+                                 const ImportOptions& options) {
+    return GuardMemory([&] {
+        std::size_t at = 0;
+        auto read = [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+            const std::size_t n = std::min(size, bytes.size() - at);
+            std::memcpy(buffer, bytes.data() + at, n);
+            at += n;
+            return n;
+        };
+        return ImportFrom(read, bytes.size(), previousHeader, options);
+    });
 }
 
-ImportResult ImportLogFile(const std::string& path, const HeaderLayout& previousHeader,
-                           const ImportOptions& options) {
+Result<LogImport> ImportLogFile(const std::string& path, const HeaderLayout& previousHeader,
+                                const ImportOptions& options) {
     // Read-only: IIS keeps today's log open for writing, and reading must not
     // disturb it.
-    FileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
-        return Failed(ImportStatus::OpenFailed, std::strerror(errno), previousHeader);
-    }
-    struct stat info {};
-    std::uint64_t total = 0;
-    if (::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode)) {
-        total = static_cast<std::uint64_t>(info.st_size);
-    }
-    return GuardMemory(
-        [&] {
+    Result<LogImport> imported = [&]() -> Result<LogImport> {
+        const Result<FileDescriptor> file = OpenForReading(path);
+        if (!file) {
+            return Failed(file.error().code);
+        }
+        const std::uint64_t total = RegularFileSize(file->get()).value_or(0);
+        return GuardMemory([&] {
             auto read = [&](char* buffer, std::size_t size) {
-                return ::read(file.get(), buffer, size);
+                return ReadSome(file->get(), buffer, size);
             };
             return ImportFrom(read, total, previousHeader, options);
-        },
-        previousHeader);
+        });
+    }();
+    if (!imported) {
+        Error error = imported.error();
+        error.path = path;
+        return error;
+    }
+    return imported;
 }
 
 } // namespace logdesk

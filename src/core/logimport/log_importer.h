@@ -18,6 +18,7 @@
 //   count as that one line end, and a run at the start of a line gives no line.
 #pragma once
 
+#include "base/result.h"
 #include "field_catalogue.h"
 #include "record_table.h"
 #include "spider_catalogue.h"
@@ -30,29 +31,20 @@
 
 namespace logdesk {
 
-enum class ImportStatus {
-    Imported,
-    Rejected, // a header without field names: the table holds what came before it
-    OpenFailed,
-    ReadFailed,
-    Cancelled,
-    OutOfMemory, // the table did not fit in memory; nothing of it is kept
-    TooLarge,    // a limit of the table was reached (see the reason); nothing is kept
-};
-
 struct ImportOptions {
     // Called on the importing thread now and then with the bytes read so far
     // and the file's size when the import started.
     std::function<void(std::uint64_t read, std::uint64_t total)> progress;
-    // Polled between blocks; when it turns true the import ends as Cancelled.
+    // Polled between blocks; when it turns true the import fails with code
+    // ECANCELED.
     const std::atomic<bool>* cancel = nullptr;
     // Largest buffer the file is read into (cell offsets are 32-bit within a
     // buffer); smaller values exercise lines that cross buffers.
     std::size_t maxChunkBytes = std::size_t{1} << 30;
-    // A line this long or longer ends the import as TooLarge: cells are
+    // A line this long or longer fails the import with code EFBIG: cells are
     // 32-bit offsets into their buffer. Smaller values let tests reach it.
     std::size_t maxLineBytes = kMaxLineBytes;
-    // More records than this end the import as TooLarge (records are
+    // More records than this fail the import with code EFBIG (records are
     // numbered in 32 bits).
     std::uint32_t maxRecords = kMaxRecords;
     // Threads that split the lines into cells: 0 for one per hardware
@@ -66,12 +58,14 @@ struct ImportOptions {
     static constexpr std::uint32_t kMaxRecords = 0xFFFFFFF0u;
 };
 
-struct ImportResult {
-    ImportStatus status = ImportStatus::Imported;
-    std::string reason; // the system's words when opening or reading failed
+// What an import read. A file whose header names no fields is rejected: the
+// table then holds what came before that header, and the tally is left
+// unfinished.
+struct LogImport {
     RecordTable table;
     HeaderLayout header; // the last header mapped (or the previous one)
-    SpiderTally tally;   // finished unless the import was rejected
+    SpiderTally tally;   // finished unless the file was rejected
+    bool rejected = false;
     std::uint64_t bytesRead = 0;
     // Fields of the log left out of the table because it has kMaxTableColumns
     // columns already; every line keeps its cells in the columns it has.
@@ -79,17 +73,23 @@ struct ImportResult {
     // Full crawler identifications run; a log repeats few distinct agents,
     // so this stays far below the row count.
     std::uint64_t agentIdentifications = 0;
-
-    bool ok() const { return status == ImportStatus::Imported; }
 };
 
+// A failed import keeps nothing of what it read. Its Error names the file and
+// gives the cause, and leaves `what` empty: what failed is reading the log,
+// which the caller says in its own words. The code tells the failures apart:
+// the errno of opening or reading, ENOMEM when the table did not fit in
+// memory, EFBIG when a limit of the table was reached (the cause says which),
+// ECANCELED when ImportOptions::cancel turned true.
+//
 // `path` is a file system path (native bytes). `previousHeader` is the header
 // the last import ended with, used for a file that has none of its own.
-ImportResult ImportLogFile(const std::string& path, const HeaderLayout& previousHeader = {},
-                           const ImportOptions& options = {});
+Result<LogImport> ImportLogFile(const std::string& path, const HeaderLayout& previousHeader = {},
+                                const ImportOptions& options = {});
 
-// The same over bytes in memory (read the way a file is).
-ImportResult ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader = {},
-                            const ImportOptions& options = {});
+// The same over bytes in memory (read the way a file is); its errors name no
+// path.
+Result<LogImport> ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader = {},
+                                 const ImportOptions& options = {});
 
 } // namespace logdesk

@@ -4,6 +4,7 @@
 #include "url_parts.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <curl/curl.h>
@@ -37,6 +38,14 @@ constexpr std::string_view kDeadlinePassed = "deadline passed before the respons
 constexpr std::string_view kHeadCutShort = "connection closed before the end of the response head";
 constexpr std::string_view kCancelled = "cancelled by the caller";
 constexpr std::string_view kCurlUnusable = "curl could not be set up for the request";
+
+// How the worker's exchange ended: the response, or why there is none.
+struct FetchResult {
+    bool ok = false;
+    std::string error{};
+    std::string headers{};
+    Bytes body{};
+};
 
 // What the caller hands the worker and the worker hands back. The caller
 // fills it before the worker starts; from then until the worker has been
@@ -645,8 +654,9 @@ std::string CookieJar::requestHeader(std::string_view host) const {
     return header;
 }
 
-FetchResult HttpExchange(const FetchRequest& request, int timeoutSeconds,
-                         const FetchContext& context) {
+namespace {
+
+FetchResult Exchange(const FetchRequest& request, int timeoutSeconds, const FetchContext& context) {
     const auto deadline =
         Clock::now() + std::chrono::seconds(timeoutSeconds > 0 ? timeoutSeconds : 90);
     std::exception_ptr pumpError;
@@ -729,16 +739,18 @@ FetchResult HttpExchange(const FetchRequest& request, int timeoutSeconds,
     return result;
 }
 
-Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds, const FetchContext& context,
-                std::string* responseHeaders) {
-    if (responseHeaders != nullptr) {
-        responseHeaders->clear();
+} // namespace
+
+Result<FetchResponse> HttpExchange(const FetchRequest& request, int timeoutSeconds,
+                                   const FetchContext& context) {
+    FetchResult result = Exchange(request, timeoutSeconds, context);
+    if (!result.ok) {
+        const int code = result.error == kDeadlinePassed ? ETIMEDOUT
+                         : result.error == kCancelled    ? ECANCELED
+                                                         : 0;
+        return Error{"cannot fetch", {}, std::move(result.error), code};
     }
-    FetchResult result = HttpExchange(request, timeoutSeconds, context);
-    if (responseHeaders != nullptr) {
-        *responseHeaders = std::move(result.headers);
-    }
-    return result.ok ? std::move(result.body) : Bytes{};
+    return FetchResponse{std::move(result.headers), std::move(result.body)};
 }
 
 } // namespace logdesk

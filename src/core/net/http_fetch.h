@@ -24,6 +24,8 @@
 // scheme, host and port of the first request.
 #pragma once
 
+#include "base/result.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -104,26 +106,19 @@ struct FetchContext {
     std::function<void()> pump{};
     // When it turns true the fetch gives up as at its deadline; checked before
     // the start and every 10 ms. Not for stopping a run of lookups between
-    // fetches: a fetch that is stopped gives the empty body.
+    // fetches: a fetch that is stopped fails.
     const std::atomic<bool>* cancel = nullptr;
     // Cookies to send, and to store those of the response in; none when null.
     CookieJar* cookies = nullptr;
 };
 
-// What a fetch brought back.
-struct FetchResult {
-    // True when the final response arrived whole and in time, whatever its
-    // HTTP status (error statuses bring their bodies like any other).
-    bool ok = false;
-    // Why the fetch failed, empty when ok: curl's error text for a failed or
-    // broken-off transfer (connection refused, a body or chunk cut short, a
-    // malformed chunk, a head that never ends), or the deadline, the cancel,
-    // the body cap, too many redirects, a verb other than GET or POST.
-    std::string error{};
-    // The raw header block of the final response (status line and header
-    // lines, each ending in CR LF, then an empty line); empty unless ok.
+// What a fetch brought back: the final response, which arrived whole and in
+// time, whatever its HTTP status (error statuses bring their bodies like any
+// other).
+struct FetchResponse {
+    // The raw header block (status line and header lines, each ending in
+    // CR LF, then an empty line).
     std::string headers{};
-    // The body; empty unless ok.
     Bytes body{};
 };
 
@@ -133,16 +128,16 @@ struct FetchResult {
 // of curl's at once, and is joined before the call returns, so a result that
 // comes later is dropped. The cookies of the responses (redirects included)
 // go into the context's jar only when the fetch succeeds. The body is moved,
-// not copied, from the transfer to the result. Never throws itself; an
-// exception from pump leaves the call after the worker has been stopped and
-// joined.
-FetchResult HttpExchange(const FetchRequest& request, int timeoutSeconds = 0,
-                         const FetchContext& context = {});
-
-// HttpExchange for callers that only want the body: the body, or the empty
-// byte array when the fetch failed. responseHeaders, when given, receives the
-// result's header block (empty after a failure).
-Bytes HttpFetch(const FetchRequest& request, int timeoutSeconds = 0,
-                const FetchContext& context = {}, std::string* responseHeaders = nullptr);
+// not copied, from the transfer to the result.
+//
+// A failure's cause is curl's error text for a failed or broken-off transfer
+// (connection refused, a body or chunk cut short, a malformed chunk, a head
+// that never ends), or says that the deadline passed (code ETIMEDOUT), that
+// the caller cancelled (ECANCELED), that the body cap or the redirect limit
+// was reached, or that the verb is neither GET nor POST. Never throws
+// itself; an exception from pump leaves the call after the worker has been
+// stopped and joined.
+Result<FetchResponse> HttpExchange(const FetchRequest& request, int timeoutSeconds = 0,
+                                   const FetchContext& context = {});
 
 } // namespace logdesk

@@ -77,9 +77,13 @@ std::string DecodePageText(std::span<const std::uint8_t> body, int charsetMode) 
     return convert ? Utf8ToGbk(bytes) : page;
 }
 
-std::string FetchPageText(const FetchRequest& request, int charsetMode,
-                          const FetchContext& context) {
-    return DecodePageText(HttpFetch(request, kPageTimeoutSeconds, context), charsetMode);
+Result<std::string> FetchPageText(const FetchRequest& request, int charsetMode,
+                                  const FetchContext& context) {
+    const Result<FetchResponse> fetched = HttpExchange(request, kPageTimeoutSeconds, context);
+    if (!fetched) {
+        return fetched.error();
+    }
+    return DecodePageText(fetched->body, charsetMode);
 }
 
 } // namespace logdesk

@@ -33,9 +33,9 @@ std::string Utf8ToGbk(std::span<const std::uint8_t> utf8);
 // - any other value: never converted.
 std::string DecodePageText(std::span<const std::uint8_t> body, int charsetMode);
 
-// Fetches the request with a 30-second deadline, without the response
-// headers, and decodes the body; the empty text when the fetch fails.
-std::string FetchPageText(const FetchRequest& request, int charsetMode = kCharsetFromPage,
-                          const FetchContext& context = {});
+// Fetches the request with a 30-second deadline and decodes the body; the
+// fetch's failure when it fails.
+Result<std::string> FetchPageText(const FetchRequest& request, int charsetMode = kCharsetFromPage,
+                                  const FetchContext& context = {});
 
 } // namespace logdesk

@@ -1,16 +1,14 @@
 #include "config_file.h"
 
+#include "base/platform.h"
+#include "base/whole_files.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace logdesk {
@@ -257,103 +255,28 @@ bool IsWritableName(std::string_view name, bool isKey) {
                       name[0] != '[');
 }
 
-enum class ReadStatus { Read, Missing, Failed };
-
-ReadStatus ReadWholeFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return errno == ENOENT ? ReadStatus::Missing : ReadStatus::Failed;
+// Puts bytes in place of the file at path (the file a symbolic link names)
+// so that, whatever happens, it holds either the old or the new content
+// whole.
+Result<void> ReplaceFile(const std::string& path, std::string_view bytes) {
+    Result<FileReplacement> replacement = FileReplacement::Begin(FollowLinks(path));
+    if (!replacement) {
+        return replacement.error();
     }
-    ReadStatus status = ReadStatus::Read;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            status = ReadStatus::Failed;
-        }
-        if (n <= 0) {
-            break;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(n));
+    if (Result<void> written = WriteAll(replacement->descriptor(), bytes); !written) {
+        return written;
     }
-    ::close(fd);
-    return status;
+    return replacement->commit();
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
+// The error of a write, naming the settings file as the caller knows it.
+Error WriteError(Error error, const std::string& path) {
+    error.path = path;
+    return error;
 }
 
-// A new file named after target in its folder; the name is only tried, never
-// trusted, so O_EXCL makes a clash with another writer harmless.
-int CreateTemporary(const std::string& target, std::string& tempPath) {
-    const auto seed = static_cast<unsigned long long>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
-    for (unsigned attempt = 0; attempt < 32; ++attempt) {
-        tempPath = target + ".tmp" + std::to_string(::getpid()) + "-" +
-                   std::to_string((seed + attempt * 7919U) % 1000000U);
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd;
-        }
-    }
-    return -1;
-}
-
-// Puts bytes in place of the file at path so that, whatever happens, the
-// path holds either the old or the new content whole: the new content is
-// written and synced to a temporary file, and rename() swaps it in.
-bool ReplaceFile(const std::string& path, std::string_view bytes) {
-    // Through a symbolic link the file it points to is replaced, not the link.
-    std::string target = path;
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-        target = resolved;
-        std::free(resolved);
-    }
-    std::string tempPath;
-    const int fd = CreateTemporary(target, tempPath);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) {
-        // Keeps who may read the settings; should it fail, only the old
-        // permissions are lost, not the settings.
-        ::fchmod(fd, old.st_mode & 07777);
-    }
-    bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempPath.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with the folder; without this a
-    // crash may bring back the old file, which is still whole.
-    const std::size_t slash = target.rfind('/');
-    const std::string dir =
-        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+Error Unstorable(const char* what, const std::string& path) {
+    return Error{what, path, {}, 0};
 }
 
 std::string JoinPath(const std::string& dir, std::string_view name) {
@@ -369,10 +292,14 @@ std::string JoinPath(const std::string& dir, std::string_view name) {
 
 std::optional<std::string> ConfigFile::storedText(std::string_view key) const {
     const std::string_view name = TrimAsciiBlanks(key);
-    std::string text;
-    if (name.empty() || ReadWholeFile(path_, text) != ReadStatus::Read) {
+    if (name.empty()) {
         return std::nullopt;
     }
+    const Result<std::string> file = ReadWholeFile(path_);
+    if (!file) {
+        return std::nullopt;
+    }
+    const std::string& text = *file;
     const Location at = Locate(text, TrimAsciiBlanks(section_), name);
     if (!at.keyFound) {
         return std::nullopt;
@@ -387,19 +314,23 @@ std::string ConfigFile::readText(std::string_view key, std::string_view defaultV
     return DecodeValue(EncodeValue(defaultValue));
 }
 
-bool ConfigFile::writeText(std::string_view key, std::string_view value) {
+Result<void> ConfigFile::writeText(std::string_view key, std::string_view value) {
     try {
         const std::string_view name = TrimAsciiBlanks(key);
         const std::string_view section = TrimAsciiBlanks(section_);
-        if (!IsWritableName(name, true) || !IsWritableName(section, false)) {
-            return false;
+        if (!IsWritableName(name, true)) {
+            return Unstorable("the key's name cannot be stored", path_);
         }
-        std::string text;
-        const ReadStatus status = ReadWholeFile(path_, text);
+        if (!IsWritableName(section, false)) {
+            return Unstorable("the section's name cannot be stored", path_);
+        }
+        Result<std::string> file = ReadWholeFile(path_);
+        const bool missing = !file && file.error().code == ENOENT;
         // Writing over a file that could not be read would lose its settings.
-        if (status == ReadStatus::Failed) {
-            return false;
+        if (!file && !missing) {
+            return WriteError(file.error(), path_);
         }
+        const std::string text = missing ? std::string() : std::move(file).value();
         const std::string_view lineBreak = LineBreakOf(text);
         // Outer blanks never read back; stored, they would pile up between
         // the blanks kept around the old value on every rewrite.
@@ -427,15 +358,18 @@ bool ConfigFile::writeText(std::string_view key, std::string_view value) {
         if (!written.keyFound || DecodeValue(std::string_view(updated).substr(
                                      written.valueBegin, written.valueEnd - written.valueBegin)) !=
                                      PromisedValue(value)) {
-            return false;
+            return Unstorable("the value cannot be stored", path_);
         }
-        if (status == ReadStatus::Read && updated == text) {
-            return true;
+        if (!missing && updated == text) {
+            return {};
         }
-        return ReplaceFile(path_, updated);
+        if (Result<void> replaced = ReplaceFile(path_, updated); !replaced) {
+            return WriteError(replaced.error(), path_);
+        }
+        return {};
     } catch (...) {
         // Out of memory; callers carry on with the settings they have.
-        return false;
+        return SystemError(ENOMEM, {}, path_);
     }
 }
 
@@ -444,17 +378,31 @@ bool ConfigFile::readBool(std::string_view key, bool defaultValue) const {
     return stored ? *stored == Gbk("真") : defaultValue;
 }
 
-bool ConfigFile::writeBool(std::string_view key, bool value) {
+Result<void> ConfigFile::writeBool(std::string_view key, bool value) {
     try {
         return writeText(key, Gbk(value ? "真" : "假"));
     } catch (...) {
-        return false;
+        return SystemError(ENOMEM, {}, path_);
+    }
+}
+
+std::string ConfigFile::read(const SettingKey& key, std::string_view defaultValue) {
+    selectSection(Gbk(key.section));
+    return readText(Gbk(key.name), defaultValue);
+}
+
+Result<void> ConfigFile::write(const SettingKey& key, std::string_view value) {
+    try {
+        selectSection(Gbk(key.section));
+        return writeText(Gbk(key.name), value);
+    } catch (...) {
+        return SystemError(ENOMEM, {}, path_);
     }
 }
 
 std::string ConfigFilePath(const std::string& executableDir) {
     // Creating the temporary file for a write needs both rights on the folder.
-    if (!executableDir.empty() && ::access(executableDir.c_str(), W_OK | X_OK) == 0) {
+    if (CanCreateFilesIn(executableDir)) {
         return JoinPath(executableDir, kFileName);
     }
     std::string base;

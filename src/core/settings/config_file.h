@@ -18,12 +18,21 @@
 // the path and the selected section.
 #pragma once
 
+#include "base/result.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace logdesk {
+
+// A key and the section it lives in, UTF-8 as the program's source writes
+// them (see settings_keys.h).
+struct SettingKey {
+    std::string_view section;
+    std::string_view name;
+};
 
 class ConfigFile {
 public:
@@ -49,18 +58,24 @@ public:
     // line's break, so the addition never joins it. A section name ending in
     // a lead byte that no trail byte follows gets a blank before its ']'.
     //
-    // True only when the file, read again, gives the value back as
+    // Succeeds only when the file, read again, gives the value back as
     // readText would promise: every line break as CR LF, the outer blanks
-    // gone. False when the file could not be read or replaced, or when the
+    // gone. Fails when the file could not be read or replaced, or when the
     // names or the value could not be found again once written (an empty
     // key, a line break in the key or the section, '=' in the key, a key
     // starting with ';' or '[', a line break right after a lead byte in the
-    // value); the file is then left as it was. Never throws.
-    bool writeText(std::string_view key, std::string_view value);
+    // value); the file is then left as it was. Errors name path(). Never
+    // throws.
+    Result<void> writeText(std::string_view key, std::string_view value);
 
     // Stored as "真" / "假"; true exactly when the stored text is "真".
     bool readBool(std::string_view key, bool defaultValue) const;
-    bool writeBool(std::string_view key, bool value);
+    Result<void> writeBool(std::string_view key, bool value);
+
+    // readText and writeText of a key of the program's, which also select
+    // its section. The default and the value are GBK.
+    std::string read(const SettingKey& key, std::string_view defaultValue);
+    Result<void> write(const SettingKey& key, std::string_view value);
 
     const std::string& path() const { return path_; }
 

@@ -382,16 +382,17 @@ void ChartPicture::putOnClipboard(const QByteArray& bmp) {
     }
 }
 
-QString SavePicture(const QByteArray& bmp, const QString& path) {
+Result<void> SavePicture(const QByteArray& bmp, const QString& path) {
     const QByteArray bytes = ChartPicture::convert(bmp, PictureFormatForName(path));
     // Not QSaveFile: it renames its temporary file over whatever the path
     // names, a device node or a FIFO too.
-    FileSink file(QFile::encodeName(path).toStdString());
-    bool written =
-        file.ok() &&
-        file.write(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
-    written = file.close() && written;
-    return written ? QString() : QString::fromLocal8Bit(file.error().c_str());
+    return ExportToFile(QFile::encodeName(path).toStdString(), [&](LineSink& file) -> Result<void> {
+        if (!file.write(
+                std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())))) {
+            return FailureOf(file);
+        }
+        return {};
+    });
 }
 
 } // namespace logdesk

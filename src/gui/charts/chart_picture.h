@@ -4,6 +4,8 @@
 // give empty bytes or hand the BMP bytes back unchanged.
 #pragma once
 
+#include "base/result.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QRgb>
@@ -70,8 +72,8 @@ public:
 
 // Writes the BMP bytes to `path` in the format its name chooses, creating or
 // replacing the file whole as FileSink does: on failure the previous file is
-// untouched, and a device or FIFO is written in place. Gives the empty text
-// on success, otherwise the system's reason.
-QString SavePicture(const QByteArray& bmp, const QString& path);
+// untouched, and a device or FIFO is written in place. Errors name the path
+// in file system bytes.
+Result<void> SavePicture(const QByteArray& bmp, const QString& path);
 
 } // namespace logdesk

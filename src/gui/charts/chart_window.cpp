@@ -509,11 +509,13 @@ void ChartWindow::saveChart() {
         return;
     }
     const QByteArray picture = ChartPicture::capture(chosenChart());
-    const QString reason =
-        picture.isEmpty() ? QStringLiteral("图表无法绘制成图片") : SavePicture(picture, path);
-    if (!reason.isEmpty()) {
-        Ui().showMessage(this, QStringLiteral("无法保存图表图片：%1\r\n%2")
-                                   .arg(QDir::toNativeSeparators(path), reason));
+    if (picture.isEmpty()) {
+        Ui().showMessage(this, QStringLiteral("无法保存图表图片：%1\r\n图表无法绘制成图片")
+                                   .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    if (const Result<void> saved = SavePicture(picture, path); !saved) {
+        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存图表图片："), saved.error()));
         return;
     }
     Ui().showMessage(this, QStringLiteral("已保存图表为图片！"));

@@ -28,7 +28,7 @@ public:
         onLine_(++lines_);
         return target_.write(bytes);
     }
-    const std::string& error() const override { return target_.error(); }
+    Result<void> status() const override { return target_.status(); }
 
 private:
     LineSink& target_;
@@ -119,7 +119,9 @@ void CsvExportWindow::closeEvent(QCloseEvent* event) {
     for (int i = 0; i < list_->entryCount(); ++i) {
         entries.push_back({ToGbk(list_->entryText(i)), list_->checked(i), list_->entryData(i)});
     }
-    SaveChoice(config_, entries);
+    if (const Result<void> saved = SaveChoice(config_, entries); !saved) {
+        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
+    }
     QWidget::closeEvent(event);
 }
 
@@ -152,30 +154,25 @@ void CsvExportWindow::exportTo(const QString& path) {
     static_cast<QProgressBar*>(progress_)->setValue(0);
     QPointer<QProgressBar> bar = static_cast<QProgressBar*>(progress_);
     worker_ = std::thread([this, table, columns, nativePath, path, bar] {
-        FileSink file(nativePath);
         const std::uint64_t rows = std::max<std::uint64_t>(table.rowCount(), 1);
-        CountingSink counted(file, [&](std::uint64_t lines) {
-            if (lines % 65536 == 0) {
-                PostProgress(bar, lines, rows);
-            }
+        const Result<void> written = ExportToFile(nativePath, [&](LineSink& file) {
+            CountingSink counted(file, [&](std::uint64_t lines) {
+                if (lines % 65536 == 0) {
+                    PostProgress(bar, lines, rows);
+                }
+            });
+            return WriteRecordTable(table, columns, HasCsvExtension(nativePath), counted);
         });
-        bool written =
-            file.ok() && WriteRecordTable(table, columns, HasCsvExtension(nativePath), counted);
-        written = file.close() && written;
-        const QString reason = QString::fromLocal8Bit(file.error().c_str());
+        const QString message = written
+                                    ? QStringLiteral("保存完毕！") + QDir::toNativeSeparators(path)
+                                    : ErrorText(QStringLiteral("无法保存文件："), written.error());
         QMetaObject::invokeMethod(
             this,
-            [this, written, path, reason] {
+            [this, ok = written.ok(), message] {
                 worker_.join();
                 progress_->hide();
-                if (written) {
-                    Ui().showMessage(this,
-                                     QStringLiteral("保存完毕！") + QDir::toNativeSeparators(path));
-                } else {
-                    Ui().showMessage(this, QStringLiteral("无法保存文件：%1\r\n%2")
-                                               .arg(QDir::toNativeSeparators(path), reason));
-                }
-                emit exportEnded(written);
+                Ui().showMessage(this, message);
+                emit exportEnded(ok);
             },
             Qt::QueuedConnection);
     });

@@ -4,6 +4,7 @@
 #include "csv_export/csv_export_window.h"
 #include "help_text.h"
 #include "record_table_model.h"
+#include "settings/settings_keys.h"
 #include "stats/list_sort.h"
 #include "stats/stats_window.h"
 #include "text/gbk_codec.h"
@@ -21,7 +22,6 @@
 #include <QResizeEvent>
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <optional>
 
@@ -51,22 +51,9 @@ QUrl ReleasePageUrl() {
     return QUrl(QStringLiteral("https://logdesk.example.org/release"));
 }
 
-namespace {
-
-const std::string& BasicSection() {
-    static const std::string name = Gbk("基本配置");
-    return name;
-}
-const std::string& LogPathKey() {
-    static const std::string name = Gbk("日志路径");
-    return name;
-}
-
-} // namespace
-
 // What the import thread hands back.
 struct MainWindow::Finished {
-    ImportResult result;
+    Result<LogImport> result;
     std::vector<RecordIndex> longest;
     QString path;
 };
@@ -88,8 +75,8 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     progress_->hide();
 
     logDialog_ = MakeFileDialog(description, "对话框日志");
-    config_.selectSection(BasicSection());
-    logDialog_->fileName = FromGbk(config_.readText(LogPathKey(), ToGbk(logDialog_->fileName)));
+    logDialog_->fileName =
+        FromGbk(config_.read(settings::kLogPath, Gbk(settings::kLogPathDefault)));
 
     connect(importButton_, &QPushButton::clicked, this, &MainWindow::chooseAndImport);
     connect(list_, &ReportList::headerClicked, this, &MainWindow::sortByColumn);
@@ -199,8 +186,10 @@ void MainWindow::chooseAndImport() {
         return;
     }
     // Remembered before the file is opened, so also when the import fails.
-    config_.selectSection(BasicSection());
-    config_.writeText(LogPathKey(), ToGbk(logDialog_->fileName));
+    if (const Result<void> saved = config_.write(settings::kLogPath, ToGbk(logDialog_->fileName));
+        !saved) {
+        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
+    }
     importFile(logDialog_->fileName);
 }
 
@@ -221,16 +210,13 @@ void MainWindow::importFile(const QString& path) {
         options.progress = [bar](std::uint64_t read, std::uint64_t total) {
             PostProgress(bar, read, total);
         };
-        auto finished = std::make_shared<Finished>();
-        finished->result = ImportLogFile(nativePath, previous, options);
-        finished->path = path;
-        if (finished->result.table.data()) {
+        auto finished = std::make_shared<Finished>(
+            Finished{ImportLogFile(nativePath, previous, options), {}, path});
+        if (finished->result && finished->result->table.data()) {
             try {
-                finished->longest = LongestCells(*finished->result.table.data());
+                finished->longest = LongestCells(*finished->result->table.data());
             } catch (const std::bad_alloc&) {
-                finished->result = ImportResult{};
-                finished->result.status = ImportStatus::OutOfMemory;
-                finished->result.reason = std::strerror(ENOMEM);
+                finished->result = SystemError(ENOMEM, {}, nativePath);
             }
         }
         QMetaObject::invokeMethod(
@@ -242,37 +228,27 @@ void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
     worker_.join();
     progress_->hide();
     importButton_->setCaption(QStringLiteral("导入日志文件"));
-    ImportResult& result = finished->result;
-    switch (result.status) {
-    case ImportStatus::OutOfMemory:
-        Ui().showMessage(this, QStringLiteral("内存不足，无法导入日志文件：%1\r\n%2")
-                                   .arg(QDir::toNativeSeparators(finished->path),
-                                        QString::fromLocal8Bit(result.reason.c_str())));
+    if (!finished->result) {
+        // The previous table, tally and buttons stay as they were; a
+        // cancelled import says nothing.
+        const Error& error = finished->result.error();
+        if (error.code == ENOMEM) {
+            Ui().showMessage(this,
+                             ErrorText(QStringLiteral("内存不足，无法导入日志文件："), error));
+        } else if (error.code != ECANCELED) {
+            Ui().showMessage(this, ErrorText(QStringLiteral("无法读取日志文件："), error));
+        }
         emit importEnded();
         return;
-    case ImportStatus::OpenFailed:
-    case ImportStatus::ReadFailed:
-    case ImportStatus::TooLarge:
-        // The previous table, tally and buttons stay as they were.
-        Ui().showMessage(this, QStringLiteral("无法读取日志文件：%1\r\n%2")
-                                   .arg(QDir::toNativeSeparators(finished->path),
-                                        QString::fromLocal8Bit(result.reason.c_str())));
-        emit importEnded();
-        return;
-    case ImportStatus::Cancelled:
-        emit importEnded();
-        return;
-    case ImportStatus::Rejected:
-    case ImportStatus::Imported:
-        break;
     }
+    LogImport& result = *finished->result;
     imported_.table = std::move(result.table);
     imported_.header = std::move(result.header);
     imported_.tally = std::move(result.tally);
     imported_.path = QFile::encodeName(finished->path).toStdString();
     model_->setTable(imported_.table);
     fitColumns(finished->longest);
-    if (result.status == ImportStatus::Rejected) {
+    if (result.rejected) {
         Ui().showMessage(this, QStringLiteral("这个文件不是标准的IIS日志文件！"));
     } else {
         if (result.droppedFields > 0) {

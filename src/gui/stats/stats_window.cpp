@@ -7,6 +7,7 @@
 #include "net/ip_location.h"
 #include "net/page_text.h"
 #include "settings/config_file.h"
+#include "settings/settings_keys.h"
 #include "stats/cell_colours.h"
 #include "stats/page_builds.h"
 #include "stats/stats_sort.h"
@@ -35,11 +36,6 @@ namespace {
 bool& SortAscending() {
     static bool ascending = false;
     return ascending;
-}
-
-const std::string& PrefixSection() {
-    static const std::string name = Gbk("更多精细统计");
-    return name;
 }
 
 // The IP page's columns the lookups read and write.
@@ -85,9 +81,9 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, CookieJar& 
 
     exportDialog_ = MakeFileDialog(description, "对话框导出");
 
-    config_.selectSection(PrefixSection());
-    prefix_->setText(FromGbk(config_.readText(Gbk("HTTP前缀"), ToGbk(prefix_->text()))));
-    prefix1_->setText(FromGbk(config_.readText(Gbk("HTTP前缀1"), ToGbk(prefix1_->text()))));
+    prefix_->setText(FromGbk(config_.read(settings::kUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
+    prefix1_->setText(
+        FromGbk(config_.read(settings::kStatusUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
 
     connect(tabs_, &QTabBar::currentChanged, this, [this] { refresh(); });
     connect(filterTabs_, &QTabBar::currentChanged, this, [this](int tab) {
@@ -119,8 +115,8 @@ bool& StatsWindow::StopLookup() {
 }
 
 std::string StatsWindow::ipQueryUrl(const std::string& ip) {
-    config_.selectSection(PrefixSection());
-    const std::string host = config_.readText(Gbk("IP查询主机"), "www.baidu.com");
+    const std::string host =
+        config_.read(settings::kIpQueryHost, Gbk(settings::kIpQueryHostDefault));
     return IpLocationQueryUrl(host, ip);
 }
 
@@ -155,8 +151,9 @@ bool StatsWindow::locateRow(int row) {
     const std::shared_ptr<std::atomic<bool>> closing = closing_;
     context.cancel = closing.get();
     context.cookies = &cookies_;
-    const std::string location =
-        IpLocationFromPage(FetchPageText(request, kCharsetFromPage, context));
+    const Result<std::string> page = FetchPageText(request, kCharsetFromPage, context);
+    // A failed fetch shows no location, as a page without one does.
+    const std::string location = IpLocationFromPage(page ? *page : std::string());
     if (!self || closing->load()) {
         return false;
     }
@@ -257,9 +254,13 @@ void StatsWindow::showEvent(QShowEvent* event) {
 void StatsWindow::closeEvent(QCloseEvent* event) {
     closing_->store(true);
     StopLookup() = true;
-    config_.selectSection(PrefixSection());
-    config_.writeText(Gbk("HTTP前缀"), ToGbk(prefix_->text()));
-    config_.writeText(Gbk("HTTP前缀1"), ToGbk(prefix1_->text()));
+    const Result<void> saved = config_.write(settings::kUrlPrefix, ToGbk(prefix_->text()));
+    const Result<void> saved1 = config_.write(settings::kStatusUrlPrefix, ToGbk(prefix1_->text()));
+    if (!saved || !saved1) {
+        // One message for both: they go to the same file.
+        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："),
+                                         saved ? saved1.error() : saved.error()));
+    }
     QWidget::closeEvent(event);
 }
 
@@ -454,18 +455,16 @@ void StatsWindow::exportList() {
         return;
     }
     const std::string nativePath = QFile::encodeName(path).toStdString();
-    TextTable table{model_->page().headers, model_->page().rows};
-    FileSink file(nativePath);
-    bool written = file.ok() && WriteTextTable(table, EndsWithCsv(nativePath), file);
-    written = file.close() && written;
+    const TextTable table{model_->page().headers, model_->page().rows};
+    const Result<void> written = ExportToFile(nativePath, [&](LineSink& file) {
+        return WriteTextTable(table, EndsWithCsv(nativePath), file);
+    });
     if (written) {
         Ui().showMessage(this, QStringLiteral("保存完毕！") + QDir::toNativeSeparators(path));
     } else {
-        Ui().showMessage(this, QStringLiteral("无法保存文件：%1\r\n%2")
-                                   .arg(QDir::toNativeSeparators(path),
-                                        QString::fromLocal8Bit(file.error().c_str())));
+        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存文件："), written.error()));
     }
-    emit exportEnded(written);
+    emit exportEnded(written.ok());
 }
 
 void StatsWindow::exportUrlList() {
@@ -478,20 +477,21 @@ void StatsWindow::exportUrlList() {
         emit exportEnded(false);
         return;
     }
-    FileSink file(QFile::encodeName(path).toStdString());
-    bool written = file.ok();
-    for (int i = 0; written && i < urlList_->entryCount(); ++i) {
-        written = file.write(ToGbk(urlList_->entryText(i)) + std::string(kLineEnd));
-    }
-    written = file.close() && written;
+    const Result<void> written =
+        ExportToFile(QFile::encodeName(path).toStdString(), [&](LineSink& file) -> Result<void> {
+            for (int i = 0; i < urlList_->entryCount(); ++i) {
+                if (!file.write(ToGbk(urlList_->entryText(i)) + std::string(kLineEnd))) {
+                    return FailureOf(file);
+                }
+            }
+            return {};
+        });
     if (written) {
         Ui().showMessage(this, QStringLiteral("已导出URL列表"));
     } else {
-        Ui().showMessage(this, QStringLiteral("无法保存文件：%1\r\n%2")
-                                   .arg(QDir::toNativeSeparators(path),
-                                        QString::fromLocal8Bit(file.error().c_str())));
+        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存文件："), written.error()));
     }
-    emit exportEnded(written);
+    emit exportEnded(written.ok());
 }
 
 void StatsWindow::resizeEvent(QResizeEvent* event) {

@@ -1,6 +1,6 @@
 #include "controls.h"
 
-#include "export/line_sink.h"
+#include "base/platform.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,6 +2,9 @@
 
 #include "text/gbk_codec.h"
 
+#include <QDir>
+#include <QFile>
+
 namespace logdesk {
 
 QString FromGbk(std::string_view gbk) {
@@ -22,6 +25,12 @@ QString FromGbk(std::string_view gbk) {
 std::string ToGbk(const QString& text) {
     return Utf16ToGbk(std::u16string_view(reinterpret_cast<const char16_t*>(text.utf16()),
                                           static_cast<std::size_t>(text.size())));
+}
+
+QString ErrorText(const QString& heading, const Error& error) {
+    const QByteArray path(error.path.data(), static_cast<qsizetype>(error.path.size()));
+    return heading + QDir::toNativeSeparators(QFile::decodeName(path)) + QStringLiteral("\r\n") +
+           QString::fromLocal8Bit(error.reason().c_str());
 }
 
 } // namespace logdesk

@@ -1,6 +1,8 @@
 // The GUI's edge: the core holds GBK bytes, Qt holds UTF-16.
 #pragma once
 
+#include "base/result.h"
+
 #include <QString>
 #include <string>
 #include <string_view>
@@ -9,5 +11,10 @@ namespace logdesk {
 
 QString FromGbk(std::string_view gbk);
 std::string ToGbk(const QString& text);
+
+// How a message box shows a failure: the heading (which says what failed,
+// in the program's words), the error's path, and its reason on the next
+// line. The path is file system bytes, the reason the locale's.
+QString ErrorText(const QString& heading, const Error& error);
 
 } // namespace logdesk

@@ -2,9 +2,7 @@
 #include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace logdesk {
 namespace {
@@ -33,9 +31,9 @@ TEST(CsvFormatTest, QuotesAreDoubledInsideQuotedCells) {
 }
 
 TEST(CsvFormatTest, DefaultColumnsFollowTheCaptions) {
-    const ImportResult r =
+    const LogImport r = testing::Imported(
         ImportLogBytes("#Fields: date time s-ip cs-uri-stem cs-uri-query c-ip cs(User-Agent) "
-                       "sc-status sc-substatus sc-win32-status ProtocolStatus TimeTaken\n");
+                       "sc-status sc-substatus sc-win32-status ProtocolStatus TimeTaken\n"));
     std::vector<std::string> chosen;
     for (ColumnIndex c : DefaultExportColumns(r.table)) {
         chosen.push_back(GbkToUtf8(r.table.columnTitle(c)));
@@ -47,25 +45,24 @@ TEST(CsvFormatTest, DefaultColumnsFollowTheCaptions) {
 }
 
 TEST(CsvFormatTest, RecordTableBytesMatchTheGoldenFile) {
-    const ImportResult r =
-        ImportLogBytes("#Fields: date cs-uri-stem cs(User-Agent) cs-uri-query\r\n"
-                       "2013-05-01 /a.htm Baiduspider q=\"1\",2\r\n"
-                       "2013-05-02 " +
-                       Gbk("/新闻") +
-                       " -\r\n"
-                       "2013-05-03 /c.htm Googlebot\r\n");
+    const LogImport r =
+        testing::Imported(ImportLogBytes("#Fields: date cs-uri-stem cs(User-Agent) cs-uri-query\r\n"
+                                         "2013-05-01 /a.htm Baiduspider q=\"1\",2\r\n"
+                                         "2013-05-02 " +
+                                         Gbk("/新闻") +
+                                         " -\r\n"
+                                         "2013-05-03 /c.htm Googlebot\r\n"));
     const std::vector<ColumnIndex> columns{ColumnIndex{0}, ColumnIndex{1}, ColumnIndex{2},
                                            ColumnIndex{4}};
     StringSink withHeader;
     ASSERT_TRUE(WriteRecordTable(r.table, columns, true, withHeader));
-    std::ifstream golden(std::string(LOGDESK_TEST_DATA) + "/records_export.csv", std::ios::binary);
-    std::stringstream expected;
-    expected << golden.rdbuf();
-    EXPECT_EQ(withHeader.text(), expected.str());
+    const std::string expected =
+        testing::ReadFile(std::string(LOGDESK_TEST_DATA) + "/records_export.csv");
+    EXPECT_EQ(withHeader.text(), expected);
 
     StringSink noHeader;
     ASSERT_TRUE(WriteRecordTable(r.table, columns, false, noHeader));
-    EXPECT_EQ(noHeader.text(), expected.str().substr(expected.str().find("\r\n") + 2));
+    EXPECT_EQ(noHeader.text(), expected.substr(expected.find("\r\n") + 2));
 
     StringSink nothingChosen;
     ASSERT_TRUE(WriteRecordTable(r.table, {}, true, nothingChosen));

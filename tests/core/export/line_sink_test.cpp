@@ -1,13 +1,11 @@
 #include "export/line_sink.h"
-#include "support/import_test_support.h"
+#include "support/file_test_support.h"
 
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <set>
-#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,13 +15,23 @@ namespace logdesk {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::InChildWithoutRoot;
+using testing::ReadFile;
 using testing::TempFile;
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+// The sink for path; the test stops when it cannot be opened.
+FileSink Open(const fs::path& path) {
+    Result<FileSink> sink = FileSink::Open(path);
+    EXPECT_TRUE(sink) << sink.error().line();
+    if (!sink) {
+        return FileSink::ForDescriptor(-1);
+    }
+    return std::move(sink).value();
+}
+
+// The reason of a failed result; empty for a success.
+std::string Reason(const Result<void>& result) {
+    return result ? std::string() : result.error().reason();
 }
 
 std::set<std::string> Names(const fs::path& dir) {
@@ -64,13 +72,13 @@ protected:
 TEST_F(FileSinkTest, AFailedOrAbandonedWriteKeepsTheOldFile) {
     ::chmod(old_.c_str(), 0640);
     WithFileSizeLimit(1 << 20, [&] {
-        FileSink sink(old_);
-        ASSERT_TRUE(sink.ok()) << sink.error();
+        FileSink sink = Open(old_);
         sink.write(block_);
         sink.write(block_);
-        EXPECT_FALSE(sink.close());
-        EXPECT_NE(sink.error().find("File too large"), std::string::npos) << sink.error();
-        EXPECT_FALSE(sink.close()); // asked again: the same answer
+        const Result<void> closed = sink.close();
+        EXPECT_EQ(Reason(closed), "write failed: File too large");
+        EXPECT_EQ(closed.error().path, old_.string());
+        EXPECT_EQ(Reason(sink.close()), "write failed: File too large"); // the same answer
     });
     EXPECT_EQ(ReadFile(old_), "last week\r\n");
     EXPECT_EQ(Names(dir_.dir()), std::set<std::string>{"old.csv"});
@@ -78,7 +86,7 @@ TEST_F(FileSinkTest, AFailedOrAbandonedWriteKeepsTheOldFile) {
     // Destroyed before close(): after a megabyte went out, and with bytes
     // still buffered.
     {
-        FileSink sink(old_);
+        FileSink sink = Open(old_);
         ASSERT_TRUE(sink.write(block_));
         ASSERT_TRUE(sink.write("more"));
     }
@@ -88,7 +96,7 @@ TEST_F(FileSinkTest, AFailedOrAbandonedWriteKeepsTheOldFile) {
     // A name that did not exist: nothing is left of a failed write.
     const fs::path fresh = dir_.dir() / "fresh.csv";
     WithFileSizeLimit(1 << 20, [&] {
-        FileSink sink(fresh);
+        FileSink sink = Open(fresh);
         sink.write(block_);
         sink.write(block_);
         EXPECT_FALSE(sink.close());
@@ -99,11 +107,11 @@ TEST_F(FileSinkTest, AFailedOrAbandonedWriteKeepsTheOldFile) {
 TEST_F(FileSinkTest, ReplacesWholeAndKeepsTheModes) {
     ::chmod(old_.c_str(), 0640);
     {
-        FileSink sink(old_);
+        FileSink sink = Open(old_);
         ASSERT_TRUE(sink.write("this week\r\n"));
         // Nothing changes before close().
         EXPECT_EQ(ReadFile(old_), "last week\r\n");
-        ASSERT_TRUE(sink.close()) << sink.error();
+        ASSERT_EQ(Reason(sink.close()), "");
     }
     EXPECT_EQ(ReadFile(old_), "this week\r\n");
     EXPECT_EQ(Mode(old_) & 07777, 0640u);
@@ -112,7 +120,7 @@ TEST_F(FileSinkTest, ReplacesWholeAndKeepsTheModes) {
     const mode_t mask = ::umask(027);
     const fs::path fresh = dir_.dir() / "fresh.csv";
     {
-        FileSink sink(fresh);
+        FileSink sink = Open(fresh);
         ASSERT_TRUE(sink.write("new"));
         ASSERT_TRUE(sink.close());
     }
@@ -122,9 +130,9 @@ TEST_F(FileSinkTest, ReplacesWholeAndKeepsTheModes) {
 
     // A long name still leaves room for the temporary's suffix.
     const fs::path longName = dir_.dir() / (std::string(250, 'n') + ".csv");
-    FileSink sink(longName);
+    FileSink sink = Open(longName);
     ASSERT_TRUE(sink.write("long"));
-    ASSERT_TRUE(sink.close()) << sink.error();
+    ASSERT_EQ(Reason(sink.close()), "");
     EXPECT_EQ(ReadFile(longName), "long");
 }
 
@@ -132,9 +140,9 @@ TEST_F(FileSinkTest, LinksAreFollowedAndKept) {
     const fs::path link = dir_.dir() / "link.csv";
     fs::create_symlink("old.csv", link);
     {
-        FileSink sink(link);
+        FileSink sink = Open(link);
         ASSERT_TRUE(sink.write("through the link"));
-        ASSERT_TRUE(sink.close()) << sink.error();
+        ASSERT_EQ(Reason(sink.close()), "");
     }
     EXPECT_TRUE(S_ISLNK(Mode(link)));
     EXPECT_EQ(ReadFile(old_), "through the link");
@@ -144,9 +152,9 @@ TEST_F(FileSinkTest, LinksAreFollowedAndKept) {
     const fs::path dangling = dir_.dir() / "dangling.csv";
     fs::create_symlink("sub/made.csv", dangling);
     {
-        FileSink sink(dangling);
+        FileSink sink = Open(dangling);
         ASSERT_TRUE(sink.write("made"));
-        ASSERT_TRUE(sink.close()) << sink.error();
+        ASSERT_EQ(Reason(sink.close()), "");
     }
     EXPECT_TRUE(S_ISLNK(Mode(dangling)));
     EXPECT_EQ(ReadFile(dir_.dir() / "sub" / "made.csv"), "made");
@@ -154,59 +162,46 @@ TEST_F(FileSinkTest, LinksAreFollowedAndKept) {
 
     const fs::path loop = dir_.dir() / "loop.csv";
     fs::create_symlink("loop.csv", loop);
-    FileSink looping(loop);
-    EXPECT_FALSE(looping.ok());
-    EXPECT_NE(looping.error().find("Too many levels of symbolic links"), std::string::npos);
+    const Result<FileSink> looping = FileSink::Open(loop);
+    ASSERT_FALSE(looping);
+    EXPECT_EQ(looping.error().reason(), "cannot create: Too many levels of symbolic links");
 }
 
 TEST_F(FileSinkTest, RefusesWhatCannotBeWritten) {
-    FileSink missingDir("/nonexistent-dir/out.csv");
-    EXPECT_FALSE(missingDir.ok());
-    EXPECT_NE(missingDir.error().find("No such file or directory"), std::string::npos);
-    EXPECT_FALSE(missingDir.write("x"));
-    EXPECT_FALSE(missingDir.close());
+    const Result<FileSink> missingDir = FileSink::Open("/nonexistent-dir/out.csv");
+    ASSERT_FALSE(missingDir);
+    EXPECT_EQ(missingDir.error().line(),
+              "/nonexistent-dir/out.csv: cannot create: No such file or directory");
 
-    FileSink directory(dir_.dir());
-    EXPECT_FALSE(directory.ok());
+    const Result<FileSink> directory = FileSink::Open(dir_.dir());
+    ASSERT_FALSE(directory);
+    EXPECT_EQ(directory.error().reason(), "cannot create: Is a directory");
 
     // A file the user may not write, in a folder where a new file could be
     // renamed over it. Root may write anything, so root tries as nobody.
     ::chmod(old_.c_str(), 0444);
     ::chmod(dir_.dir().c_str(), 0777);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            ::_exit(3);
-        }
-        FileSink readOnly(old_);
-        const bool refused =
-            !readOnly.ok() && readOnly.error().find("Permission denied") != std::string::npos;
-        readOnly.write("overwritten");
-        readOnly.close();
-        ::_exit(refused ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const fs::path old = old_;
+    EXPECT_TRUE(InChildWithoutRoot([&] {
+        const Result<FileSink> readOnly = FileSink::Open(old);
+        return !readOnly && readOnly.error().reason() == "cannot create: Permission denied";
+    }));
     EXPECT_EQ(ReadFile(old_), "last week\r\n");
     EXPECT_EQ(Names(dir_.dir()), std::set<std::string>{"old.csv"});
 }
 
 TEST_F(FileSinkTest, DevicesAndPipesAreWrittenInPlace) {
     {
-        FileSink sink("/dev/null");
+        FileSink sink = Open("/dev/null");
         ASSERT_TRUE(sink.write(block_));
-        EXPECT_TRUE(sink.close()) << sink.error();
+        EXPECT_EQ(Reason(sink.close()), "");
     }
     EXPECT_TRUE(S_ISCHR(Mode("/dev/null")));
     {
-        FileSink sink("/dev/full");
+        FileSink sink = Open("/dev/full");
         sink.write(block_);
         sink.write(block_);
-        EXPECT_FALSE(sink.close());
-        EXPECT_NE(sink.error().find("No space left on device"), std::string::npos);
+        EXPECT_EQ(Reason(sink.close()), "write failed: No space left on device");
     }
     EXPECT_TRUE(S_ISCHR(Mode("/dev/full")));
 
@@ -216,9 +211,9 @@ TEST_F(FileSinkTest, DevicesAndPipesAreWrittenInPlace) {
     {
         const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
         ASSERT_GE(reader, 0);
-        FileSink sink(fifo);
+        FileSink sink = Open(fifo);
         ASSERT_TRUE(sink.write("through the pipe"));
-        EXPECT_TRUE(sink.close()) << sink.error();
+        EXPECT_EQ(Reason(sink.close()), "");
         char got[64] = {};
         EXPECT_EQ(::read(reader, got, sizeof got), 16);
         EXPECT_STREQ(got, "through the pipe");
@@ -228,11 +223,10 @@ TEST_F(FileSinkTest, DevicesAndPipesAreWrittenInPlace) {
         const auto oldHandler = std::signal(SIGPIPE, SIG_IGN);
         const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
         ASSERT_GE(reader, 0);
-        FileSink sink(fifo);
+        FileSink sink = Open(fifo);
         ::close(reader); // the reader goes away before the bytes arrive
         sink.write("lost");
-        EXPECT_FALSE(sink.close());
-        EXPECT_NE(sink.error().find("Broken pipe"), std::string::npos) << sink.error();
+        EXPECT_EQ(Reason(sink.close()), "write failed: Broken pipe");
         std::signal(SIGPIPE, oldHandler);
     }
     EXPECT_TRUE(S_ISFIFO(Mode(fifo)));
@@ -250,8 +244,8 @@ TEST_F(FileSinkTest, StandardOutputIsAppendedToNotReplaced) {
         if (fd < 0 || ::dup2(fd, 1) < 0) {
             ::_exit(3);
         }
-        FileSink sink("/dev/stdout");
-        const bool written = sink.write("appended") && sink.close();
+        Result<FileSink> sink = FileSink::Open("/dev/stdout");
+        const bool written = sink && sink->write("appended") && sink->close();
         ::_exit(written ? 0 : 1);
     }
     int status = 0;
@@ -264,20 +258,40 @@ TEST_F(FileSinkTest, StandardOutputIsAppendedToNotReplaced) {
     EXPECT_EQ(after.st_ino, before.st_ino);
 }
 
-TEST_F(FileSinkTest, SameFileSeesThroughLinks) {
-    const fs::path hard = dir_.dir() / "hard.log";
-    const fs::path soft = dir_.dir() / "soft.log";
-    fs::create_hard_link(old_, hard);
-    fs::create_symlink(hard, soft);
-    EXPECT_TRUE(SameFile(old_, old_));
-    EXPECT_TRUE(SameFile(old_, hard));
-    EXPECT_TRUE(SameFile(soft, old_));
-    EXPECT_TRUE(SameFile((dir_.dir() / "." / "old.csv").string(), old_));
-    const fs::path other = dir_.dir() / "other.log";
-    std::ofstream(other) << "last week\r\n";
-    EXPECT_FALSE(SameFile(other, old_));
-    EXPECT_FALSE(SameFile(dir_.dir() / "missing", old_));
-    EXPECT_FALSE(SameFile(dir_.dir() / "missing", dir_.dir() / "missing"));
+// A sink that refuses bytes without keeping a reason.
+class RefusingSink final : public LineSink {
+public:
+    bool write(std::string_view) override { return false; }
+    Result<void> status() const override { return {}; }
+};
+
+TEST_F(FileSinkTest, AnExportGivesItsFirstFailureAndOnlyThenReplaces) {
+    const auto writeBlock = [&](LineSink& sink) -> Result<void> {
+        return sink.write(block_) && sink.write(block_) ? Result<void>() : FailureOf(sink);
+    };
+    EXPECT_EQ(Reason(ExportToFile(dir_.dir() / "none" / "x.csv", writeBlock)),
+              "cannot create: No such file or directory");
+    // Written into the buffer, failed only when flushed on close.
+    EXPECT_EQ(Reason(ExportToFile("/dev/full",
+                                  [](LineSink& sink) -> Result<void> {
+                                      return sink.write("x") ? Result<void>() : FailureOf(sink);
+                                  })),
+              "write failed: No space left on device");
+    // A writer's own failure wins, and the file stays as it was.
+    const Result<void> refused = ExportToFile(old_, [](LineSink& sink) -> Result<void> {
+        sink.write("half");
+        return Error{"cannot convert", {}, "bad cell", 0};
+    });
+    EXPECT_EQ(Reason(refused), "cannot convert: bad cell");
+    EXPECT_EQ(ReadFile(old_), "last week\r\n");
+    EXPECT_EQ(Names(dir_.dir()), std::set<std::string>{"old.csv"});
+
+    ASSERT_TRUE(ExportToFile(old_, writeBlock));
+    EXPECT_EQ(ReadFile(old_), block_ + block_);
+
+    // A sink that fails without a reason is still a failure.
+    RefusingSink refusing;
+    EXPECT_EQ(FailureOf(refusing).reason(), "write failed");
 }
 
 } // namespace

@@ -79,17 +79,18 @@ TEST(ImportLimitsTest, RunningOutOfMemoryIsAResultNotACrash) {
     }
     const HeaderLayout previous = MapHeader("#Fields: date");
     const int code = InChildWithMemory(std::size_t{96} << 20, [&] {
-        const ImportResult file = ImportLogFile(big, previous);
-        if (file.status != ImportStatus::OutOfMemory || file.header != previous ||
-            file.reason.empty()) {
+        const Result<LogImport> file = ImportLogFile(big, previous);
+        if (file || file.error().code != ENOMEM || file.error().path != big ||
+            file.error().cause.empty()) {
             return 1;
         }
-        const ImportResult cells = ImportLogBytes(manyFields, previous);
-        if (cells.status != ImportStatus::OutOfMemory || cells.table.data()) {
+        const Result<LogImport> cells = ImportLogBytes(manyFields, previous);
+        if (cells || cells.error().code != ENOMEM) {
             return 2;
         }
         // What the failed imports held was released: a small log still fits.
-        return ImportLogBytes("#Fields: a\nx\n").table.rowCount() == 1 ? 0 : 3;
+        const Result<LogImport> small = ImportLogBytes("#Fields: a\nx\n");
+        return small && small->table.rowCount() == 1 ? 0 : 3;
     });
     EXPECT_EQ(code, 0);
 }
@@ -103,14 +104,14 @@ TEST(ImportLimitsTest, MoreBuffersThanA16BitIndexHolds) {
     TempFile file(log);
     ImportOptions options;
     options.maxChunkBytes = 16;
-    const ImportResult cut = ImportLogFile(file.path(), {}, options);
-    ASSERT_EQ(cut.status, ImportStatus::Imported);
+    const LogImport cut = testing::Imported(ImportLogFile(file.path(), {}, options));
+    ASSERT_FALSE(cut.rejected);
     ASSERT_EQ(cut.table.rowCount(), 80000u);
     for (std::uint32_t row : {0u, 1u, 65535u, 65536u, 70001u, 79999u}) {
         EXPECT_EQ(cut.table.cell(RowIndex{row}, ColumnIndex{1}), std::to_string(row));
         EXPECT_EQ(cut.table.cell(RowIndex{row}, ColumnIndex{2}), "v" + std::to_string(row % 97));
     }
-    EXPECT_EQ(Rows(cut.table), Rows(ImportLogBytes(log).table));
+    EXPECT_EQ(Rows(cut.table), Rows(testing::Imported(ImportLogBytes(log)).table));
 }
 
 TEST(ImportLimitsTest, LimitsStopTheImportWithAReason) {
@@ -118,25 +119,27 @@ TEST(ImportLimitsTest, LimitsStopTheImportWithAReason) {
     ImportOptions lines;
     lines.maxLineBytes = 100;
     const std::string shortLines = "#Fields: a\n" + std::string(90, 'x') + "\nabc\n";
-    EXPECT_EQ(ImportLogBytes(shortLines, previous, lines).status, ImportStatus::Imported);
-    const ImportResult longLine =
+    EXPECT_TRUE(ImportLogBytes(shortLines, previous, lines));
+    const Result<LogImport> longLine =
         ImportLogBytes("#Fields: a\nabc\n" + std::string(150, 'x') + "\n", previous, lines);
-    EXPECT_EQ(longLine.status, ImportStatus::TooLarge);
-    EXPECT_NE(longLine.reason.find("longer than 100 bytes"), std::string::npos) << longLine.reason;
-    EXPECT_EQ(longLine.header, previous);
+    ASSERT_FALSE(longLine);
+    EXPECT_EQ(longLine.error().code, EFBIG);
+    EXPECT_EQ(longLine.error().reason(), "a line at byte 15 is longer than 100 bytes");
 
     ImportOptions records;
     records.maxRecords = 3;
-    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n2\n3\n", {}, records).status, ImportStatus::Imported);
-    const ImportResult many = ImportLogBytes("#Fields: a\n1\n2\n3\n4\n", {}, records);
-    EXPECT_EQ(many.status, ImportStatus::TooLarge);
-    EXPECT_FALSE(many.table.data());
+    EXPECT_TRUE(ImportLogBytes("#Fields: a\n1\n2\n3\n", {}, records));
+    const Result<LogImport> many = ImportLogBytes("#Fields: a\n1\n2\n3\n4\n", {}, records);
+    ASSERT_FALSE(many);
+    EXPECT_EQ(many.error().code, EFBIG);
+    EXPECT_EQ(many.error().reason(), "the log has more than 3 records");
 }
 
 TEST(ImportLimitsTest, LinesWithoutAnAgentStillUseTheCache) {
     // Lines that stop before the user-agent field (and one the fuzzer found:
     // a NUL, then a header, an empty agent and a missing one).
-    const ImportResult found = ImportLogBytes("\0#Fields: date cs(User-Agent) x\nd  x\nd"s);
+    const LogImport found =
+        testing::Imported(ImportLogBytes("\0#Fields: date cs(User-Agent) x\nd  x\nd"s));
     EXPECT_EQ(Rows(found.table),
               (std::vector<std::vector<std::string>>{{"1", "d", "其他流量(unknown)", "x"},
                                                      {"2", "d", "其他流量(unknown)", ""}}));
@@ -152,7 +155,7 @@ TEST(ImportLimitsTest, LinesWithoutAnAgentStillUseTheCache) {
                              : "") +
                "\n";
     }
-    const ImportResult r = ImportLogBytes(log);
+    const LogImport r = testing::Imported(ImportLogBytes(log));
     ASSERT_EQ(r.table.rowCount(), 43000u);
     // The empty agent, "Baiduspider" and "x": three identifications in all.
     EXPECT_EQ(r.agentIdentifications, 3u);
@@ -177,9 +180,12 @@ TEST(ImportLimitsTest, HeadersCostTheirOwnSizeNotRowsTimesColumns) {
 
     const bool limited = !kSanitized;
     const int code = InChildWithMemory(std::size_t{256} << 20, [&] {
-        const ImportResult many = ImportLogBytes(headers);
-        if (many.status != ImportStatus::Imported || many.table.rowCount() != 40000 ||
-            many.table.columnCount() != kMaxTableColumns ||
+        const Result<LogImport> imported = ImportLogBytes(headers);
+        if (!imported || imported->rejected) {
+            return 1;
+        }
+        const LogImport& many = *imported;
+        if (many.table.rowCount() != 40000 || many.table.columnCount() != kMaxTableColumns ||
             many.droppedFields != 40002 - (kMaxTableColumns - 1)) {
             return 1;
         }
@@ -191,9 +197,12 @@ TEST(ImportLimitsTest, HeadersCostTheirOwnSizeNotRowsTimesColumns) {
             t.cell(RowIndex{0}, ColumnIndex{4}) != "v0") {
             return 2;
         }
-        const ImportResult w = ImportLogBytes(wide);
-        if (w.status != ImportStatus::Imported || w.table.rowCount() != 20001 ||
-            w.table.columnCount() != kMaxTableColumns ||
+        const Result<LogImport> wideImport = ImportLogBytes(wide);
+        if (!wideImport || wideImport->rejected) {
+            return 3;
+        }
+        const LogImport& w = *wideImport;
+        if (w.table.rowCount() != 20001 || w.table.columnCount() != kMaxTableColumns ||
             w.table.cell(RowIndex{0}, ColumnIndex{2}) != "second" ||
             !w.table.cell(RowIndex{0}, ColumnIndex{3}).empty() ||
             w.table.data()->memoryBytes() > 64 * wide.size()) {
@@ -224,10 +233,10 @@ TEST(ImportLimitsTest, BuffersWithoutRowsAreNotKept) {
         (void)!::write(fd, line.data(), line.size());
         ::close(fd);
     });
-    const ImportResult zeros = ImportLogFile("/dev/fd/" + std::to_string(fds[0]));
+    const LogImport zeros = testing::Imported(ImportLogFile("/dev/fd/" + std::to_string(fds[0])));
     writer.join();
     ::close(fds[0]);
-    ASSERT_EQ(zeros.status, ImportStatus::Imported);
+    ASSERT_FALSE(zeros.rejected);
     EXPECT_EQ(Rows(zeros.table), (std::vector<std::vector<std::string>>{{"1", "last"}}));
     EXPECT_LT(zeros.table.data()->memoryBytes(), std::size_t{80} << 20);
 
@@ -236,8 +245,8 @@ TEST(ImportLimitsTest, BuffersWithoutRowsAreNotKept) {
     TempFile file(longLine);
     ImportOptions options;
     options.maxChunkBytes = 1 << 20;
-    const ImportResult r = ImportLogFile(file.path(), {}, options);
-    ASSERT_EQ(r.status, ImportStatus::Imported);
+    const LogImport r = testing::Imported(ImportLogFile(file.path(), {}, options));
+    ASSERT_FALSE(r.rejected);
     EXPECT_EQ(r.table.cell(RowIndex{0}, ColumnIndex{2}), "y");
     EXPECT_LT(r.table.data()->memoryBytes(), longLine.size() * 5 / 4);
 }

@@ -24,8 +24,8 @@ const std::string kSixLines =
     "2013-05-01 00:00:03 10.0.0.3 /b.htm\r\n";
 
 TEST(ImportTest, SixLineExample) {
-    const ImportResult r = ImportLogBytes(kSixLines);
-    ASSERT_EQ(r.status, ImportStatus::Imported);
+    const LogImport r = testing::Imported(ImportLogBytes(kSixLines));
+    ASSERT_FALSE(r.rejected);
     EXPECT_EQ(Titles(r.table),
               (std::vector<std::string>{"序号(ID)", "日期(date)", "时间(time)", "访问者IP(c-ip)",
                                         "URL(cs-uri-stem)", "状态码 (sc-status)",
@@ -44,23 +44,24 @@ TEST(ImportTest, SixLineExample) {
 
 TEST(ImportTest, LineEndsAndFieldCounts) {
     // No LF after the last line; surplus fields dropped; an empty line is a row.
-    const ImportResult r = ImportLogBytes("#Fields: a cs(User-Agent) c\n"
-                                          "1 x 3 4 5\n"
-                                          "\n"
-                                          "1  3\r\r\n"
-                                          "1 Googlebot");
+    const LogImport r = testing::Imported(ImportLogBytes("#Fields: a cs(User-Agent) c\n"
+                                                         "1 x 3 4 5\n"
+                                                         "\n"
+                                                         "1  3\r\r\n"
+                                                         "1 Googlebot"));
     EXPECT_EQ(Rows(r.table), (Table{{"1", "1", "其他流量(unknown)", "3"},
                                     {"2", "", "其他流量(unknown)", ""},
                                     {"3", "1", "其他流量(unknown)", "3\r"},
                                     {"4", "1", "谷歌(Googlebot)", ""}}));
     // A trailing blank gives no further field; CR LF at the end no extra row.
-    const ImportResult t = ImportLogBytes("#Fields: a b c\r\nx y \r\n");
+    const LogImport t = testing::Imported(ImportLogBytes("#Fields: a b c\r\nx y \r\n"));
     EXPECT_EQ(Rows(t.table), (Table{{"1", "x", "y", ""}}));
 }
 
 TEST(ImportTest, DirectivesAndRepeatedHeaders) {
-    const ImportResult r = ImportLogBytes("#Software: IIS\n#fields: date\n#Fields: date c-ip\n"
-                                          "d1 ip1\n#Date: x\n#Fields: date c-ip\nd2 ip2\n");
+    const LogImport r =
+        testing::Imported(ImportLogBytes("#Software: IIS\n#fields: date\n#Fields: date c-ip\n"
+                                         "d1 ip1\n#Date: x\n#Fields: date c-ip\nd2 ip2\n"));
     EXPECT_EQ(Titles(r.table),
               (std::vector<std::string>{"序号(ID)", "日期(date)", "访问者IP(c-ip)"}));
     EXPECT_EQ(Rows(r.table), (Table{{"1", "d1", "ip1"}, {"2", "d2", "ip2"}}));
@@ -69,10 +70,11 @@ TEST(ImportTest, DirectivesAndRepeatedHeaders) {
 }
 
 TEST(ImportTest, DifferingHeadersKeepEveryCellUnderItsField) {
-    const ImportResult r = ImportLogBytes("#Fields: date c-ip cs(User-Agent) sc-bytes\n"
-                                          "d1 ip1 Baiduspider 10\n"
-                                          "#Fields: date time c-ip\n"
-                                          "d2 t2 ip2\n");
+    const LogImport r =
+        testing::Imported(ImportLogBytes("#Fields: date c-ip cs(User-Agent) sc-bytes\n"
+                                         "d1 ip1 Baiduspider 10\n"
+                                         "#Fields: date time c-ip\n"
+                                         "d2 t2 ip2\n"));
     // The last header's fields first, then what only the earlier header had.
     EXPECT_EQ(Titles(r.table),
               (std::vector<std::string>{"序号(ID)", "日期(date)", "时间(time)", "访问者IP(c-ip)",
@@ -86,11 +88,11 @@ TEST(ImportTest, DifferingHeadersKeepEveryCellUnderItsField) {
 }
 
 TEST(ImportTest, HeaderWithoutNamesRejectsTheFile) {
-    const ImportResult r = ImportLogBytes("#Fields: date cs(User-Agent)\n"
-                                          "d1 Googlebot\nd2 Baiduspider\n"
-                                          "#Fields:   \n"
-                                          "d3 x\n");
-    EXPECT_EQ(r.status, ImportStatus::Rejected);
+    const LogImport r = testing::Imported(ImportLogBytes("#Fields: date cs(User-Agent)\n"
+                                                         "d1 Googlebot\nd2 Baiduspider\n"
+                                                         "#Fields:   \n"
+                                                         "d3 x\n"));
+    EXPECT_TRUE(r.rejected);
     EXPECT_EQ(r.header.fieldCount(), 0);
     EXPECT_EQ(r.table.rowCount(), 2u);
     EXPECT_EQ(Titles(r.table)[0], "序号(ID)");
@@ -98,33 +100,33 @@ TEST(ImportTest, HeaderWithoutNamesRejectsTheFile) {
     EXPECT_EQ(Tally(r.tally), (std::vector<std::pair<std::string, int>>{{"谷歌(Googlebot)", 1},
                                                                         {"百度(Baiduspider)", 1}}));
 
-    const ImportResult only = ImportLogBytes("#Fields:\r\n");
-    EXPECT_EQ(only.status, ImportStatus::Rejected);
+    const LogImport only = testing::Imported(ImportLogBytes("#Fields:\r\n"));
+    EXPECT_TRUE(only.rejected);
     EXPECT_EQ(Titles(only.table), std::vector<std::string>{"序号(ID)"});
 }
 
 TEST(ImportTest, LinesBeforeTheFirstHeaderAndFilesWithoutOne) {
-    const ImportResult early = ImportLogBytes("a1 b1\n#Fields: a b\na2 b2\n");
+    const LogImport early = testing::Imported(ImportLogBytes("a1 b1\n#Fields: a b\na2 b2\n"));
     EXPECT_EQ(Rows(early.table), (Table{{"1", "a1", "b1"}, {"2", "a2", "b2"}}));
 
     const HeaderLayout previous = MapHeader("#Fields: date c-ip");
-    const ImportResult headerless = ImportLogBytes("d1 ip1\nd2 ip2\n", previous);
+    const LogImport headerless = testing::Imported(ImportLogBytes("d1 ip1\nd2 ip2\n", previous));
     EXPECT_EQ(headerless.header, previous);
     EXPECT_EQ(Rows(headerless.table), (Table{{"1", "d1", "ip1"}, {"2", "d2", "ip2"}}));
 
-    const ImportResult bare = ImportLogBytes("just text\n");
+    const LogImport bare = testing::Imported(ImportLogBytes("just text\n"));
     EXPECT_EQ(Rows(bare.table), (Table{{"1"}}));
 
-    const ImportResult empty = ImportLogBytes("");
-    EXPECT_EQ(empty.status, ImportStatus::Imported);
+    const LogImport empty = testing::Imported(ImportLogBytes(""));
+    EXPECT_FALSE(empty.rejected);
     EXPECT_EQ(empty.table.columnCount(), 0);
     EXPECT_EQ(empty.tally.length(), 0);
 }
 
 TEST(ImportTest, NulRunsEndLinesWithoutAddingRows) {
     const std::string zeros(4096, '\0');
-    const ImportResult r = ImportLogBytes("#Fields: a b\nx1 y1\n" + zeros +
-                                          "#Software: IIS\r\nx2 y2\x1A\r\nx3 y3\0\0\nx4 y4\n"s);
+    const LogImport r = testing::Imported(ImportLogBytes(
+        "#Fields: a b\nx1 y1\n" + zeros + "#Software: IIS\r\nx2 y2\x1A\r\nx3 y3\0\0\nx4 y4\n"s));
     EXPECT_EQ(Rows(r.table),
               (Table{{"1", "x1", "y1"}, {"2", "x2", "y2"}, {"3", "x3", "y3"}, {"4", "x4", "y4"}}));
 }
@@ -132,10 +134,10 @@ TEST(ImportTest, NulRunsEndLinesWithoutAddingRows) {
 TEST(ImportTest, FieldsSplitOnBlanksWhateverTheEncoding) {
     // GBK and UTF-8 bytes inside fields; 0xA1 0x20 is no character, so the
     // blank still separates.
-    const ImportResult r =
+    const LogImport r = testing::Imported(
         ImportLogBytes("#Fields: cs-uri-stem cs(User-Agent) c-ip\n" + Gbk("/新闻") +
                        " Mözillä+bingbot 1\n"
-                       "/\xA1 x 2\n");
+                       "/\xA1 x 2\n"));
     EXPECT_EQ(Rows(r.table), (Table{{"1", "/新闻", "必应(Msnbot&Bing)", "1"},
                                     {"2", GbkToUtf8("/\xA1"), "其他流量(unknown)", "2"}}));
 }
@@ -155,9 +157,9 @@ TEST(ImportFileTest, ReadsLikeBytesAcrossSmallBuffers) {
         ++progressCalls;
         EXPECT_LE(read, total);
     };
-    const ImportResult fromFile = ImportLogFile(file.path(), {}, options);
-    const ImportResult fromBytes = ImportLogBytes(log);
-    ASSERT_EQ(fromFile.status, ImportStatus::Imported);
+    const LogImport fromFile = testing::Imported(ImportLogFile(file.path(), {}, options));
+    const LogImport fromBytes = testing::Imported(ImportLogBytes(log));
+    ASSERT_FALSE(fromFile.rejected);
     EXPECT_EQ(Rows(fromFile.table), Rows(fromBytes.table));
     EXPECT_EQ(fromFile.tally, fromBytes.tally);
     EXPECT_EQ(fromFile.bytesRead, log.size());
@@ -180,12 +182,12 @@ TEST(ImportFileTest, LineEndsAndNulRunsAcrossBufferEdges) {
         }
     }
     TempFile file(log);
-    const ImportResult whole = ImportLogBytes(log);
+    const LogImport whole = testing::Imported(ImportLogBytes(log));
     ASSERT_EQ(whole.table.rowCount(), 48u);
     for (std::size_t chunk : {16u, 17u, 19u, 23u, 64u}) {
         ImportOptions options;
         options.maxChunkBytes = chunk;
-        const ImportResult cut = ImportLogFile(file.path(), {}, options);
+        const LogImport cut = testing::Imported(ImportLogFile(file.path(), {}, options));
         ASSERT_EQ(Rows(cut.table), Rows(whole.table)) << "buffers of " << chunk;
     }
 }
@@ -197,7 +199,7 @@ TEST(ImportTest, ManyDistinctAgentsAreAllIdentified) {
     for (int i = 0; i < 70000; ++i) {
         log += kinds[static_cast<std::size_t>(i) % kinds.size()] + std::to_string(i) + "\n";
     }
-    const ImportResult r = ImportLogBytes(log);
+    const LogImport r = testing::Imported(ImportLogBytes(log));
     ASSERT_EQ(r.table.rowCount(), 70000u);
     for (std::uint32_t row : {0u, 1u, 2u, 3u, 40001u, 69999u}) {
         const std::string agent = kinds[row % kinds.size()] + std::to_string(row);
@@ -212,26 +214,30 @@ TEST(ImportTest, ManyDistinctAgentsAreAllIdentified) {
 }
 
 TEST(ImportFileTest, FailuresComeBackWithTheReason) {
+    // The callers' headings say that reading the log failed; the error says
+    // which file and why.
     const HeaderLayout previous = MapHeader("#Fields: date");
-    const ImportResult missing = ImportLogFile("/nonexistent/dir/ex130501.log", previous);
-    EXPECT_EQ(missing.status, ImportStatus::OpenFailed);
-    EXPECT_EQ(missing.reason, "No such file or directory");
-    EXPECT_EQ(missing.header, previous);
+    const Result<LogImport> missing = ImportLogFile("/nonexistent/dir/ex130501.log", previous);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().line(), "/nonexistent/dir/ex130501.log: No such file or directory");
+    EXPECT_EQ(missing.error().code, ENOENT);
 
     TempFile dir("");
-    const ImportResult directory = ImportLogFile(dir.dir().string());
-    EXPECT_EQ(directory.status, ImportStatus::ReadFailed);
-    EXPECT_FALSE(directory.reason.empty());
+    const Result<LogImport> directory = ImportLogFile(dir.dir().string());
+    ASSERT_FALSE(directory);
+    EXPECT_EQ(directory.error().line(), dir.dir().string() + ": Is a directory");
 
     std::atomic<bool> cancel{true};
     ImportOptions options;
     options.cancel = &cancel;
     TempFile log(kSixLines);
-    EXPECT_EQ(ImportLogFile(log.path(), {}, options).status, ImportStatus::Cancelled);
+    const Result<LogImport> cancelled = ImportLogFile(log.path(), {}, options);
+    ASSERT_FALSE(cancelled);
+    EXPECT_EQ(cancelled.error().code, ECANCELED);
 }
 
 TEST(RecordTableTest, RowOrderPermutesWithoutCopying) {
-    ImportResult r = ImportLogBytes(kSixLines);
+    LogImport r = testing::Imported(ImportLogBytes(kSixLines));
     RecordTable sorted = r.table;
     sorted.setRowOrder({RecordIndex{2}, RecordIndex{0}, RecordIndex{1}});
     EXPECT_EQ(sorted.cell(RowIndex{0}, ColumnIndex{0}), "3");
@@ -249,7 +255,7 @@ TEST(RecordTableTest, RecordNumbersAcrossDigitCounts) {
     for (int i = 0; i < 12345; ++i) {
         log += "x\n";
     }
-    const ImportResult r = ImportLogBytes(log);
+    const LogImport r = testing::Imported(ImportLogBytes(log));
     for (std::uint32_t row : {0u, 8u, 9u, 98u, 99u, 999u, 1000u, 9999u, 12344u}) {
         EXPECT_EQ(r.table.cell(RowIndex{row}, ColumnIndex{0}), std::to_string(row + 1));
     }

@@ -4,6 +4,7 @@
 #include "logimport/log_importer.h"
 #include "support/import_test_support.h"
 
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -15,8 +16,9 @@ using testing::TempFile;
 // Every cell of every row, the titles, the tally and the header: all that a
 // reader of the table can see.
 struct Seen {
-    ImportStatus status;
-    std::string reason;
+    int failure; // the error's code, 0 for an import
+    std::string cause;
+    bool rejected;
     std::vector<std::string> titles;
     std::vector<std::vector<std::string>> rows;
     std::vector<std::pair<std::string, int>> tally;
@@ -25,8 +27,12 @@ struct Seen {
     bool operator==(const Seen&) const = default;
 };
 
-Seen SeenOf(const ImportResult& r) {
-    Seen seen{r.status, r.reason, {}, {}, {}, r.header, r.droppedFields};
+Seen SeenOf(const Result<LogImport>& imported) {
+    if (!imported) {
+        return {imported.error().code, imported.error().cause, false, {}, {}, {}, {}, 0};
+    }
+    const LogImport& r = *imported;
+    Seen seen{0, {}, r.rejected, {}, {}, {}, r.header, r.droppedFields};
     for (int c = 0; c < r.table.columnCount(); ++c) {
         seen.titles.emplace_back(r.table.columnTitle(ColumnIndex{c}));
     }
@@ -156,11 +162,11 @@ TEST(ParallelImportTest, LimitsAndFailuresAsOneThread) {
     many.threads = 4;
     many.rangeBytes = 8;
     many.maxRecords = 3;
-    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n2\n3\n", {}, many).status, ImportStatus::Imported);
-    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n2\n3\n4\n", {}, many).status, ImportStatus::TooLarge);
+    EXPECT_TRUE(ImportLogBytes("#Fields: a\n1\n2\n3\n", {}, many));
+    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n2\n3\n4\n", {}, many).error().code, EFBIG);
     std::atomic<bool> cancel{true};
     many.cancel = &cancel;
-    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n", {}, many).status, ImportStatus::Cancelled);
+    EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n", {}, many).error().code, ECANCELED);
 }
 
 TEST(LineScanTest, EveryScannerFindsWhatTheLoopFinds) {

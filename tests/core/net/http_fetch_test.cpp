@@ -16,8 +16,11 @@ const std::string kAccept =
 
 std::string Fetch(const FetchRequest& request, const FetchContext& context = {},
                   std::string* headers = nullptr, int timeoutSeconds = 5) {
-    const Bytes body = HttpFetch(request, timeoutSeconds, context, headers);
-    return std::string(body.begin(), body.end());
+    const Result<FetchResponse> fetched = HttpExchange(request, timeoutSeconds, context);
+    if (headers != nullptr) {
+        *headers = fetched ? fetched->headers : std::string();
+    }
+    return fetched ? std::string(fetched->body.begin(), fetched->body.end()) : std::string();
 }
 
 // The header lines of a request after Host and User-Agent.

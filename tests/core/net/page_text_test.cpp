@@ -49,8 +49,9 @@ TEST(PageTextTest, FetchPageTextDecodesTheFetchedPage) {
     LocalHttpServer server(1, [](const std::string&) {
         return Reply("200 OK", "", "<head><meta charset=\"utf-8\"></head>\xE5\xB2\x9A");
     });
-    EXPECT_EQ(FetchPageText({.url = server.url("/")}),
-              "<head><meta charset=\"utf-8\"></head>" + Gbk("岚"));
+    const Result<std::string> text = FetchPageText({.url = server.url("/")});
+    ASSERT_TRUE(text) << text.error().cause;
+    EXPECT_EQ(*text, "<head><meta charset=\"utf-8\"></head>" + Gbk("岚"));
 }
 
 } // namespace

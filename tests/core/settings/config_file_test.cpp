@@ -1,4 +1,5 @@
 #include "settings/config_file.h"
+#include "support/file_test_support.h"
 #include "text/gbk_codec.h"
 
 #include <csignal>
@@ -7,7 +8,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
-#include <sstream>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -15,13 +15,7 @@ namespace logdesk {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using testing::ReadFile;
 
 void Put(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
@@ -60,7 +54,7 @@ TEST_F(ConfigFileTest, FirstStartGivesDefaultsAndOneWriteMakesTheFile) {
     EXPECT_FALSE(fs::exists(path_));
 
     ASSERT_TRUE(config.writeText(Gbk("日志路径"), Gbk("D:\\日志")));
-    EXPECT_EQ(Slurp(path_), Gbk("[基本配置]\r\n日志路径=D:\\日志\r\n"));
+    EXPECT_EQ(ReadFile(path_), Gbk("[基本配置]\r\n日志路径=D:\\日志\r\n"));
     EXPECT_EQ(config.readText(Gbk("日志路径"), ""), Gbk("D:\\日志"));
     EXPECT_EQ(filesInDir(), 1U) << "temporary file left behind";
 }
@@ -84,36 +78,36 @@ TEST_F(ConfigFileTest, WriteChangesOnlyItsKeyAndKeepsLineEndings) {
     ASSERT_TRUE(config.writeText("z", "3"));
     config.selectSection("New");
     ASSERT_TRUE(config.writeText("k", "v"));
-    EXPECT_EQ(Slurp(path_), "; made by hand\n"
-                            "[Main]\n"
-                            "Path = D:\\new   \n"
-                            "  ; note\n"
-                            "Other=1\n"
-                            "Added=2\n"
-                            "\n"
-                            "\n"
-                            "[Tail]\n"
-                            "x=y\n"
-                            "z=3\n"
-                            "[New]\n"
-                            "k=v\n");
+    EXPECT_EQ(ReadFile(path_), "; made by hand\n"
+                               "[Main]\n"
+                               "Path = D:\\new   \n"
+                               "  ; note\n"
+                               "Other=1\n"
+                               "Added=2\n"
+                               "\n"
+                               "\n"
+                               "[Tail]\n"
+                               "x=y\n"
+                               "z=3\n"
+                               "[New]\n"
+                               "k=v\n");
 
     Put(path_, "[a]\r\nk=1\r\n[b]\r\nk=1\r\n");
     config.selectSection("a");
     ASSERT_TRUE(config.writeText("j", "2"));
-    EXPECT_EQ(Slurp(path_), "[a]\r\nk=1\r\nj=2\r\n[b]\r\nk=1\r\n");
+    EXPECT_EQ(ReadFile(path_), "[a]\r\nk=1\r\nj=2\r\n[b]\r\nk=1\r\n");
 }
 
 TEST_F(ConfigFileTest, LineBreaksAreStoredAsMarks) {
     ConfigFile config(path_.string());
     config.selectSection("s");
     ASSERT_TRUE(config.writeText("k", "one\r\ntwo"));
-    EXPECT_EQ(Slurp(path_), "[s]\r\nk=one\xA9\xAE*\xA9\xAEtwo\r\n");
+    EXPECT_EQ(ReadFile(path_), "[s]\r\nk=one\xA9\xAE*\xA9\xAEtwo\r\n");
     EXPECT_EQ(config.readText("k", ""), "one\r\ntwo");
 
     // A lone LF or CR must not split the line; it comes back as CR LF.
     ASSERT_TRUE(config.writeText("k", "a\nb\rc"));
-    EXPECT_EQ(Slurp(path_), "[s]\r\nk=a" + Gbk("┊*┊") + "b" + Gbk("┊*┊") + "c\r\n");
+    EXPECT_EQ(ReadFile(path_), "[s]\r\nk=a" + Gbk("┊*┊") + "b" + Gbk("┊*┊") + "c\r\n");
     EXPECT_EQ(config.readText("k", ""), "a\r\nb\r\nc");
 
     EXPECT_EQ(config.readText("missing", "x\r\ny"), "x\r\ny");
@@ -125,7 +119,7 @@ TEST_F(ConfigFileTest, BooleansAreTrueOnlyForTheTrueCharacter) {
     config.selectSection("s");
     ASSERT_TRUE(config.writeBool("on", true));
     ASSERT_TRUE(config.writeBool("off", false));
-    EXPECT_EQ(Slurp(path_), "[s]\r\non=" + Gbk("真") + "\r\noff=" + Gbk("假") + "\r\n");
+    EXPECT_EQ(ReadFile(path_), "[s]\r\non=" + Gbk("真") + "\r\noff=" + Gbk("假") + "\r\n");
     EXPECT_TRUE(config.readBool("on", false));
     EXPECT_FALSE(config.readBool("off", true));
 
@@ -167,25 +161,43 @@ TEST_F(ConfigFileTest, LongValuesReadBackWhole) {
     EXPECT_EQ(config.readText("k", ""), value);
 }
 
-TEST_F(ConfigFileTest, FailedWritesReturnFalseAndKeepTheFile) {
-    ConfigFile nowhere((dir_ / "missing" / "logdesk.ini").string());
-    EXPECT_FALSE(nowhere.writeText("k", "v"));
+// The settings file's own path goes with every failure, whichever file the
+// write stumbled on.
+std::string LineOf(const Result<void>& written) {
+    return written ? std::string("written") : written.error().line();
+}
+
+TEST_F(ConfigFileTest, FailedWritesSayWhyAndKeepTheFile) {
+    const std::string missing = (dir_ / "missing" / "logdesk.ini").string();
+    ConfigFile nowhere(missing);
+    EXPECT_EQ(LineOf(nowhere.writeText("k", "v")),
+              missing + ": cannot create: No such file or directory");
     Put(dir_ / "plain", "x");
-    ConfigFile underFile((dir_ / "plain" / "logdesk.ini").string());
-    EXPECT_FALSE(underFile.writeBool("k", true));
+    const std::string underPlain = (dir_ / "plain" / "logdesk.ini").string();
+    ConfigFile underFile(underPlain);
+    EXPECT_EQ(LineOf(underFile.writeBool("k", true)),
+              underPlain + ": cannot open: Not a directory");
     fs::create_directory(dir_ / "folder");
     ConfigFile folder((dir_ / "folder").string());
     EXPECT_EQ(folder.readText("k", "d"), "d");
-    EXPECT_FALSE(folder.writeText("k", "v"));
+    EXPECT_EQ(LineOf(folder.writeText("k", "v")),
+              (dir_ / "folder").string() + ": cannot read: Is a directory");
 
     const std::string before = "[s]\r\nk=old\r\n";
     Put(path_, before);
     ConfigFile config(path_.string());
     config.selectSection("s");
-    EXPECT_FALSE(config.writeText("a=b", "v"));
+    EXPECT_EQ(LineOf(config.writeText("a=b", "v")),
+              path_.string() + ": the key's name cannot be stored");
     EXPECT_FALSE(config.writeText("", "v"));
     EXPECT_FALSE(config.writeText("x\ny", "v"));
-    EXPECT_EQ(Slurp(path_), before);
+    EXPECT_EQ(LineOf(config.writeText("k", "a\xB0\nb")),
+              path_.string() + ": the value cannot be stored");
+    config.selectSection("t\r\n");
+    EXPECT_EQ(LineOf(config.writeText("k", "v")),
+              path_.string() + ": the section's name cannot be stored");
+    config.selectSection("s");
+    EXPECT_EQ(ReadFile(path_), before);
 
     // A file size limit makes the write fail part-way, as a full disk does.
     struct rlimit saved {};
@@ -194,11 +206,11 @@ TEST_F(ConfigFileTest, FailedWritesReturnFalseAndKeepTheFile) {
     struct rlimit small = saved;
     small.rlim_cur = 4096;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = config.writeText("k", std::string(10000, 'x'));
+    const Result<void> written = config.writeText("k", std::string(10000, 'x'));
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(written);
-    EXPECT_EQ(Slurp(path_), before);
+    EXPECT_EQ(LineOf(written), path_.string() + ": write failed: File too large");
+    EXPECT_EQ(ReadFile(path_), before);
     EXPECT_EQ(filesInDir(), 3U) << "temporary file left behind";
 }
 
@@ -230,7 +242,7 @@ TEST_F(ConfigFileTest, AddedLinesStayApartWhateverTheLineEnds) {
         config.selectSection("s");
         EXPECT_EQ(config.readText("a", "none"), c.a) << c.before;
         ASSERT_TRUE(config.writeText("b", "2")) << c.before;
-        EXPECT_EQ(Slurp(path_), c.after) << c.before;
+        EXPECT_EQ(ReadFile(path_), c.after) << c.before;
         EXPECT_EQ(config.readText("b", "none"), "2") << c.before;
         EXPECT_EQ(config.readText("a", "none"), c.a) << c.before;
         config.selectSection("t");
@@ -246,7 +258,7 @@ TEST_F(ConfigFileTest, NamesEndingInALeadByteReadBackAndAreWrittenOnce) {
     ASSERT_TRUE(config.writeText("k", "v"));
     ASSERT_TRUE(config.writeText("key\xE6", "w"));
     ASSERT_TRUE(config.writeText("key\xE6", "w"));
-    EXPECT_EQ(Slurp(path_), "[abc\xE6 ]\r\nk=v\r\nkey\xE6=w\r\n");
+    EXPECT_EQ(ReadFile(path_), "[abc\xE6 ]\r\nk=v\r\nkey\xE6=w\r\n");
     EXPECT_EQ(config.readText("k", ""), "v");
     EXPECT_EQ(config.readText("key\xE6", ""), "w");
 
@@ -254,7 +266,7 @@ TEST_F(ConfigFileTest, NamesEndingInALeadByteReadBackAndAreWrittenOnce) {
     // so its key belongs to the section above it.
     Put(path_, "[s]\r\n[abc\xE6]\r\nk=old\r\n");
     ASSERT_TRUE(config.writeText("k", "new"));
-    EXPECT_EQ(Slurp(path_), "[s]\r\n[abc\xE6]\r\nk=old\r\n[abc\xE6 ]\r\nk=new\r\n");
+    EXPECT_EQ(ReadFile(path_), "[s]\r\n[abc\xE6]\r\nk=old\r\n[abc\xE6 ]\r\nk=new\r\n");
     EXPECT_EQ(config.readText("k", ""), "new");
     config.selectSection("s");
     EXPECT_EQ(config.readText("k", ""), "old");
@@ -268,7 +280,7 @@ TEST_F(ConfigFileTest, ValuesThatCannotReadBackAreRefused) {
     // no longer be found.
     EXPECT_FALSE(config.writeText("k", "x\xE6\r\ny"));
     EXPECT_FALSE(config.writeText("n", "x\xE6\n"));
-    EXPECT_EQ(Slurp(path_), "[s]\r\nk=old\r\n");
+    EXPECT_EQ(ReadFile(path_), "[s]\r\nk=old\r\n");
     ASSERT_TRUE(config.writeText("k", "x\xE6"));
     EXPECT_EQ(config.readText("k", ""), "x\xE6");
     ASSERT_TRUE(config.writeText("k", "\xE6\x40\r\n\xE6"));
@@ -382,14 +394,15 @@ TEST_F(ConfigFileTest, RandomWritesReadBackAndLeaveEverythingElse) {
             const std::vector<std::string> before = readAll();
             config.selectSection(section);
             if (!config.writeText(key, value)) {
-                ASSERT_EQ(Slurp(path_), file) << where;
+                ASSERT_EQ(ReadFile(path_), file) << where;
                 continue;
             }
             ++successes;
             ASSERT_EQ(config.readText(key, "\x01"), promised(value)) << where;
-            const std::string written = Slurp(path_);
+            const std::string written = ReadFile(path_);
             ASSERT_TRUE(config.writeText(key, value)) << where;
-            ASSERT_EQ(Slurp(path_), written) << where << ": the same write again changed the file";
+            ASSERT_EQ(ReadFile(path_), written)
+                << where << ": the same write again changed the file";
 
             const std::vector<std::string> after = readAll();
             for (std::size_t s = 0, i = 0; s < sections.size(); ++s) {
@@ -442,7 +455,7 @@ TEST_F(ConfigFileTest, ReplacingKeepsPermissionsAndSymbolicLinks) {
     config.selectSection("s");
     ASSERT_TRUE(config.writeText("k", "2"));
     EXPECT_TRUE(fs::is_symlink(path_));
-    EXPECT_EQ(Slurp(dir_ / "real.ini"), "[s]\r\nk=2\r\n");
+    EXPECT_EQ(ReadFile(dir_ / "real.ini"), "[s]\r\nk=2\r\n");
     EXPECT_EQ(fs::status(dir_ / "real.ini").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
 }

@@ -1,5 +1,6 @@
 #include "logimport/log_importer.h"
 #include "stats/page_builds.h"
+#include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
 #include <gtest/gtest.h>
@@ -14,12 +15,12 @@ using Cells = std::vector<CellPosition>;
 const std::string kBaidu = "Mozilla/5.0+(compatible;+Baiduspider/2.0)";
 const std::string kGoogle = "Mozilla/5.0+(compatible;+Googlebot/2.1)";
 
-ImportResult Import(const std::string& fields, const Texts& lines) {
+LogImport Import(const std::string& fields, const Texts& lines) {
     std::string bytes = "#Fields: " + fields + "\r\n";
     for (const std::string& line : lines) {
         bytes += line + "\r\n";
     }
-    return ImportLogBytes(Utf8ToGbk(bytes));
+    return testing::Imported(ImportLogBytes(Utf8ToGbk(bytes)));
 }
 
 Texts Utf8(const Texts& gbk) {
@@ -44,7 +45,7 @@ SpiderFilter Only(SpiderId spider) {
 
 // (URL, IP) = (/a, .1), (/b, .2), (/a, .1), (/a, .3); Baidu makes the first
 // two visits, Google the others.
-ImportResult FourVisits() {
+LogImport FourVisits() {
     return Import("cs-uri-stem c-ip cs(User-Agent)",
                   {"/a 192.0.2.1 " + kBaidu, "/b 192.0.2.2 " + kBaidu, "/a 192.0.2.1 " + kGoogle,
                    "/a 192.0.2.3 " + kGoogle});
@@ -52,7 +53,7 @@ ImportResult FourVisits() {
 
 TEST(SpiderTrafficPageTest, HourBucketsInTallyOrder) {
     // Google comes first in the log, the tally still lists 百度 first.
-    const ImportResult log =
+    const LogImport log =
         Import("time cs(User-Agent)", {"00:15:30 " + kGoogle, "23:59:59 " + kBaidu, "- " + kBaidu,
                                        "7:05:00 " + kGoogle, " " + kGoogle, "99:00:00 " + kBaidu});
     const StatsTable page = BuildSpiderTrafficPage(log.table, log.header.fieldMap, log.tally);
@@ -72,8 +73,7 @@ TEST(SpiderTrafficPageTest, HourBucketsInTallyOrder) {
 }
 
 TEST(SpiderTrafficPageTest, CountsOnlyTallyNamesAndKnownFields) {
-    const ImportResult log =
-        Import("time cs(User-Agent)", {"01:00:00 " + kBaidu, "01:00 " + kGoogle});
+    const LogImport log = Import("time cs(User-Agent)", {"01:00:00 " + kBaidu, "01:00 " + kGoogle});
     SpiderTally tally;
     tally.count(SpiderDisplayName(SpiderId::Baidu));
     tally.count("(x)y");
@@ -84,7 +84,7 @@ TEST(SpiderTrafficPageTest, CountsOnlyTallyNamesAndKnownFields) {
 
     // No user-agent field (so an empty tally): every count 0, with or
     // without a time; nothing imported at all likewise.
-    for (const ImportResult& none : {Import("time c-ip", {"01:00:00 x"}), Import("c-ip", {"x"})}) {
+    for (const LogImport& none : {Import("time c-ip", {"01:00:00 x"}), Import("c-ip", {"x"})}) {
         const StatsTable zero =
             BuildSpiderTrafficPage(none.table, none.header.fieldMap, none.tally);
         EXPECT_EQ(Utf8(zero.headers), (Texts{"时间", "流量汇总"}));
@@ -96,7 +96,7 @@ TEST(SpiderTrafficPageTest, CountsOnlyTallyNamesAndKnownFields) {
 }
 
 TEST(UrlPageTest, VisitsAndDistinctIpsInFirstSeenOrder) {
-    const ImportResult log = FourVisits();
+    const LogImport log = FourVisits();
     const FieldMap& fields = log.header.fieldMap;
     const StatsTable page = BuildUrlPage(log.table, fields, {});
     EXPECT_EQ(Utf8(page.headers), (Texts{"URL", "访问次数", "独立IP数"}));
@@ -118,7 +118,7 @@ TEST(UrlPageTest, VisitsAndDistinctIpsInFirstSeenOrder) {
 TEST(UrlPageTest, UrlsAndIpsCompareAsTheirCells) {
     // Case counts, the query string does not; an empty IP (short lines) is a
     // value like any other, wherever it comes among a URL's visits.
-    const ImportResult log =
+    const LogImport log =
         Import("cs-uri-stem c-ip cs-uri-query", {"/A 192.0.2.1 q=1", "/a 192.0.2.1 q=2", "/e", "/e",
                                                  "/m 192.0.2.1", "/m", "/n", "/n 192.0.2.1", "/n"});
     EXPECT_EQ(Rows(BuildUrlPage(log.table, log.header.fieldMap, {})),
@@ -146,12 +146,12 @@ TEST(UrlPageTest, ManyLongUrls) {
     }
     lines.push_back(lines[7] + "0"); // its IP is 192.0.2.70
     expected[8][2] = "2";
-    const ImportResult log = Import("cs-uri-stem c-ip", lines);
+    const LogImport log = Import("cs-uri-stem c-ip", lines);
     EXPECT_EQ(Rows(BuildUrlPage(log.table, log.header.fieldMap, {})), expected);
 }
 
 TEST(IpPageTest, VisitsWithTheFirstCrawler) {
-    const ImportResult log = FourVisits();
+    const LogImport log = FourVisits();
     const StatsTable page = BuildIpPage(log.table, log.header.fieldMap, {});
     EXPECT_EQ(Utf8(page.headers), (Texts{"IP", "访问次数", "所属蜘蛛", "IP 所在地"}));
     EXPECT_EQ(Rows(page), (TextRows{{"192.0.2.1", "2", "百度(Baiduspider)", ""},
@@ -184,7 +184,7 @@ TEST(PagesTest, MissingFieldsGiveColumnsWithoutRows) {
         {StatsPage::Status, "sc-win32-status cs-uri-stem", {}, 0},
     };
     for (const Case& c : cases) {
-        const ImportResult log = Import(c.fields, {"200 /a"});
+        const LogImport log = Import(c.fields, {"200 /a"});
         const StatsTable page =
             BuildStatsPage(c.page, log.table, log.header.fieldMap, log.tally, c.filter);
         EXPECT_EQ(page.headers.size(), c.page == StatsPage::Ip ? 4u : 3u) << c.fields;
@@ -195,7 +195,7 @@ TEST(PagesTest, MissingFieldsGiveColumnsWithoutRows) {
 }
 
 TEST(StatusPageTest, KeysInFirstSeenOrderAndTheirUrls) {
-    const ImportResult log =
+    const LogImport log =
         Import("sc-status sc-substatus sc-win32-status cs-uri-stem",
                {"200 0 0 /a", "404 0 2 /b", "200 5 0 /a", "200 0 1236 /d", "- 0 0 /e", "304 0",
                 "2|0 0 5 /f", "2 0 0|5 /g", "20 0 0 /h", "200 0 00 /i", "200 0 0 /j"});
@@ -228,7 +228,7 @@ TEST(StatusPageTest, KeysInFirstSeenOrderAndTheirUrls) {
     sorted.setRowOrder(order);
     EXPECT_EQ(urls(sorted, "200|0"), (Texts{"状态码：200|0", "/j", "/a", "/a"}));
 
-    const ImportResult noStatus = Import("sc-win32-status cs-uri-stem", {"0 /a"});
+    const LogImport noStatus = Import("sc-win32-status cs-uri-stem", {"0 /a"});
     EXPECT_EQ(Utf8(StatusUrlLines(noStatus.table, noStatus.header.fieldMap, "|0")),
               (Texts{"状态码：|0"}));
 }

@@ -43,8 +43,9 @@ std::string RandomLog(std::mt19937& rng, bool changeHeaders) {
 TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
     std::mt19937 rng(11);
     for (int round = 0; round < 40; ++round) {
-        ImportResult log = ImportLogBytes(RandomLog(rng, round % 2 == 1));
-        ASSERT_EQ(log.status, ImportStatus::Imported);
+        Result<LogImport> imported = ImportLogBytes(RandomLog(rng, round % 2 == 1));
+        ASSERT_TRUE(imported && !imported->rejected);
+        LogImport& log = *imported;
         if (round % 3 == 2) {
             // A sorted list: first sight follows the rows shown.
             std::vector<RecordIndex> order(log.table.rowCount());
@@ -72,7 +73,7 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
 
 TEST(ParallelPagesTest, CancelledBuildGivesNoPage) {
     std::mt19937 rng(5);
-    const ImportResult log = ImportLogBytes(RandomLog(rng, false));
+    const LogImport log = ImportLogBytes(RandomLog(rng, false)).value();
     std::atomic<bool> cancel{true};
     const StatsTable page = BuildStatsPage(StatsPage::Url, log.table, log.header.fieldMap,
                                            log.tally, {}, &cancel, {2, 16});

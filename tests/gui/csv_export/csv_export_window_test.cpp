@@ -9,26 +9,18 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace logdesk {
 namespace {
 
 using testing::FakeUiSeam;
+using testing::ReadFile;
 using testing::TempFile;
 
 ImportedLog Import(const std::string& bytes) {
-    ImportResult r = ImportLogBytes(bytes);
+    LogImport r = testing::Imported(ImportLogBytes(bytes));
     return {r.table, r.header, r.tally};
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 class CsvExportWindowTest : public ::testing::Test {
@@ -98,6 +90,9 @@ TEST_F(CsvExportWindowTest, MovesChecksAndPersistence) {
     EXPECT_FALSE(list->checked(0));
     EXPECT_TRUE(list->checked(3)); // s-ip, inverted
     window->close();
+    config_.selectSection(Gbk("字段属性"));
+    EXPECT_EQ(config_.readText(Gbk("序号选中"), ""), Gbk("假"));
+    EXPECT_EQ(config_.readText(Gbk("服务器IP(s-ip)选中"), ""), Gbk("真"));
 
     // Reopened: header order again, with the changed marks.
     CsvExportWindow* again = open();
@@ -115,6 +110,16 @@ TEST_F(CsvExportWindowTest, MovesChecksAndPersistence) {
     EXPECT_TRUE(Entries(*third)[0].second);
     EXPECT_FALSE(Entries(*third)[3].second);
     third->close();
+}
+
+TEST_F(CsvExportWindowTest, AChoiceThatCannotBeSavedIsReportedOnce) {
+    const std::string path = (dir_.dir() / "none" / "logdesk.ini").string();
+    ConfigFile unwritable(path);
+    auto* window = new CsvExportWindow(log_, unwritable, nullptr);
+    window->close();
+    EXPECT_EQ(ui_.messages,
+              QStringList{QStringLiteral("无法保存设置：") + QString::fromStdString(path) +
+                          QStringLiteral("\r\ncannot create: No such file or directory")});
 }
 
 TEST_F(CsvExportWindowTest, ExportsTheTickedColumnsInOrder) {

@@ -65,7 +65,7 @@ TEST(LookupCookiesTest, KeptFromOneLookupToTheNextAcrossWindows) {
     TempFile configDir("");
     ConfigFile config((configDir.dir() / "logdesk.ini").string());
     config.selectSection(Gbk("更多精细统计"));
-    config.writeText(Gbk("IP查询主机"), "127.0.0.1:" + std::to_string(server.port()));
+    ASSERT_TRUE(config.writeText(Gbk("IP查询主机"), "127.0.0.1:" + std::to_string(server.port())));
     MainWindow window(config);
     TempFile log("#Fields: c-ip cs(User-Agent)\r\n1.2.3.4 Baiduspider\r\n");
     QSignalSpy imported(&window, &MainWindow::importEnded);

@@ -153,9 +153,8 @@ TEST_F(MainWindowTest, FailedImportsKeepWhatWasThere) {
 
     const QString missing = QString::fromStdString((log.dir() / "gone.log").string());
     importThroughButton(window, missing);
-    ASSERT_EQ(ui_.messages.size(), 1);
-    EXPECT_TRUE(ui_.messages[0].contains(missing));
-    EXPECT_TRUE(ui_.messages[0].contains(QStringLiteral("No such file or directory")));
+    EXPECT_EQ(ui_.messages, QStringList{QStringLiteral("无法读取日志文件：") + missing +
+                                        QStringLiteral("\r\nNo such file or directory")});
     EXPECT_EQ(Find<ReportList>(window, "列表框")->rowCount(), 1);
     // Remembered even though the import failed.
     config_.selectSection(Gbk("基本配置"));
@@ -164,6 +163,18 @@ TEST_F(MainWindowTest, FailedImportsKeepWhatWasThere) {
     TempFile rejected("#Fields:\r\n");
     importThroughButton(window, QString::fromStdString(rejected.path()));
     EXPECT_EQ(ui_.messages.last(), QStringLiteral("这个文件不是标准的IIS日志文件！"));
+}
+
+TEST_F(MainWindowTest, ALogPathThatCannotBeSavedIsReportedAndTheImportGoesOn) {
+    const std::string path = (configDir_.dir() / "none" / "logdesk.ini").string();
+    ConfigFile unwritable(path);
+    MainWindow window(unwritable);
+    TempFile log("#Fields: date\r\nd1\r\n");
+    importThroughButton(window, QString::fromStdString(log.path()));
+    EXPECT_EQ(ui_.messages,
+              QStringList{QStringLiteral("无法保存设置：") + QString::fromStdString(path) +
+                          QStringLiteral("\r\ncannot create: No such file or directory")});
+    EXPECT_EQ(Find<ReportList>(window, "列表框")->rowCount(), 1);
 }
 
 TEST_F(MainWindowTest, RunningOutOfMemoryNamesTheFileAndKeepsTheTable) {
@@ -256,8 +267,9 @@ TEST_F(MainWindowTest, SecondaryWindowsOpenInTheirInitialState) {
 TEST(RecordTableModelTest, PassesTheModelTester) {
     RecordTableModel model;
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    model.setTable(
-        ImportLogBytes("#Fields: date cs(User-Agent)\r\nd1 Googlebot\r\nd2 -\r\n").table);
+    model.setTable(testing::Imported(
+                       ImportLogBytes("#Fields: date cs(User-Agent)\r\nd1 Googlebot\r\nd2 -\r\n"))
+                       .table);
     EXPECT_EQ(model.rowCount(), 2);
     EXPECT_EQ(model.index(1, 2).data().toString(), QStringLiteral("其他流量(unknown)"));
     EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("序号(ID)"));

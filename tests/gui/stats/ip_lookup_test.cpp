@@ -47,9 +47,10 @@ protected:
 
     void open(int port) {
         config_.selectSection(Gbk("更多精细统计"));
-        config_.writeText(Gbk("IP查询主机"), "127.0.0.1:" + std::to_string(port));
-        ImportResult r = ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider\r\n"
-                                        "1.1.1.2 Googlebot\r\n1.1.1.3 Baiduspider\r\n");
+        ASSERT_TRUE(config_.writeText(Gbk("IP查询主机"), "127.0.0.1:" + std::to_string(port)));
+        LogImport r = testing::Imported(
+            ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider\r\n"
+                           "1.1.1.2 Googlebot\r\n1.1.1.3 Baiduspider\r\n"));
         log_ = {r.table, r.header, r.tally};
         window_ = new StatsWindow(log_, config_, cookies_, nullptr);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
@@ -142,8 +143,8 @@ TEST_F(IpLookupTest, ARebuiltPageGetsNoStaleLocation) {
 // page or moves its rows during the first pause, no further row is read,
 // fetched or written.
 TEST_F(IpLookupTest, RunEndsWhenItsPageIsGone) {
-    const ImportResult other =
-        ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider\r\n");
+    const LogImport other = testing::Imported(
+        ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider\r\n"));
     struct Case {
         const char* name;
         std::function<void()> change;

@@ -18,12 +18,12 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 
 namespace logdesk {
 namespace {
 
 using testing::FakeUiSeam;
+using testing::ReadFile;
 using testing::TempFile;
 
 const char* const kLog = "#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status "
@@ -33,13 +33,6 @@ const char* const kLog = "#Fields: date time c-ip cs-uri-stem sc-status sc-win32
                          "2013-05-01 01:10:00 1.1.1.1 /a.htm 200 0 Baiduspider\r\n"
                          "2013-05-01 23:59:59 1.1.1.3 /a.htm 404 2 Mozilla\r\n"
                          "2013-05-01 23:00:00 1.1.1.3 /c.htm 200 0 Mozilla\r\n";
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 class StatsWindowTest : public ::testing::Test {
 protected:
@@ -54,7 +47,7 @@ protected:
     TabStrip* filters_ = nullptr;
 
     void SetUp() override {
-        ImportResult r = ImportLogBytes(kLog);
+        LogImport r = testing::Imported(ImportLogBytes(kLog));
         log_ = {r.table, r.header, r.tally};
         window_ = new StatsWindow(log_, config_, cookies_, nullptr);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
@@ -202,8 +195,9 @@ TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     const QString bad = QString::fromStdString((dir_.dir() / "none" / "x.csv").string());
     ui_.answers.push_back(bad);
     emit tabs_->rightClicked();
-    EXPECT_TRUE(ui_.messages.back().contains(bad));
-    EXPECT_FALSE(ui_.messages.back().startsWith(QStringLiteral("保存完毕！")));
+    EXPECT_EQ(ui_.messages.back(),
+              QStringLiteral("无法保存文件：") + bad +
+                  QStringLiteral("\r\ncannot create: No such file or directory"));
 }
 
 TEST_F(StatsWindowTest, ExportsNeverWriteOverTheImportedLog) {
@@ -235,12 +229,30 @@ TEST_F(StatsWindowTest, PrefixesPersist) {
     window_->findChild<EditBox*>(QStringLiteral("编辑框http前缀1"))
         ->setText(QStringLiteral("http://site.example/"));
     window_->close();
+    // Under the names settings files have always used.
+    EXPECT_EQ(ReadFile((dir_.dir() / "logdesk.ini").string()),
+              Gbk("[更多精细统计]\r\nHTTP前缀=http://www.baidu.com/\r\n"
+                  "HTTP前缀1=http://site.example/\r\n"));
     window_ = new StatsWindow(log_, config_, cookies_, nullptr);
     EXPECT_EQ(window_->findChild<EditBox*>(QStringLiteral("编辑框http前缀1"))->text(),
               QStringLiteral("http://site.example/"));
     QSignalSpy shown(window_, &StatsWindow::pageShown);
     window_->show();
     ASSERT_TRUE(shown.wait(10000));
+}
+
+TEST_F(StatsWindowTest, PrefixesThatCannotBeSavedAreReportedOnce) {
+    const std::string path = (dir_.dir() / "none" / "logdesk.ini").string();
+    ConfigFile unwritable(path);
+    auto* window = new StatsWindow(log_, unwritable, cookies_, nullptr);
+    QSignalSpy shown(window, &StatsWindow::pageShown);
+    window->show();
+    ASSERT_TRUE(shown.wait(10000));
+    ui_.messages.clear();
+    window->close();
+    EXPECT_EQ(ui_.messages,
+              QStringList{QStringLiteral("无法保存设置：") + QString::fromStdString(path) +
+                          QStringLiteral("\r\ncannot create: No such file or directory")});
 }
 
 // IP i of the large log visits 1 + i % 7 times.
@@ -259,7 +271,7 @@ std::string LargeIpLog(int ips) {
 
 TEST_F(StatsWindowTest, ALargeSortRunsBesideTheEventLoop) {
     constexpr int kIps = 60000;
-    ImportResult r = ImportLogBytes(LargeIpLog(kIps));
+    LogImport r = testing::Imported(ImportLogBytes(LargeIpLog(kIps)));
     log_ = {r.table, r.header, r.tally};
     showPage(2);
     ASSERT_EQ(list_->rowCount(), kIps);

@@ -1,0 +1,137 @@
+// Everything the core asks of the operating system. One implementation per
+// system (platform_posix.cpp here); no other core file talks to the system
+// directly.
+//
+// Paths are file system bytes. A failed call gives an Error whose `what`
+// names the operation in plain words ("cannot open"), whose path is the path
+// the call was given and whose cause is the system's text; callers with
+// words of their own put them in `what`. Interrupted calls are retried.
+#pragma once
+
+#include "result.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace logdesk {
+
+// The system's text for an errno value; safe on any thread.
+std::string ErrnoText(int code);
+
+// Owns an open file descriptor and closes it once, when destroyed or by
+// close(). Descriptors are the C runtime's on every system, so that standard
+// output is descriptor 1 everywhere.
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    // Closes without a word: a failure to close matters only for a file
+    // that was written, and such a file is closed with close().
+    ~FileDescriptor();
+
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Gives up ownership; the descriptor stays open.
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // Closes now. A failure means written bytes may not have reached the
+    // file; the descriptor is closed whatever the answer.
+    Result<void> close();
+
+private:
+    int fd_ = -1;
+};
+
+// For reading, never disturbing a writer that holds the file open.
+Result<FileDescriptor> OpenForReading(const std::string& path);
+
+// An existing file for writing in place: neither created nor truncated, at
+// its end when `append` is set, never becoming the controlling terminal.
+Result<FileDescriptor> OpenForWriting(const std::string& path, bool append);
+
+// Reads up to size bytes; 0 at the end of the file.
+Result<std::size_t> ReadSome(int fd, char* buffer, std::size_t size);
+
+// Writes every byte, going on after short writes.
+Result<void> WriteAll(int fd, std::string_view bytes);
+
+// Makes the file's bytes durable. A file system that keeps nothing to sync
+// (a pipe, a device, some special mounts) counts as synced.
+Result<void> SyncFile(int fd);
+
+// Makes a rename or creation in the folder holding path durable; best
+// effort, as a failure here loses nothing that is not already in place.
+void SyncDirectoryOf(const std::string& path);
+
+// Replaces `to` by `from` in one step, as seen by every other process.
+Result<void> RenameFile(const std::string& from, const std::string& to);
+
+// Removes a file the program made and no longer wants; best effort.
+void DiscardFile(const std::string& path);
+
+// The size of the open file when it is a regular file; nothing for a pipe,
+// a device or a failed query.
+std::optional<std::uint64_t> RegularFileSize(int fd);
+
+// True when both paths name one existing file (the same file on the same
+// device), also through hard links and symbolic links.
+bool SameFile(const std::string& a, const std::string& b);
+
+// Whether the process may create and remove files in the folder.
+bool CanCreateFilesIn(const std::string& dir);
+
+// Whether the process may write the existing file; the refusal as an Error.
+Result<void> CheckWritable(const std::string& path);
+
+// A file of the program's own, new, beside target in the same folder and
+// named after it. The name carries a random part and is created exclusively,
+// with other names tried on a clash, so no other writer's file is ever
+// taken over.
+struct TemporaryFile {
+    FileDescriptor file;
+    std::string path;
+};
+Result<TemporaryFile> CreateTemporaryBeside(const std::string& target);
+
+// Gives the open file the permission bits of the file at `from`, and its
+// owner and group where the process may give them. Nothing is done when
+// `from` does not exist.
+Result<void> CopyAccessRights(const std::string& from, int fd);
+
+// The file path leads to once its symbolic links are followed, or path
+// itself when that fails; a name that does not exist yet stays as it is.
+std::string FollowLinks(const std::string& path);
+
+// What writing to a path means.
+struct WriteTarget {
+    enum Kind {
+        New,     // nothing there yet: the file at `path` is to be created
+        Regular, // a regular file at `path`, to be replaced whole
+        InPlace, // a device, a FIFO, a terminal or a descriptor: written as it is
+    };
+    Kind kind = New;
+    std::string path;    // what to create, replace or open
+    bool append = false; // InPlace: a regular file reached through a descriptor
+};
+// Follows the links of path one by one, so that a link to a name that does
+// not exist yet leads to that name. A link standing for an open descriptor
+// (as /dev/stdout does) is not followed: the system opens what it refers to,
+// which may have no name at all.
+Result<WriteTarget> ResolveWriteTarget(const std::string& path);
+
+// Asks for huge pages behind a large buffer about to be filled, which saves
+// most of its page faults. Advice only: nothing changes where the system
+// has none to give.
+void AdviseHugePages(void* buffer, std::size_t size);
+
+} // namespace logdesk

@@ -1,0 +1,306 @@
+#include "platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <random>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
+namespace logdesk {
+
+namespace {
+
+// Symbolic links followed before giving up, as the kernel does.
+constexpr int kMaxLinks = 40;
+// Bytes of the target's name kept in a temporary file's name, so that the
+// suffix still fits the 255 bytes a name may have.
+constexpr std::size_t kNameKept = 200;
+constexpr int kTemporaryAttempts = 100;
+
+Error Failed(const char* what, const std::string& path, int code = errno) {
+    return SystemError(code, what, path);
+}
+
+// The folder part of path: "." for a bare name, "/" for a name in the root.
+std::string DirectoryOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The target of a symbolic link; false with errno set when it cannot be read.
+bool ReadLink(const std::string& path, std::string& target) {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
+        if (n < 0) {
+            return false;
+        }
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            target.assign(buffer.data(), static_cast<std::size_t>(n));
+            return true;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+// strerror_r comes in two kinds: the GNU one returns its text (which need
+// not be in the buffer), the POSIX one fills the buffer and returns 0.
+[[maybe_unused]] std::string StrerrorText(const char* text, const char*) {
+    return text;
+}
+[[maybe_unused]] std::string StrerrorText(int status, const char* buffer) {
+    return status == 0 ? std::string(buffer) : std::string("Unknown error");
+}
+
+} // namespace
+
+std::string ErrnoText(int code) {
+    char buffer[256] = {};
+    return StrerrorText(::strerror_r(code, buffer, sizeof buffer), buffer);
+}
+
+FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+        fd_ = other.release();
+    }
+    return *this;
+}
+
+FileDescriptor::~FileDescriptor() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+Result<void> FileDescriptor::close() {
+    if (fd_ < 0) {
+        return {};
+    }
+    // Linux frees the descriptor even when close() fails, EINTR included:
+    // retrying could close a descriptor another thread just opened. Any
+    // failure counts, since bytes may not have been written back.
+    if (::close(release()) != 0) {
+        return Failed("write failed", {});
+    }
+    return {};
+}
+
+Result<FileDescriptor> OpenForReading(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return Failed("cannot open", path);
+    }
+    return FileDescriptor(fd);
+}
+
+Result<FileDescriptor> OpenForWriting(const std::string& path, bool append) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | (append ? O_APPEND : 0));
+    if (fd < 0) {
+        return Failed("cannot open", path);
+    }
+    return FileDescriptor(fd);
+}
+
+Result<std::size_t> ReadSome(int fd, char* buffer, std::size_t size) {
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            return Failed("cannot read", {});
+        }
+    }
+}
+
+Result<void> WriteAll(int fd, std::string_view bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return Failed("write failed", {});
+        }
+        if (n == 0) {
+            return Failed("write failed", {}, EIO);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return {};
+}
+
+Result<void> SyncFile(int fd) {
+    // EINVAL: the file is of a kind that keeps no data to sync.
+    if (::fsync(fd) != 0 && errno != EINVAL) {
+        return Failed("write failed", {});
+    }
+    return {};
+}
+
+void SyncDirectoryOf(const std::string& path) {
+    const int fd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+Result<void> RenameFile(const std::string& from, const std::string& to) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        return Failed("cannot rename", to);
+    }
+    return {};
+}
+
+void DiscardFile(const std::string& path) {
+    ::unlink(path.c_str());
+}
+
+std::optional<std::uint64_t> RegularFileSize(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+           first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool CanCreateFilesIn(const std::string& dir) {
+    return !dir.empty() && ::access(dir.c_str(), W_OK | X_OK) == 0;
+}
+
+Result<void> CheckWritable(const std::string& path) {
+    if (::access(path.c_str(), W_OK) != 0) {
+        return Failed("cannot write", path);
+    }
+    return {};
+}
+
+Result<TemporaryFile> CreateTemporaryBeside(const std::string& target) {
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1, kNameKept);
+    const std::string stem = dir + base + ".tmp" + std::to_string(::getpid()) + "-";
+    std::random_device random;
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        std::string path = stem + std::to_string(random());
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            return TemporaryFile{FileDescriptor(fd), std::move(path)};
+        }
+        if (errno != EEXIST) {
+            return Failed("cannot create", path);
+        }
+    }
+    return Failed("cannot create", target, EEXIST);
+}
+
+Result<void> CopyAccessRights(const std::string& from, int fd) {
+    struct stat old {};
+    if (::stat(from.c_str(), &old) != 0) {
+        if (errno == ENOENT) {
+            return {};
+        }
+        return Failed("cannot read the permissions of", from);
+    }
+    // Owner and group only where the process may give them (root, or a
+    // group it belongs to); the permission bits always, so that a private
+    // file does not become readable by others.
+    struct stat now {};
+    if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
+        [[maybe_unused]] const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+    }
+    if (::fchmod(fd, old.st_mode & 0777) != 0) {
+        return Failed("cannot set the permissions of", from);
+    }
+    return {};
+}
+
+std::string FollowLinks(const std::string& path) {
+    char* resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) {
+        return path;
+    }
+    std::string target = resolved;
+    std::free(resolved);
+    return target;
+}
+
+// realpath() alone cannot name a file that does not exist yet, such as the
+// target of a dangling link; the links are followed one hop at a time.
+Result<WriteTarget> ResolveWriteTarget(const std::string& path) {
+    std::string current = path;
+    for (int hop = 0; hop <= kMaxLinks; ++hop) {
+        const std::size_t slash = current.rfind('/');
+        const std::string dir = DirectoryOf(current);
+        const std::string base = slash == std::string::npos ? current : current.substr(slash + 1);
+        if (base.empty() || base == "." || base == "..") {
+            return WriteTarget{WriteTarget::InPlace, path}; // a directory: opening it fails
+        }
+        char* real = ::realpath(dir.c_str(), nullptr);
+        if (real == nullptr) {
+            return Failed("cannot resolve", path);
+        }
+        const std::string realDir = real;
+        std::free(real);
+        struct statfs fs {};
+        if (::statfs(realDir.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC) {
+            struct stat st {};
+            const bool regular = ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+            return WriteTarget{WriteTarget::InPlace, path, regular};
+        }
+        const std::string candidate = (realDir == "/" ? "" : realDir) + "/" + base;
+        struct stat st {};
+        if (::lstat(candidate.c_str(), &st) != 0) {
+            if (errno == ENOENT) {
+                return WriteTarget{WriteTarget::New, candidate};
+            }
+            return Failed("cannot resolve", path);
+        }
+        if (S_ISLNK(st.st_mode)) {
+            std::string link;
+            if (!ReadLink(candidate, link)) {
+                return Failed("cannot resolve", path);
+            }
+            current = !link.empty() && link[0] == '/' ? link : realDir + "/" + link;
+            continue;
+        }
+        if (S_ISREG(st.st_mode)) {
+            return WriteTarget{WriteTarget::Regular, candidate};
+        }
+        return WriteTarget{WriteTarget::InPlace, candidate};
+    }
+    return Failed("cannot resolve", path, ELOOP);
+}
+
+void AdviseHugePages(void* buffer, std::size_t size) {
+    // The advice takes whole huge pages inside the buffer.
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+    const auto at = reinterpret_cast<std::uintptr_t>(buffer);
+    const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t stop = (at + size) & ~(kHugePage - 1);
+    if (stop > start) {
+        ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
+    }
+}
+
+} // namespace logdesk

@@ -1,0 +1,38 @@
+// Every section, key and default the program keeps in its settings file.
+// Texts are UTF-8 here; the file holds them as GBK, which ConfigFile's
+// read() and write() convert to.
+#pragma once
+
+#include "config_file.h"
+
+#include <string_view>
+
+namespace logdesk::settings {
+
+// The log file last chosen in the main window's open dialog, offered by the
+// dialog the next time; written as soon as a file is chosen, before it is
+// read. Default: no file.
+inline constexpr SettingKey kLogPath{"基本配置", "日志路径"};
+inline constexpr std::string_view kLogPathDefault = "";
+
+// The prefixes the statistics window puts before a URL it opens, on its URL
+// page and on its status page; written when the window closes.
+inline constexpr SettingKey kUrlPrefix{"更多精细统计", "HTTP前缀"};
+inline constexpr SettingKey kStatusUrlPrefix{"更多精细统计", "HTTP前缀1"};
+inline constexpr std::string_view kUrlPrefixDefault = "http://www.baidu.com/";
+
+// The search host that IP lookups ask; only ever read.
+inline constexpr SettingKey kIpQueryHost{"更多精细统计", "IP查询主机"};
+inline constexpr std::string_view kIpQueryHostDefault = "www.baidu.com";
+
+// The record export's column choice: one boolean per column caption, keyed
+// by the caption followed by kCheckedSuffix (the record number column as
+// "序号选中"). The user's choice lives in kExportChoiceSection, written when
+// the export window closes; kExportDefaultsSection is never written, so that
+// reading it gives the defaults (the record number and the columns the
+// export ticks by default).
+inline constexpr std::string_view kExportChoiceSection = "字段属性";
+inline constexpr std::string_view kExportDefaultsSection = "恢复默认";
+inline constexpr std::string_view kCheckedSuffix = "选中";
+
+} // namespace logdesk::settings

@@ -1,0 +1,152 @@
+#include "base/platform.h"
+#include "base/whole_files.h"
+#include "support/file_test_support.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <set>
+#include <sys/stat.h>
+
+namespace logdesk {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::InChildWithoutRoot;
+using testing::ReadFile;
+using testing::TempFile;
+
+std::set<std::string> Names(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+class PlatformTest : public ::testing::Test {
+protected:
+    TempFile dir_{"old\r\n", "kept.ini"};
+    std::string target_ = dir_.path();
+    std::string missing_ = (dir_.dir() / "none" / "out.csv").string();
+};
+
+TEST_F(PlatformTest, AMissingFolderFailsWithThePathAndTheSystemsWords) {
+    const Result<FileDescriptor> opened = OpenForReading(missing_);
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().code, ENOENT);
+    EXPECT_EQ(opened.error().line(), missing_ + ": cannot open: No such file or directory");
+
+    const Result<std::string> whole = ReadWholeFile(missing_);
+    ASSERT_FALSE(whole);
+    EXPECT_EQ(whole.error().code, ENOENT); // what a missing settings file is told by
+
+    const Result<TemporaryFile> temporary = CreateTemporaryBeside(missing_);
+    ASSERT_FALSE(temporary);
+    EXPECT_EQ(temporary.error().reason(), "cannot create: No such file or directory");
+    EXPECT_FALSE(FileReplacement::Begin(missing_));
+    const Result<WriteTarget> target = ResolveWriteTarget(missing_);
+    ASSERT_FALSE(target);
+    EXPECT_EQ(target.error().code, ENOENT);
+    EXPECT_FALSE(CanCreateFilesIn((dir_.dir() / "none").string()));
+
+    // A folder opens but does not read.
+    const Result<std::string> folder = ReadWholeFile(dir_.dir().string());
+    ASSERT_FALSE(folder);
+    EXPECT_EQ(folder.error().reason(), "cannot read: Is a directory");
+    EXPECT_EQ(folder.error().path, dir_.dir().string());
+}
+
+TEST_F(PlatformTest, AReadOnlyFolderRefusesNewFilesAndKeepsItsOwn) {
+    ::chmod(target_.c_str(), 0644);
+    ::chmod(dir_.dir().c_str(), 0555);
+    const std::string target = target_;
+    EXPECT_TRUE(InChildWithoutRoot([&] {
+        const Result<FileReplacement> replacement = FileReplacement::Begin(target);
+        const Result<void> writable = CheckWritable(target);
+        return !replacement && replacement.error().code == EACCES &&
+               replacement.error().what == "cannot create" && !writable &&
+               writable.error().code == EACCES && !CanCreateFilesIn(fs::path(target).parent_path());
+    }));
+    ::chmod(dir_.dir().c_str(), 0755);
+    EXPECT_EQ(ReadFile(target_), "old\r\n");
+    EXPECT_EQ(Names(dir_.dir()), std::set<std::string>{"kept.ini"});
+}
+
+TEST_F(PlatformTest, AReplacementTakesThePlaceWholeOrNotAtAll) {
+    ::chmod(target_.c_str(), 0600);
+    {
+        // Two at once get names of their own.
+        Result<TemporaryFile> first = CreateTemporaryBeside(target_);
+        Result<TemporaryFile> second = CreateTemporaryBeside(target_);
+        ASSERT_TRUE(first && second);
+        EXPECT_NE(first->path, second->path);
+        EXPECT_TRUE(first->path.starts_with(target_ + ".tmp")) << first->path;
+        EXPECT_EQ(Names(dir_.dir()).size(), 3u);
+        DiscardFile(first->path);
+        DiscardFile(second->path);
+    }
+    {
+        Result<FileReplacement> abandoned = FileReplacement::Begin(target_);
+        ASSERT_TRUE(abandoned);
+        ASSERT_TRUE(WriteAll(abandoned->descriptor(), "lost"));
+    }
+    EXPECT_EQ(ReadFile(target_), "old\r\n");
+    EXPECT_EQ(Names(dir_.dir()), std::set<std::string>{"kept.ini"});
+
+    Result<FileReplacement> replacement = FileReplacement::Begin(target_);
+    ASSERT_TRUE(replacement);
+    ASSERT_TRUE(WriteAll(replacement->descriptor(), "new\r\n"));
+    EXPECT_EQ(ReadFile(target_), "old\r\n");
+    ASSERT_TRUE(replacement->commit());
+    EXPECT_EQ(ReadFile(target_), "new\r\n");
+    EXPECT_EQ(fs::status(target_).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Names(dir_.dir()), std::set<std::string>{"kept.ini"});
+    EXPECT_FALSE(replacement->commit()); // once only
+}
+
+TEST_F(PlatformTest, DescriptorsCloseOnceAndWriteFailuresAreReported) {
+    int fd = -1;
+    {
+        Result<FileDescriptor> opened = OpenForReading(target_);
+        ASSERT_TRUE(opened);
+        const FileDescriptor file = std::move(opened).value();
+        fd = file.get();
+        char bytes[16] = {};
+        const Result<std::size_t> got = ReadSome(file.get(), bytes, sizeof bytes);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(std::string(bytes, *got), "old\r\n");
+        EXPECT_GE(::fcntl(fd, F_GETFD), 0);
+    }
+    EXPECT_EQ(::fcntl(fd, F_GETFD), -1); // closed with its owner
+
+    Result<FileDescriptor> full = OpenForWriting("/dev/full", false);
+    ASSERT_TRUE(full);
+    const Result<void> written = WriteAll(full->get(), "x");
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().reason(), "write failed: No space left on device");
+    EXPECT_TRUE(SyncFile(full->get())); // a device keeps nothing to sync
+    EXPECT_TRUE(full->close());
+    EXPECT_FALSE(full->valid());
+}
+
+TEST_F(PlatformTest, SameFileSeesThroughLinks) {
+    const fs::path hard = dir_.dir() / "hard.log";
+    const fs::path soft = dir_.dir() / "soft.log";
+    fs::create_hard_link(target_, hard);
+    fs::create_symlink(hard, soft);
+    EXPECT_TRUE(SameFile(target_, target_));
+    EXPECT_TRUE(SameFile(target_, hard));
+    EXPECT_TRUE(SameFile(soft, target_));
+    EXPECT_TRUE(SameFile((dir_.dir() / "." / "kept.ini").string(), target_));
+    const fs::path other = dir_.dir() / "other.log";
+    std::ofstream(other) << "old\r\n";
+    EXPECT_FALSE(SameFile(other, target_));
+    EXPECT_FALSE(SameFile(dir_.dir() / "missing", target_));
+    EXPECT_FALSE(SameFile(dir_.dir() / "missing", dir_.dir() / "missing"));
+}
+
+} // namespace
+} // namespace logdesk
