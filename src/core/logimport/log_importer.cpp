@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -304,6 +306,8 @@ public:
 
     template <typename Handler>
     void split(const char* buf, std::size_t& pos, std::size_t filled, bool eof, Handler& handler);
+    // Forgets a NUL run that ended the last line: the next bytes start a line.
+    void reset() { afterRun_ = false; }
 
 private:
     LineScanner scan_;
@@ -436,6 +440,14 @@ public:
 
     bool rejected() const { return rejected_; }
     bool full() const { return full_; }
+    // A new input starts on a line of its own. After a rejected input the
+    // header in force before its nameless header applies again.
+    void beginInput() {
+        if (inputs_++ > 0) {
+            takeBackRejection();
+        }
+        startInput();
+    }
 
     LogImport finish();
 
@@ -465,6 +477,16 @@ private:
     std::uint32_t maxRecords_;
     std::uint32_t chunk_ = 0;
     LineSplitter splitter_;
+    std::pair<HeaderLayout, std::uint32_t> beforeRejection_; // header and layout
+    unsigned inputs_ = 0;
+
+    void startInput() { splitter_.reset(); }
+    void takeBackRejection() {
+        if (rejected_) {
+            std::tie(header_, layout_) = beforeRejection_;
+            rejected_ = false;
+        }
+    }
 };
 
 void RecordDataBuilder::line(std::size_t begin, std::size_t end, bool directive,
@@ -491,6 +513,9 @@ void RecordDataBuilder::line(std::size_t begin, std::size_t end, bool directive,
 }
 
 void RecordDataBuilder::takeHeader(HeaderLayout header) {
+    if (header.fieldCount() == 0) {
+        beforeRejection_ = {header_, layout_};
+    }
     header_ = std::move(header);
     layout_ = layouts_.layoutFor(header_);
     if (!fileHasHeader_) {
@@ -644,6 +669,9 @@ void LayoutSet::finishTable(RecordData& data, LayoutSet& layouts,
 }
 
 LogImport RecordDataBuilder::finish() {
+    if (inputs_ > 1) {
+        takeBackRejection();
+    }
     LogImport result;
     result.rejected = rejected_;
     result.agentIdentifications = agents_.identifications();
@@ -685,6 +713,14 @@ public:
 
     bool rejected() const { return rejected_; }
     bool full() const { return rows_ + pending_.size() > options_.maxRecords; }
+    // A new input starts on a line of its own. After a rejected input the
+    // header in force before its nameless header applies again.
+    void beginInput() {
+        if (inputs_++ > 0) {
+            takeBackRejection();
+        }
+        startInput();
+    }
     LogImport finish();
 
 private:
@@ -738,6 +774,16 @@ private:
     std::vector<SpiderId> firstSeen_;
     std::vector<std::uint64_t> layoutRows_;
     std::size_t searched_ = 0; // bytes after pos known to hold no place to cut
+    std::pair<HeaderLayout, std::uint32_t> beforeRejection_; // header and layout
+    unsigned inputs_ = 0;
+
+    void startInput() { searched_ = 0; }
+    void takeBackRejection() {
+        if (rejected_) {
+            std::tie(header_, layout_) = beforeRejection_;
+            rejected_ = false;
+        }
+    }
 };
 
 // Splits one range; headers were resolved beforehand.
@@ -899,6 +945,9 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
         range.beforeFirstHeader = !fileHasHeader_;
         for (std::size_t h = 0; h < range.headers.size(); ++h) {
             Header& header = range.headers[h];
+            if (header.header.fieldCount() == 0) {
+                beforeRejection_ = {header_, layout_};
+            }
             header_ = header.header;
             header.layout = layouts_.layoutFor(header_);
             layout_ = header.layout;
@@ -1028,6 +1077,9 @@ void ParallelImport::flushPending(std::uint32_t layout) {
 }
 
 LogImport ParallelImport::finish() {
+    if (inputs_ > 1) {
+        takeBackRejection();
+    }
     LogImport result;
     result.rejected = rejected_;
     for (const UserAgentCache& cache : agents_) {
@@ -1060,110 +1112,159 @@ Error Failed(int code, std::string cause = {}) {
     return error;
 }
 
-// Reads a log through `read(buffer, size)`, which gives the bytes read (0 at
-// the end) as a Result<std::size_t>. `total` is the expected size (0 when
-// unknown); it only sizes the buffers and the progress.
-template <typename Builder, typename Read>
-Result<LogImport> ReadAndParse(Builder& builder, Read&& read, std::uint64_t total,
-                               const ImportOptions& options) {
-    const std::size_t maxChunk =
-        std::clamp<std::size_t>(options.maxChunkBytes, 16, std::size_t{1} << 31);
-    const std::size_t minChunk = std::min(kMinChunk, maxChunk);
-    const std::size_t maxLine = std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes);
-    std::uint64_t bytesRead = 0;
+} // namespace
+
+// What every import keeps between the inputs it reads: the buffer being
+// filled and how far its lines were taken.
+class InputState {
+public:
+    virtual ~InputState() = default;
+    virtual Result<InputRead> read(const LogImporter::Reader& read, std::uint64_t total,
+                                   bool reportProgress) = 0;
+    virtual LogImport finish() = 0;
+};
+
+namespace {
+
+// Reads inputs through a builder (one-thread or threaded).
+template <typename Builder> class InputLoop final : public InputState {
+public:
+    InputLoop(const HeaderLayout& previousHeader, const ImportOptions& options, unsigned threads)
+        : builder_(MakeBuilder(previousHeader, options, threads)), options_(options),
+          maxChunk_(std::clamp<std::size_t>(options.maxChunkBytes, 16, std::size_t{1} << 31)),
+          minChunk_(std::min(kMinChunk, maxChunk_)),
+          maxLine_(std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes)) {}
+
+    Result<InputRead> read(const LogImporter::Reader& read, std::uint64_t total,
+                           bool reportProgress) override;
+    LogImport finish() override {
+        if (started_) {
+            builder_.trimChunk(chunk_, filled_);
+        }
+        LogImport result = builder_.finish();
+        result.bytesRead = bytesRead_;
+        return result;
+    }
+
+private:
+    static Builder MakeBuilder(const HeaderLayout& previousHeader, const ImportOptions& options,
+                               unsigned threads) {
+        if constexpr (std::is_same_v<Builder, ParallelImport>) {
+            return Builder(previousHeader, options, threads);
+        } else {
+            (void)threads;
+            return Builder(previousHeader, options);
+        }
+    }
+
+    Builder builder_;
+    const ImportOptions& options_;
+    const std::size_t maxChunk_;
+    const std::size_t minChunk_;
+    const std::size_t maxLine_;
+    bool started_ = false;
+    std::uint32_t chunk_ = 0;
+    std::size_t filled_ = 0;
+    std::size_t pos_ = 0;
+    std::uint64_t bytesRead_ = 0; // of every input
+};
+
+template <typename Builder>
+Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std::uint64_t total,
+                                           bool reportProgress) {
+    std::uint64_t inputRead = 0;
     auto chunkSizeFor = [&](std::uint64_t remaining, std::size_t carried) {
-        // Room for the whole rest of the file where its size is known; for a
-        // stream, buffers grow with what was read so far. A line longer than
-        // a buffer gets one twice its size, up to what offsets can address.
+        // Room for the whole rest of the input where its size is known; for
+        // a stream, buffers grow with what was read so far. A line longer
+        // than a buffer gets one twice its size, up to what offsets can
+        // address.
         const std::uint64_t wanted =
-            total > 0 ? remaining + carried + minChunk
-                      : std::clamp<std::uint64_t>(bytesRead / 4, minChunk, kStreamChunk) + carried;
-        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, maxChunk));
-        return std::min(std::max({size, minChunk, carried * 2}), maxLine + 1);
+            total > 0 ? remaining + carried + minChunk_
+                      : std::clamp<std::uint64_t>(inputRead / 4, minChunk_, kStreamChunk) + carried;
+        const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, maxChunk_));
+        return std::min(std::max({size, minChunk_, carried * 2}), maxLine_ + 1);
     };
-    std::uint32_t chunk = builder.addChunk(chunkSizeFor(total, 0));
-    std::size_t filled = 0;
-    std::size_t pos = 0;
+    if (!started_) {
+        chunk_ = builder_.addChunk(chunkSizeFor(total, 0));
+        started_ = true;
+    }
+    builder_.beginInput();
+    InputRead outcome;
     std::uint64_t reported = 0;
     for (;;) {
-        if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
+        if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
             return Failed(ECANCELED);
         }
-        if (filled == builder.chunkCapacity(chunk)) {
-            const std::size_t carried = filled - pos;
-            if (carried >= maxLine) {
-                return Failed(EFBIG, "a line at byte " + std::to_string(bytesRead - carried) +
-                                         " is longer than " + std::to_string(maxLine) + " bytes");
+        if (filled_ == builder_.chunkCapacity(chunk_)) {
+            const std::size_t carried = filled_ - pos_;
+            if (carried >= maxLine_) {
+                return Failed(EFBIG, "a line at byte " + std::to_string(inputRead - carried) +
+                                         " is longer than " + std::to_string(maxLine_) + " bytes");
             }
-            const std::uint64_t remaining = total > bytesRead ? total - bytesRead : 0;
+            const std::uint64_t remaining = total > inputRead ? total - inputRead : 0;
             const std::size_t capacity = chunkSizeFor(remaining, carried);
-            if (!builder.chunkReferenced(chunk)) {
+            if (!builder_.chunkReferenced(chunk_)) {
                 // No row points into this buffer (a long line, a NUL run):
                 // reuse it for the unfinished line instead of keeping it.
-                std::memmove(builder.chunkBytes(chunk), builder.chunkBytes(chunk) + pos, carried);
-                if (capacity > builder.chunkCapacity(chunk)) {
-                    builder.resizeChunk(chunk, capacity);
+                std::memmove(builder_.chunkBytes(chunk_), builder_.chunkBytes(chunk_) + pos_,
+                             carried);
+                if (capacity > builder_.chunkCapacity(chunk_)) {
+                    builder_.resizeChunk(chunk_, capacity);
                 }
             } else {
                 // Carry the unfinished line over into a fresh buffer; the old
                 // one stays, since earlier rows point into it.
-                const std::uint32_t next = builder.addChunk(capacity);
-                std::memcpy(builder.chunkBytes(next), builder.chunkBytes(chunk) + pos, carried);
-                chunk = next;
+                const std::uint32_t next = builder_.addChunk(capacity);
+                std::memcpy(builder_.chunkBytes(next), builder_.chunkBytes(chunk_) + pos_, carried);
+                chunk_ = next;
             }
-            filled = carried;
-            pos = 0;
+            filled_ = carried;
+            pos_ = 0;
         }
         const std::size_t want =
-            std::min({builder.chunkCapacity(chunk) - filled, kReadStep, maxChunk});
-        const Result<std::size_t> block = read(builder.chunkBytes(chunk) + filled, want);
+            std::min({builder_.chunkCapacity(chunk_) - filled_, kReadStep, maxChunk_});
+        const Result<std::size_t> block = read(builder_.chunkBytes(chunk_) + filled_, want);
+        std::size_t got = 0;
         if (!block) {
-            return Failed(block.error().code);
+            // What came before stays: the input ends here.
+            outcome.failure = block.error();
+        } else {
+            got = *block;
         }
-        const std::size_t got = *block;
         if (got == 0) {
-            builder.parse(chunk, pos, filled, true);
+            builder_.parse(chunk_, pos_, filled_, true);
             break;
         }
-        filled += got;
-        bytesRead += got;
-        builder.parse(chunk, pos, filled, false);
-        if (builder.rejected() || builder.full()) {
+        filled_ += got;
+        inputRead += got;
+        bytesRead_ += got;
+        builder_.parse(chunk_, pos_, filled_, false);
+        if (builder_.rejected() || builder_.full()) {
+            // The rest of a rejected input is not read; its unread lines
+            // are dropped from the buffer.
+            pos_ = filled_;
             break;
         }
-        if (options.progress && bytesRead - reported >= kReadStep) {
-            reported = bytesRead;
-            options.progress(bytesRead, std::max(total, bytesRead));
+        if (reportProgress && options_.progress && inputRead - reported >= kReadStep) {
+            reported = inputRead;
+            options_.progress(inputRead, std::max(total, inputRead));
         }
     }
-    if (builder.full()) {
+    if (builder_.full()) {
         return Failed(EFBIG,
-                      "the log has more than " + std::to_string(options.maxRecords) + " records");
+                      "the log has more than " + std::to_string(options_.maxRecords) + " records");
     }
-    builder.trimChunk(chunk, filled);
-    LogImport result = builder.finish();
-    result.bytesRead = bytesRead;
-    if (options.progress) {
-        options.progress(bytesRead, std::max(total, bytesRead));
+    outcome.bytes = inputRead;
+    outcome.rejected = builder_.rejected();
+    if (reportProgress && options_.progress) {
+        options_.progress(inputRead, std::max(total, inputRead));
     }
-    return result;
-}
-
-template <typename Read>
-Result<LogImport> ImportFrom(Read&& read, std::uint64_t total, const HeaderLayout& previousHeader,
-                             const ImportOptions& options) {
-    const unsigned threads = WorkThreads(options.threads);
-    if (threads == 1) {
-        RecordDataBuilder builder(previousHeader, options);
-        return ReadAndParse(builder, read, total, options);
-    }
-    ParallelImport builder(previousHeader, options, threads);
-    return ReadAndParse(builder, read, total, options);
+    return outcome;
 }
 
 // Memory running out is reported like any other failure, never thrown at the
 // caller: what was read is released before the result returns.
-template <typename Import> Result<LogImport> GuardMemory(Import&& import) {
+template <typename Import> auto GuardMemory(Import&& import) -> decltype(import()) {
     try {
         return import();
     } catch (const std::bad_alloc&) {
@@ -1175,18 +1276,69 @@ template <typename Import> Result<LogImport> GuardMemory(Import&& import) {
 
 } // namespace
 
+LogImporter::LogImporter(const HeaderLayout& previousHeader, const ImportOptions& options)
+    : options_(options) {
+    const unsigned threads = WorkThreads(options_.threads);
+    if (threads == 1) {
+        state_ = std::make_unique<InputLoop<RecordDataBuilder>>(previousHeader, options_, threads);
+    } else {
+        state_ = std::make_unique<InputLoop<ParallelImport>>(previousHeader, options_, threads);
+    }
+}
+
+LogImporter::~LogImporter() = default;
+
+Result<InputRead> LogImporter::add(const Reader& read, std::uint64_t expectedSize) {
+    if (failure_) {
+        return *failure_;
+    }
+    Result<InputRead> outcome =
+        GuardMemory([&] { return state_->read(read, expectedSize, progressOfInputs_); });
+    if (!outcome) {
+        failure_ = outcome.error();
+        state_.reset(); // nothing of a failed import is kept
+    }
+    return outcome;
+}
+
+Result<LogImport> LogImporter::finish() {
+    if (failure_) {
+        return *failure_;
+    }
+    Result<LogImport> imported = GuardMemory([&]() -> Result<LogImport> { return state_->finish(); });
+    state_.reset();
+    return imported;
+}
+
+namespace {
+
+// One input read as the whole log: a failure part-way fails the import.
+Result<LogImport> ImportOne(const LogImporter::Reader& read, std::uint64_t total,
+                            const HeaderLayout& previousHeader, const ImportOptions& options) {
+    LogImporter importer(previousHeader, options);
+    importer.reportProgress(true);
+    const Result<InputRead> outcome = importer.add(read, total);
+    if (!outcome) {
+        return outcome.error();
+    }
+    if (outcome->failure) {
+        return Failed(outcome->failure->code);
+    }
+    return importer.finish();
+}
+
+} // namespace
+
 Result<LogImport> ImportLogBytes(std::string_view bytes, const HeaderLayout& previousHeader,
                                  const ImportOptions& options) {
-    return GuardMemory([&] {
-        std::size_t at = 0;
-        auto read = [&](char* buffer, std::size_t size) -> Result<std::size_t> {
-            const std::size_t n = std::min(size, bytes.size() - at);
-            std::memcpy(buffer, bytes.data() + at, n);
-            at += n;
-            return n;
-        };
-        return ImportFrom(read, bytes.size(), previousHeader, options);
-    });
+    std::size_t at = 0;
+    auto read = [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+        const std::size_t n = std::min(size, bytes.size() - at);
+        std::memcpy(buffer, bytes.data() + at, n);
+        at += n;
+        return n;
+    };
+    return ImportOne(read, bytes.size(), previousHeader, options);
 }
 
 Result<LogImport> ImportLogFile(const std::string& path, const HeaderLayout& previousHeader,
@@ -1199,12 +1351,10 @@ Result<LogImport> ImportLogFile(const std::string& path, const HeaderLayout& pre
             return Failed(file.error().code);
         }
         const std::uint64_t total = RegularFileSize(file->get()).value_or(0);
-        return GuardMemory([&] {
-            auto read = [&](char* buffer, std::size_t size) {
-                return ReadSome(file->get(), buffer, size);
-            };
-            return ImportFrom(read, total, previousHeader, options);
-        });
+        auto read = [&](char* buffer, std::size_t size) {
+            return ReadSome(file->get(), buffer, size);
+        };
+        return ImportOne(read, total, previousHeader, options);
     }();
     if (!imported) {
         Error error = imported.error();

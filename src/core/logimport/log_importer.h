@@ -26,6 +26,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -73,6 +75,54 @@ struct LogImport {
     // Full crawler identifications run; a log repeats few distinct agents,
     // so this stays far below the row count.
     std::uint64_t agentIdentifications = 0;
+};
+
+// What reading one input of a LogImporter gave.
+struct InputRead {
+    std::uint64_t bytes = 0;
+    // A header without field names: the input's lines before it are kept,
+    // the rest of the input is not read.
+    bool rejected = false;
+    // Reading failed part-way: the lines read before are kept.
+    std::optional<Error> failure;
+};
+
+class InputState;
+
+// Imports inputs one after another into one table, read as one log in which
+// every input starts on a line of its own: record numbers go on, each
+// input's headers apply from where they stand, an input without a header is
+// read with the layout in force at its start, and the lines before the first
+// header of all are read with it, as in one file. One input gives what
+// ImportLogFile gives.
+class LogImporter {
+public:
+    using Reader = std::function<Result<std::size_t>(char* buffer, std::size_t size)>;
+
+    explicit LogImporter(const HeaderLayout& previousHeader = {},
+                         const ImportOptions& options = {});
+    ~LogImporter();
+    LogImporter(const LogImporter&) = delete;
+    LogImporter& operator=(const LogImporter&) = delete;
+
+    // Calls options.progress with each input's own bytes (otherwise the
+    // caller's reader reports progress, which knows compressed sizes).
+    void reportProgress(bool on) { progressOfInputs_ = on; }
+
+    // Reads one more input to its end; `expectedSize` (0: unknown) sizes the
+    // buffers. A failure here ends the whole import (memory, the table's
+    // limits, a cancel), and every later call gives it again; a reading
+    // failure of the input itself is in InputRead.
+    Result<InputRead> add(const Reader& read, std::uint64_t expectedSize);
+
+    // The table of every input added.
+    Result<LogImport> finish();
+
+private:
+    ImportOptions options_;
+    std::unique_ptr<InputState> state_;
+    std::optional<Error> failure_;
+    bool progressOfInputs_ = false;
 };
 
 // A failed import keeps nothing of what it read. Its Error names the file and

@@ -5,6 +5,7 @@
 #include "support/import_test_support.h"
 
 #include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -167,6 +168,119 @@ TEST(ParallelImportTest, LimitsAndFailuresAsOneThread) {
     std::atomic<bool> cancel{true};
     many.cancel = &cancel;
     EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n", {}, many).error().code, ECANCELED);
+}
+
+// Imports the inputs through one LogImporter.
+Result<LogImport> ImportAll(const std::vector<std::string>& inputs, const ImportOptions& options,
+                            std::vector<InputRead>* reads = nullptr) {
+    LogImporter importer({}, options);
+    for (const std::string& input : inputs) {
+        std::size_t at = 0;
+        const Result<InputRead> read = importer.add(
+            [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+                const std::size_t n = std::min(size, input.size() - at);
+                std::memcpy(buffer, input.data() + at, n);
+                at += n;
+                return n;
+            },
+            input.size());
+        if (!read) {
+            return read.error();
+        }
+        if (reads != nullptr) {
+            reads->push_back(*read);
+        }
+    }
+    return importer.finish();
+}
+
+TEST(LogImporterTest, InputsReadAsTheirConcatenation) {
+    // Where every input ends its last line, reading them one after another
+    // is reading them joined: headers apply from where they stand, inputs
+    // without one take the layout in force, record numbers go on.
+    std::mt19937 rng(99);
+    for (int round = 0; round < 150; ++round) {
+        std::vector<std::string> inputs(1 + rng() % 5);
+        std::string joined;
+        for (std::string& input : inputs) {
+            input = rng() % 6 == 0 ? std::string() : RandomLog(rng);
+            if (!input.empty() && input.back() != '\n') {
+                input += '\n';
+            }
+            // A nameless header would end the joined log but only its own input.
+            std::string::size_type at;
+            while ((at = input.find("#Fields:\n")) != std::string::npos ||
+                   (at = input.find("#Fields:\r")) != std::string::npos) {
+                input.replace(at, 8, "#Fields: x");
+            }
+            joined += input;
+        }
+        for (unsigned threads : {1u, 2u}) {
+            ImportOptions options;
+            options.threads = threads;
+            options.rangeBytes = threads > 1 ? 1 + rng() % 50 : 0;
+            ASSERT_EQ(SeenOf(ImportAll(inputs, options)),
+                      SeenOf(ImportLogBytes(joined, {}, options)))
+                << "round " << round << " threads " << threads;
+        }
+    }
+}
+
+TEST(LogImporterTest, AnInputEndsItsLinesAndItsRejection) {
+    for (unsigned threads : {1u, 3u}) {
+        ImportOptions options;
+        options.threads = threads;
+        std::vector<InputRead> reads;
+        // No LF at the end of the first: its last line does not run into
+        // the next input's first. The second is rejected half-way: its
+        // lines before the bad header stay, the third is read with the
+        // header in force before it.
+        const Result<LogImport> all = ImportAll(
+            {"#Fields: a b\nx1 y1", "x2 y2\n#Fields:\nlost lost\n", "x3 y3\n#Fields: b\nz4\n"},
+            options, &reads);
+        ASSERT_TRUE(all);
+        EXPECT_FALSE(all->rejected);
+        ASSERT_EQ(reads.size(), 3u);
+        EXPECT_FALSE(reads[0].rejected);
+        EXPECT_TRUE(reads[1].rejected);
+        EXPECT_FALSE(reads[2].rejected);
+        EXPECT_EQ(testing::Rows(all->table),
+                  (std::vector<std::vector<std::string>>{
+                      {"1", "y1", "x1"}, {"2", "y2", "x2"}, {"3", "y3", "x3"}, {"4", "z4", ""}}));
+    }
+}
+
+TEST(LogImporterTest, AReadFailureKeepsWhatCameBefore) {
+    LogImporter importer;
+    std::string first = "#Fields: a\n1\n2\n";
+    std::size_t at = 0;
+    const Result<InputRead> broken = importer.add(
+        [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+            if (at == first.size()) {
+                return SystemError(EIO, "cannot read");
+            }
+            const std::size_t n = std::min(size, first.size() - at);
+            std::memcpy(buffer, first.data() + at, n);
+            at += n;
+            return n;
+        },
+        0);
+    ASSERT_TRUE(broken);
+    ASSERT_TRUE(broken->failure.has_value());
+    EXPECT_EQ(broken->failure->code, EIO);
+    std::string second = "3\n";
+    std::size_t at2 = 0;
+    ASSERT_TRUE(importer.add(
+        [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+            const std::size_t n = std::min(size, second.size() - at2);
+            std::memcpy(buffer, second.data() + at2, n);
+            at2 += n;
+            return n;
+        },
+        second.size()));
+    const Result<LogImport> all = importer.finish();
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->table.rowCount(), 3u);
 }
 
 TEST(LineScanTest, EveryScannerFindsWhatTheLoopFinds) {
