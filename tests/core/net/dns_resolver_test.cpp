@@ -113,7 +113,7 @@ TEST(DnsResolverTest, NeverHasMoreQueriesOutstandingThanTheSetting) {
     for (int i = 1; i <= 40; ++i) {
         const std::string ip = "10.1.0." + std::to_string(i);
         server.addCrawler(ip, "h" + std::to_string(i) + ".example");
-        server.delayName(LocalDnsServer::ReverseName(ip), 30);
+        server.delayName(LocalDnsServer::ReverseName(ip), 60);
         addresses.push_back(Ip(ip));
     }
     ResolverSettings settings = Settings(server);
