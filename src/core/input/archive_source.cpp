@@ -22,6 +22,9 @@ constexpr std::uint64_t kNoEntry = ~std::uint64_t{0};
 // names this ARCHIVE_ERRNO_FILE_FORMAT, and ARCHIVE_ERRNO_MISC, -1, for the
 // decoders' complaints.
 constexpr int kFormatErrno = EILSEQ;
+// A member's size that its header claims beyond this many times the
+// archive's size is not believed (deflate's limit; see gzip_source.cpp).
+constexpr std::uint64_t kMaxRatio = 1032;
 
 } // namespace
 
@@ -295,10 +298,14 @@ LogArchive::LogArchive(const std::string& path)
         if (archive_entry_filetype(entry) == AE_IFREG && EndsWithNoCase(name, ".log")) {
             Member member;
             member.path = name;
-            member.size =
-                archive_entry_size_is_set(entry) != 0
-                    ? static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(entry), 0))
-                    : 0;
+            if (archive_entry_size_is_set(entry) != 0) {
+                // A header's claim sizes buffers only as far as it is plausible.
+                member.size =
+                    static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(entry), 0));
+                if (reader_->fileSize() > 0) {
+                    member.size = std::min(member.size, reader_->fileSize() * kMaxRatio);
+                }
+            }
             member.index = reader_->current();
             members_.push_back(std::move(member));
         }

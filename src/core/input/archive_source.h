@@ -38,8 +38,10 @@ class ArchiveReader;
 class LogArchive {
 public:
     struct Member {
-        std::string path;        // inside the archive
-        std::uint64_t size = 0;  // of its text; 0 when the archive does not say
+        std::string path; // inside the archive
+        // Of its text as the archive claims it, at most 1032 times the
+        // archive's size; 0 when the archive does not say.
+        std::uint64_t size = 0;
         std::uint64_t index = 0; // position among all entries, in stored order
     };
 

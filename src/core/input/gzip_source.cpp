@@ -21,6 +21,9 @@ namespace logdesk {
 namespace {
 
 constexpr std::size_t kMaxStep = std::size_t{1} << 30; // the inflaters count in 32 bits
+// Deflate cannot expand a byte into more than 1032: a trailer claiming more
+// is forged or damaged, and must not size a buffer.
+constexpr std::uint64_t kMaxRatio = 1032;
 
 // One inflater working through one member at a time.
 class MemberDecoder {
@@ -142,7 +145,8 @@ private:
 };
 
 // The length the last member's trailer records, read without moving the
-// descriptor; 0 when the file is too short or not regular.
+// descriptor, at most what the file can expand to; 0 when the file is too
+// short or not regular.
 std::uint64_t LastMemberLength(int fd, std::uint64_t fileSize) {
     if (fileSize < 18) { // the smallest member: a 10-byte header, an empty block, the trailer
         return 0;
@@ -151,8 +155,9 @@ std::uint64_t LastMemberLength(int fd, std::uint64_t fileSize) {
     if (::pread(fd, tail, 4, static_cast<off_t>(fileSize - 4)) != 4) {
         return 0;
     }
-    return std::uint64_t{tail[0]} | std::uint64_t{tail[1]} << 8 | std::uint64_t{tail[2]} << 16 |
-           std::uint64_t{tail[3]} << 24;
+    const std::uint64_t length = std::uint64_t{tail[0]} | std::uint64_t{tail[1]} << 8 |
+                                 std::uint64_t{tail[2]} << 16 | std::uint64_t{tail[3]} << 24;
+    return std::min(length, fileSize * kMaxRatio);
 }
 
 std::uint64_t RegularFileSize(int fd) {
@@ -385,9 +390,10 @@ private:
             return false;
         }
         // Logs shrink to a fifth or less; the trailer's length is exact for
-        // the usual single member.
+        // the usual single member. Never more than the member can expand to.
         std::size_t capacity =
-            std::max({static_cast<std::size_t>(sizeHint()), left * 4, std::size_t{1} << 16});
+            std::clamp(std::max(static_cast<std::size_t>(sizeHint()), left * 4),
+                       std::size_t{1} << 16, left * kMaxRatio + (std::size_t{1} << 16));
         for (;;) {
             if (capacity > textCapacity_) {
                 text_ = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);

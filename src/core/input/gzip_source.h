@@ -46,7 +46,9 @@ struct GzipOptions {
 
 // sizeHint() is the length the file's last member records: the exact length
 // of a single-member file below 4 GiB, only the last member's (modulo 4 GiB)
-// for a multi-member one. progress() counts compressed bytes consumed.
+// for a multi-member one, and never more than 1032 times the file's size
+// (what deflate can expand it to). progress() counts compressed bytes
+// consumed.
 std::unique_ptr<LogSource> OpenGzipFile(const std::string& path, const GzipOptions& options = {});
 
 } // namespace logdesk

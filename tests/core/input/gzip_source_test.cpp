@@ -62,6 +62,18 @@ TEST_P(GzipSourceTest, SizeHintIsTheLengthTheTrailerRecords) {
     auto source = open(folder_.write("a.gz", GzipMember(text)));
     EXPECT_EQ(source->sizeHint(), text.size());
     EXPECT_EQ(source->progress().total, GzipMember(text).size());
+
+    // A forged length must not size the reader's buffers: at most what the
+    // file can expand to, and the text still comes out whole.
+    std::string forged = GzipMember(text);
+    forged.replace(forged.size() - 4, 4, "\xf0\xff\xff\xff");
+    auto lying = open(folder_.write("forged.gz", forged));
+    EXPECT_LE(lying->sizeHint(), forged.size() * 1032);
+    const auto outcome = ReadToEnd(*lying);
+    EXPECT_EQ(lying->status().state, SourceState::Damaged); // the length is checked at the end
+    if (streams()) {
+        EXPECT_TRUE(outcome.bytes == text);
+    }
 }
 
 TEST_P(GzipSourceTest, TruncatedFileIsDamagedAfterTheTextBeforeTheCut) {
