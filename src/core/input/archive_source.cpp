@@ -319,7 +319,11 @@ LogArchive::LogArchive(const std::string& path)
 LogArchive::~LogArchive() = default;
 
 std::unique_ptr<LogSource> LogArchive::openMember(std::size_t i) {
-    const Member& member = members_.at(i);
+    if (i >= members_.size()) {
+        return FailedSource({path_, {}}, SourceState::OpenFailed, EINVAL,
+                            "the archive has no log member " + std::to_string(i + 1));
+    }
+    const Member& member = members_[i];
     SourceName name{path_, member.path};
     std::lock_guard guard(reader_->mutex);
     auto source = std::make_unique<ArchiveStreamSource>(name, reader_, member.index, member.size);

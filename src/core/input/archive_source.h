@@ -65,8 +65,9 @@ public:
     // found and after which entry.
     const SourceStatus* listingStopped() const { return stopped_ ? &failure_ : nullptr; }
 
-    // The source of members()[i], the reader moved to it. Its progress() is
-    // the position reached in the archive file.
+    // The source of members()[i], the reader moved to it (an OpenFailed one
+    // for an i out of range). Its progress() is the position reached in the
+    // archive file.
     std::unique_ptr<LogSource> openMember(std::size_t i);
 
 private:

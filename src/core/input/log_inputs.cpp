@@ -268,7 +268,9 @@ SourceProgress LogInputs::overallProgress(const LogSource& current) const {
     if (files_[file].size > 0) {
         done = std::min(done, files_[file].size);
     }
-    return {bytesBefore_[file] + done, std::max(totalBytes_, bytesBefore_[file] + done)};
+    // A failure reported after an archive's members has no progress of its own.
+    overallDone_ = std::max(overallDone_, bytesBefore_[file] + done);
+    return {overallDone_, std::max(totalBytes_, overallDone_)};
 }
 
 } // namespace logdesk

@@ -112,6 +112,7 @@ public:
     // Progress over all files for `current`, the source next() returned last:
     // the listed sizes of the files before its file, plus how far it has come
     // through its own (at most that file's listed size), out of totalBytes().
+    // Never less than an earlier answer.
     SourceProgress overallProgress(const LogSource& current) const;
 
 private:
@@ -126,6 +127,7 @@ private:
     std::size_t nextFile_ = 0;
     std::unique_ptr<LogArchive> archive_;
     std::size_t nextMember_ = 0;
+    mutable std::uint64_t overallDone_ = 0;
 };
 
 } // namespace logdesk

@@ -98,6 +98,7 @@ TEST(LogArchive, MemberOpenedBeforeTheCurrentOneStopsWorking) {
     EXPECT_EQ(first->status().state, SourceState::ReadFailed);
     EXPECT_EQ(first->status().error, EBUSY);
     EXPECT_TRUE(ReadToEnd(*second).bytes == LogText(10, 2));
+    EXPECT_EQ(archive.openMember(2)->status().state, SourceState::OpenFailed);
 }
 
 // The compressed data of the zip's first member: after its local header.

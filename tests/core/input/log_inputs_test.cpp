@@ -136,13 +136,19 @@ TEST(LogInputs, NextOpensTheSourcesOneByOneInOrderWithProgressOverAll) {
                  {{"readme.txt", "no logs here"}});
     folder.write("ex130506.log.gz", GzipMember(day1).substr(0, 40));
     folder.write("ex130507.log", "");
+    // Cut inside its second member: the listing stops there.
+    const std::string tgz = folder / "ex130508.tgz";
+    WriteArchive(tgz, archive_write_set_format_ustar, archive_write_add_filter_gzip,
+                 {{"a.log", day1}, {"b.log", LogText(30000, 8)}});
+    const std::string packed = testing::ReadFileBytes(tgz);
+    folder.write("ex130508.tgz", packed.substr(0, packed.size() * 2 / 3));
 
     for (const bool readAhead : {false, true}) {
         SCOPED_TRACE(readAhead);
         LogInputsOptions options;
         options.readAhead = readAhead;
         LogInputs inputs({folder.path()}, options);
-        ASSERT_EQ(inputs.files().size(), 6u);
+        ASSERT_EQ(inputs.files().size(), 7u);
         std::uint64_t total = 0;
         for (const InputFile& f : inputs.files()) {
             total += f.size;
@@ -165,7 +171,7 @@ TEST(LogInputs, NextOpensTheSourcesOneByOneInOrderWithProgressOverAll) {
             std::string name = source->name().display().substr(folder.path().size() + 1);
             seen.push_back({std::move(name), outcome.bytes, source->status().state});
         }
-        ASSERT_EQ(seen.size(), 7u);
+        ASSERT_EQ(seen.size(), 10u);
         const std::vector<std::pair<std::string, SourceState>> expected{
             {"ex130501.log", SourceState::Complete},
             {"ex130502.log.gz", SourceState::Complete},
@@ -174,6 +180,9 @@ TEST(LogInputs, NextOpensTheSourcesOneByOneInOrderWithProgressOverAll) {
             {"ex130505.zip", SourceState::OpenFailed},
             {"ex130506.log.gz", SourceState::Damaged},
             {"ex130507.log", SourceState::Complete},
+            {"ex130508.tgz:a.log", SourceState::Complete},
+            {"ex130508.tgz:b.log", SourceState::Damaged},
+            {"ex130508.tgz", SourceState::Damaged}, // members after the cut are unknown
         };
         for (std::size_t i = 0; i < expected.size(); ++i) {
             EXPECT_EQ(seen[i].name, expected[i].first);
@@ -185,6 +194,8 @@ TEST(LogInputs, NextOpensTheSourcesOneByOneInOrderWithProgressOverAll) {
         EXPECT_TRUE(seen[3].bytes == day4);
         EXPECT_TRUE(day1.starts_with(seen[5].bytes));
         EXPECT_TRUE(seen[6].bytes.empty());
+        EXPECT_TRUE(seen[7].bytes == day1);
+        EXPECT_GT(lastDone, total - inputs.files().back().size); // into the last file
         EXPECT_EQ(inputs.next(), nullptr);
     }
 }
