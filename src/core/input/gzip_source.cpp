@@ -281,6 +281,9 @@ private:
             end_ -= begin_;
             begin_ = 0;
         }
+        if (end_ == input_.size()) { // a decoder that wants to see more at once
+            input_.resize(input_.size() * 2);
+        }
         for (;;) {
             const ssize_t got = ::read(fd_.get(), input_.data() + end_, input_.size() - end_);
             if (got > 0) {
