@@ -7,20 +7,21 @@
 // - the file ends inside a member (a truncated copy, a compressor that was
 //   stopped), compressedOffset = the file's size;
 // - a member's data is corrupt or its checksum or length does not match,
-//   compressedOffset = about where the decoder stopped;
+//   compressedOffset = about where the decoder stopped (with libdeflate,
+//   the damaged member's start);
 // - bytes after a complete member are not the start of another member
 //   (padding, a partial append), compressedOffset = where they start;
 // - the file is empty, as no gzip file is: it holds no member.
 //
-// The inflater (measured on a generated 1,000,000-line log of 254 MB, 43 MB
-// after `gzip -6`, on this project's two-core build machine; scripts/bench
-// prints the figures): ISA-L's igzip streams at about 1,200 MB/s of log
-// text, zlib at about 490 MB/s; libdeflate reaches about 650 MB/s but only
+// The inflater (measured on a generated 1,000,000-line log of 254 MB, 44 MB
+// after `gzip -6`, on this project's two-core build machine; medians of 5,
+// printed by scripts/bench): ISA-L's igzip streams about 1,330 MB/s of log
+// text, zlib about 510 MB/s. libdeflate reaches about 680 MB/s but only
 // decodes a whole member at once, so it holds the whole compressed file and
-// a whole member's text in memory (an extra 300 MB here) and delivers none of
-// a damaged member. ISA-L is the default: fastest, streaming, and it keeps
-// the bytes before damage. The others stay selectable for the benchmark and
-// for comparison.
+// a whole member's text in memory (300 MB more at its peak here) and
+// delivers none of a damaged member. ISA-L is the default: fastest,
+// streaming in a few hundred kB, and it keeps the text before damage. The
+// others stay selectable for the benchmark and for comparison.
 #pragma once
 
 #include "input/log_source.h"
