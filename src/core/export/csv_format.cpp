@@ -6,6 +6,15 @@
 
 namespace logdesk {
 
+namespace {
+
+// Polled every 4096 rows: a few milliseconds of writing.
+bool CancelledAt(std::size_t row, const std::atomic<bool>* cancel) {
+    return cancel != nullptr && row % 4096 == 0 && cancel->load(std::memory_order_relaxed);
+}
+
+} // namespace
+
 bool HasCsvExtension(std::string_view path) {
     const TextPos dot = FindLastChar(path, '.');
     const std::string_view extension =
@@ -54,7 +63,7 @@ std::vector<ColumnIndex> AllColumns(const RecordTable& table) {
 }
 
 bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                      bool header, LineSink& sink) {
+                      bool header, LineSink& sink, const std::atomic<bool>* cancel) {
     std::string line;
     auto emit = [&](auto cellOf) {
         line.clear();
@@ -74,6 +83,9 @@ bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& 
     }
     const std::uint32_t rows = table.rowCount();
     for (std::uint32_t r = 0; r < rows; ++r) {
+        if (CancelledAt(r, cancel)) {
+            return false;
+        }
         if (!emit([&](ColumnIndex c) { return table.cell(RowIndex{r}, c); })) {
             return false;
         }
@@ -81,7 +93,24 @@ bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& 
     return true;
 }
 
-bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
+bool WriteTextLines(const std::vector<std::string>& lines, LineSink& sink,
+                    const std::atomic<bool>* cancel) {
+    std::string line;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (CancelledAt(i, cancel)) {
+            return false;
+        }
+        line.assign(lines[i]).append(kLineEnd);
+        if (!sink.write(line)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool WriteTextTable(const std::vector<std::string>& headers,
+                    const std::vector<std::vector<std::string>>& rows, bool csv, LineSink& sink,
+                    const std::atomic<bool>* cancel) {
     std::string line;
     auto emit = [&](const std::vector<std::string>& cells, bool quoted) {
         line.clear();
@@ -98,11 +127,11 @@ bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
         line.append(kLineEnd);
         return sink.write(line);
     };
-    if (csv && !emit(table.headers, true)) {
+    if (csv && !emit(headers, true)) {
         return false;
     }
-    for (const std::vector<std::string>& row : table.rows) {
-        if (!emit(row, csv)) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (CancelledAt(r, cancel) || !emit(rows[r], csv)) {
             return false;
         }
     }

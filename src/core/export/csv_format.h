@@ -6,6 +6,7 @@
 #include "line_sink.h"
 #include "logimport/record_table.h"
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,9 +32,16 @@ std::vector<ColumnIndex> DefaultExportColumns(const RecordTable& table);
 std::vector<ColumnIndex> AllColumns(const RecordTable& table);
 
 // Writes the chosen columns of every row in the table's order, quoted, with
-// the column titles first when `header` is set. False when the sink failed.
+// the column titles first when `header` is set. False when the sink failed,
+// or when `*cancel` turned true (polled every few thousand rows; the sink
+// then holds part of the table).
 bool WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                      bool header, LineSink& sink);
+                      bool header, LineSink& sink, const std::atomic<bool>* cancel = nullptr);
+
+// Every line followed by CR LF, as they are. False when the sink failed or
+// `*cancel` turned true, as above.
+bool WriteTextLines(const std::vector<std::string>& lines, LineSink& sink,
+                    const std::atomic<bool>* cancel = nullptr);
 
 // A small table of texts, as statistics pages produce them.
 struct TextTable {
@@ -42,6 +50,13 @@ struct TextTable {
 };
 
 // csv: header line and quoted cells; otherwise bare cells and no header.
-bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink);
+// False when the sink failed or `*cancel` turned true, as above.
+bool WriteTextTable(const std::vector<std::string>& headers,
+                    const std::vector<std::vector<std::string>>& rows, bool csv, LineSink& sink,
+                    const std::atomic<bool>* cancel = nullptr);
+inline bool WriteTextTable(const TextTable& table, bool csv, LineSink& sink,
+                           const std::atomic<bool>* cancel = nullptr) {
+    return WriteTextTable(table.headers, table.rows, csv, sink, cancel);
+}
 
 } // namespace logdesk

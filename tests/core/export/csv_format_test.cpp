@@ -2,7 +2,9 @@
 #include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
+#include <atomic>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sstream>
 
@@ -80,6 +82,64 @@ TEST(CsvFormatTest, TextTablesQuoteOnlyForCsv) {
     StringSink text;
     ASSERT_TRUE(WriteTextTable(table, false, text));
     EXPECT_EQ(text.text(), ",x\"y\r\n1,2\r\n");
+
+    StringSink lines;
+    ASSERT_TRUE(WriteTextLines({Gbk("状态码：200|0"), "", "/a.htm"}, lines));
+    EXPECT_EQ(GbkToUtf8(lines.text()), "状态码：200|0\r\n\r\n/a.htm\r\n");
+}
+
+// Turns the flag after a number of lines, as a cancel arriving mid-way does.
+class CancellingSink final : public LineSink {
+public:
+    CancellingSink(std::atomic<bool>& cancel, int after) : cancel_(cancel), after_(after) {}
+    bool write(std::string_view) override {
+        if (++lines == after_) {
+            cancel_ = true;
+        }
+        return true;
+    }
+    const std::string& error() const override { return error_; }
+    int lines = 0;
+
+private:
+    std::atomic<bool>& cancel_;
+    int after_;
+    std::string error_;
+};
+
+TEST(CsvFormatTest, WritesStopSoonAfterACancel) {
+    constexpr int kRows = 30000;
+    std::string log = "#Fields: c-ip\r\n";
+    TextTable table{{"n"}, {}};
+    std::vector<std::string> texts;
+    for (int i = 0; i < kRows; ++i) {
+        log += "10.0.0." + std::to_string(i % 250) + "\r\n";
+        table.rows.push_back({std::to_string(i)});
+        texts.push_back(std::to_string(i));
+    }
+    const ImportResult records = ImportLogBytes(log);
+    const std::function<bool(LineSink&, const std::atomic<bool>*)> writes[] = {
+        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+            return WriteRecordTable(records.table, AllColumns(records.table), true, sink, cancel);
+        },
+        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+            return WriteTextTable(table, true, sink, cancel);
+        },
+        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+            return WriteTextLines(texts, sink, cancel);
+        },
+    };
+    for (const auto& write : writes) {
+        std::atomic<bool> cancel{false};
+        CancellingSink sink(cancel, 5000);
+        EXPECT_FALSE(write(sink, &cancel));
+        EXPECT_GE(sink.lines, 5000);
+        EXPECT_LE(sink.lines, 5000 + 4096);
+        std::atomic<bool> never{false};
+        CancellingSink whole(never, -1);
+        EXPECT_TRUE(write(whole, &never));
+        EXPECT_GE(whole.lines, kRows);
+    }
 }
 
 } // namespace
