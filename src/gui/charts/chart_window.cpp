@@ -169,13 +169,12 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
     refreshButton_ = built.control<Button>("按钮统计");
     copyButton_ = built.control<Button>("按钮复制截图");
     kind_ = built.control<DropDown>("组合框图标类型");
-    pie_ = built.control<QChartView>("饼形图");
-    bar_ = built.control<QChartView>("柱状图");
-
     saveDialog_ = built.dialog("通用对话框1");
 
     // The pie's caption stays its title; the bar chart's design text is the
     // format of its value labels, not a title.
+    pie_ = built.control<QChartView>("饼形图");
+    bar_ = built.control<QChartView>("柱状图");
     QChart* pieChart = pie_->chart();
     PlainChart(pieChart);
     pieChart->setTitleFont(pie_->font());

@@ -133,7 +133,11 @@ MainWindow::~MainWindow() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    import_.cancel();
+    if (importing()) {
+        import_.cancel();
+        progress_->hide();
+        importButton_->setCaption(QStringLiteral("导入日志文件"));
+    }
     sort_.cancel();
     QWidget::closeEvent(event);
 }

@@ -40,6 +40,9 @@ constexpr int kLocationColumn = 3;
 // its queries are never closer together.
 constexpr int kWalkPauseMs = 1500;
 
+// The filter tab that counts every record ("所有流量").
+constexpr int kAllTrafficTab = 0;
+
 // The filters of the export dialog, in its order.
 enum class ExportFilter {
     Csv = 0,
@@ -312,13 +315,13 @@ void StatsWindow::rebuildFilterTabs() {
     }
     const std::vector<std::string> captions = SpiderFilterCaptions(log_.tally);
     for (std::size_t i = 0; i < captions.size(); ++i) {
-        if (i == 0 && filterTabs_->count() == 1) {
-            filterTabs_->setTabText(0, FromGbk(captions[0]));
+        if (static_cast<int>(i) == kAllTrafficTab && filterTabs_->count() == 1) {
+            filterTabs_->setTabText(kAllTrafficTab, FromGbk(captions[kAllTrafficTab]));
         } else {
             filterTabs_->addTab(FromGbk(captions[i]));
         }
     }
-    filterTabs_->setCurrentIndex(0);
+    filterTabs_->setCurrentIndex(kAllTrafficTab);
     filterTabs_->fitTabs();
 }
 
