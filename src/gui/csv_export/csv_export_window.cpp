@@ -13,6 +13,8 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QProgressBar>
+#include <cerrno>
+#include <cstring>
 
 namespace logdesk {
 
@@ -151,7 +153,7 @@ void CsvExportWindow::exportTo(const QString& path) {
     const std::string nativePath = QFile::encodeName(path).toStdString();
     progress_->setValue(0);
     progress_->show();
-    export_.start(
+    const bool started = export_.start(
         [table, columns, nativePath](const TaskControl& control) {
             const bool header = HasCsvExtension(nativePath);
             return WriteFileUnlessCancelled(
@@ -165,6 +167,12 @@ void CsvExportWindow::exportTo(const QString& path) {
             TellSaveOutcome(this, SavedFile::Table, path, outcome);
             emit exportEnded(outcome.written);
         });
+    if (!started) {
+        progress_->hide();
+        const WriteOutcome failed{false, std::strerror(EAGAIN)};
+        TellSaveOutcome(this, SavedFile::Table, path, failed);
+        emit exportEnded(false);
+    }
 }
 
 } // namespace logdesk

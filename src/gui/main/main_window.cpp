@@ -208,7 +208,7 @@ void MainWindow::importFile(const QString& path) {
     progress_->show();
     const std::string nativePath = QFile::encodeName(path).toStdString();
     const HeaderLayout previous = imported_.header;
-    import_.start(
+    const bool started = import_.start(
         [nativePath, previous](const TaskControl& control) {
             ImportOptions options;
             options.cancel = control.cancelFlag();
@@ -230,6 +230,10 @@ void MainWindow::importFile(const QString& path) {
             return finished;
         },
         [this, path](Finished finished) { finishImport(path, std::move(finished)); });
+    if (!started) {
+        progress_->hide();
+        importButton_->setCaption(QStringLiteral("导入日志文件"));
+    }
 }
 
 void MainWindow::finishImport(const QString& path, Finished finished) {

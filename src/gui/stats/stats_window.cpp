@@ -22,6 +22,8 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QShowEvent>
+#include <cerrno>
+#include <cstring>
 
 namespace logdesk {
 
@@ -162,7 +164,7 @@ void StatsWindow::startNextLookup() {
     // The worker fetches with a copy of the cookies, which replaces the
     // shared ones when the answer comes: one lookup runs at a time, so no
     // cookie a lookup stored is lost.
-    lookup_.start(
+    const bool started = lookup_.start(
         [request, cookies = app_.lookupCookies](const TaskControl& control) mutable {
             FetchContext context;
             context.cancel = control.cancelFlag();
@@ -177,6 +179,9 @@ void StatsWindow::startNextLookup() {
             app_.lookupCookies = std::move(located.cookies);
             finishLookup(next, located.location);
         });
+    if (!started) {
+        finishLookup(next, {}); // as a failed fetch
+    }
 }
 
 void StatsWindow::finishLookup(const Lookup& lookup, const std::string& location) {
@@ -261,8 +266,9 @@ void StatsWindow::stopLookups() {
     app_.stopLookup = true;
     lookups_.clear();
     lookup_.cancel();
-    walk_.reset();
-    walkPause_.stop();
+    if (walk_) {
+        endWalk();
+    }
 }
 
 void StatsWindow::openIpSearchPage() {
@@ -333,7 +339,7 @@ void StatsWindow::build(StatsPage page, const SpiderFilter& filter) {
     const RecordTable table = log_.table;
     const FieldMap fields = log_.header.fieldMap;
     const SpiderTally tally = log_.tally;
-    build_.start(
+    const bool started = build_.start(
         [page, filter, table, fields, tally](const TaskControl& control) {
             BuiltPage built{
                 BuildStatsPage(page, table, fields, tally, filter, control.cancelFlag()), {}};
@@ -347,6 +353,9 @@ void StatsWindow::build(StatsPage page, const SpiderFilter& filter) {
             showPage(std::move(built.page), std::move(built.longest));
         },
         BackgroundTask::Overlap::Supersede);
+    if (!started) {
+        enableWhenIdle();
+    }
 }
 
 void StatsWindow::showPage(StatsTable page, std::vector<int> longest) {
@@ -383,13 +392,16 @@ void StatsWindow::headerClicked(int column) {
     // then.
     const int generation = pageGeneration_;
     setEnabled(false);
-    sort_.start(
+    const bool started = sort_.start(
         [page = model_->snapshot(), column, up = ascending](const TaskControl& control) {
             return StatsSortOrder(*page, column, up, control.cancelFlag());
         },
         [this, generation](const std::vector<std::uint32_t>& order) {
             finishSort(order, generation);
         });
+    if (!started) {
+        enableWhenIdle();
+    }
 }
 
 void StatsWindow::finishSort(const std::vector<std::uint32_t>& order, int pageGeneration) {
@@ -509,7 +521,7 @@ void StatsWindow::exportTo(const QString& path, SavedFile file,
         emit exportEnded(false);
         return;
     }
-    export_.start(
+    const bool started = export_.start(
         [nativePath = QFile::encodeName(path).toStdString(),
          write = std::move(write)](const TaskControl& control) {
             return WriteFileUnlessCancelled(nativePath, control, write);
@@ -518,6 +530,10 @@ void StatsWindow::exportTo(const QString& path, SavedFile file,
             TellSaveOutcome(this, file, path, outcome);
             emit exportEnded(outcome.written);
         });
+    if (!started) {
+        TellSaveOutcome(this, file, path, WriteOutcome{false, std::strerror(EAGAIN)});
+        emit exportEnded(false);
+    }
 }
 
 void StatsWindow::resizeEvent(QResizeEvent* event) {

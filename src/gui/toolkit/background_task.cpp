@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QProgressBar>
 #include <algorithm>
+#include <system_error>
 
 namespace logdesk {
 
@@ -92,15 +93,19 @@ bool BackgroundTask::launch(Body body, Overlap overlap) {
             }
         };
     }
+    try {
+        worker_ = std::thread([this, run, body = std::move(body)]() mutable {
+            const TaskControl control(run);
+            std::function<void()> deliver = body(control);
+            // The last thing the worker does; `this` is only used on the GUI
+            // thread, where the call runs only while the context and
+            // therefore this task live.
+            run->channel->post([this, run, deliver = std::move(deliver)] { finish(run, deliver); });
+        });
+    } catch (const std::system_error&) {
+        return false; // no thread to be had: as if refused
+    }
     current_ = run;
-    worker_ = std::thread([this, run, body = std::move(body)]() mutable {
-        const TaskControl control(run);
-        std::function<void()> deliver = body(control);
-        // The last thing the worker does; `this` is only used on the GUI
-        // thread, where the call runs only while the context and therefore
-        // this task live.
-        run->channel->post([this, run, deliver = std::move(deliver)] { finish(run, deliver); });
-    });
     return true;
 }
 

@@ -89,7 +89,8 @@ public:
     // meanwhile. `work` must only read what it captured (a snapshot): the
     // window may change anything else while it runs. Both are copied into
     // the worker and the delivery, so they must be copyable. A work
-    // returning void gets `done()`. False when refused.
+    // returning void gets `done()`. False when refused, or when no thread
+    // could be had.
     template <typename Work, typename Done>
     bool start(Work work, Done done, Overlap overlap = Overlap::Refuse);
 
