@@ -124,15 +124,17 @@ int main(int argc, char** argv) {
         }
         ::close(pipeFds[1]);
     });
-    const logdesk::ImportResult result =
+    const logdesk::Result<logdesk::LogImport> imported =
         logdesk::ImportLogFile("/dev/fd/" + std::to_string(pipeFds[0]));
     writer.join();
     ::close(pipeFds[0]);
     const double seconds = Since(start);
-    if (!source->status().complete() || !result.ok()) {
-        std::fprintf(stderr, "%s %s\n", source->describeFailure().c_str(), result.reason.c_str());
+    if (!source->status().complete() || !imported) {
+        std::fprintf(stderr, "%s %s\n", source->describeFailure().c_str(),
+                     imported ? "" : imported.error().line().c_str());
         return 1;
     }
+    const logdesk::LogImport& result = *imported;
     std::printf("seconds=%.4f bytes=%llu rows=%u mb_s=%.0f peak_kib=%ld\n", seconds,
                 static_cast<unsigned long long>(result.bytesRead), result.table.rowCount(),
                 static_cast<double>(result.bytesRead) / 1e6 / seconds, PeakKib());

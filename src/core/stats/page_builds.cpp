@@ -1,5 +1,7 @@
 #include "page_builds.h"
 
+#include "cancellable_sort.h"
+#include "logimport/longest_cells.h"
 #include "status_tables.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
@@ -160,7 +162,7 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab) {
 }
 
 StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
-                                  const SpiderTally& tally) {
+                                  const SpiderTally& tally, const std::atomic<bool>* cancel) {
     StatsTable page;
     page.headers.push_back(Gbk("时间"));
     for (std::string& name : SpiderShortNames(tally)) {
@@ -184,6 +186,9 @@ StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fiel
     std::vector<std::array<std::int64_t, 24>> perSpider(spiders, std::array<std::int64_t, 24>{});
     if (agentColumn && spiders > 0) {
         for (std::uint32_t r = 0; r < table.rowCount(); ++r) {
+            if (CancelRequestedAt(r, cancel)) {
+                return page;
+            }
             const RowIndex row{r};
             const auto found = positions.find(table.cell(row, *agentColumn));
             if (found != positions.end()) {
@@ -226,7 +231,7 @@ StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fiel
 }
 
 StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
-                        const SpiderFilter& filter) {
+                        const SpiderFilter& filter, const std::atomic<bool>* cancel) {
     StatsTable page;
     page.headers = Headers({"URL", "访问次数", "独立IP数"});
 
@@ -256,6 +261,9 @@ StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
     constexpr std::uint32_t kBatch = 16;
     std::array<Visit, kBatch> batch;
     for (std::uint32_t first = 0; first < rows; first += kBatch) {
+        if (CancelRequestedAt(first, cancel)) {
+            return page;
+        }
         std::size_t count = 0;
         for (std::uint32_t r = first; r < std::min(rows, first + kBatch); ++r) {
             const RowIndex row{r};
@@ -281,9 +289,14 @@ StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
         }
     }
 
-    std::sort(visitPairs.begin(), visitPairs.end());
+    if (!SortUnlessCancelled(visitPairs.begin(), visitPairs.end(), std::less<>(), cancel)) {
+        return page;
+    }
     std::vector<std::int64_t> distinctIps(urls.size(), 0);
     for (std::size_t i = 0; i < visitPairs.size(); ++i) {
+        if (CancelRequestedAt(static_cast<std::uint32_t>(i), cancel)) {
+            return page;
+        }
         if (i == 0 || visitPairs[i] != visitPairs[i - 1]) {
             ++distinctIps[visitPairs[i] >> 32];
         }
@@ -297,6 +310,9 @@ StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
     page.rows.push_back({Gbk("全部URL"), DecimalText(allVisits),
                          DecimalText(static_cast<std::int64_t>(ips.size()))});
     for (std::size_t u = 0; u < urls.size(); ++u) {
+        if (CancelRequestedAt(static_cast<std::uint32_t>(u), cancel)) {
+            return page;
+        }
         page.rows.push_back(
             {std::string(urls.text(u)), DecimalText(visits[u]), DecimalText(distinctIps[u])});
     }
@@ -305,8 +321,8 @@ StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
     return page;
 }
 
-StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields,
-                       const SpiderFilter& filter) {
+StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const SpiderFilter& filter,
+                       const std::atomic<bool>* cancel) {
     StatsTable page;
     page.headers = Headers({"IP", "访问次数", "所属蜘蛛", "IP 所在地"});
     page.clearColours = true;
@@ -322,6 +338,9 @@ StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields,
     std::vector<std::int64_t> visits;
     std::vector<std::string_view> firstAgent;
     for (std::uint32_t r = 0; r < rows; ++r) {
+        if (CancelRequestedAt(r, cancel)) {
+            return page;
+        }
         const RowIndex row{r};
         const std::string_view agent = table.cell(row, *agentColumn);
         if (!filter.allTraffic() && agent != *filter.displayName) {
@@ -337,13 +356,17 @@ StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields,
 
     page.rows.reserve(ips.size());
     for (std::size_t i = 0; i < ips.size(); ++i) {
+        if (CancelRequestedAt(static_cast<std::uint32_t>(i), cancel)) {
+            return page;
+        }
         page.rows.push_back({std::string(ips.text(i)), DecimalText(visits[i]),
                              std::string(firstAgent[i]), std::string()});
     }
     return page;
 }
 
-StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields) {
+StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
+                           const std::atomic<bool>* cancel) {
     StatsTable page;
     page.headers = Headers({"状态码", "出现次数", "状态描述"});
     page.plainCells = {{0, 1}, {0, 2}};
@@ -360,6 +383,9 @@ StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields) {
     std::vector<std::int64_t> counts;
     std::string key;
     for (std::uint32_t r = 0; r < table.rowCount(); ++r) {
+        if (CancelRequestedAt(r, cancel)) {
+            return page;
+        }
         const RowIndex row{r};
         key.assign(table.cell(row, *statusColumn));
         key += '|';
@@ -380,18 +406,29 @@ StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields) {
 }
 
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
-                          const SpiderTally& tally, const SpiderFilter& filter) {
+                          const SpiderTally& tally, const SpiderFilter& filter,
+                          const std::atomic<bool>* cancel) {
     switch (page) {
     case StatsPage::SpiderTraffic:
-        return BuildSpiderTrafficPage(table, fields, tally);
+        return BuildSpiderTrafficPage(table, fields, tally, cancel);
     case StatsPage::Url:
-        return BuildUrlPage(table, fields, filter);
+        return BuildUrlPage(table, fields, filter, cancel);
     case StatsPage::Ip:
-        return BuildIpPage(table, fields, filter);
+        return BuildIpPage(table, fields, filter, cancel);
     case StatsPage::Status:
-        return BuildStatusPage(table, fields);
+        return BuildStatusPage(table, fields, cancel);
     }
     return {};
+}
+
+std::vector<int> LongestCells(const StatsTable& page) {
+    LongestCellRows longest(page.headers.size());
+    for (std::size_t r = 0; r < page.rows.size(); ++r) {
+        for (std::size_t c = 0; c < page.headers.size(); ++c) {
+            longest.see(c, static_cast<std::int64_t>(r), page.rows[r][c].size());
+        }
+    }
+    return {longest.rows().begin(), longest.rows().end()};
 }
 
 std::vector<std::string> StatusUrlLines(const RecordTable& table, const FieldMap& fields,

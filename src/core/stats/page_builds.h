@@ -7,6 +7,10 @@
 // one pass over the rows with hashed look-ups, plus a sort of one (URL, IP)
 // pair per counted record on the URL page.
 //
+// Every build takes an optional cancel flag, polled every few thousand rows
+// (and within the URL page's sort): once it turns true the build stops and
+// what it returns is no page.
+//
 // A page whose fields the log lacks shows its columns and no rows, except
 // where the missing field cannot change the figures:
 // - crawler traffic: without a user-agent field no record belongs to a tally
@@ -22,6 +26,7 @@
 #include "logimport/spider_catalogue.h"
 #include "stats_table.h"
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,29 +61,36 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab);
 // that reads as no hour of the day (empty, "-", "99:...") counts as hour 0.
 // A record whose user-agent cell names no tally entry is not counted.
 StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
-                                  const SpiderTally& tally);
+                                  const SpiderTally& tally,
+                                  const std::atomic<bool>* cancel = nullptr);
 
 // Columns "URL", "访问次数", "独立IP数": the summary "全部URL" (all visits,
 // distinct IPs over all visits), then one row per distinct cs-uri-stem in
 // first-seen order. A URL counts the distinct c-ip texts of its visits, an
 // empty one among them; no visits at all count 0.
 StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
-                        const SpiderFilter& filter);
+                        const SpiderFilter& filter, const std::atomic<bool>* cancel = nullptr);
 
 // Columns "IP", "访问次数", "所属蜘蛛", "IP 所在地": one row per distinct
 // c-ip in first-seen order, with the user-agent cell of its first record and
 // an empty location for the lookup to fill.
-StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields,
-                       const SpiderFilter& filter);
+StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const SpiderFilter& filter,
+                       const std::atomic<bool>* cancel = nullptr);
 
 // Columns "状态码", "出现次数", "状态描述": one row per distinct status key
 // (sc-status cell "|" sc-win32-status cell, taken as they are) in first-seen
 // order, described by DescribeStatusKey.
-StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields);
+StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
+                           const std::atomic<bool>* cancel = nullptr);
 
 // The build of `page`; the filter matters on the URL and IP pages only.
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
-                          const SpiderTally& tally, const SpiderFilter& filter);
+                          const SpiderTally& tally, const SpiderFilter& filter,
+                          const std::atomic<bool>* cancel = nullptr);
+
+// For each column of a page, the row of one of its longest cells (by
+// bytes), the first such row; -1 for a column whose cells are all empty.
+std::vector<int> LongestCells(const StatsTable& page);
 
 // What the status page's URL list shows for a status key: "状态码：" + key,
 // then the cs-uri-stem of every record, in row order and repeats included,
