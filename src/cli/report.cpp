@@ -3,8 +3,8 @@
 #include "base/platform.h"
 #include "export/csv_format.h"
 #include "logimport/log_importer.h"
-#include "stats/list_sort.h"
 #include "stats/page_builds.h"
+#include "stats/record_sort.h"
 #include "stats/stats_sort.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
@@ -264,15 +264,7 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             messages += NoColumn(*a.sortColumn);
             return 2;
         }
-        const std::vector<std::uint32_t> byRow = SortOrder(
-            table.rowCount(),
-            [&](std::uint32_t r) { return table.cell(RowIndex{r}, ColumnIndex{*a.sortColumn}); },
-            SortKind::Text);
-        std::vector<RecordIndex> order(byRow.size());
-        for (std::size_t q = 0; q < byRow.size(); ++q) {
-            order[q] = table.record(RowIndex{byRow[q]});
-        }
-        table.setRowOrder(std::move(order));
+        table.setRowOrder(SortRecordsByText(table, ColumnIndex{*a.sortColumn}));
     }
 
     return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {

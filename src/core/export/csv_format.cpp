@@ -1,10 +1,26 @@
 #include "csv_format.h"
 
+#include <cerrno>
+
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 #include "text/text_search.h"
 
 namespace logdesk {
+
+namespace {
+
+// Polled every 4096 rows: a few milliseconds of writing.
+bool CancelledAt(std::size_t row, const std::atomic<bool>* cancel) {
+    return cancel != nullptr && row % 4096 == 0 && cancel->load(std::memory_order_relaxed);
+}
+
+// What a write stopped by its cancel flag gives.
+Error Cancelled() {
+    return SystemError(ECANCELED, "cancelled");
+}
+
+} // namespace
 
 bool HasCsvExtension(std::string_view path) {
     const TextPos dot = FindLastChar(path, '.');
@@ -54,7 +70,7 @@ std::vector<ColumnIndex> AllColumns(const RecordTable& table) {
 }
 
 Result<void> WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                              bool header, LineSink& sink) {
+                              bool header, LineSink& sink, const std::atomic<bool>* cancel) {
     std::string line;
     auto emit = [&](auto cellOf) {
         line.clear();
@@ -74,6 +90,9 @@ Result<void> WriteRecordTable(const RecordTable& table, const std::vector<Column
     }
     const std::uint32_t rows = table.rowCount();
     for (std::uint32_t r = 0; r < rows; ++r) {
+        if (CancelledAt(r, cancel)) {
+            return Cancelled();
+        }
         if (!emit([&](ColumnIndex c) { return table.cell(RowIndex{r}, c); })) {
             return FailureOf(sink);
         }
@@ -81,7 +100,24 @@ Result<void> WriteRecordTable(const RecordTable& table, const std::vector<Column
     return {};
 }
 
-Result<void> WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
+Result<void> WriteTextLines(const std::vector<std::string>& lines, LineSink& sink,
+                            const std::atomic<bool>* cancel) {
+    std::string line;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (CancelledAt(i, cancel)) {
+            return Cancelled();
+        }
+        line.assign(lines[i]).append(kLineEnd);
+        if (!sink.write(line)) {
+            return FailureOf(sink);
+        }
+    }
+    return {};
+}
+
+Result<void> WriteTextTable(const std::vector<std::string>& headers,
+                            const std::vector<std::vector<std::string>>& rows, bool csv,
+                            LineSink& sink, const std::atomic<bool>* cancel) {
     std::string line;
     auto emit = [&](const std::vector<std::string>& cells, bool quoted) {
         line.clear();
@@ -98,11 +134,14 @@ Result<void> WriteTextTable(const TextTable& table, bool csv, LineSink& sink) {
         line.append(kLineEnd);
         return sink.write(line);
     };
-    if (csv && !emit(table.headers, true)) {
+    if (csv && !emit(headers, true)) {
         return FailureOf(sink);
     }
-    for (const std::vector<std::string>& row : table.rows) {
-        if (!emit(row, csv)) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (CancelledAt(r, cancel)) {
+            return Cancelled();
+        }
+        if (!emit(rows[r], csv)) {
             return FailureOf(sink);
         }
     }

@@ -6,6 +6,7 @@
 #include "line_sink.h"
 #include "logimport/record_table.h"
 
+#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,9 +32,16 @@ std::vector<ColumnIndex> DefaultExportColumns(const RecordTable& table);
 std::vector<ColumnIndex> AllColumns(const RecordTable& table);
 
 // Writes the chosen columns of every row in the table's order, quoted, with
-// the column titles first when `header` is set; the sink's failure ends it.
+// the column titles first when `header` is set. The sink's failure ends it;
+// so does `*cancel` turning true (polled every few thousand rows), with an
+// error of code ECANCELED, the sink then holding part of the table.
 Result<void> WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                              bool header, LineSink& sink);
+                              bool header, LineSink& sink,
+                              const std::atomic<bool>* cancel = nullptr);
+
+// Every line followed by CR LF, as they are; ends as above.
+Result<void> WriteTextLines(const std::vector<std::string>& lines, LineSink& sink,
+                            const std::atomic<bool>* cancel = nullptr);
 
 // A small table of texts, as statistics pages produce them.
 struct TextTable {
@@ -42,7 +50,13 @@ struct TextTable {
 };
 
 // csv: header line and quoted cells; otherwise bare cells and no header.
-// The sink's failure ends it.
-Result<void> WriteTextTable(const TextTable& table, bool csv, LineSink& sink);
+// Ends as above.
+Result<void> WriteTextTable(const std::vector<std::string>& headers,
+                            const std::vector<std::vector<std::string>>& rows, bool csv,
+                            LineSink& sink, const std::atomic<bool>* cancel = nullptr);
+inline Result<void> WriteTextTable(const TextTable& table, bool csv, LineSink& sink,
+                                   const std::atomic<bool>* cancel = nullptr) {
+    return WriteTextTable(table.headers, table.rows, csv, sink, cancel);
+}
 
 } // namespace logdesk

@@ -1,5 +1,7 @@
 #include "record_table.h"
 
+#include "longest_cells.h"
+
 #include <cstdlib>
 
 namespace logdesk {
@@ -121,24 +123,29 @@ std::size_t RecordData::memoryBytes() const {
     return bytes;
 }
 
-std::vector<RecordIndex> LongestCells(const RecordData& data) {
+std::vector<RecordIndex> LongestCells(const RecordData& data, const std::atomic<bool>* cancel) {
     const std::uint32_t records = data.recordCount();
     if (records == 0) {
         return {};
     }
     const auto columns = static_cast<std::size_t>(data.columnCount());
-    std::vector<RecordIndex> longest(columns, RecordIndex{records - 1});
-    std::vector<std::size_t> sizes(columns, 0);
+    LongestCellRows longest(columns);
     for (std::uint32_t r = 0; r < records; ++r) {
+        if (cancel != nullptr && r % 4096 == 0 && cancel->load(std::memory_order_relaxed)) {
+            return {};
+        }
         data.forEachStoredCell(RecordIndex{r}, [&](ColumnIndex column, std::string_view cell) {
-            const auto c = static_cast<std::size_t>(ToInt(column));
-            if (cell.size() > sizes[c]) {
-                sizes[c] = cell.size();
-                longest[c] = RecordIndex{r};
-            }
+            longest.see(static_cast<std::size_t>(ToInt(column)), r, cell.size());
         });
     }
-    return longest;
+    // The record numbers are not stored cells; the last one is the longest.
+    std::vector<RecordIndex> found(columns, RecordIndex{records - 1});
+    for (std::size_t c = 0; c < columns; ++c) {
+        if (longest.rows()[c] != LongestCellRows::kNone) {
+            found[c] = RecordIndex{static_cast<std::uint32_t>(longest.rows()[c])};
+        }
+    }
+    return found;
 }
 
 std::string_view RecordTable::columnTitle(ColumnIndex column) const {

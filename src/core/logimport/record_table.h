@@ -13,6 +13,7 @@
 #include "spider_catalogue.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -264,7 +265,10 @@ private:
 
 // For each column, a record holding one of its longest cells (by bytes), so
 // a list can fit its columns by measuring one cell per column instead of all
-// of them. Empty for a table without rows.
-std::vector<RecordIndex> LongestCells(const RecordData& data);
+// of them: the first such record, the last record for the record numbers
+// and for a column of empty cells. Empty for a table without rows, and once
+// `*cancel` turned true (polled every few thousand records).
+std::vector<RecordIndex> LongestCells(const RecordData& data,
+                                      const std::atomic<bool>* cancel = nullptr);
 
 } // namespace logdesk

@@ -1,5 +1,6 @@
 #include "list_sort.h"
 
+#include "cancellable_sort.h"
 #include "text/gbk_text.h"
 
 #include <algorithm>
@@ -194,8 +195,10 @@ private:
 };
 
 // Final order from the insertion places: the last key inserted keeps its
-// place; going backwards, each key takes the place-th slot still free.
-std::vector<std::uint32_t> OrderFromPlaces(const std::vector<std::uint32_t>& places) {
+// place; going backwards, each key takes the place-th slot still free. Empty
+// when cancelled.
+std::vector<std::uint32_t> OrderFromPlaces(const std::vector<std::uint32_t>& places,
+                                           const std::atomic<bool>* cancel) {
     const auto n = static_cast<std::uint32_t>(places.size());
     Fenwick free(n);
     for (std::uint32_t i = 0; i < n; ++i) {
@@ -203,6 +206,9 @@ std::vector<std::uint32_t> OrderFromPlaces(const std::vector<std::uint32_t>& pla
     }
     std::vector<std::uint32_t> order(n);
     for (std::uint32_t r = n; r-- > 0;) {
+        if (CancelRequestedAt(r, cancel)) {
+            return {};
+        }
         const std::size_t slot = free.findKth(places[r] + 1);
         order[slot] = r;
         free.add(slot, -1);
@@ -211,11 +217,15 @@ std::vector<std::uint32_t> OrderFromPlaces(const std::vector<std::uint32_t>& pla
 }
 
 // Places for keys given as ranks in a total order (equal keys equal ranks).
+// Empty when cancelled.
 std::vector<std::uint32_t> PlacesFromRanks(const std::vector<std::uint32_t>& ranks,
-                                           std::size_t distinct) {
+                                           std::size_t distinct, const std::atomic<bool>* cancel) {
     Fenwick seen(distinct);
     std::vector<std::uint32_t> places(ranks.size());
     for (std::uint32_t r = 0; r < ranks.size(); ++r) {
+        if (CancelRequestedAt(r, cancel)) {
+            return {};
+        }
         const std::uint32_t less = seen.prefix(ranks[r]);
         const std::uint32_t notGreater = seen.prefix(ranks[r] + 1);
         places[r] = InsertionPlace(r, less, notGreater);
@@ -385,10 +395,15 @@ private:
 
 // The literal insertion's order for numbers, each insertion place found by
 // the same bisection over the list as it stands, read through the tree.
-std::vector<std::uint32_t> OrderByReplay(const std::vector<double>& values) {
+// Empty when cancelled.
+std::vector<std::uint32_t> OrderByReplay(const std::vector<double>& values,
+                                         const std::atomic<bool>* cancel) {
     const auto n = static_cast<std::uint32_t>(values.size());
     InsertionList list(n);
     for (std::uint32_t r = 0; r < n; ++r) {
+        if (CancelRequestedAt(r, cancel)) {
+            return {};
+        }
         const double v = values[r];
         std::uint32_t place = 0;
         if (r == 0 || CompareNumbers(v, list.at(r - 1)) >= 0) {
@@ -476,7 +491,8 @@ std::vector<std::uint32_t> SortOrderByInsertion(const std::vector<std::string>& 
 
 std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
-                                     SortKind kind, bool ascending) {
+                                     SortKind kind, bool ascending,
+                                     const std::atomic<bool>* cancel) {
     std::vector<std::uint32_t> ranks(rowCount);
     std::size_t distinct = 0;
     if (kind == SortKind::Text) {
@@ -486,15 +502,25 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
         std::vector<std::pair<std::string_view, std::uint32_t>> keys(rowCount);
         bool plain = true;
         for (std::uint32_t r = 0; r < rowCount; ++r) {
+            if (CancelRequestedAt(r, cancel)) {
+                return {};
+            }
             keys[r] = {SortKey(cellOf(r)), r};
             plain = plain && keys[r].first.find_first_of("\x7F\xFF") == std::string_view::npos;
         }
         auto compare = [plain](std::string_view a, std::string_view b) {
             return plain ? a.compare(b) : CompareSortText(a, b);
         };
-        std::sort(keys.begin(), keys.end(),
-                  [&](const auto& a, const auto& b) { return compare(a.first, b.first) < 0; });
+        if (!SortUnlessCancelled(
+                keys.begin(), keys.end(),
+                [&](const auto& a, const auto& b) { return compare(a.first, b.first) < 0; },
+                cancel)) {
+            return {};
+        }
         for (std::uint32_t i = 0; i < rowCount; ++i) {
+            if (CancelRequestedAt(i, cancel)) {
+                return {};
+            }
             if (i > 0 && compare(keys[i - 1].first, keys[i].first) != 0) {
                 ++distinct;
             }
@@ -503,10 +529,15 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
     } else {
         std::vector<double> values(rowCount);
         for (std::uint32_t r = 0; r < rowCount; ++r) {
+            if (CancelRequestedAt(r, cancel)) {
+                return {};
+            }
             values[r] = SortNumber(SortKey(cellOf(r)));
         }
         std::vector<double> sorted(values);
-        std::sort(sorted.begin(), sorted.end());
+        if (!SortUnlessCancelled(sorted.begin(), sorted.end(), std::less<>(), cancel)) {
+            return {};
+        }
         sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
         bool total = true;
         for (std::size_t i = 1; total && i < sorted.size(); ++i) {
@@ -515,15 +546,22 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
         if (!total) {
             // Equality within 1e-7 is then not transitive and the insertion's
             // order depends on which keys its bisection meets.
-            return Finish(OrderByReplay(values), ascending);
+            return Finish(OrderByReplay(values, cancel), ascending);
         }
         for (std::uint32_t r = 0; r < rowCount; ++r) {
+            if (CancelRequestedAt(r, cancel)) {
+                return {};
+            }
             ranks[r] = static_cast<std::uint32_t>(
                 std::lower_bound(sorted.begin(), sorted.end(), values[r]) - sorted.begin());
         }
         distinct = sorted.size() == 0 ? 0 : sorted.size() - 1;
     }
-    return Finish(OrderFromPlaces(PlacesFromRanks(ranks, distinct + 1)), ascending);
+    const std::vector<std::uint32_t> places = PlacesFromRanks(ranks, distinct + 1, cancel);
+    if (places.size() != rowCount) {
+        return {};
+    }
+    return Finish(OrderFromPlaces(places, cancel), ascending);
 }
 
 } // namespace logdesk

@@ -15,6 +15,7 @@
 // bisection replayed over a counted tree instead, in O(R log^2 R).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -46,10 +47,12 @@ int CompareSortText(std::string_view a, std::string_view b);
 
 // result[q] is the current row that goes to row q. `cellOf(r)` gives the
 // cell of row r in the sorted column; it is read once per row and the views
-// must stay valid during the call.
+// must stay valid during the call. Once `*cancel` turns true the sort stops
+// within a few thousand rows (or comparisons) and returns the empty order.
 std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
-                                     SortKind kind, bool ascending = true);
+                                     SortKind kind, bool ascending = true,
+                                     const std::atomic<bool>* cancel = nullptr);
 
 // The same by literally inserting into an array; O(R^2). The reference both
 // ways of SortOrder are checked against; not for lists of real size.

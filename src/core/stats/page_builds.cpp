@@ -1,5 +1,6 @@
 #include "page_builds.h"
 
+#include "logimport/longest_cells.h"
 #include "logimport/parallel_work.h"
 #include "status_tables.h"
 #include "text/gbk_codec.h"
@@ -541,6 +542,16 @@ StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const S
 StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
                            const std::atomic<bool>* cancel) {
     return BuildStatsPage(StatsPage::Status, table, fields, {}, {}, cancel);
+}
+
+std::vector<int> LongestCells(const StatsTable& page) {
+    LongestCellRows longest(page.headers.size());
+    for (std::size_t r = 0; r < page.rows.size(); ++r) {
+        for (std::size_t c = 0; c < page.headers.size(); ++c) {
+            longest.see(c, static_cast<std::int64_t>(r), page.rows[r][c].size());
+        }
+    }
+    return {longest.rows().begin(), longest.rows().end()};
 }
 
 std::vector<std::string> StatusUrlLines(const RecordTable& table, const FieldMap& fields,

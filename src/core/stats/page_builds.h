@@ -7,6 +7,10 @@
 // one pass over the rows with hashed look-ups, plus a sort of one (URL, IP)
 // pair per counted record on the URL page.
 //
+// Every build takes an optional cancel flag, polled every few thousand rows
+// (and within the URL page's sort): once it turns true the build stops and
+// what it returns is no page.
+//
 // A page whose fields the log lacks shows its columns and no rows, except
 // where the missing field cannot change the figures:
 // - crawler traffic: without a user-agent field no record belongs to a tally
@@ -139,6 +143,10 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
                           const SpiderTally& tally, const SpiderFilter& filter,
                           const std::atomic<bool>* cancel = nullptr,
                           const Parallelism& parallel = {});
+
+// For each column of a page, the row of one of its longest cells (by
+// bytes), the first such row; -1 for a column whose cells are all empty.
+std::vector<int> LongestCells(const StatsTable& page);
 
 // What the status page's URL list shows for a status key: "状态码：" + key,
 // then the cs-uri-stem of every record, in row order and repeats included,

@@ -38,6 +38,19 @@ std::vector<std::uint32_t> StatsSortOrder(const std::vector<std::string>& cells,
         [&](std::uint32_t r) -> std::string_view { return cells[r]; }, kind, ascending);
 }
 
+std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bool ascending,
+                                          const std::atomic<bool>* cancel) {
+    if (column < 0 || static_cast<std::size_t>(column) >= page.headers.size()) {
+        return {};
+    }
+    const std::size_t first = FirstSortedRow(page);
+    const auto c = static_cast<std::size_t>(column);
+    return SortOrder(
+        static_cast<std::uint32_t>(page.rows.size() - first),
+        [&](std::uint32_t r) -> std::string_view { return page.rows[first + r][c]; },
+        StatsSortKind(page.headers[c]), ascending, cancel);
+}
+
 bool MovesRows(const std::vector<std::uint32_t>& order) {
     for (std::size_t q = 0; q < order.size(); ++q) {
         if (order[q] != q) {
@@ -75,10 +88,7 @@ int SortStatsPage(StatsTable& page, int column, bool ascending, int selectedRow)
     if (column < 0 || static_cast<std::size_t>(column) >= page.headers.size()) {
         return selectedRow;
     }
-    const std::vector<std::uint32_t> order =
-        StatsSortOrder(StatsSortCells(page, column),
-                       StatsSortKind(page.headers[static_cast<std::size_t>(column)]), ascending);
-    return ApplyStatsOrder(page, order, selectedRow);
+    return ApplyStatsOrder(page, StatsSortOrder(page, column, ascending), selectedRow);
 }
 
 } // namespace logdesk

@@ -10,6 +10,7 @@
 #include "list_sort.h"
 #include "stats_table.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,6 +27,13 @@ std::vector<std::string> StatsSortCells(const StatsTable& page, int column);
 // result[q] is the index into `cells` of the row that goes to place q.
 std::vector<std::uint32_t> StatsSortOrder(const std::vector<std::string>& cells, SortKind kind,
                                           bool ascending);
+
+// The first two steps at once, over a page nobody changes meanwhile (a
+// snapshot), by the kind its caption gives: the order over the cells
+// StatsSortCells would copy, read in place. Empty for a column the page
+// lacks, and once `*cancel` turned true (polled every few thousand rows).
+std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bool ascending,
+                                          const std::atomic<bool>* cancel = nullptr);
 
 // True when the order puts some row in another place.
 bool MovesRows(const std::vector<std::uint32_t>& order);

@@ -4,9 +4,9 @@
 #include "logimport/imported_log.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
+#include "toolkit/file_saving.h"
 #include "toolkit/pausable_wait.h"
 #include "toolkit/qt_text.h"
-#include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
 
 #include <QBarCategoryAxis>
@@ -14,7 +14,6 @@
 #include <QChart>
 #include <QChartView>
 #include <QCoreApplication>
-#include <QDir>
 #include <QGraphicsLayout>
 #include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
@@ -166,18 +165,16 @@ QColor ChartColour(std::string_view displayName) {
 ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
     : QWidget(parent), log_(log) {
     setAttribute(Qt::WA_DeleteOnClose);
-    const WindowDescription& description = ChartWindowDescription();
-    BuildWindow(this, description);
-    refreshButton_ = findChild<Button*>(QStringLiteral("按钮统计"));
-    copyButton_ = findChild<Button*>(QStringLiteral("按钮复制截图"));
-    kind_ = findChild<DropDown*>(QStringLiteral("组合框图标类型"));
-    pie_ = findChild<QChartView*>(QStringLiteral("饼形图"));
-    bar_ = findChild<QChartView*>(QStringLiteral("柱状图"));
-
-    saveDialog_ = MakeFileDialog(description, "通用对话框1");
+    const BuiltWindow built(this, ChartWindowDescription());
+    refreshButton_ = built.control<Button>("按钮统计");
+    copyButton_ = built.control<Button>("按钮复制截图");
+    kind_ = built.control<DropDown>("组合框图标类型");
+    saveDialog_ = built.dialog("通用对话框1");
 
     // The pie's caption stays its title; the bar chart's design text is the
     // format of its value labels, not a title.
+    pie_ = built.control<QChartView>("饼形图");
+    bar_ = built.control<QChartView>("柱状图");
     QChart* pieChart = pie_->chart();
     PlainChart(pieChart);
     pieChart->setTitleFont(pie_->font());
@@ -212,7 +209,7 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
     connect(kind_, &QComboBox::currentIndexChanged, this, &ChartWindow::showChartKind);
     connect(refreshButton_, &QPushButton::clicked, this, &ChartWindow::refresh);
     connect(copyButton_, &QPushButton::clicked, this, &ChartWindow::copyChart);
-    connect(findChild<Button*>(QStringLiteral("按钮保存截图")), &QPushButton::clicked, this,
+    connect(built.control<Button>("按钮保存截图"), &QPushButton::clicked, this,
             &ChartWindow::saveChart);
 }
 
@@ -263,13 +260,18 @@ void ChartWindow::layoutCharts() {
 }
 
 void ChartWindow::showChartKind() {
-    const bool pie = kind_->currentEntry() == 0;
+    const bool pie = chosenKind() == ChartKind::Pie;
     bar_->setVisible(!pie);
     pie_->setVisible(pie);
 }
 
+ChartWindow::ChartKind ChartWindow::chosenKind() const {
+    return kind_->currentEntry() == static_cast<int>(ChartKind::Pie) ? ChartKind::Pie
+                                                                     : ChartKind::Bar;
+}
+
 QChartView* ChartWindow::chosenChart() const {
-    return kind_->currentEntry() == 0 ? pie_ : bar_;
+    return chosenKind() == ChartKind::Pie ? pie_ : bar_;
 }
 
 void ChartWindow::refresh() {
@@ -505,20 +507,16 @@ void ChartWindow::saveChart() {
         return;
     }
     const QString path = saveDialog_->fileName;
-    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存图表图片：%1\r\n%2"))) {
+    if (RefuseImportedLog(this, SavedFile::ChartPicture, path, log_.path)) {
         return;
     }
     const QByteArray picture = ChartPicture::capture(chosenChart());
     if (picture.isEmpty()) {
-        Ui().showMessage(this, QStringLiteral("无法保存图表图片：%1\r\n图表无法绘制成图片")
-                                   .arg(QDir::toNativeSeparators(path)));
+        TellSaveOutcome(this, SavedFile::ChartPicture, path, false,
+                        QStringLiteral("图表无法绘制成图片"));
         return;
     }
-    if (const Result<void> saved = SavePicture(picture, path); !saved) {
-        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存图表图片："), saved.error()));
-        return;
-    }
-    Ui().showMessage(this, QStringLiteral("已保存图表为图片！"));
+    TellSaveOutcome(this, SavedFile::ChartPicture, path, SavePicture(picture, path));
 }
 
 } // namespace logdesk

@@ -65,7 +65,11 @@ private:
     void copyChart();
     void saveChart();
     void layoutCharts();
-    // The chart the drop-down's current entry names.
+    // The entries of the drop-down, in its order.
+    enum class ChartKind { Pie = 0, Bar = 1 };
+    ChartKind chosenKind() const;
+    // The chart the drop-down's current entry names: any entry but the
+    // first stands for the bars.
     QChartView* chosenChart() const;
 
     void setItemCount(int count);

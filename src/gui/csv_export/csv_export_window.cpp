@@ -6,33 +6,38 @@
 #include "logimport/imported_log.h"
 #include "settings/config_file.h"
 #include "toolkit/controls.h"
+#include "toolkit/file_saving.h"
 #include "toolkit/qt_text.h"
-#include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFile>
 #include <QProgressBar>
+#include <cerrno>
+#include <cstring>
 
 namespace logdesk {
 
 namespace {
 
-// Counts written rows for the progress bar while passing lines on.
+// Reports the written lines of `total` as the task's progress while passing
+// them on.
 class CountingSink final : public LineSink {
 public:
-    CountingSink(LineSink& target, std::function<void(std::uint64_t)> onLine)
-        : target_(target), onLine_(std::move(onLine)) {}
+    CountingSink(LineSink& target, const TaskControl& control, std::uint64_t total)
+        : target_(target), control_(control), total_(total) {}
     bool write(std::string_view bytes) override {
-        onLine_(++lines_);
+        if (++lines_ % 4096 == 0) {
+            control_.progress(lines_, total_);
+        }
         return target_.write(bytes);
     }
     Result<void> status() const override { return target_.status(); }
 
 private:
     LineSink& target_;
-    std::function<void(std::uint64_t)> onLine_;
+    const TaskControl& control_;
+    std::uint64_t total_;
     std::uint64_t lines_ = 0;
 };
 
@@ -41,36 +46,33 @@ private:
 CsvExportWindow::CsvExportWindow(const ImportedLog& log, ConfigFile& config, QWidget* parent)
     : QWidget(parent), log_(log), config_(config) {
     setAttribute(Qt::WA_DeleteOnClose);
-    const WindowDescription& description = CsvExportWindowDescription();
-    BuildWindow(this, description);
-    list_ = findChild<CheckList*>(QStringLiteral("选择列表框"));
+    const BuiltWindow built(this, CsvExportWindowDescription());
+    list_ = built.control<CheckList>("选择列表框");
 
-    auto* bar = new QProgressBar(this);
-    bar->setObjectName(QStringLiteral("进度条导出"));
-    bar->setGeometry(8, 338, 456, 4);
-    bar->setTextVisible(false);
-    bar->setRange(0, 1000);
-    bar->hide();
-    progress_ = bar;
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("进度条导出"));
+    progress_->setGeometry(8, 338, 456, 4);
+    progress_->setTextVisible(false);
+    progress_->setRange(0, 1000);
+    progress_->hide();
+    export_.showProgressOn(progress_);
 
-    dialog_ = MakeFileDialog(description, "通用对话框3");
+    dialog_ = built.dialog("通用对话框3");
 
-    auto button = [this](const char* name) { return findChild<Button*>(QString::fromUtf8(name)); };
-    connect(button("按钮全选"), &QPushButton::clicked, this, [this] { setAllChecks(0); });
-    connect(button("按钮不选"), &QPushButton::clicked, this, [this] { setAllChecks(1); });
-    connect(button("按钮反选"), &QPushButton::clicked, this, [this] { setAllChecks(2); });
-    connect(button("按钮上移"), &QPushButton::clicked, this, [this] { move(-1); });
-    connect(button("按钮下移"), &QPushButton::clicked, this, [this] { move(1); });
-    connect(button("按钮恢复默认字段设置"), &QPushButton::clicked, this, [this] { fill(true); });
-    connect(button("按钮导出保存"), &QPushButton::clicked, this, &CsvExportWindow::chooseAndExport);
+    auto clicked = [this, &built](const char* button, auto action) {
+        connect(built.control<Button>(button), &QPushButton::clicked, this, action);
+    };
+    clicked("按钮全选", [this] { setAllChecks(Ticks::All); });
+    clicked("按钮不选", [this] { setAllChecks(Ticks::None); });
+    clicked("按钮反选", [this] { setAllChecks(Ticks::Invert); });
+    clicked("按钮上移", [this] { move(-1); });
+    clicked("按钮下移", [this] { move(1); });
+    clicked("按钮恢复默认字段设置", [this] { fill(true); });
+    clicked("按钮导出保存", [this] { chooseAndExport(); });
     fill(false);
 }
 
-CsvExportWindow::~CsvExportWindow() {
-    if (worker_.joinable()) {
-        worker_.join();
-    }
-}
+CsvExportWindow::~CsvExportWindow() = default;
 
 void CsvExportWindow::fill(bool defaults) {
     list_->clear();
@@ -89,9 +91,9 @@ void CsvExportWindow::fill(bool defaults) {
     }
 }
 
-void CsvExportWindow::setAllChecks(int mode) {
+void CsvExportWindow::setAllChecks(Ticks ticks) {
     for (int i = 0; i < list_->entryCount(); ++i) {
-        list_->setChecked(i, mode == 0 || (mode == 2 && !list_->checked(i)));
+        list_->setChecked(i, ticks == Ticks::All || (ticks == Ticks::Invert && !list_->checked(i)));
     }
 }
 
@@ -115,6 +117,7 @@ void CsvExportWindow::move(int by) {
 }
 
 void CsvExportWindow::closeEvent(QCloseEvent* event) {
+    export_.cancel();
     std::vector<ExportColumn> entries;
     for (int i = 0; i < list_->entryCount(); ++i) {
         entries.push_back({ToGbk(list_->entryText(i)), list_->checked(i), list_->entryData(i)});
@@ -136,7 +139,7 @@ void CsvExportWindow::exportTo(const QString& path) {
     if (exporting()) {
         return;
     }
-    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存文件：%1\r\n%2"))) {
+    if (RefuseImportedLog(this, SavedFile::Table, path, log_.path)) {
         emit exportEnded(false);
         return;
     }
@@ -150,32 +153,29 @@ void CsvExportWindow::exportTo(const QString& path) {
         }
     }
     const std::string nativePath = QFile::encodeName(path).toStdString();
+    progress_->setValue(0);
     progress_->show();
-    static_cast<QProgressBar*>(progress_)->setValue(0);
-    QPointer<QProgressBar> bar = static_cast<QProgressBar*>(progress_);
-    worker_ = std::thread([this, table, columns, nativePath, path, bar] {
-        const std::uint64_t rows = std::max<std::uint64_t>(table.rowCount(), 1);
-        const Result<void> written = ExportToFile(nativePath, [&](LineSink& file) {
-            CountingSink counted(file, [&](std::uint64_t lines) {
-                if (lines % 65536 == 0) {
-                    PostProgress(bar, lines, rows);
-                }
-            });
-            return WriteRecordTable(table, columns, HasCsvExtension(nativePath), counted);
+    const bool started = export_.start(
+        [table, columns, nativePath](const TaskControl& control) {
+            const bool header = HasCsvExtension(nativePath);
+            return WriteFileUnlessCancelled(
+                nativePath, control, [&](LineSink& file, const std::atomic<bool>* cancel) {
+                    CountingSink counted(file, control, table.rowCount());
+                    return WriteRecordTable(table, columns, header, counted, cancel);
+                });
+        },
+        [this, path](const WriteOutcome& outcome) {
+            progress_->hide();
+            if (!outcome.cancelled) {
+                TellSaveOutcome(this, SavedFile::Table, path, outcome.result);
+            }
+            emit exportEnded(outcome.written());
         });
-        const QString message = written
-                                    ? QStringLiteral("保存完毕！") + QDir::toNativeSeparators(path)
-                                    : ErrorText(QStringLiteral("无法保存文件："), written.error());
-        QMetaObject::invokeMethod(
-            this,
-            [this, ok = written.ok(), message] {
-                worker_.join();
-                progress_->hide();
-                Ui().showMessage(this, message);
-                emit exportEnded(ok);
-            },
-            Qt::QueuedConnection);
-    });
+    if (!started) {
+        progress_->hide();
+        TellSaveOutcome(this, SavedFile::Table, path, Result<void>(SystemError(EAGAIN, "cannot start", QFile::encodeName(path).toStdString())));
+        emit exportEnded(false);
+    }
 }
 
 } // namespace logdesk

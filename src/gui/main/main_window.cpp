@@ -5,7 +5,7 @@
 #include "help_text.h"
 #include "record_table_model.h"
 #include "settings/settings_keys.h"
-#include "stats/list_sort.h"
+#include "stats/record_sort.h"
 #include "stats/stats_window.h"
 #include "text/gbk_codec.h"
 #include "toolkit/controls.h"
@@ -13,6 +13,7 @@
 #include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -51,18 +52,16 @@ QUrl ReleasePageUrl() {
     return QUrl(QStringLiteral("https://logdesk.example.org/release"));
 }
 
-// What the import thread hands back.
+// What the import hands back.
 struct MainWindow::Finished {
     Result<LogImport> result;
     std::vector<RecordIndex> longest;
-    QString path;
 };
 
 MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), config_(config) {
-    const WindowDescription& description = MainWindowDescription();
-    BuildWindow(this, description);
-    list_ = findChild<ReportList*>(QStringLiteral("列表框"));
-    importButton_ = findChild<Button*>(QStringLiteral("按钮选择日志文件"));
+    const BuiltWindow built(this, MainWindowDescription());
+    list_ = built.control<ReportList>("列表框");
+    importButton_ = built.control<Button>("按钮选择日志文件");
     model_ = new RecordTableModel(this);
     list_->setModel(model_);
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
@@ -73,39 +72,31 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->hide();
+    import_.showProgressOn(progress_);
 
-    logDialog_ = MakeFileDialog(description, "对话框日志");
+    logDialog_ = built.dialog("对话框日志");
     logDialog_->fileName =
         FromGbk(config_.read(settings::kLogPath, Gbk(settings::kLogPathDefault)));
 
     connect(importButton_, &QPushButton::clicked, this, &MainWindow::chooseAndImport);
     connect(list_, &ReportList::headerClicked, this, &MainWindow::sortByColumn);
-    connect(findChild<Button*>(QStringLiteral("按钮蜘蛛占比图表化")), &QPushButton::clicked, this,
-            [this] {
-                openOnce(chartWindow_,
-                         [this] { return new ChartWindow(imported_, config_, this); });
-            });
-    connect(findChild<Button*>(QStringLiteral("按钮精细化统计分析")), &QPushButton::clicked, this,
-            [this] {
-                openOnce(statsWindow_, [this] {
-                    return new StatsWindow(imported_, config_, lookupCookies_, this);
-                });
-            });
-    connect(findChild<Button*>(QStringLiteral("按钮导出csv文件")), &QPushButton::clicked, this,
-            [this] {
-                openOnce(exportWindow_,
-                         [this] { return new CsvExportWindow(imported_, config_, this); });
-            });
+    connect(built.control<Button>("按钮蜘蛛占比图表化"), &QPushButton::clicked, this, [this] {
+        openOnce(chartWindow_, [this] { return new ChartWindow(imported_, config_, this); });
+    });
+    connect(built.control<Button>("按钮精细化统计分析"), &QPushButton::clicked, this, [this] {
+        openOnce(statsWindow_, [this] { return new StatsWindow(imported_, config_, app_, this); });
+    });
+    connect(built.control<Button>("按钮导出csv文件"), &QPushButton::clicked, this, [this] {
+        openOnce(exportWindow_, [this] { return new CsvExportWindow(imported_, config_, this); });
+    });
 
     auto showHelp = [this] { Ui().showMessage(this, HelpText()); };
-    connect(findChild<PictureBox*>(QStringLiteral("图片框操作")), &PictureBox::leftPressed, this,
-            showHelp);
-    connect(findChild<LinkLabel*>(QStringLiteral("超级链接框操作")), &LinkLabel::leftPressed, this,
-            showHelp);
-    auto link = [this](const char* picture, const char* label, const QUrl& url) {
-        auto* box = findChild<PictureBox*>(QString::fromUtf8(picture));
+    connect(built.control<PictureBox>("图片框操作"), &PictureBox::leftPressed, this, showHelp);
+    connect(built.control<LinkLabel>("超级链接框操作"), &LinkLabel::leftPressed, this, showHelp);
+    auto link = [this, &built](const char* picture, const char* label, const QUrl& url) {
+        auto* box = built.control<PictureBox>(picture);
         if (label != nullptr) {
-            findChild<LinkLabel*>(QString::fromUtf8(label))->setTarget(url);
+            built.control<LinkLabel>(label)->setTarget(url);
         }
         connect(box, &PictureBox::leftPressed, this, [url] { Ui().openUrl(url); });
     };
@@ -117,13 +108,25 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
 }
 
 MainWindow::~MainWindow() {
-    cancel_ = true;
-    if (worker_.joinable()) {
-        worker_.join();
+    import_.cancelAndWait();
+    sort_.cancelAndWait();
+    // Qt would delete the child windows only after every member of this
+    // window is gone, the log they hold a reference to among them.
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (child->isWindow()) {
+            delete child;
+        }
     }
-    if (sorter_.joinable()) {
-        sorter_.join();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (importing()) {
+        import_.cancel();
+        progress_->hide();
+        importButton_->setCaption(QStringLiteral("导入日志文件"));
     }
+    sort_.cancel();
+    QWidget::closeEvent(event);
 }
 
 void MainWindow::sortByColumn(int column) {
@@ -135,36 +138,28 @@ void MainWindow::sortByColumn(int column) {
     const std::optional<RecordIndex> selectedRecord =
         selected >= 0 ? std::optional(table.record(RowIndex{static_cast<std::uint32_t>(selected)}))
                       : std::nullopt;
-    sorter_ = std::thread([this, table, column, selectedRecord] {
-        const std::vector<std::uint32_t> byRow = SortOrder(
-            table.rowCount(),
-            [&](std::uint32_t r) { return table.cell(RowIndex{r}, ColumnIndex{column}); },
-            SortKind::Text);
-        auto order = std::make_shared<std::vector<RecordIndex>>(byRow.size());
-        for (std::size_t q = 0; q < byRow.size(); ++q) {
-            (*order)[q] = table.record(RowIndex{byRow[q]});
-        }
-        QMetaObject::invokeMethod(
-            this,
-            [this, table, order, selectedRecord] {
-                sorter_.join();
-                // An import that finished meanwhile wins over the sort of the old table.
-                if (imported_.table.data() == table.data()) {
-                    list_->clearSelection();
-                    imported_.table.setRowOrder(*order);
-                    model_->setRowOrder(std::move(*order));
-                    if (selectedRecord) {
-                        const std::vector<RecordIndex>& rows = imported_.table.rowOrder();
-                        const auto at = std::find(rows.begin(), rows.end(), *selectedRecord);
-                        const int row = static_cast<int>(at - rows.begin());
-                        list_->setSelectedRow(row);
-                        list_->makeRowVisible(row);
-                    }
+    const std::weak_ptr<const RecordData> sorted = table.data();
+    sort_.start(
+        [table, column](const TaskControl& control) {
+            return SortRecordsByText(table, ColumnIndex{column}, control.cancelFlag());
+        },
+        [this, sorted, selectedRecord](std::vector<RecordIndex> order) {
+            // An import that finished meanwhile wins over the sort of the old table.
+            if (sorted.lock() == imported_.table.data() &&
+                order.size() == imported_.table.rowCount()) {
+                list_->clearSelection();
+                imported_.table.setRowOrder(order);
+                model_->setRowOrder(std::move(order));
+                if (selectedRecord) {
+                    const std::vector<RecordIndex>& rows = imported_.table.rowOrder();
+                    const auto at = std::find(rows.begin(), rows.end(), *selectedRecord);
+                    const int row = static_cast<int>(at - rows.begin());
+                    list_->setSelectedRow(row);
+                    list_->makeRowVisible(row);
                 }
-                emit sortEnded();
-            },
-            Qt::QueuedConnection);
-    });
+            }
+            emit sortEnded();
+        });
 }
 
 template <typename Make> void MainWindow::openOnce(QPointer<QWidget>& slot, Make make) {
@@ -200,38 +195,40 @@ void MainWindow::importFile(const QString& path) {
     importButton_->setCaption(QStringLiteral("正在导入.."));
     progress_->setValue(0);
     progress_->show();
-    cancel_ = false;
     const std::string nativePath = QFile::encodeName(path).toStdString();
     const HeaderLayout previous = imported_.header;
-    QPointer<QProgressBar> bar = progress_;
-    worker_ = std::thread([this, nativePath, previous, path, bar] {
-        ImportOptions options;
-        options.cancel = &cancel_;
-        options.progress = [bar](std::uint64_t read, std::uint64_t total) {
-            PostProgress(bar, read, total);
-        };
-        auto finished = std::make_shared<Finished>(
-            Finished{ImportLogFile(nativePath, previous, options), {}, path});
-        if (finished->result && finished->result->table.data()) {
-            try {
-                finished->longest = LongestCells(*finished->result->table.data());
-            } catch (const std::bad_alloc&) {
-                finished->result = SystemError(ENOMEM, {}, nativePath);
+    const bool started = import_.start(
+        [nativePath, previous](const TaskControl& control) {
+            ImportOptions options;
+            options.cancel = control.cancelFlag();
+            options.progress = [&control](std::uint64_t read, std::uint64_t total) {
+                control.progress(read, total);
+            };
+            Finished finished{ImportLogFile(nativePath, previous, options), {}};
+            if (finished.result && finished.result->table.data() && !control.cancelled()) {
+                try {
+                    finished.longest =
+                        LongestCells(*finished.result->table.data(), control.cancelFlag());
+                } catch (const std::bad_alloc&) {
+                    finished.result = SystemError(ENOMEM, {}, nativePath);
+                }
             }
-        }
-        QMetaObject::invokeMethod(
-            this, [this, finished] { finishImport(finished); }, Qt::QueuedConnection);
-    });
+            return finished;
+        },
+        [this, path](Finished finished) { finishImport(path, std::move(finished)); });
+    if (!started) {
+        progress_->hide();
+        importButton_->setCaption(QStringLiteral("导入日志文件"));
+    }
 }
 
-void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
-    worker_.join();
+void MainWindow::finishImport(const QString& path, Finished finished) {
     progress_->hide();
     importButton_->setCaption(QStringLiteral("导入日志文件"));
-    if (!finished->result) {
+    if (!finished.result) {
         // The previous table, tally and buttons stay as they were; a
         // cancelled import says nothing.
-        const Error& error = finished->result.error();
+        const Error& error = finished.result.error();
         if (error.code == ENOMEM) {
             Ui().showMessage(this,
                              ErrorText(QStringLiteral("内存不足，无法导入日志文件："), error));
@@ -241,13 +238,13 @@ void MainWindow::finishImport(std::shared_ptr<Finished> finished) {
         emit importEnded();
         return;
     }
-    LogImport& result = *finished->result;
+    LogImport& result = *finished.result;
     imported_.table = std::move(result.table);
     imported_.header = std::move(result.header);
     imported_.tally = std::move(result.tally);
-    imported_.path = QFile::encodeName(finished->path).toStdString();
+    imported_.path = QFile::encodeName(path).toStdString();
     model_->setTable(imported_.table);
-    fitColumns(finished->longest);
+    fitColumns(finished.longest);
     if (result.rejected) {
         Ui().showMessage(this, QStringLiteral("这个文件不是标准的IIS日志文件！"));
     } else {

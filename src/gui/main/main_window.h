@@ -4,14 +4,13 @@
 
 #include "logimport/imported_log.h"
 #include "logimport/log_importer.h"
-#include "net/http_fetch.h"
 #include "settings/config_file.h"
+#include "toolkit/app_state.h"
+#include "toolkit/background_task.h"
 
 #include <QPointer>
 #include <QWidget>
-#include <atomic>
 #include <memory>
-#include <thread>
 
 class QProgressBar;
 
@@ -29,36 +28,41 @@ class MainWindow : public QWidget {
 public:
     // `config` must outlive the window.
     explicit MainWindow(ConfigFile& config, QWidget* parent = nullptr);
+    // Cancels the import and the sort, then destroys the windows it opened
+    // (and any other child window) while the log they were lent still lives.
     ~MainWindow() override;
 
     // Starts importing a file in the background; does nothing while an
     // import runs. `path` is a file system path.
     void importFile(const QString& path);
-    bool importing() const { return worker_.joinable(); }
+    bool importing() const { return import_.running(); }
     // Sorts the list by a column as a header click does (text, ascending),
     // in the background; does nothing while a sort runs.
     void sortByColumn(int column);
-    bool sorting() const { return sorter_.joinable(); }
+    bool sorting() const { return sort_.running(); }
 
+    // Lent to the child windows; replaced whole when an import finishes.
     const ImportedLog& imported() const { return imported_; }
     ConfigFile& config() { return config_; }
-    // The search site's cookies, kept from one IP lookup to the next for the
-    // whole run, whichever statistics window asks.
-    CookieJar& lookupCookies() { return lookupCookies_; }
+    // The state the statistics windows share for the whole run.
+    AppState& appState() { return app_; }
 
 signals:
-    // After an import ended, whatever its outcome.
+    // After an import ended, whatever its outcome; not after one that
+    // closing the window cancelled.
     void importEnded();
     // After a sort was applied (or dropped because the table changed).
     void sortEnded();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Cancels the import and the sort at once; the previous table stays.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     struct Finished;
     void chooseAndImport();
-    void finishImport(std::shared_ptr<Finished> finished);
+    void finishImport(const QString& path, Finished finished);
     void fitColumns(const std::vector<RecordIndex>& longest);
     void layoutControls();
     // Shows the window in `slot`, or the one `make` creates when there is none.
@@ -66,18 +70,17 @@ private:
 
     ConfigFile& config_;
     ImportedLog imported_;
-    CookieJar lookupCookies_;
+    AppState app_;
     RecordTableModel* model_ = nullptr;
     ReportList* list_ = nullptr;
     Button* importButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
     std::unique_ptr<FileDialog> logDialog_;
-    std::thread worker_;
-    std::thread sorter_;
-    std::atomic<bool> cancel_{false};
     QPointer<QWidget> chartWindow_;
     QPointer<QWidget> statsWindow_;
     QPointer<QWidget> exportWindow_;
+    BackgroundTask import_{*this};
+    BackgroundTask sort_{*this};
 };
 
 // Where the program's links lead.

@@ -18,21 +18,30 @@ StatsTableModel::StatsTableModel(const CellColours& colours, QObject* parent)
 
 void StatsTableModel::setPage(StatsTable page) {
     beginResetModel();
-    page_ = std::move(page);
+    page_ = std::make_shared<StatsTable>(std::move(page));
     endResetModel();
+}
+
+StatsTable& StatsTableModel::writablePage() {
+    // Only this thread makes new snapshots, so a count of 1 stays 1.
+    if (page_.use_count() > 1) {
+        page_ = std::make_shared<StatsTable>(*page_);
+    }
+    return *page_;
 }
 
 void StatsTableModel::setCell(int row, int column, std::string text) {
     if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount()) {
         return;
     }
-    page_.rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
+    writablePage().rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] =
+        std::move(text);
     emit dataChanged(index(row, column), index(row, column), {Qt::DisplayRole});
 }
 
 int StatsTableModel::reorderRows(const std::vector<std::uint32_t>& order, int selectedRow) {
     beginResetModel();
-    const int selected = ApplyStatsOrder(page_, order, selectedRow);
+    const int selected = ApplyStatsOrder(writablePage(), order, selectedRow);
     endResetModel();
     return selected;
 }
@@ -45,11 +54,11 @@ void StatsTableModel::coloursChanged() {
 }
 
 int StatsTableModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(page_.rows.size());
+    return parent.isValid() ? 0 : static_cast<int>(page_->rows.size());
 }
 
 int StatsTableModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : static_cast<int>(page_.headers.size());
+    return parent.isValid() ? 0 : static_cast<int>(page_->headers.size());
 }
 
 QVariant StatsTableModel::data(const QModelIndex& index, int role) const {
@@ -58,8 +67,8 @@ QVariant StatsTableModel::data(const QModelIndex& index, int role) const {
     }
     switch (role) {
     case Qt::DisplayRole:
-        return FromGbk(page_.rows[static_cast<std::size_t>(index.row())]
-                                 [static_cast<std::size_t>(index.column())]);
+        return FromGbk(page_->rows[static_cast<std::size_t>(index.row())]
+                                  [static_cast<std::size_t>(index.column())]);
     case Qt::ForegroundRole:
         if (const auto c = colours_.at(index.row(), index.column())) {
             return FromColourRef(c->text);
@@ -80,7 +89,7 @@ QVariant StatsTableModel::headerData(int section, Qt::Orientation orientation, i
         section >= columnCount()) {
         return {};
     }
-    return FromGbk(page_.headers[static_cast<std::size_t>(section)]);
+    return FromGbk(page_->headers[static_cast<std::size_t>(section)]);
 }
 
 } // namespace logdesk

@@ -1,5 +1,6 @@
 // The statistics list over a built page, painted through the cell colour
-// overlay.
+// overlay. The page is shared with the snapshots handed to workers and
+// copied before a change while one of them still reads it.
 #pragma once
 
 #include "stats/cell_colours.h"
@@ -7,6 +8,7 @@
 
 #include <QAbstractTableModel>
 #include <QColor>
+#include <memory>
 
 namespace logdesk {
 
@@ -17,7 +19,9 @@ public:
     StatsTableModel(const CellColours& colours, QObject* parent = nullptr);
 
     void setPage(StatsTable page);
-    const StatsTable& page() const { return page_; }
+    const StatsTable& page() const { return *page_; }
+    // The page as it is now, for a worker; later changes do not reach it.
+    std::shared_ptr<const StatsTable> snapshot() const { return page_; }
     // Sets one cell's text (GBK); nothing happens outside the page.
     void setCell(int row, int column, std::string text);
     // Puts the rows in a sort's order (ApplyStatsOrder) and returns where
@@ -33,8 +37,11 @@ public:
                         int role = Qt::DisplayRole) const override;
 
 private:
+    // The page, copied first when a snapshot still shares it.
+    StatsTable& writablePage();
+
     const CellColours& colours_;
-    StatsTable page_;
+    std::shared_ptr<StatsTable> page_ = std::make_shared<StatsTable>();
 };
 
 // 0x00BBGGRR to QColor and back.

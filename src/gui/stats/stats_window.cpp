@@ -1,7 +1,6 @@
 #include "stats_window.h"
 
 #include "export/csv_format.h"
-#include "export/line_sink.h"
 #include "logimport/imported_log.h"
 #include "net/http_fetch.h"
 #include "net/ip_location.h"
@@ -13,82 +12,82 @@
 #include "stats/stats_sort.h"
 #include "stats_table_model.h"
 #include "text/gbk_codec.h"
+#include "toolkit/app_state.h"
 #include "toolkit/controls.h"
-#include "toolkit/pausable_wait.h"
+#include "toolkit/file_saving.h"
 #include "toolkit/qt_text.h"
 #include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QHeaderView>
-#include <QPointer>
 #include <QShowEvent>
+#include <cerrno>
+#include <cstring>
 
 namespace logdesk {
 
 namespace {
 
-// One sort direction for the whole run: every header click inverts it, so
-// the first click sorts ascending and the next descending.
-bool& SortAscending() {
-    static bool ascending = false;
-    return ascending;
-}
-
 // The IP page's columns the lookups read and write.
 constexpr int kIpColumn = 0;
 constexpr int kLocationColumn = 3;
 
-std::vector<int> LongestCells(const StatsTable& page) {
-    std::vector<int> longest(page.headers.size(), -1);
-    std::vector<std::size_t> sizes(page.headers.size(), 0);
-    for (std::size_t r = 0; r < page.rows.size(); ++r) {
-        for (std::size_t c = 0; c < page.headers.size(); ++c) {
-            if (page.rows[r][c].size() > sizes[c]) {
-                sizes[c] = page.rows[r][c].size();
-                longest[c] = static_cast<int>(r);
-            }
-        }
-    }
-    return longest;
-}
+// The run over all IPs waits this long after each lookup, so that two of
+// its queries are never closer together.
+constexpr int kWalkPauseMs = 1500;
+
+// The filter tab that counts every record ("所有流量").
+constexpr int kAllTrafficTab = 0;
+
+// The filters of the export dialog, in its order.
+enum class ExportFilter {
+    Csv = 0,
+    Text = 1,
+};
+
+// What a page build hands back.
+struct BuiltPage {
+    StatsTable page;
+    std::vector<int> longest;
+};
+
+// What a lookup hands back: the location, and the cookies after the fetch.
+struct Located {
+    std::string location;
+    CookieJar cookies;
+};
 
 } // namespace
 
-CellColours& StatsWindow::Colours() {
-    static CellColours colours;
-    return colours;
-}
-
-StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, CookieJar& cookies,
-                         QWidget* parent)
-    : QWidget(parent), log_(log), config_(config), cookies_(cookies) {
+StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& app, QWidget* parent)
+    : QWidget(parent), log_(log), config_(config), app_(app) {
     setAttribute(Qt::WA_DeleteOnClose);
-    const WindowDescription& description = StatsWindowDescription();
-    BuildWindow(this, description);
-    tabs_ = findChild<TabStrip*>(QStringLiteral("选择夹"));
-    filterTabs_ = findChild<TabStrip*>(QStringLiteral("选择夹蜘蛛"));
-    list_ = findChild<ReportList*>(QStringLiteral("列表框"));
-    urlList_ = findChild<ListBox*>(QStringLiteral("列表框URL"));
-    prefix_ = findChild<EditBox*>(QStringLiteral("编辑框http前缀"));
-    prefix1_ = findChild<EditBox*>(QStringLiteral("编辑框http前缀1"));
-    model_ = new StatsTableModel(Colours(), this);
+    const BuiltWindow built(this, StatsWindowDescription());
+    tabs_ = built.control<TabStrip>("选择夹");
+    filterTabs_ = built.control<TabStrip>("选择夹蜘蛛");
+    list_ = built.control<ReportList>("列表框");
+    urlList_ = built.control<ListBox>("列表框URL");
+    prefix_ = built.control<EditBox>("编辑框http前缀");
+    prefix1_ = built.control<EditBox>("编辑框http前缀1");
+    locateAllButton_ = built.control<Button>("按钮查询全部ip");
+    model_ = new StatsTableModel(app_.cellColours, this);
     list_->setModel(model_);
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-
-    exportDialog_ = MakeFileDialog(description, "对话框导出");
+    exportDialog_ = built.dialog("对话框导出");
 
     prefix_->setText(FromGbk(config_.read(settings::kUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
     prefix1_->setText(
         FromGbk(config_.read(settings::kStatusUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
 
+    walkPause_.setSingleShot(true);
+    connect(&walkPause_, &QTimer::timeout, this, &StatsWindow::walkOn);
+
     connect(tabs_, &QTabBar::currentChanged, this, [this] { refresh(); });
     connect(filterTabs_, &QTabBar::currentChanged, this, [this](int tab) {
         if (tab >= 0 && !filterTabs_->signalsBlocked()) {
-            build(tabs_->currentIndex(), SpiderFilterOfTab(log_.tally, tab));
+            build(currentPage(), SpiderFilterOfTab(log_.tally, tab));
         }
     });
     connect(tabs_, &TabStrip::rightClicked, this, &StatsWindow::exportList);
@@ -101,17 +100,17 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, CookieJar& 
         }
     });
     connect(urlList_, &ListBox::rightPressed, this, &StatsWindow::exportUrlList);
-    connect(findChild<Button*>(QStringLiteral("按钮查询选中ip")), &QPushButton::clicked, this,
+    connect(built.control<Button>("按钮查询选中ip"), &QPushButton::clicked, this,
             &StatsWindow::locateSelectedIp);
-    connect(findChild<Button*>(QStringLiteral("按钮查询全部ip")), &QPushButton::clicked, this,
-            &StatsWindow::locateAllIps);
-    connect(findChild<Button*>(QStringLiteral("按钮百度该IP")), &QPushButton::clicked, this,
+    connect(locateAllButton_, &QPushButton::clicked, this, &StatsWindow::locateAllIps);
+    connect(built.control<Button>("按钮百度该IP"), &QPushButton::clicked, this,
             &StatsWindow::openIpSearchPage);
 }
 
-bool& StatsWindow::StopLookup() {
-    static bool stop = false;
-    return stop;
+StatsWindow::~StatsWindow() = default;
+
+StatsPage StatsWindow::currentPage() const {
+    return static_cast<StatsPage>(tabs_->currentIndex());
 }
 
 std::string StatsWindow::ipQueryUrl(const std::string& ip) {
@@ -134,109 +133,147 @@ int StatsWindow::rowOfIp(const std::string& ip, int likely) const {
     return -1;
 }
 
-bool StatsWindow::locateRow(int row) {
-    if (shownPage_ != static_cast<int>(StatsPage::Ip) || row < 0 || row >= model_->rowCount() ||
+bool StatsWindow::locateRow(int row, bool walk) {
+    if (shownPage_ != StatsPage::Ip || row < 0 || row >= model_->rowCount() ||
         model_->columnCount() <= kLocationColumn) {
         return false;
     }
-    const QPointer<StatsWindow> self(this);
-    const int generation = pageGeneration_;
     const std::string ip = model_->page().rows[static_cast<std::size_t>(row)][kIpColumn];
     model_->setCell(row, kLocationColumn, Gbk("正在查询中.."));
-    FetchRequest request;
-    request.url = ipQueryUrl(ip);
-    FetchContext context;
-    // The fetch runs on a worker; meanwhile the windows keep working.
-    context.pump = [] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); };
-    const std::shared_ptr<std::atomic<bool>> closing = closing_;
-    context.cancel = closing.get();
-    context.cookies = &cookies_;
-    const Result<std::string> page = FetchPageText(request, kCharsetFromPage, context);
-    // A failed fetch shows no location, as a page without one does.
-    const std::string location = IpLocationFromPage(page ? *page : std::string());
-    if (!self || closing->load()) {
-        return false;
+    lookups_.push_back({ip, row, pageGeneration_, walk});
+    startNextLookup();
+    return true;
+}
+
+void StatsWindow::startNextLookup() {
+    if (lookup_.running() || lookups_.empty()) {
+        return;
     }
+    const Lookup next = lookups_.front();
+    lookups_.pop_front();
+    if (next.page != pageGeneration_) {
+        finishLookup(next, {}); // its page is gone: nothing to ask
+        return;
+    }
+    FetchRequest request;
+    request.url = ipQueryUrl(next.ip);
+    // The worker fetches with a copy of the cookies, which replaces the
+    // shared ones when the answer comes: one lookup runs at a time, so no
+    // cookie a lookup stored is lost.
+    const bool started = lookup_.start(
+        [request, cookies = app_.lookupCookies](const TaskControl& control) mutable {
+            FetchContext context;
+            context.cancel = control.cancelFlag();
+            context.cookies = &cookies;
+            Located located;
+            // A failed fetch shows no location, as a page without one does.
+            const Result<std::string> page = FetchPageText(request, kCharsetFromPage, context);
+            located.location = IpLocationFromPage(page ? *page : std::string());
+            located.cookies = std::move(cookies);
+            return located;
+        },
+        [this, next](Located located) {
+            app_.lookupCookies = std::move(located.cookies);
+            finishLookup(next, located.location);
+        });
+    if (!started) {
+        finishLookup(next, {}); // as a failed fetch
+    }
+}
+
+void StatsWindow::finishLookup(const Lookup& lookup, const std::string& location) {
     // A rebuilt page gets nothing; on the same page the status text moved
     // with its row through any sort, and the location goes where the IP is.
-    if (generation != pageGeneration_) {
-        emit lookupEnded();
-        return false;
+    if (lookup.page == pageGeneration_) {
+        model_->setCell(rowOfIp(lookup.ip, lookup.row), kLocationColumn, location);
     }
-    model_->setCell(rowOfIp(ip, row), kLocationColumn, location);
     emit lookupEnded();
-    return true;
+    if (lookup.walk && walk_) {
+        if (app_.stopLookup || !walkPageShown()) {
+            endWalk();
+        } else {
+            walkPause_.start(kWalkPauseMs);
+        }
+    }
+    startNextLookup();
 }
 
 void StatsWindow::locateSelectedIp() {
     const int row = list_->selectedRow();
-    if (shownPage_ != static_cast<int>(StatsPage::Ip)) {
+    if (shownPage_ != StatsPage::Ip) {
         return;
     }
     if (row < 0) {
         Ui().showMessage(this, QStringLiteral("当前还没有选中IP！"));
         return;
     }
-    locateRow(row);
+    locateRow(row, false);
 }
 
 void StatsWindow::locateAllIps() {
-    auto* button = findChild<Button*>(QStringLiteral("按钮查询全部ip"));
-    if (button->caption() != QStringLiteral("查询全部IP")) {
-        button->setCaption(QStringLiteral("停止查询中.."));
-        StopLookup() = true;
+    if (locateAllButton_->caption() != QStringLiteral("查询全部IP")) {
+        locateAllButton_->setCaption(QStringLiteral("停止查询中.."));
+        app_.stopLookup = true;
+        if (walkPause_.isActive()) {
+            // The pause is cut short; the run ends from the event loop.
+            walkPause_.stop();
+            QTimer::singleShot(0, this, &StatsWindow::walkOn);
+        }
         return;
     }
-    if (shownPage_ != static_cast<int>(StatsPage::Ip)) {
+    if (shownPage_ != StatsPage::Ip) {
         return;
     }
-    const QPointer<StatsWindow> self(this);
-    button->setCaption(QStringLiteral("停止查询IP"));
-    StopLookup() = false;
-    // The run walks the rows of the page it began on, in their order then;
-    // it ends once that page was rebuilt, its rows moved or an import
-    // replaced the records, which any wait below may bring.
-    const RowsMark began = rowsMark();
-    const std::weak_ptr<const RecordData> records = log_.table.data();
-    const auto samePage = [&] {
-        return rowsMark() == began && records.lock() == log_.table.data();
-    };
-    const int rows = model_->rowCount();
-    for (int row = 0; row < rows && !StopLookup() && samePage(); ++row) {
+    locateAllButton_->setCaption(QStringLiteral("停止查询IP"));
+    app_.stopLookup = false;
+    walk_ = Walk{pageGeneration_, orderGeneration_, log_.table.data(), model_->rowCount(), 0};
+    walkOn();
+}
+
+bool StatsWindow::walkPageShown() const {
+    return walk_ && walk_->page == pageGeneration_ && walk_->order == orderGeneration_ &&
+           walk_->records.lock() == log_.table.data() && !building() && !sorting();
+}
+
+void StatsWindow::walkOn() {
+    if (!walk_) {
+        return;
+    }
+    while (walk_->next < walk_->rows && !app_.stopLookup && walkPageShown()) {
+        const int row = walk_->next++;
         if (!model_->page().rows[static_cast<std::size_t>(row)][kLocationColumn].empty()) {
             continue; // holds a location (or another text) already
         }
-        if (!locateRow(row)) {
-            break; // the window closed or the page changed
+        if (locateRow(row, true)) {
+            return; // goes on when its answer came
         }
-        if (!samePage()) {
-            break;
-        }
-        PausableWait(1500, StopLookup());
-        if (!self) {
-            return;
-        }
+        break;
     }
-    if (self) {
-        button->setCaption(QStringLiteral("查询全部IP"));
+    endWalk();
+}
+
+void StatsWindow::endWalk() {
+    walk_.reset();
+    walkPause_.stop();
+    locateAllButton_->setCaption(QStringLiteral("查询全部IP"));
+    emit lookupRunEnded();
+}
+
+void StatsWindow::stopLookups() {
+    app_.stopLookup = true;
+    lookups_.clear();
+    lookup_.cancel();
+    if (walk_) {
+        endWalk();
     }
 }
 
 void StatsWindow::openIpSearchPage() {
     const int row = list_->selectedRow();
-    const std::string ip = row >= 0 && shownPage_ == static_cast<int>(StatsPage::Ip)
+    const std::string ip = row >= 0 && shownPage_ == StatsPage::Ip
                                ? model_->page().rows[static_cast<std::size_t>(row)][kIpColumn]
                                : "";
     Ui().openUrl(QUrl(FromGbk(ipQueryUrl(ip))));
-}
-
-StatsWindow::~StatsWindow() {
-    if (worker_.joinable()) {
-        worker_.join();
-    }
-    if (sorter_.joinable()) {
-        sorter_.join();
-    }
 }
 
 const StatsTable& StatsWindow::page() const {
@@ -252,8 +289,10 @@ void StatsWindow::showEvent(QShowEvent* event) {
 }
 
 void StatsWindow::closeEvent(QCloseEvent* event) {
-    closing_->store(true);
-    StopLookup() = true;
+    build_.cancel();
+    sort_.cancel();
+    export_.cancel();
+    stopLookups();
     const Result<void> saved = config_.write(settings::kUrlPrefix, ToGbk(prefix_->text()));
     const Result<void> saved1 = config_.write(settings::kStatusUrlPrefix, ToGbk(prefix1_->text()));
     if (!saved || !saved1) {
@@ -265,9 +304,9 @@ void StatsWindow::closeEvent(QCloseEvent* event) {
 }
 
 void StatsWindow::refresh() {
-    const int page = tabs_->currentIndex();
-    filterTabs_->setVisible(page == 1 || page == 2);
-    urlList_->setVisible(page == 3);
+    const StatsPage page = currentPage();
+    filterTabs_->setVisible(page == StatsPage::Url || page == StatsPage::Ip);
+    urlList_->setVisible(page == StatsPage::Status);
     if (filterTabs_->isVisibleTo(this)) {
         rebuildFilterTabs();
     }
@@ -283,49 +322,47 @@ void StatsWindow::rebuildFilterTabs() {
     }
     const std::vector<std::string> captions = SpiderFilterCaptions(log_.tally);
     for (std::size_t i = 0; i < captions.size(); ++i) {
-        if (i == 0 && filterTabs_->count() == 1) {
-            filterTabs_->setTabText(0, FromGbk(captions[0]));
+        if (static_cast<int>(i) == kAllTrafficTab && filterTabs_->count() == 1) {
+            filterTabs_->setTabText(kAllTrafficTab, FromGbk(captions[kAllTrafficTab]));
         } else {
             filterTabs_->addTab(FromGbk(captions[i]));
         }
     }
-    filterTabs_->setCurrentIndex(0);
+    filterTabs_->setCurrentIndex(kAllTrafficTab);
     filterTabs_->fitTabs();
 }
 
-void StatsWindow::build(int page, const SpiderFilter& filter) {
-    if (building()) {
-        worker_.join(); // a page change during a build: the later one wins
-    }
-    const int generation = ++generation_;
+void StatsWindow::build(StatsPage page, const SpiderFilter& filter) {
     setEnabled(false);
     // The build reads a snapshot, so an import finishing meanwhile does not
-    // change the page being built.
+    // change the page being built. A page change during a build: the later
+    // one wins.
     const RecordTable table = log_.table;
     const FieldMap fields = log_.header.fieldMap;
     const SpiderTally tally = log_.tally;
-    worker_ = std::thread([this, generation, page, filter, table, fields, tally] {
-        auto built = std::make_shared<StatsTable>(
-            BuildStatsPage(static_cast<StatsPage>(page), table, fields, tally, filter));
-        auto longest = std::make_shared<std::vector<int>>(LongestCells(*built));
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, page, built, longest] {
-                if (generation != generation_) {
-                    return; // superseded by a later build
-                }
-                worker_.join();
-                shownPage_ = page;
-                showPage(std::move(*built), std::move(*longest));
-            },
-            Qt::QueuedConnection);
-    });
+    const bool started = build_.start(
+        [page, filter, table, fields, tally](const TaskControl& control) {
+            BuiltPage built{
+                BuildStatsPage(page, table, fields, tally, filter, control.cancelFlag()), {}};
+            if (!control.cancelled()) {
+                built.longest = LongestCells(built.page);
+            }
+            return built;
+        },
+        [this, page](BuiltPage built) {
+            shownPage_ = page;
+            showPage(std::move(built.page), std::move(built.longest));
+        },
+        BackgroundTask::Overlap::Supersede);
+    if (!started) {
+        enableWhenIdle();
+    }
 }
 
 void StatsWindow::showPage(StatsTable page, std::vector<int> longest) {
     const QPalette palette = list_->palette();
-    Colours().apply(page, ToColourRef(palette.color(QPalette::Text)),
-                    ToColourRef(palette.color(QPalette::Base)));
+    app_.cellColours.apply(page, ToColourRef(palette.color(QPalette::Text)),
+                           ToColourRef(palette.color(QPalette::Base)));
     model_->setPage(std::move(page));
     ++pageGeneration_;
     QStringList cells;
@@ -349,27 +386,26 @@ void StatsWindow::headerClicked(int column) {
     if (building() || sorting() || column < 0 || column >= model_->columnCount()) {
         return;
     }
-    bool& ascending = SortAscending();
+    bool& ascending = app_.statsSortAscending;
     ascending = !ascending;
-    // The worker sorts a copy of the column only: lookups may write cells of
+    // The worker sorts a snapshot of the page: lookups may write cells of
     // the page meanwhile, and the order is applied to the rows as they are
     // then.
-    const StatsTable& page = model_->page();
-    const SortKind kind = StatsSortKind(page.headers[static_cast<std::size_t>(column)]);
     const int generation = pageGeneration_;
     setEnabled(false);
-    sorter_ =
-        std::thread([this, cells = StatsSortCells(page, column), kind, up = ascending, generation] {
-            auto order =
-                std::make_shared<std::vector<std::uint32_t>>(StatsSortOrder(cells, kind, up));
-            QMetaObject::invokeMethod(
-                this, [this, order, generation] { finishSort(*order, generation); },
-                Qt::QueuedConnection);
+    const bool started = sort_.start(
+        [page = model_->snapshot(), column, up = ascending](const TaskControl& control) {
+            return StatsSortOrder(*page, column, up, control.cancelFlag());
+        },
+        [this, generation](const std::vector<std::uint32_t>& order) {
+            finishSort(order, generation);
         });
+    if (!started) {
+        enableWhenIdle();
+    }
 }
 
 void StatsWindow::finishSort(const std::vector<std::uint32_t>& order, int pageGeneration) {
-    sorter_.join();
     if (pageGeneration != pageGeneration_) {
         enableWhenIdle();
         emit sortEnded(); // the page it sorted is gone
@@ -385,9 +421,10 @@ void StatsWindow::finishSort(const std::vector<std::uint32_t>& order, int pageGe
     if (summary) {
         const QPalette palette = list_->palette();
         for (int c = 1; c < columns; ++c) {
-            Colours().set(0, c, kSummaryTextColour, ToColourRef(palette.color(QPalette::Base)),
-                          ToColourRef(palette.color(QPalette::Text)),
-                          ToColourRef(palette.color(QPalette::Base)));
+            app_.cellColours.set(0, c, kSummaryTextColour,
+                                 ToColourRef(palette.color(QPalette::Base)),
+                                 ToColourRef(palette.color(QPalette::Text)),
+                                 ToColourRef(palette.color(QPalette::Base)));
         }
         model_->coloursChanged();
     }
@@ -410,16 +447,16 @@ void StatsWindow::doubleClicked() {
     }
     const std::string& key = model_->page().rows[static_cast<std::size_t>(row)][0];
     switch (shownPage_) {
-    case 3:
+    case StatsPage::Status:
         urlList_->clear();
         for (const std::string& line : StatusUrlLines(log_.table, log_.header.fieldMap, key)) {
             urlList_->addEntry(FromGbk(line));
         }
         break;
-    case 2:
+    case StatsPage::Ip:
         locateSelectedIp();
         break;
-    case 1:
+    case StatsPage::Url:
         if (prefix_->text().isEmpty()) {
             Ui().showMessage(this, QStringLiteral("在双击打开URL之前请先输入HTTP前缀"));
             prefix_->setFocus();
@@ -427,7 +464,7 @@ void StatsWindow::doubleClicked() {
             openUrl(prefix_->text() + FromGbk(key));
         }
         break;
-    default:
+    case StatsPage::SpiderTraffic:
         break;
     }
 }
@@ -445,53 +482,63 @@ void StatsWindow::copyRow() {
 }
 
 void StatsWindow::exportList() {
-    exportDialog_->initialFilter = 0;
+    if (exporting()) {
+        return;
+    }
+    exportDialog_->initialFilter = static_cast<int>(ExportFilter::Csv);
     if (!exportDialog_->show(this)) {
         return;
     }
     const QString path = exportDialog_->fileName;
-    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存文件：%1\r\n%2"))) {
-        emit exportEnded(false);
-        return;
-    }
-    const std::string nativePath = QFile::encodeName(path).toStdString();
-    const TextTable table{model_->page().headers, model_->page().rows};
-    const Result<void> written = ExportToFile(nativePath, [&](LineSink& file) {
-        return WriteTextTable(table, EndsWithCsv(nativePath), file);
-    });
-    if (written) {
-        Ui().showMessage(this, QStringLiteral("保存完毕！") + QDir::toNativeSeparators(path));
-    } else {
-        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存文件："), written.error()));
-    }
-    emit exportEnded(written.ok());
+    const bool csv = EndsWithCsv(QFile::encodeName(path).toStdString());
+    exportTo(path, SavedFile::Table,
+             [page = model_->snapshot(), csv](LineSink& sink, const std::atomic<bool>* cancel) {
+                 return WriteTextTable(page->headers, page->rows, csv, sink, cancel);
+             });
 }
 
 void StatsWindow::exportUrlList() {
-    exportDialog_->initialFilter = 1;
+    if (exporting()) {
+        return;
+    }
+    exportDialog_->initialFilter = static_cast<int>(ExportFilter::Text);
     if (!exportDialog_->show(this)) {
         return;
     }
-    const QString path = exportDialog_->fileName;
-    if (RefuseImportedLog(this, path, log_.path, QStringLiteral("无法保存文件：%1\r\n%2"))) {
+    std::vector<std::string> lines;
+    lines.reserve(static_cast<std::size_t>(urlList_->entryCount()));
+    for (int i = 0; i < urlList_->entryCount(); ++i) {
+        lines.push_back(ToGbk(urlList_->entryText(i)));
+    }
+    exportTo(exportDialog_->fileName, SavedFile::UrlList,
+             [lines = std::move(lines)](LineSink& sink, const std::atomic<bool>* cancel) {
+                 return WriteTextLines(lines, sink, cancel);
+             });
+}
+
+void StatsWindow::exportTo(const QString& path, SavedFile file,
+                           std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write) {
+    if (RefuseImportedLog(this, file, path, log_.path)) {
         emit exportEnded(false);
         return;
     }
-    const Result<void> written =
-        ExportToFile(QFile::encodeName(path).toStdString(), [&](LineSink& file) -> Result<void> {
-            for (int i = 0; i < urlList_->entryCount(); ++i) {
-                if (!file.write(ToGbk(urlList_->entryText(i)) + std::string(kLineEnd))) {
-                    return FailureOf(file);
-                }
+    const bool started = export_.start(
+        [nativePath = QFile::encodeName(path).toStdString(),
+         write = std::move(write)](const TaskControl& control) {
+            return WriteFileUnlessCancelled(nativePath, control, write);
+        },
+        [this, path, file](const WriteOutcome& outcome) {
+            if (!outcome.cancelled) {
+                TellSaveOutcome(this, file, path, outcome.result);
             }
-            return {};
+            emit exportEnded(outcome.written());
         });
-    if (written) {
-        Ui().showMessage(this, QStringLiteral("已导出URL列表"));
-    } else {
-        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存文件："), written.error()));
+    if (!started) {
+        TellSaveOutcome(this, file, path,
+                        Result<void>(SystemError(EAGAIN, "cannot start",
+                                                 QFile::encodeName(path).toStdString())));
+        emit exportEnded(false);
     }
-    emit exportEnded(written.ok());
 }
 
 void StatsWindow::resizeEvent(QResizeEvent* event) {

@@ -1,69 +1,82 @@
 // The detailed statistics window: four pages of statistics built from the
-// imported records, sorted by header clicks, exported and copied.
+// imported records, sorted by header clicks, exported and copied, and the
+// IP page's location lookups.
 #pragma once
 
+#include "base/result.h"
 #include "stats/stats_table.h"
+#include "toolkit/background_task.h"
 
+#include <QTimer>
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace logdesk {
 
 struct WindowDescription;
 
+struct AppState;
 struct ImportedLog;
+class Button;
 class ConfigFile;
-class CellColours;
-class CookieJar;
 class EditBox;
+class LineSink;
 class ListBox;
+class RecordData;
 class ReportList;
 class StatsTableModel;
 class TabStrip;
 struct FileDialog;
 struct SpiderFilter;
+enum class SavedFile;
 
 class StatsWindow : public QWidget {
     Q_OBJECT
 public:
-    // `log`, `config` and `cookies` must outlive the window; it deletes
-    // itself on close. The IP lookups send and keep the search site's
-    // cookies in `cookies`, so they last beyond the window.
-    StatsWindow(const ImportedLog& log, ConfigFile& config, CookieJar& cookies, QWidget* parent);
+    // `log`, `config` and `app` must outlive the window; it deletes itself
+    // on close. The sort direction, the cell colours, the lookups' stop flag
+    // and cookies are `app`'s, so they last beyond the window.
+    StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& app, QWidget* parent);
+    // Cancels and joins whatever still runs.
     ~StatsWindow() override;
 
     // Recomputes the current page (what a page change does).
     void refresh();
-    bool building() const { return worker_.joinable(); }
+    bool building() const { return build_.running(); }
     // A header click's sort runs on a worker; meanwhile the window is
     // disabled and header clicks and double-clicks are ignored.
-    bool sorting() const { return sorter_.joinable(); }
+    bool sorting() const { return sort_.running(); }
+    // A list export runs on a worker; another one is refused meanwhile.
+    bool exporting() const { return export_.running(); }
+    // A lookup's fetch runs or waits to run.
+    bool locating() const { return lookup_.running() || !lookups_.empty(); }
+    // The run over all IPs goes on, its pauses included.
+    bool locatingAll() const { return walk_.has_value(); }
     const StatsTable& page() const;
 
-    // The overlay every statistics list is painted through; lives for the
-    // whole run.
-    static CellColours& Colours();
-
-    // The IP page's lookups: the selected row, or every row without a
-    // location, paced; a second click on "查询全部IP" asks the run to stop.
+    // The IP page's lookups, one fetch at a time: the selected row, or every
+    // row without a location, paced; a second click on "查询全部IP" asks the
+    // run to stop.
     void locateSelectedIp();
     void locateAllIps();
     void openIpSearchPage();
-    // Asked for by the stop request of the run over all IPs.
-    static bool& StopLookup();
 
 signals:
     // After a page was built and shown.
     void pageShown();
     // After one of the exports ended; `written` false when it failed.
     void exportEnded(bool written);
-    // After a lookup wrote its row's location (or found the row gone).
+    // After a lookup wrote its row's location (or found its page gone).
     void lookupEnded();
+    // After the run over all IPs ended and its button reads "查询全部IP".
+    void lookupRunEnded();
     // After a header click's sort was applied, or dropped because the page
     // was replaced meanwhile.
     void sortEnded();
@@ -71,10 +84,29 @@ signals:
 protected:
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // Cancels every piece of work at once; their results are dropped.
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void build(int page, const SpiderFilter& filter);
+    // One IP to look up, with where its answer goes.
+    struct Lookup {
+        std::string ip;
+        int row = -1;      // where the IP was; a sort may move it meanwhile
+        int page = 0;      // pageGeneration_ when it was asked for
+        bool walk = false; // a step of the run over all IPs
+    };
+    // The run over all IPs: the rows of the page it began on, in their
+    // order then.
+    struct Walk {
+        int page = 0;
+        int order = 0;
+        std::weak_ptr<const RecordData> records;
+        int rows = 0;
+        int next = 0;
+    };
+
+    StatsPage currentPage() const;
+    void build(StatsPage page, const SpiderFilter& filter);
     void showPage(StatsTable page, std::vector<int> longest);
     void rebuildFilterTabs();
     void headerClicked(int column);
@@ -85,47 +117,53 @@ private:
     void copyRow();
     void exportList();
     void exportUrlList();
+    // Writes `path` on the export worker with `write`, then tells the user.
+    void exportTo(const QString& path, SavedFile file,
+                  std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write);
     void layoutControls();
     void openUrl(const QString& url);
-    // Looks up the IP of `row` of the IP page and writes its location into
-    // the row that holds that IP when the answer comes (a sort may have moved
-    // it meanwhile). False when there was no such row, or when the window
-    // went away or the page was rebuilt meanwhile: then nothing is written.
-    bool locateRow(int row);
+    // Asks for the location of `row` of the IP page: the row shows
+    // "正在查询中.." and the lookup waits for the ones before it. False when
+    // there is no such row, or its IP is being looked up already.
+    bool locateRow(int row, bool walk);
+    void startNextLookup();
+    void finishLookup(const Lookup& lookup, const std::string& location);
+    // The run's next row without a text, or its end.
+    void walkOn();
+    void endWalk();
+    // Whether the run's page is still shown in its order, over the records
+    // it began with, and no build or sort is about to replace it.
+    bool walkPageShown() const;
+    void stopLookups();
     // The row of the shown page whose IP is `ip`, tried at `likely` first;
     // -1 for none.
     int rowOfIp(const std::string& ip, int likely) const;
     std::string ipQueryUrl(const std::string& ip);
 
-    // Which page the list shows and in which order its rows are.
-    struct RowsMark {
-        int page = 0;
-        int order = 0;
-        bool operator==(const RowsMark&) const = default;
-    };
-    RowsMark rowsMark() const { return {pageGeneration_, orderGeneration_}; }
-
     const ImportedLog& log_;
     ConfigFile& config_;
-    CookieJar& cookies_;
+    AppState& app_;
     TabStrip* tabs_ = nullptr;
     TabStrip* filterTabs_ = nullptr;
     ReportList* list_ = nullptr;
     ListBox* urlList_ = nullptr;
     EditBox* prefix_ = nullptr;
     EditBox* prefix1_ = nullptr;
+    Button* locateAllButton_ = nullptr;
     StatsTableModel* model_ = nullptr;
     std::unique_ptr<FileDialog> exportDialog_;
-    std::thread worker_;
-    std::thread sorter_;
     bool activated_ = false;
-    // Set when the window closes: a fetch in flight gives up. Shared with the
-    // fetch, which may outlive the window by the moment it takes to notice.
-    std::shared_ptr<std::atomic<bool>> closing_ = std::make_shared<std::atomic<bool>>(false);
     int pageGeneration_ = 0;  // bumped whenever the list shows a new page
     int orderGeneration_ = 0; // bumped whenever a sort moved the shown rows
-    int generation_ = 0;      // of the build whose result is awaited
-    int shownPage_ = 0;
+    StatsPage shownPage_ = StatsPage::SpiderTraffic;
+    std::deque<Lookup> lookups_; // waiting for the fetch before them
+    std::optional<Walk> walk_;
+    QTimer walkPause_; // the pause after each of the run's lookups
+    // Last, so that they are cancelled and joined first.
+    BackgroundTask build_{*this};
+    BackgroundTask sort_{*this};
+    BackgroundTask export_{*this};
+    BackgroundTask lookup_{*this};
 };
 
 // Its layout, as BuildWindow takes it.

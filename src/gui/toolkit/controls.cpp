@@ -266,29 +266,6 @@ void ReportList::mousePressEvent(QMouseEvent* event) {
     }
 }
 
-void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::uint64_t total) {
-    const int permille =
-        total == 0 ? 1000 : static_cast<int>(std::min<std::uint64_t>(done * 1000 / total, 1000));
-    QMetaObject::invokeMethod(
-        bar,
-        [bar, permille] {
-            if (bar) {
-                bar->setValue(permille);
-            }
-        },
-        Qt::QueuedConnection);
-}
-
-bool RefuseImportedLog(QWidget* parent, const QString& path, const std::string& importedPath,
-                       const QString& failure) {
-    if (importedPath.empty() || !SameFile(QFile::encodeName(path).toStdString(), importedPath)) {
-        return false;
-    }
-    Ui().showMessage(parent, failure.arg(QDir::toNativeSeparators(path),
-                                         QStringLiteral("这是已导入的日志文件，不能覆盖它")));
-    return true;
-}
-
 QString QtFilter(const QString& pipeFilter) {
     const QStringList parts = pipeFilter.split(QLatin1Char('|'));
     QStringList filters;

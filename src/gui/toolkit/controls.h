@@ -9,8 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTableView>
@@ -175,18 +173,6 @@ struct FileDialog {
     // naming an existing file, with the extension in place.
     bool show(QWidget* parent);
 };
-
-// Shows done/total on a 0..1000 progress bar; callable from any thread (the
-// value reaches the bar through its event queue, and not at all once the
-// bar is gone).
-void PostProgress(const QPointer<QProgressBar>& bar, std::uint64_t done, std::uint64_t total);
-
-// True when `path` (as a dialog gives it) names the imported log, the file
-// at `importedPath` (file system bytes; empty: none), also through a link.
-// The user is then told, with `failure` ("...%1...%2") completed by the path
-// and the reason, and the caller writes nothing.
-bool RefuseImportedLog(QWidget* parent, const QString& path, const std::string& importedPath,
-                       const QString& failure);
 
 // "IIS日志文件(ex*.log)|ex*.log|..." in the form Qt's dialogs take.
 QString QtFilter(const QString& pipeFilter);

@@ -49,22 +49,23 @@ public:
     void openUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }
 };
 
-DesktopSeam& Desktop() {
-    static DesktopSeam seam;
-    return seam;
-}
+// Holds no state: one for the program, whatever the windows.
+DesktopSeam desktop;
 
-UiSeam* current = nullptr;
+// Tests only: the seam a test installed, owned by that test, which puts the
+// previous one back before its seam goes (FakeUiSeam does both). nullptr
+// when none is installed.
+UiSeam* installed = nullptr;
 
 } // namespace
 
 UiSeam& Ui() {
-    return current != nullptr ? *current : Desktop();
+    return installed != nullptr ? *installed : desktop;
 }
 
 UiSeam* InstallUiSeam(UiSeam* seam) {
-    UiSeam* previous = current;
-    current = seam;
+    UiSeam* previous = installed;
+    installed = seam;
     return previous;
 }
 

@@ -33,6 +33,10 @@ std::unique_ptr<FileDialog> MakeFileDialog(const WindowDescription& description,
     return dialog;
 }
 
+std::unique_ptr<FileDialog> BuiltWindow::dialog(const char* name) const {
+    return MakeFileDialog(description_, name);
+}
+
 namespace {
 
 QFont FontFor(const FontDescription& font) {

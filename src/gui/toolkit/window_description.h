@@ -5,10 +5,9 @@
 
 #include <QRect>
 #include <QString>
+#include <QWidget>
 #include <memory>
 #include <vector>
-
-class QWidget;
 
 namespace logdesk {
 
@@ -104,5 +103,25 @@ const DialogDescription* FindDialog(const WindowDescription& description, const 
 struct FileDialog;
 // The file dialog `name` of a window, as its description presets it.
 std::unique_ptr<FileDialog> MakeFileDialog(const WindowDescription& description, const char* name);
+
+// What a window's constructor takes from its description: it builds the
+// window, then hands out the controls and file dialogs by name.
+class BuiltWindow {
+public:
+    BuiltWindow(QWidget* window, const WindowDescription& description)
+        : window_(window), description_(description) {
+        BuildWindow(window, description);
+    }
+
+    // The control `name` of kind T; nullptr when the window has none.
+    template <typename T> T* control(const char* name) const {
+        return window_->findChild<T*>(QString::fromUtf8(name));
+    }
+    std::unique_ptr<FileDialog> dialog(const char* name) const;
+
+private:
+    QWidget* window_;
+    const WindowDescription& description_;
+};
 
 } // namespace logdesk

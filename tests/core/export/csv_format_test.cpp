@@ -2,6 +2,10 @@
 #include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
+#include <atomic>
+#include <cerrno>
+#include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace logdesk {
@@ -77,6 +81,65 @@ TEST(CsvFormatTest, TextTablesQuoteOnlyForCsv) {
     StringSink text;
     ASSERT_TRUE(WriteTextTable(table, false, text));
     EXPECT_EQ(text.text(), ",x\"y\r\n1,2\r\n");
+
+    StringSink lines;
+    ASSERT_TRUE(WriteTextLines({Gbk("状态码：200|0"), "", "/a.htm"}, lines));
+    EXPECT_EQ(GbkToUtf8(lines.text()), "状态码：200|0\r\n\r\n/a.htm\r\n");
+}
+
+// Turns the flag after a number of lines, as a cancel arriving mid-way does.
+class CancellingSink final : public LineSink {
+public:
+    CancellingSink(std::atomic<bool>& cancel, int after) : cancel_(cancel), after_(after) {}
+    bool write(std::string_view) override {
+        if (++lines == after_) {
+            cancel_ = true;
+        }
+        return true;
+    }
+    Result<void> status() const override { return {}; }
+    int lines = 0;
+
+private:
+    std::atomic<bool>& cancel_;
+    int after_;
+};
+
+TEST(CsvFormatTest, WritesStopSoonAfterACancel) {
+    constexpr int kRows = 30000;
+    std::string log = "#Fields: c-ip\r\n";
+    TextTable table{{"n"}, {}};
+    std::vector<std::string> texts;
+    for (int i = 0; i < kRows; ++i) {
+        log += "10.0.0." + std::to_string(i % 250) + "\r\n";
+        table.rows.push_back({std::to_string(i)});
+        texts.push_back(std::to_string(i));
+    }
+    const LogImport records = ImportLogBytes(log).value();
+    const std::function<Result<void>(LineSink&, const std::atomic<bool>*)> writes[] = {
+        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+            return WriteRecordTable(records.table, AllColumns(records.table), true, sink, cancel);
+        },
+        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+            return WriteTextTable(table, true, sink, cancel);
+        },
+        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+            return WriteTextLines(texts, sink, cancel);
+        },
+    };
+    for (const auto& write : writes) {
+        std::atomic<bool> cancel{false};
+        CancellingSink sink(cancel, 5000);
+        const Result<void> stopped = write(sink, &cancel);
+        ASSERT_FALSE(stopped);
+        EXPECT_EQ(stopped.error().code, ECANCELED);
+        EXPECT_GE(sink.lines, 5000);
+        EXPECT_LE(sink.lines, 5000 + 4096);
+        std::atomic<bool> never{false};
+        CancellingSink whole(never, -1);
+        EXPECT_TRUE(write(whole, &never).ok());
+        EXPECT_GE(whole.lines, kRows);
+    }
 }
 
 } // namespace

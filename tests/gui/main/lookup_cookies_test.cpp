@@ -50,9 +50,11 @@ void LookUpIn(MainWindow& window, int times) {
     ASSERT_TRUE(shown.wait(10000));
     ASSERT_EQ(stats->page().rows.size(), 1u);
     stats->findChild<ReportList*>(QStringLiteral("列表框"))->setSelectedRow(0);
+    QSignalSpy located(stats, &StatsWindow::lookupEnded);
     for (int i = 0; i < times; ++i) {
         QTest::mouseClick(stats->findChild<Button*>(QStringLiteral("按钮查询选中ip")),
                           Qt::LeftButton);
+        ASSERT_TRUE(located.wait(10000));
     }
     stats->close(); // deletes itself
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -79,7 +81,7 @@ TEST(LookupCookiesTest, KeptFromOneLookupToTheNextAcrossWindows) {
     EXPECT_EQ(CookieLine(requests[0]), "");
     EXPECT_EQ(CookieLine(requests[1]), "Cookie: SID=s1");
     EXPECT_EQ(CookieLine(requests[2]), "Cookie: SID=s1");
-    EXPECT_EQ(window.lookupCookies().data("127.0.0.1", "SID"), "s1; path=/");
+    EXPECT_EQ(window.appState().lookupCookies.data("127.0.0.1", "SID"), "s1; path=/");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "support/import_test_support.h"
 #include "support/local_http_server.h"
 #include "text/gbk_codec.h"
+#include "toolkit/app_state.h"
 #include "toolkit/controls.h"
 
 #include <QSignalSpy>
@@ -41,7 +42,7 @@ protected:
     ConfigFile config_{(dir_.dir() / "logdesk.ini").string()};
     FakeUiSeam ui_;
     ImportedLog log_;
-    CookieJar cookies_;
+    AppState app_;
     StatsWindow* window_ = nullptr;
     ReportList* list_ = nullptr;
 
@@ -52,7 +53,7 @@ protected:
             ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider\r\n"
                            "1.1.1.2 Googlebot\r\n1.1.1.3 Baiduspider\r\n"));
         log_ = {r.table, r.header, r.tally};
-        window_ = new StatsWindow(log_, config_, cookies_, nullptr);
+        window_ = new StatsWindow(log_, config_, app_, nullptr);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
         QSignalSpy shown(window_, &StatsWindow::pageShown);
         window_->show();
@@ -68,6 +69,13 @@ protected:
     Button* button(const char* name) {
         return window_->findChild<Button*>(QString::fromUtf8(name));
     }
+    // Clicks a lookup button and waits for the lookup, or the run, to end.
+    void clickAndWait(const char* name) {
+        const bool run = std::string_view(name) == "按钮查询全部ip";
+        QSignalSpy ended(window_, run ? &StatsWindow::lookupRunEnded : &StatsWindow::lookupEnded);
+        QTest::mouseClick(button(name), Qt::LeftButton);
+        ASSERT_TRUE(ended.wait(20000)) << name;
+    }
 };
 
 TEST_F(IpLookupTest, LocatesTheSelectedIp) {
@@ -79,7 +87,7 @@ TEST_F(IpLookupTest, LocatesTheSelectedIp) {
     EXPECT_TRUE(server.requests().empty());
 
     list_->setSelectedRow(1);
-    QTest::mouseClick(button("按钮查询选中ip"), Qt::LeftButton);
+    clickAndWait("按钮查询选中ip");
     EXPECT_EQ(list_->cellText(1, 3), QStringLiteral("place-of-1.1.1.2"));
     EXPECT_EQ(list_->cellText(0, 3), QString());
     ASSERT_EQ(server.requests().size(), 1u);
@@ -108,7 +116,7 @@ TEST_F(IpLookupTest, RunOverAllIpsSkipsFilledRowsAndStops) {
     });
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(button("按钮查询全部ip"), Qt::LeftButton);
+    clickAndWait("按钮查询全部ip");
     EXPECT_LT(clock.elapsed(), 1400); // the pause was cut short
     EXPECT_EQ(button("按钮查询全部ip")->caption(), QStringLiteral("查询全部IP"));
     EXPECT_EQ(list_->cellText(0, 3), QStringLiteral("known"));
@@ -133,7 +141,7 @@ TEST_F(IpLookupTest, ARebuiltPageGetsNoStaleLocation) {
     QTimer::singleShot(0, [&] {
         window_->findChild<TabStrip*>(QStringLiteral("选择夹蜘蛛"))->setCurrentIndex(1);
     });
-    QTest::mouseClick(button("按钮查询选中ip"), Qt::LeftButton);
+    clickAndWait("按钮查询选中ip");
     EXPECT_TRUE(release);
     EXPECT_EQ(list_->rowCount(), 2); // 百度's IPs
     EXPECT_EQ(list_->cellText(0, 3), QString());
@@ -192,7 +200,7 @@ TEST_F(IpLookupTest, RunEndsWhenItsPageIsGone) {
                     QTimer::singleShot(0, [&] { c.change(); });
                 }
             });
-        QTest::mouseClick(button("按钮查询全部ip"), Qt::LeftButton);
+        clickAndWait("按钮查询全部ip");
         QObject::disconnect(once);
         EXPECT_TRUE(changed);
         EXPECT_EQ(button("按钮查询全部ip")->caption(), QStringLiteral("查询全部IP"));
@@ -229,7 +237,7 @@ TEST_F(IpLookupTest, LookupFollowsItsIpThroughASort) {
         release = true;
     });
     QTimer::singleShot(0, [&] { emit list_->headerClicked(2); });
-    QTest::mouseClick(button("按钮查询选中ip"), Qt::LeftButton);
+    clickAndWait("按钮查询选中ip");
     ASSERT_TRUE(release);
     ASSERT_NE(movedTo, 1);
     ASSERT_GE(movedTo, 0);

@@ -5,6 +5,7 @@
 #include "stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
+#include "toolkit/app_state.h"
 #include "toolkit/controls.h"
 #include "toolkit/window_description.h"
 
@@ -40,7 +41,7 @@ protected:
     ConfigFile config_{(dir_.dir() / "logdesk.ini").string()};
     FakeUiSeam ui_;
     ImportedLog log_;
-    CookieJar cookies_;
+    AppState app_;
     StatsWindow* window_ = nullptr;
     ReportList* list_ = nullptr;
     TabStrip* tabs_ = nullptr;
@@ -49,7 +50,7 @@ protected:
     void SetUp() override {
         LogImport r = testing::Imported(ImportLogBytes(kLog));
         log_ = {r.table, r.header, r.tally};
-        window_ = new StatsWindow(log_, config_, cookies_, nullptr);
+        window_ = new StatsWindow(log_, config_, app_, nullptr);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
         tabs_ = window_->findChild<TabStrip*>(QStringLiteral("选择夹"));
         filters_ = window_->findChild<TabStrip*>(QStringLiteral("选择夹蜘蛛"));
@@ -65,7 +66,7 @@ protected:
         ASSERT_TRUE(shown.wait(10000));
     }
     bool red(int row, int column) const {
-        const auto c = StatsWindow::Colours().at(row, column);
+        const auto c = app_.cellColours.at(row, column);
         return c && c->text == kSummaryTextColour;
     }
     // Clicks a column header; `wait` waits for the sort's result.
@@ -119,7 +120,7 @@ TEST_F(StatsWindowTest, UrlPageSortsWithTheSummaryPinned) {
     EXPECT_EQ(filters_->currentIndex(), 0);
     EXPECT_EQ(list_->rowCount(), 3);
     // Page 2 empties the overlay: nothing is red.
-    EXPECT_EQ(StatsWindow::Colours().size(), 0u);
+    EXPECT_EQ(app_.cellColours.size(), 0u);
 }
 
 TEST_F(StatsWindowTest, DoubleClicks) {
@@ -158,8 +159,10 @@ TEST_F(StatsWindowTest, DoubleClicks) {
 
 TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     showPage(1);
+    QSignalSpy exported(window_, &StatsWindow::exportEnded);
     ui_.answers.push_back(QString::fromStdString((dir_.dir() / "urls.CSV").string()));
     emit tabs_->rightClicked();
+    ASSERT_TRUE(exported.wait(10000));
     EXPECT_EQ(ui_.dialogs.back().initialFilter, 0);
     EXPECT_EQ(GbkToUtf8(ReadFile((dir_.dir() / "urls.CSV").string())),
               "\"URL\",\"访问次数\",\"独立IP数\"\r\n\"全部URL\",\"5\",\"3\"\r\n"
@@ -169,6 +172,7 @@ TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     const std::string txt = (dir_.dir() / "urls.txt").string();
     ui_.answers.push_back(QString::fromStdString(txt));
     emit tabs_->rightClicked();
+    ASSERT_TRUE(exported.wait(10000));
     EXPECT_EQ(ui_.dialogs.back().fileName,
               QString::fromStdString((dir_.dir() / "urls.CSV").string()));
     EXPECT_EQ(GbkToUtf8(ReadFile(txt)),
@@ -187,6 +191,7 @@ TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     const std::string lines = (dir_.dir() / "lines.txt").string();
     ui_.answers.push_back(QString::fromStdString(lines));
     emit urls->rightPressed();
+    ASSERT_TRUE(exported.wait(10000));
     EXPECT_EQ(ui_.dialogs.back().initialFilter, 1);
     EXPECT_EQ(ui_.messages.back(), QStringLiteral("已导出URL列表"));
     EXPECT_EQ(GbkToUtf8(ReadFile(lines)),
@@ -195,6 +200,8 @@ TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     const QString bad = QString::fromStdString((dir_.dir() / "none" / "x.csv").string());
     ui_.answers.push_back(bad);
     emit tabs_->rightClicked();
+    ASSERT_TRUE(exported.wait(10000));
+    EXPECT_FALSE(exported.last().at(0).toBool());
     EXPECT_EQ(ui_.messages.back(),
               QStringLiteral("无法保存文件：") + bad +
                   QStringLiteral("\r\ncannot create: No such file or directory"));
@@ -233,7 +240,7 @@ TEST_F(StatsWindowTest, PrefixesPersist) {
     EXPECT_EQ(ReadFile((dir_.dir() / "logdesk.ini").string()),
               Gbk("[更多精细统计]\r\nHTTP前缀=http://www.baidu.com/\r\n"
                   "HTTP前缀1=http://site.example/\r\n"));
-    window_ = new StatsWindow(log_, config_, cookies_, nullptr);
+    window_ = new StatsWindow(log_, config_, app_, nullptr);
     EXPECT_EQ(window_->findChild<EditBox*>(QStringLiteral("编辑框http前缀1"))->text(),
               QStringLiteral("http://site.example/"));
     QSignalSpy shown(window_, &StatsWindow::pageShown);
@@ -244,7 +251,7 @@ TEST_F(StatsWindowTest, PrefixesPersist) {
 TEST_F(StatsWindowTest, PrefixesThatCannotBeSavedAreReportedOnce) {
     const std::string path = (dir_.dir() / "none" / "logdesk.ini").string();
     ConfigFile unwritable(path);
-    auto* window = new StatsWindow(log_, unwritable, cookies_, nullptr);
+    auto* window = new StatsWindow(log_, unwritable, app_, nullptr);
     QSignalSpy shown(window, &StatsWindow::pageShown);
     window->show();
     ASSERT_TRUE(shown.wait(10000));

@@ -1,0 +1,276 @@
+#include "input/log_inputs.h"
+
+#include "input/name_order.h"
+#include "input/read_ahead.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <new>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace logdesk {
+namespace {
+
+struct Suffix {
+    std::string_view text;
+    InputKind kind;
+};
+
+// Longer suffixes first: ".tar.gz" is an archive, ".gz" alone a stream.
+constexpr std::array kSuffixes{
+    Suffix{".tar.gz", InputKind::Archive}, Suffix{".tar.bz2", InputKind::Archive},
+    Suffix{".tar.xz", InputKind::Archive}, Suffix{".tar.zst", InputKind::Archive},
+    Suffix{".tgz", InputKind::Archive},    Suffix{".tbz2", InputKind::Archive},
+    Suffix{".tbz", InputKind::Archive},    Suffix{".txz", InputKind::Archive},
+    Suffix{".tzst", InputKind::Archive},   Suffix{".tar", InputKind::Archive},
+    Suffix{".zip", InputKind::Archive},    Suffix{".gz", InputKind::Gzip},
+    Suffix{".bz2", InputKind::Compressed}, Suffix{".xz", InputKind::Compressed},
+    Suffix{".zst", InputKind::Compressed},
+};
+
+using FileIdentity = std::pair<dev_t, ino_t>;
+
+// Whether the process may read the file: opened and closed again at once.
+// O_NONBLOCK keeps a FIFO without a writer from holding the listing up.
+int ReadableError(int dirFd, const char* name) {
+    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return errno;
+    }
+    ::close(fd);
+    return 0;
+}
+
+std::string JoinPath(const std::string& folder, const char* name) {
+    if (!folder.empty() && folder.back() == '/') {
+        return folder + name;
+    }
+    return folder + "/" + name;
+}
+
+class Expansion {
+public:
+    Expansion(std::vector<InputFile>& files, std::vector<InputProblem>& problems)
+        : files_(files), problems_(problems) {}
+
+    void argument(const std::string& path) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            problem(path, errno);
+            return;
+        }
+        if (S_ISDIR(info.st_mode)) {
+            folder(path);
+            return;
+        }
+        if (const int error = ReadableError(AT_FDCWD, path.c_str()); error != 0) {
+            problem(path, error);
+            return;
+        }
+        add(path, KindOfName(LastComponent(path)), info);
+    }
+
+    void add(std::string path, InputKind kind, const struct stat& info) {
+        InputFile file;
+        file.path = std::move(path);
+        file.kind = kind;
+        file.size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+        files_.push_back(std::move(file));
+        identities_.emplace_back(info.st_dev, info.st_ino);
+    }
+
+    // Sorts into name order and keeps the first of each file reached twice.
+    void finish() {
+        std::vector<std::size_t> order(files_.size());
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            order[i] = i;
+        }
+        std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            return NameOrderLess(files_[a].path, files_[b].path);
+        });
+        std::set<FileIdentity> seen;
+        std::vector<InputFile> sorted;
+        sorted.reserve(files_.size());
+        for (const std::size_t i : order) {
+            if (seen.insert(identities_[i]).second) {
+                sorted.push_back(std::move(files_[i]));
+            }
+        }
+        files_ = std::move(sorted);
+    }
+
+private:
+    void folder(const std::string& path) {
+        DIR* dir = ::opendir(path.c_str());
+        if (dir == nullptr) {
+            problem(path, errno);
+            return;
+        }
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(dir);
+            if (entry == nullptr) {
+                if (errno != 0) {
+                    problem(path, errno);
+                }
+                break;
+            }
+            const char* name = entry->d_name;
+            if (!IsFolderLogName(name)) {
+                continue;
+            }
+            std::string full = JoinPath(path, name);
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), name, &info, 0) != 0) {
+                problem(full, errno); // a link to nothing, say
+                continue;
+            }
+            if (!S_ISREG(info.st_mode)) {
+                continue; // a folder named like a log
+            }
+            if (const int error = ReadableError(::dirfd(dir), name); error != 0) {
+                problem(full, error);
+                continue;
+            }
+            add(std::move(full), KindOfName(name), info);
+        }
+        ::closedir(dir);
+    }
+
+    void problem(const std::string& path, int error) {
+        problems_.push_back({path, error, std::strerror(error)});
+    }
+
+    std::vector<InputFile>& files_;
+    std::vector<InputProblem>& problems_;
+    std::vector<FileIdentity> identities_; // beside files_
+};
+
+} // namespace
+
+InputKind KindOfName(std::string_view name) {
+    for (const Suffix& suffix : kSuffixes) {
+        if (EndsWithNoCase(name, suffix.text)) {
+            return suffix.kind;
+        }
+    }
+    return InputKind::Plain;
+}
+
+bool IsFolderLogName(std::string_view name) {
+    return EndsWithNoCase(name, ".log") || KindOfName(name) != InputKind::Plain;
+}
+
+LogInputs::LogInputs(const std::vector<std::string>& arguments, const LogInputsOptions& options)
+    : options_(options) {
+    bool standardInput = false;
+    Expansion expansion(files_, problems_);
+    for (const std::string& argument : arguments) {
+        if (argument == "-") {
+            standardInput = true;
+        } else {
+            expansion.argument(argument);
+        }
+    }
+    expansion.finish();
+    if (standardInput) {
+        InputFile in;
+        in.path = "-";
+        in.kind = InputKind::StandardInput;
+        struct stat info {};
+        if (::fstat(options_.standardInput, &info) == 0 && S_ISREG(info.st_mode)) {
+            const off_t at = ::lseek(options_.standardInput, 0, SEEK_CUR);
+            const auto start = static_cast<std::uint64_t>(std::max<off_t>(at, 0));
+            const auto size = static_cast<std::uint64_t>(info.st_size);
+            in.size = size > start ? size - start : 0;
+        }
+        files_.insert(files_.begin(), std::move(in));
+    }
+    bytesBefore_.reserve(files_.size());
+    for (const InputFile& file : files_) {
+        bytesBefore_.push_back(totalBytes_);
+        totalBytes_ += file.size;
+    }
+}
+
+LogInputs::~LogInputs() = default;
+
+std::unique_ptr<LogSource> LogInputs::next() {
+    try {
+        return openNext();
+    } catch (const std::bad_alloc&) {
+        const std::string path = nextFile_ > 0 ? files_[nextFile_ - 1].path : std::string();
+        return FailedSource({path, {}}, SourceState::ReadFailed, ENOMEM, std::strerror(ENOMEM));
+    }
+}
+
+std::unique_ptr<LogSource> LogInputs::openNext() {
+    for (;;) {
+        if (archive_ != nullptr) {
+            if (nextMember_ < archive_->members().size()) {
+                return wrap(archive_->openMember(nextMember_++));
+            }
+            std::unique_ptr<LogArchive> done = std::move(archive_);
+            if (const SourceStatus* stopped = done->listingStopped()) {
+                return FailedSource({done->path(), {}}, stopped->state, stopped->error,
+                                    stopped->reason);
+            }
+        }
+        if (nextFile_ == files_.size()) {
+            return nullptr;
+        }
+        const InputFile& file = files_[nextFile_++];
+        switch (file.kind) {
+        case InputKind::StandardInput:
+            return OpenDescriptor(options_.standardInput);
+        case InputKind::Plain:
+            return OpenPlainFile(file.path);
+        case InputKind::Gzip:
+            return wrap(OpenGzipFile(file.path, options_.gzip));
+        case InputKind::Compressed:
+            return wrap(OpenCompressedFile(file.path));
+        case InputKind::Archive:
+            break;
+        }
+        auto archive = std::make_unique<LogArchive>(file.path);
+        if (const SourceStatus* failed = archive->openFailure()) {
+            return FailedSource({file.path, {}}, failed->state, failed->error, failed->reason);
+        }
+        if (archive->members().empty() && archive->listingStopped() == nullptr) {
+            return FailedSource({file.path, {}}, SourceState::OpenFailed, ENOENT,
+                                "the archive holds no .log file");
+        }
+        archive_ = std::move(archive);
+        nextMember_ = 0;
+    }
+}
+
+std::unique_ptr<LogSource> LogInputs::wrap(std::unique_ptr<LogSource> source) const {
+    if (!options_.readAhead || source->status().ended()) {
+        return source;
+    }
+    return ReadAhead(std::move(source));
+}
+
+SourceProgress LogInputs::overallProgress(const LogSource& current) const {
+    if (nextFile_ == 0) {
+        return {0, totalBytes_};
+    }
+    const std::size_t file = nextFile_ - 1;
+    std::uint64_t done = current.progress().done;
+    if (files_[file].size > 0) {
+        done = std::min(done, files_[file].size);
+    }
+    // A failure reported after an archive's members has no progress of its own.
+    overallDone_ = std::max(overallDone_, bytesBefore_[file] + done);
+    return {overallDone_, std::max(totalBytes_, overallDone_)};
+}
+
+} // namespace logdesk

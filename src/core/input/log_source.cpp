@@ -1,0 +1,172 @@
+#include "input/log_source.h"
+
+#include "input/file_descriptor.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace logdesk {
+
+std::string SourceName::display() const {
+    return member.empty() ? path : path + ":" + member;
+}
+
+ssize_t LogSource::read(char* buffer, std::size_t size) {
+    if (status_.ended()) {
+        if (status_.complete()) {
+            return 0;
+        }
+        errno = status_.error;
+        return -1;
+    }
+    if (size == 0) {
+        return 0;
+    }
+    ssize_t got = -1;
+    try {
+        got = readSome(buffer, size);
+    } catch (const std::bad_alloc&) {
+        fail(SourceState::ReadFailed, ENOMEM, std::strerror(ENOMEM));
+    }
+    if (got > 0) {
+        delivered_ += static_cast<std::uint64_t>(got);
+        return got;
+    }
+    if (!status_.ended()) {
+        if (got == 0) {
+            status_.state = SourceState::Complete;
+        } else { // a failure without a reason still ends the source
+            fail(SourceState::ReadFailed, EIO, std::strerror(EIO));
+        }
+    }
+    status_.deliveredBytes = delivered_;
+    if (status_.complete()) {
+        return 0;
+    }
+    errno = status_.error;
+    return -1;
+}
+
+void LogSource::fail(SourceState state, int error, std::string reason) {
+    status_.state = state;
+    status_.error = error;
+    status_.reason = std::move(reason);
+    status_.deliveredBytes = delivered_;
+}
+
+void LogSource::damage(std::string reason, std::optional<std::uint64_t> compressedOffset) {
+    fail(SourceState::Damaged, EBADMSG, std::move(reason));
+    status_.compressedOffset = compressedOffset;
+}
+
+void LogSource::adoptEnd(const SourceStatus& ended) {
+    status_ = ended;
+    status_.deliveredBytes = delivered_;
+}
+
+std::string LogSource::describeFailure() const {
+    std::string text = name_.display() + ": ";
+    switch (status_.state) {
+    case SourceState::Reading:
+    case SourceState::Complete:
+        return {};
+    case SourceState::OpenFailed:
+        text += "cannot be opened: ";
+        break;
+    case SourceState::ReadFailed:
+        text += "reading failed after " + std::to_string(status_.deliveredBytes) + " bytes: ";
+        break;
+    case SourceState::Damaged:
+        text += "damaged after " + std::to_string(status_.deliveredBytes) + " bytes";
+        if (status_.compressedOffset) {
+            text += " (compressed offset " + std::to_string(*status_.compressedOffset) + ")";
+        }
+        text += ": ";
+        break;
+    }
+    return text + status_.reason;
+}
+
+namespace {
+
+class FailedLogSource final : public LogSource {
+public:
+    FailedLogSource(SourceName name, SourceState state, int error, std::string reason)
+        : LogSource(std::move(name), 0) {
+        fail(state, error, std::move(reason));
+    }
+    SourceProgress progress() const override { return {}; }
+
+protected:
+    ssize_t readSome(char*, std::size_t) override { return -1; }
+};
+
+// Reads a descriptor as it is; owns it when `owned`.
+class DescriptorSource final : public LogSource {
+public:
+    DescriptorSource(SourceName name, int fd, bool owned)
+        : LogSource(std::move(name), 0), fd_(owned ? fd : -1), borrowed_(owned ? -1 : fd) {
+        struct stat info {};
+        if (::fstat(this->fd(), &info) == 0 && S_ISREG(info.st_mode)) {
+            // Standard input redirected from a file may start inside it.
+            const off_t at = ::lseek(this->fd(), 0, SEEK_CUR);
+            const auto start = static_cast<std::uint64_t>(at > 0 ? at : 0);
+            total_ = static_cast<std::uint64_t>(info.st_size);
+            start_ = std::min(start, total_);
+            setSizeHint(total_ - start_);
+        }
+    }
+    SourceProgress progress() const override {
+        // A log still being written grows past the size it had when opened.
+        const std::uint64_t done = start_ + delivered();
+        return {done, total_ == 0 ? 0 : std::max(total_, done)};
+    }
+
+protected:
+    ssize_t readSome(char* buffer, std::size_t size) override {
+        for (;;) {
+            const ssize_t got = ::read(fd(), buffer, size);
+            if (got >= 0) {
+                return got;
+            }
+            if (errno != EINTR) {
+                fail(SourceState::ReadFailed, errno, std::strerror(errno));
+                return -1;
+            }
+        }
+    }
+
+private:
+    int fd() const { return fd_.get() >= 0 ? fd_.get() : borrowed_; }
+
+    FileDescriptor fd_;
+    int borrowed_;
+    std::uint64_t start_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<LogSource> FailedSource(SourceName name, SourceState state, int error,
+                                        std::string reason) {
+    return std::make_unique<FailedLogSource>(std::move(name), state, error, std::move(reason));
+}
+
+std::unique_ptr<LogSource> OpenPlainFile(const std::string& path) {
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        const int error = errno;
+        return FailedSource({path, {}}, SourceState::OpenFailed, error, std::strerror(error));
+    }
+    return std::make_unique<DescriptorSource>(SourceName{path, {}}, fd.release(), true);
+}
+
+std::unique_ptr<LogSource> OpenDescriptor(int fd) {
+    return std::make_unique<DescriptorSource>(SourceName{"-", {}}, fd, false);
+}
+
+} // namespace logdesk

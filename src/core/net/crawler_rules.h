@@ -1,0 +1,56 @@
+// Which host names a search engine says its crawlers' addresses resolve to,
+// and whether a reverse-lookup name lies in one of those domains.
+//
+// A crawler is checked by a forward-confirmed reverse lookup: the PTR name of
+// the visiting address must lie in a domain the engine publishes, and that
+// name's own A (IPv4) or AAAA (IPv6) records must hold the address again. Only
+// crawlers whose owners publish such domains have a rule; any other crawler
+// cannot be checked, and no domain is made up for it.
+#pragma once
+
+#include "logimport/spider_catalogue.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace logdesk {
+
+struct CrawlerRule {
+    // User-agent tokens (ASCII) of the crawler the rule is for. A catalogue
+    // entry takes the rule when one of its own tokens equals one of these,
+    // ignoring ASCII case, so crawlers added to the catalogue later pick up
+    // their rule without a change here.
+    std::span<const std::string_view> tokens;
+    // Domains, lower case, without leading or trailing dot.
+    std::span<const std::string_view> domains;
+    // Where the engine documents the check.
+    std::string_view documentation;
+};
+
+// Every rule, in no particular order. Program-wide constant.
+std::span<const CrawlerRule> CrawlerRules();
+
+// The rule for a catalogue entry; null when its owner documents no check (and
+// for SpiderId::Unknown).
+const CrawlerRule* RuleForSpider(SpiderId id);
+
+// The rule one of whose tokens equals token, ignoring ASCII case; null when
+// there is none.
+const CrawlerRule* RuleForToken(std::string_view token);
+
+// A host name as DNS answers compare: ASCII letters in lower case, one
+// trailing dot removed.
+std::string NormaliseHostName(std::string_view host);
+
+// True when host (normalised as above) is domain itself or a name under it,
+// label by label: "crawl.baidu.com" and "baidu.com" lie in "baidu.com",
+// "fakebaidu.com" and "baidu.com.evil.example" do not. A host with an empty
+// label or an escaped character ('\', as a resolver writes a dot or an odd
+// byte inside a label) lies in no domain.
+bool HostInDomain(std::string_view host, std::string_view domain);
+
+// The first of the rule's domains host lies in; empty when none.
+std::string_view MatchingDomain(const CrawlerRule& rule, std::string_view host);
+
+} // namespace logdesk

@@ -1,0 +1,70 @@
+// What a finished (or cancelled) verification is shown and exported as: the
+// table rows, each crawler's visits as claimed beside those of addresses that
+// passed, and block rules for the addresses that only pretended.
+//
+// claims and verdicts are the input and the result of one
+// CrawlerVerifier::verify(), index for index; where their lengths differ
+// only the common part is read. Texts are GBK.
+#pragma once
+
+#include "net/crawler_verifier.h"
+#include "net/dns_resolver.h"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace logdesk {
+
+inline constexpr int kVerifyColumns = 5;
+
+// "IP", "声称蜘蛛", "访问次数", "反查主机名", "结论".
+std::array<std::string, kVerifyColumns> VerifyColumnTitles();
+
+// "真", "假", "无法验证".
+std::string VerdictText(Verdict verdict);
+// Why, in a few words ("反查主机名不属于该蜘蛛的域名").
+std::string ReasonText(VerdictReason reason);
+// The 结论 cell: the verdict alone for 真, else the verdict and the reason in
+// full-width parentheses ("假（正查结果与IP不符）").
+std::string ConclusionText(const CrawlerVerdict& verdict);
+// The 声称蜘蛛 cell: the catalogue's display name, or the token as given.
+std::string ClaimedCrawlerName(const CrawlerClaim& claim);
+// One table row: the IP as logged, the claimed crawler, the visits in decimal,
+// the reverse host, the conclusion.
+std::array<std::string, kVerifyColumns> VerifyTableRow(const CrawlerClaim& claim,
+                                                       const CrawlerVerdict& verdict);
+
+struct CrawlerShare {
+    std::string name;               // as ClaimedCrawlerName gives it
+    bool verifiable = false;        // the crawler has a rule; without one nothing passes
+    std::int64_t claimedVisits = 0; // every visit under the name
+    std::int64_t genuineVisits = 0; // of addresses judged 真
+    std::int64_t fakeVisits = 0;    // of addresses judged 假
+    bool operator==(const CrawlerShare&) const = default;
+};
+
+// One entry per crawler claimed at least once: catalogue crawlers in the
+// tally's order, then tokens (ASCII case ignored, the first spelling kept) in
+// the order they first appear.
+std::vector<CrawlerShare> CrawlerShares(std::span<const CrawlerClaim> claims,
+                                        std::span<const CrawlerVerdict> verdicts);
+
+// The addresses to refuse: judged 假 for some claim and 真 for none (an
+// address that is one engine's real crawler and also named another one stays
+// open), each once, in the order of its first 假 claim.
+std::vector<IpAddress> AddressesToBlock(std::span<const CrawlerClaim> claims,
+                                        std::span<const CrawlerVerdict> verdicts);
+
+// An IIS <security> element for the <system.webServer> section of a
+// web.config: every other address allowed, each given one refused. A single
+// address needs no subnetMask (IIS matches the whole address by default).
+// ASCII only, so it reads the same in the UTF-8 web.config; CR LF line ends.
+std::string IpSecurityRules(std::span<const IpAddress> addresses);
+
+// One address a line, CR LF line ends.
+std::string AddressLines(std::span<const IpAddress> addresses);
+
+} // namespace logdesk

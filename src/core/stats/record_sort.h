@@ -1,0 +1,20 @@
+// The record list's header click: the rows ordered by the text of one
+// column, ascending, as SortOrder orders text.
+#pragma once
+
+#include "logimport/record_table.h"
+
+#include <atomic>
+#include <vector>
+
+namespace logdesk {
+
+// The row order the sort gives, as RecordTable::setRowOrder takes it:
+// result[q] is the record that goes to row q, read from the table's current
+// order. A column the table lacks reads as empty cells. Empty for a table
+// without rows, and once `*cancel` turned true (the sort stops within a few
+// thousand rows).
+std::vector<RecordIndex> SortRecordsByText(const RecordTable& table, ColumnIndex column,
+                                           const std::atomic<bool>* cancel = nullptr);
+
+} // namespace logdesk

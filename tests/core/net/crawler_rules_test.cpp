@@ -1,0 +1,60 @@
+#include "net/crawler_rules.h"
+
+#include <gtest/gtest.h>
+
+namespace logdesk {
+namespace {
+
+TEST(CrawlerRulesTest, DomainsMatchWholeLabelsOnly) {
+    for (const char* host : {"crawl.baidu.com", "baidu.com", "BaiduSpider-1-2-3-4.CRAWL.Baidu.Com",
+                             "crawl.baidu.com.", "baidu.com."}) {
+        EXPECT_TRUE(HostInDomain(host, "baidu.com")) << host;
+    }
+    for (const char* host :
+         {"baidu.com.evil.example", "fakebaidu.com", "baidu.co", "aidu.com", "com", "", ".",
+          ".baidu.com", "a..baidu.com", "evil\\.baidu.com", "crawl.baidu.com..", "baidu.com.cn"}) {
+        EXPECT_FALSE(HostInDomain(host, "baidu.com")) << host;
+    }
+    EXPECT_TRUE(HostInDomain("msnbot-157-55-33-18.search.msn.com", "search.msn.com"));
+    EXPECT_FALSE(HostInDomain("evil.msn.com", "search.msn.com"));
+    EXPECT_EQ(NormaliseHostName("Crawl-66-249-66-1.GoogleBot.COM."),
+              "crawl-66-249-66-1.googlebot.com");
+}
+
+TEST(CrawlerRulesTest, CatalogueCrawlersAndLaterTokensFindTheirRules) {
+    const CrawlerRule* baidu = RuleForSpider(SpiderId::Baidu);
+    ASSERT_NE(baidu, nullptr);
+    EXPECT_EQ(MatchingDomain(*baidu, "baiduspider-1.crawl.baidu.jp"), "baidu.jp");
+    EXPECT_EQ(MatchingDomain(*baidu, "crawl.googlebot.com"), "");
+    for (SpiderId id : {SpiderId::Google, SpiderId::Bing, SpiderId::Yahoo}) {
+        EXPECT_NE(RuleForSpider(id), nullptr) << static_cast<int>(id);
+    }
+    // Owners that publish no reverse-lookup check get no guessed domain.
+    for (SpiderId id : {SpiderId::Sogou, SpiderId::Qihoo360, SpiderId::Soso, SpiderId::Yodao,
+                        SpiderId::Majestic12, SpiderId::Unknown}) {
+        EXPECT_EQ(RuleForSpider(id), nullptr) << static_cast<int>(id);
+    }
+    const CrawlerRule* yandex = RuleForToken("yandexbot");
+    ASSERT_NE(yandex, nullptr);
+    EXPECT_EQ(MatchingDomain(*yandex, "5-255-253-1.spider.yandex.com"), "yandex.com");
+    const CrawlerRule* apple = RuleForToken("APPLEBOT");
+    ASSERT_NE(apple, nullptr);
+    EXPECT_EQ(MatchingDomain(*apple, "17-58-101-179.applebot.apple.com"), "applebot.apple.com");
+    EXPECT_EQ(MatchingDomain(*apple, "www.apple.com"), "");
+    EXPECT_EQ(RuleForToken("bingbot"), RuleForSpider(SpiderId::Bing));
+    EXPECT_EQ(RuleForToken(""), nullptr);
+    EXPECT_EQ(RuleForToken("Sogou"), nullptr);
+
+    for (const CrawlerRule& rule : CrawlerRules()) {
+        EXPECT_TRUE(rule.documentation.starts_with("http")) << rule.documentation;
+        for (std::string_view domain : rule.domains) {
+            // A domain must match its own subdomains, so it has to be stored
+            // as the comparison sees names.
+            EXPECT_EQ(NormaliseHostName(domain), domain);
+            EXPECT_TRUE(HostInDomain(std::string("x.") + std::string(domain), domain));
+        }
+    }
+}
+
+} // namespace
+} // namespace logdesk
