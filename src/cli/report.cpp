@@ -21,7 +21,7 @@ namespace logdesk {
 const char* const kReportUsage =
     "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
-    "                      [--output FILE] [--utf8] LOGFILE\n";
+    "                      [--output FILE] [--utf8] [--threads N] LOGFILE\n";
 
 namespace {
 
@@ -36,6 +36,7 @@ struct ReportArgs {
     bool descending = false;
     std::optional<std::string> spider; // short name, UTF-8 as given
     std::string logFile;
+    Parallelism parallel; // --threads: 0 for every hardware thread
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
@@ -99,6 +100,18 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.sortColumn = static_cast<int>(column);
+        } else if (arg == "--threads") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const auto threads = std::strtol(v->c_str(), nullptr, 10);
+            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos ||
+                threads < 1 || threads > 1024) {
+                messages += "logdesk-report: --threads takes a number from 1 to 1024\n";
+                return std::nullopt;
+            }
+            parsed.parallel.threads = static_cast<unsigned>(threads);
         } else if (arg == "--desc") {
             parsed.descending = true;
         } else if (arg == "--spider") {
@@ -195,8 +208,8 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
     const StatsPage page = std::find_if(std::begin(pages), std::end(pages), [&](const auto& p) {
                                return p.first == a.page;
                            })->second;
-    StatsTable table =
-        BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally, filter);
+    StatsTable table = BuildStatsPage(page, imported.table, imported.header.fieldMap,
+                                      imported.tally, filter, nullptr, a.parallel);
     if (a.sortColumn) {
         if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
             messages += NoColumn(*a.sortColumn);
@@ -204,9 +217,9 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
         }
         // One header click sorts ascending; a second one, on the list as the
         // first left it, descending.
-        SortStatsPage(table, *a.sortColumn, true, -1);
+        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
         if (a.descending) {
-            SortStatsPage(table, *a.sortColumn, false, -1);
+            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
         }
     }
     const bool csv = !a.output || EndsWithCsv(*a.output);
@@ -231,7 +244,9 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         return 1;
     }
 
-    Result<LogImport> read = ImportLogFile(a.logFile);
+    ImportOptions options;
+    options.threads = a.parallel.threads;
+    Result<LogImport> read = ImportLogFile(a.logFile, {}, options);
     if (!read) {
         const Error& error = read.error();
         if (error.code == ENOMEM) {
@@ -264,7 +279,8 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             messages += NoColumn(*a.sortColumn);
             return 2;
         }
-        table.setRowOrder(SortRecordsByText(table, ColumnIndex{*a.sortColumn}));
+        table.setRowOrder(
+            SortRecordsByText(table, ColumnIndex{*a.sortColumn}, nullptr, a.parallel));
     }
 
     return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
@@ -273,7 +289,7 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             const std::vector<ColumnIndex> columns = a.defaultColumns
                                                          ? DefaultExportColumns(imported.table)
                                                          : AllColumns(imported.table);
-            return WriteRecordTable(imported.table, columns, header, sink);
+            return WriteRecordTable(imported.table, columns, header, sink, nullptr, a.parallel);
         }
         const bool csv = !a.output || EndsWithCsv(*a.output);
         return WriteTextTable(SpiderPage(imported.tally), csv, sink);

@@ -206,5 +206,32 @@ TEST(ReportTest, RunningOutOfMemoryIsOneLineAndExitOne) {
     EXPECT_EQ(messages, "logdesk-report: " + big + ": out of memory (Cannot allocate memory)\n");
 }
 
+TEST(ReportTest, ThreadsChangeNoByte) {
+    std::string log = kLog;
+    for (int i = 0; i < 40000; ++i) {
+        log += "2013-05-01 00:00:0" + std::to_string(i % 10) + " 1.1.1.1 /p" +
+               std::to_string(i % 900) + " 10.0.0." + std::to_string(i % 200) +
+               (i % 3 == 0 ? " Baiduspider " : " Mozilla ") + std::to_string(200 + i % 3) + "\r\n";
+    }
+    TempFile file(log);
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--page", "records", "--sort", "4"},
+          std::vector<std::string>{"--page", "urls", "--sort", "1", "--desc"},
+          std::vector<std::string>{"--page", "ips"}, std::vector<std::string>{"--page", "status"},
+          std::vector<std::string>{"--page", "spider-traffic"}}) {
+        std::vector<std::string> one = options;
+        one.insert(one.end(), {"--threads", "1", file.path()});
+        std::vector<std::string> many = options;
+        many.insert(many.end(), {"--threads", "3", file.path()});
+        const ReportRun a = Report(one);
+        const ReportRun b = Report(many);
+        ASSERT_EQ(a.code, 0) << a.messages;
+        EXPECT_EQ(a.out, b.out) << options[1];
+    }
+    for (const char* bad : {"0", "x", "-2", ""}) {
+        EXPECT_EQ(Report({"--threads", bad, file.path()}).code, 2) << bad;
+    }
+}
+
 } // namespace
 } // namespace logdesk

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "line_sink.h"
+#include "logimport/parallel_work.h"
 #include "logimport/record_table.h"
 
 #include <atomic>
@@ -35,9 +36,14 @@ std::vector<ColumnIndex> AllColumns(const RecordTable& table);
 // the column titles first when `header` is set. The sink's failure ends it;
 // so does `*cancel` turning true (polled every few thousand rows), with an
 // error of code ECANCELED, the sink then holding part of the table.
+//
+// Rows are formatted on the threads `parallel` gives, pieces ahead of the
+// one being written, and handed to the sink in row order on the calling
+// thread: the bytes are the same on any number of threads.
 Result<void> WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
                               bool header, LineSink& sink,
-                              const std::atomic<bool>* cancel = nullptr);
+                              const std::atomic<bool>* cancel = nullptr,
+                              const Parallelism& parallel = {});
 
 // Every line followed by CR LF, as they are; ends as above.
 Result<void> WriteTextLines(const std::vector<std::string>& lines, LineSink& sink,

@@ -1,9 +1,13 @@
 // Polling the cancel flag of the long statistics routines.
 #pragma once
 
+#include "logimport/parallel_work.h"
+
 #include <algorithm>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace logdesk {
 
@@ -44,6 +48,50 @@ bool SortUnlessCancelled(Iterator first, Iterator last, Less less,
         });
     } catch (const Stopped&) {
         return false;
+    }
+    return true;
+}
+
+// The same on up to `threads` threads: pieces sorted side by side, then
+// merged. The order is a sorted order of the elements, as std::sort gives;
+// which of equal elements comes first may differ (callers use the order of
+// distinct keys only).
+template <typename Iterator, typename Less>
+bool SortInPiecesUnlessCancelled(Iterator first, Iterator last, Less less,
+                                 const std::atomic<bool>* cancel, unsigned threads) {
+    const auto count = static_cast<std::size_t>(last - first);
+    constexpr std::size_t kSmallest = 1u << 15; // below this, one thread is faster
+    const std::size_t pieces = std::min<std::size_t>(threads, count / kSmallest);
+    if (pieces <= 1) {
+        return SortUnlessCancelled(first, last, less, cancel);
+    }
+    std::vector<Iterator> bounds;
+    for (std::size_t p = 0; p <= pieces; ++p) {
+        bounds.push_back(first + static_cast<std::ptrdiff_t>(count * p / pieces));
+    }
+    std::atomic<bool> stopped{false};
+    RunPieces(pieces, static_cast<unsigned>(pieces), [&](std::size_t p, unsigned) {
+        if (!SortUnlessCancelled(bounds[p], bounds[p + 1], less, cancel)) {
+            stopped = true;
+        }
+    });
+    if (stopped) {
+        return false;
+    }
+    // Pairwise merges, each round on the threads again.
+    for (std::size_t width = 1; width < pieces; width *= 2) {
+        std::vector<std::size_t> starts;
+        for (std::size_t p = 0; p + width < pieces; p += 2 * width) {
+            starts.push_back(p);
+        }
+        RunPieces(starts.size(), threads, [&](std::size_t i, unsigned) {
+            const std::size_t p = starts[i];
+            std::inplace_merge(bounds[p], bounds[p + width],
+                               bounds[std::min(p + 2 * width, pieces)], less);
+        });
+        if (CancelRequested(cancel)) {
+            return false;
+        }
     }
     return true;
 }

@@ -14,6 +14,31 @@ std::string_view SortKey(std::string_view cell) {
 
 namespace {
 
+// Runs key(r) for every row in pieces on the threads; false once cancelled.
+template <typename Key>
+bool ForRowsInPieces(std::uint32_t rows, unsigned threads, const std::atomic<bool>* cancel,
+                     Key&& key) {
+    constexpr std::uint32_t kPiece = 1u << 16;
+    const std::size_t pieces = threads == 1 ? 1 : (std::size_t{rows} + kPiece - 1) / kPiece;
+    std::atomic<bool> stopped{false};
+    RunPieces(pieces, threads, [&](std::size_t piece, unsigned) {
+        const auto first = threads == 1 ? 0u : static_cast<std::uint32_t>(piece * kPiece);
+        const std::uint32_t last = threads == 1 ? rows : std::min(rows, first + kPiece);
+        for (std::uint32_t r = first; r < last; ++r) {
+            if (CancelRequestedAt(r - first, cancel)) {
+                stopped = true;
+                return;
+            }
+            key(r);
+        }
+    });
+    return !stopped;
+}
+
+} // namespace
+
+namespace {
+
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -491,8 +516,9 @@ std::vector<std::uint32_t> SortOrderByInsertion(const std::vector<std::string>& 
 
 std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
-                                     SortKind kind, bool ascending,
-                                     const std::atomic<bool>* cancel) {
+                                     SortKind kind, bool ascending, const std::atomic<bool>* cancel,
+                                     const Parallelism& parallel) {
+    const unsigned threads = WorkThreads(parallel.threads);
     std::vector<std::uint32_t> ranks(rowCount);
     std::size_t distinct = 0;
     if (kind == SortKind::Text) {
@@ -500,21 +526,23 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
         // memory; plain byte order serves unless some key holds a byte where
         // unit order differs from it.
         std::vector<std::pair<std::string_view, std::uint32_t>> keys(rowCount);
-        bool plain = true;
-        for (std::uint32_t r = 0; r < rowCount; ++r) {
-            if (CancelRequestedAt(r, cancel)) {
-                return {};
-            }
-            keys[r] = {SortKey(cellOf(r)), r};
-            plain = plain && keys[r].first.find_first_of("\x7F\xFF") == std::string_view::npos;
+        std::atomic<bool> special{false};
+        if (!ForRowsInPieces(rowCount, threads, cancel, [&](std::uint32_t r) {
+                keys[r] = {SortKey(cellOf(r)), r};
+                if (keys[r].first.find_first_of("\x7F\xFF") != std::string_view::npos) {
+                    special.store(true, std::memory_order_relaxed);
+                }
+            })) {
+            return {};
         }
+        const bool plain = !special.load();
         auto compare = [plain](std::string_view a, std::string_view b) {
             return plain ? a.compare(b) : CompareSortText(a, b);
         };
-        if (!SortUnlessCancelled(
+        if (!SortInPiecesUnlessCancelled(
                 keys.begin(), keys.end(),
-                [&](const auto& a, const auto& b) { return compare(a.first, b.first) < 0; },
-                cancel)) {
+                [&](const auto& a, const auto& b) { return compare(a.first, b.first) < 0; }, cancel,
+                threads)) {
             return {};
         }
         for (std::uint32_t i = 0; i < rowCount; ++i) {
@@ -528,14 +556,14 @@ std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
         }
     } else {
         std::vector<double> values(rowCount);
-        for (std::uint32_t r = 0; r < rowCount; ++r) {
-            if (CancelRequestedAt(r, cancel)) {
-                return {};
-            }
-            values[r] = SortNumber(SortKey(cellOf(r)));
+        if (!ForRowsInPieces(rowCount, threads, cancel, [&](std::uint32_t r) {
+                values[r] = SortNumber(SortKey(cellOf(r)));
+            })) {
+            return {};
         }
         std::vector<double> sorted(values);
-        if (!SortUnlessCancelled(sorted.begin(), sorted.end(), std::less<>(), cancel)) {
+        if (!SortInPiecesUnlessCancelled(sorted.begin(), sorted.end(), std::less<>(), cancel,
+                                         threads)) {
             return {};
         }
         sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());

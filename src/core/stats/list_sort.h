@@ -15,6 +15,8 @@
 // bisection replayed over a counted tree instead, in O(R log^2 R).
 #pragma once
 
+#include "logimport/parallel_work.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -46,13 +48,16 @@ double SortNumber(std::string_view key);
 int CompareSortText(std::string_view a, std::string_view b);
 
 // result[q] is the current row that goes to row q. `cellOf(r)` gives the
-// cell of row r in the sorted column; it is read once per row and the views
-// must stay valid during the call. Once `*cancel` turns true the sort stops
+// cell of row r in the sorted column; it is read once per row, from the
+// threads `parallel` gives (so it must be safe to call from several at
+// once), and the views must stay valid during the call. The order is the
+// same on any number of threads. Once `*cancel` turns true the sort stops
 // within a few thousand rows (or comparisons) and returns the empty order.
 std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
                                      SortKind kind, bool ascending = true,
-                                     const std::atomic<bool>* cancel = nullptr);
+                                     const std::atomic<bool>* cancel = nullptr,
+                                     const Parallelism& parallel = {});
 
 // The same by literally inserting into an array; O(R^2). The reference both
 // ways of SortOrder are checked against; not for lists of real size.

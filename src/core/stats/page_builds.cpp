@@ -491,7 +491,7 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
     const std::uint32_t rows =
         MakePageAccumulator(page, filter)->needsRecords(present) ? table.rowCount() : 0;
     const unsigned threads = WorkThreads(parallel.threads);
-    const std::size_t perPiece = threads == 1 ? std::max<std::size_t>(rows, 1)
+    const std::size_t perPiece = threads == 1             ? std::max<std::size_t>(rows, 1)
                                  : parallel.pieceSize > 0 ? parallel.pieceSize
                                                           : kRecordsPerPiece;
     const std::size_t pieces = std::max<std::size_t>(1, (rows + perPiece - 1) / perPiece);

@@ -2,6 +2,7 @@
 // column, ascending, as SortOrder orders text.
 #pragma once
 
+#include "logimport/parallel_work.h"
 #include "logimport/record_table.h"
 
 #include <atomic>
@@ -15,6 +16,7 @@ namespace logdesk {
 // without rows, and once `*cancel` turned true (the sort stops within a few
 // thousand rows).
 std::vector<RecordIndex> SortRecordsByText(const RecordTable& table, ColumnIndex column,
-                                           const std::atomic<bool>* cancel = nullptr);
+                                           const std::atomic<bool>* cancel = nullptr,
+                                           const Parallelism& parallel = {});
 
 } // namespace logdesk

@@ -39,7 +39,8 @@ std::vector<std::uint32_t> StatsSortOrder(const std::vector<std::string>& cells,
 }
 
 std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bool ascending,
-                                          const std::atomic<bool>* cancel) {
+                                          const std::atomic<bool>* cancel,
+                                          const Parallelism& parallel) {
     if (column < 0 || static_cast<std::size_t>(column) >= page.headers.size()) {
         return {};
     }
@@ -48,7 +49,7 @@ std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bo
     return SortOrder(
         static_cast<std::uint32_t>(page.rows.size() - first),
         [&](std::uint32_t r) -> std::string_view { return page.rows[first + r][c]; },
-        StatsSortKind(page.headers[c]), ascending, cancel);
+        StatsSortKind(page.headers[c]), ascending, cancel, parallel);
 }
 
 bool MovesRows(const std::vector<std::uint32_t>& order) {
@@ -84,11 +85,13 @@ int ApplyStatsOrder(StatsTable& page, const std::vector<std::uint32_t>& order, i
     return selectedAt;
 }
 
-int SortStatsPage(StatsTable& page, int column, bool ascending, int selectedRow) {
+int SortStatsPage(StatsTable& page, int column, bool ascending, int selectedRow,
+                  const Parallelism& parallel) {
     if (column < 0 || static_cast<std::size_t>(column) >= page.headers.size()) {
         return selectedRow;
     }
-    return ApplyStatsOrder(page, StatsSortOrder(page, column, ascending), selectedRow);
+    return ApplyStatsOrder(page, StatsSortOrder(page, column, ascending, nullptr, parallel),
+                           selectedRow);
 }
 
 } // namespace logdesk

@@ -33,7 +33,8 @@ std::vector<std::uint32_t> StatsSortOrder(const std::vector<std::string>& cells,
 // StatsSortCells would copy, read in place. Empty for a column the page
 // lacks, and once `*cancel` turned true (polled every few thousand rows).
 std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bool ascending,
-                                          const std::atomic<bool>* cancel = nullptr);
+                                          const std::atomic<bool>* cancel = nullptr,
+                                          const Parallelism& parallel = {});
 
 // True when the order puts some row in another place.
 bool MovesRows(const std::vector<std::uint32_t>& order);
@@ -46,6 +47,7 @@ bool MovesRows(const std::vector<std::uint32_t>& order);
 int ApplyStatsOrder(StatsTable& page, const std::vector<std::uint32_t>& order, int selectedRow);
 
 // The three steps at once. A column the page lacks changes nothing.
-int SortStatsPage(StatsTable& page, int column, bool ascending, int selectedRow);
+int SortStatsPage(StatsTable& page, int column, bool ascending, int selectedRow,
+                  const Parallelism& parallel = {});
 
 } // namespace logdesk

@@ -2,6 +2,7 @@
 #include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <fstream>
@@ -139,6 +140,61 @@ TEST(CsvFormatTest, WritesStopSoonAfterACancel) {
         CancellingSink whole(never, -1);
         EXPECT_TRUE(write(whole, &never).ok());
         EXPECT_GE(whole.lines, kRows);
+    }
+}
+
+// Fails after a number of lines, as a full disk does.
+class FailingSink final : public LineSink {
+public:
+    explicit FailingSink(int after) : after_(after) {}
+    bool write(std::string_view bytes) override {
+        if (lines_ == after_) {
+            return false;
+        }
+        ++lines_;
+        text.append(bytes);
+        return true;
+    }
+    Result<void> status() const override {
+        return lines_ == after_ ? Result<void>(SystemError(ENOSPC, "cannot write"))
+                                : Result<void>();
+    }
+    std::string text;
+
+private:
+    int after_;
+    int lines_ = 0;
+};
+
+TEST(CsvFormatTest, ThreadedExportWritesTheSameBytes) {
+    std::string log = "#Fields: date c-ip cs-uri-stem cs(User-Agent)\r\n";
+    for (int i = 0; i < 70000; ++i) {
+        log += "2013-05-01 10.0.0." + std::to_string(i % 250) + " /p\"" + std::to_string(i) +
+               (i % 7 == 0 ? " Baiduspider" : " x") + "\r\n";
+    }
+    LogImport records = ImportLogBytes(log).value();
+    std::vector<RecordIndex> order;
+    for (std::uint32_t r = records.table.rowCount(); r-- > 0;) {
+        order.push_back(RecordIndex{r});
+    }
+    records.table.setRowOrder(order);
+    const std::vector<ColumnIndex> columns{ColumnIndex{3}, ColumnIndex{0}, ColumnIndex{4},
+                                           ColumnIndex{9}};
+    StringSink one;
+    ASSERT_TRUE(WriteRecordTable(records.table, columns, true, one, nullptr, {1, 0}));
+    for (unsigned threads : {2u, 5u}) {
+        StringSink many;
+        ASSERT_TRUE(WriteRecordTable(records.table, columns, true, many, nullptr, {threads, 0}));
+        EXPECT_EQ(many.text(), one.text()) << threads << " threads";
+        // A sink that fails part-way ends the export with its failure, having
+        // taken exactly the lines before.
+        FailingSink full(30001);
+        const Result<void> failed =
+            WriteRecordTable(records.table, columns, true, full, nullptr, {threads, 0});
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().code, ENOSPC);
+        EXPECT_EQ(full.text, one.text().substr(0, full.text.size()));
+        EXPECT_EQ(std::count(full.text.begin(), full.text.end(), '\n'), 30001);
     }
 }
 

@@ -174,3 +174,34 @@ TEST(ListSortTest, NearEqualNumbersMatchTheInsertion) {
 
 } // namespace
 } // namespace logdesk
+
+namespace logdesk {
+namespace {
+
+TEST(ListSortTest, SameOrderOnAnyNumberOfThreads) {
+    // Lists long enough to be sorted in pieces: many equal keys, full-width
+    // and double-byte text, numbers with ties.
+    std::mt19937 rng(17);
+    const std::vector<std::string> pieces = {"a",  "b", "\xA3\xB1", "\x81\x7F", "1",
+                                             "10", " ", "\xFF",     "x"};
+    for (int round = 0; round < 6; ++round) {
+        std::vector<std::string> keys(100000 + rng() % 50000);
+        for (std::string& key : keys) {
+            const int n = static_cast<int>(rng() % 4);
+            for (int i = 0; i < n; ++i) {
+                key += pieces[rng() % pieces.size()];
+            }
+        }
+        auto cellOf = [&](std::uint32_t r) { return std::string_view(keys[r]); };
+        const auto rows = static_cast<std::uint32_t>(keys.size());
+        for (SortKind kind : {SortKind::Text, SortKind::Number}) {
+            const bool up = round % 2 == 0;
+            EXPECT_EQ(SortOrder(rows, cellOf, kind, up, nullptr, {1, 0}),
+                      SortOrder(rows, cellOf, kind, up, nullptr, {3, 0}))
+                << "round " << round;
+        }
+    }
+}
+
+} // namespace
+} // namespace logdesk
