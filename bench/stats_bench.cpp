@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <string_view>
 
 namespace {
 
@@ -22,10 +24,11 @@ void Time(const char* name, const std::function<logdesk::StatsTable()>& build) {
 
 int main(int argc, char** argv) {
     using namespace logdesk;
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: logdesk-stats-bench LOGFILE\n");
+    if (argc != 2 && !(argc == 4 && std::string_view(argv[2]) == "--threads")) {
+        std::fprintf(stderr, "usage: logdesk-stats-bench LOGFILE [--threads N]\n");
         return 2;
     }
+    const Parallelism parallel{argc == 4 ? static_cast<unsigned>(std::atoi(argv[3])) : 0u, 0};
     const Result<LogImport> imported = ImportLogFile(argv[1]);
     if (!imported || imported->rejected) {
         std::fprintf(stderr, "import failed: %s\n",
@@ -35,11 +38,14 @@ int main(int argc, char** argv) {
     const LogImport& log = *imported;
     const RecordTable& table = log.table;
     const FieldMap& fields = log.header.fieldMap;
-    Time("spiders", [&] { return BuildSpiderTrafficPage(table, fields, log.tally); });
-    Time("urls", [&] { return BuildUrlPage(table, fields, {}); });
-    Time("ips", [&] { return BuildIpPage(table, fields, {}); });
-    Time("status", [&] { return BuildStatusPage(table, fields); });
+    auto build = [&](StatsPage page, const SpiderFilter& filter) {
+        return BuildStatsPage(page, table, fields, log.tally, filter, nullptr, parallel);
+    };
+    Time("spiders", [&] { return build(StatsPage::SpiderTraffic, {}); });
+    Time("urls", [&] { return build(StatsPage::Url, {}); });
+    Time("ips", [&] { return build(StatsPage::Ip, {}); });
+    Time("status", [&] { return build(StatsPage::Status, {}); });
     const SpiderFilter baidu{SpiderDisplayName(SpiderId::Baidu)};
-    Time("urls-baidu", [&] { return BuildUrlPage(table, fields, baidu); });
+    Time("urls-baidu", [&] { return build(StatsPage::Url, baidu); });
     return 0;
 }

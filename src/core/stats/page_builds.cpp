@@ -29,8 +29,22 @@ class FirstSeen {
 public:
     FirstSeen() : slots_(16) {}
 
+    // Texts here are short (URLs, IPs, status keys): eight bytes a step.
     static std::uint32_t Hash(std::string_view text) {
-        return static_cast<std::uint32_t>(std::hash<std::string_view>{}(text));
+        std::uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
+        std::size_t i = 0;
+        for (; i + 8 <= text.size(); i += 8) {
+            std::uint64_t w;
+            std::memcpy(&w, text.data() + i, 8);
+            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 32;
+        }
+        std::uint64_t tail = 0;
+        if (i < text.size()) {
+            std::memcpy(&tail, text.data() + i, text.size() - i);
+        }
+        h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
+        return static_cast<std::uint32_t>(h ^ (h >> 29));
     }
     // Starts fetching the slot a text of this hash is looked up in.
     void prefetch(std::uint32_t hash) const {
@@ -275,22 +289,101 @@ StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
     return page;
 }
 
-// Visits per URL and the (URL, IP) pairs, from which each URL's distinct IPs
-// come without a set per URL.
+// Distinct 64-bit keys, none of them ~0: open addressing, linear probing.
+class KeySet {
+public:
+    KeySet() : slots_(1024, kFree) {}
+
+    // True when the key was not in the set yet.
+    bool insert(std::uint64_t key) {
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = Spread(key) & mask;; i = (i + 1) & mask) {
+            if (slots_[i] == key) {
+                return false;
+            }
+            if (slots_[i] == kFree) {
+                slots_[i] = key;
+                if (++size_ * 2 > slots_.size()) {
+                    grow();
+                }
+                return true;
+            }
+        }
+    }
+    template <typename Visit> void forEach(Visit&& visit) const {
+        for (const std::uint64_t key : slots_) {
+            if (key != kFree) {
+                visit(key);
+            }
+        }
+    }
+
+private:
+    static constexpr std::uint64_t kFree = ~std::uint64_t{0};
+    static std::size_t Spread(std::uint64_t key) {
+        key ^= key >> 31;
+        key *= 0x9E3779B97F4A7C15ull;
+        return static_cast<std::size_t>(key ^ (key >> 29));
+    }
+    void grow() {
+        std::vector<std::uint64_t> old(slots_.size() * 2, kFree);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const std::uint64_t key : old) {
+            if (key != kFree) {
+                std::size_t i = Spread(key) & mask;
+                while (slots_[i] != kFree) {
+                    i = (i + 1) & mask;
+                }
+                slots_[i] = key;
+            }
+        }
+    }
+
+    std::vector<std::uint64_t> slots_;
+    std::size_t size_ = 0;
+};
+
+// Visits per URL, and each URL's distinct IPs counted as its (URL, IP)
+// pairs first appear: no set per URL, no sort at the end.
 class UrlAccumulator final : public PageAccumulator {
 public:
     explicit UrlAccumulator(SpiderFilter filter) : filter_(std::move(filter)) {}
 
     void add(const PageRecord& record) override {
-        if (!Counts(filter_, record.agent)) {
-            return;
+        if (Counts(filter_, record.agent)) {
+            count(record.url, FirstSeen::Hash(record.url), record.ip, FirstSeen::Hash(record.ip));
         }
-        const std::uint32_t url = urls_.add(record.url);
+    }
+    void addBatch(const PageRecord* records, std::size_t n) override {
+        // The hashes first and their slots on their way from memory, then
+        // the look-ups: a batch's cache misses overlap.
+        std::array<std::uint32_t, kBatch> urlHash;
+        std::array<std::uint32_t, kBatch> ipHash;
+        for (std::size_t i = 0; i < n; ++i) {
+            urlHash[i] = FirstSeen::Hash(records[i].url);
+            ipHash[i] = FirstSeen::Hash(records[i].ip);
+            urls_.prefetch(urlHash[i]);
+            ips_.prefetch(ipHash[i]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (Counts(filter_, records[i].agent)) {
+                count(records[i].url, urlHash[i], records[i].ip, ipHash[i]);
+            }
+        }
+    }
+    void count(std::string_view urlText, std::uint32_t urlHash, std::string_view ipText,
+               std::uint32_t ipHash) {
+        const std::uint32_t url = urls_.add(urlText, urlHash);
+        const std::uint32_t ip = ips_.add(ipText, ipHash);
         if (url == visits_.size()) {
             visits_.push_back(0);
+            distinctIps_.push_back(0);
         }
         ++visits_[url];
-        pairs_.push_back(std::uint64_t{url} << 32 | ips_.add(record.ip));
+        if (pairs_.insert(std::uint64_t{url} << 32 | ip)) {
+            ++distinctIps_[url];
+        }
     }
     void join(PageAccumulator& later) override {
         auto& other = static_cast<UrlAccumulator&>(later);
@@ -299,6 +392,7 @@ public:
             urlOf[u] = urls_.add(other.urls_.text(u));
             if (urlOf[u] == visits_.size()) {
                 visits_.push_back(0);
+                distinctIps_.push_back(0);
             }
             visits_[urlOf[u]] += other.visits_[u];
         }
@@ -306,15 +400,17 @@ public:
         for (std::size_t i = 0; i < other.ips_.size(); ++i) {
             ipOf[i] = ips_.add(other.ips_.text(i));
         }
-        pairs_.reserve(pairs_.size() + other.pairs_.size());
-        for (const std::uint64_t pair : other.pairs_) {
-            pairs_.push_back(std::uint64_t{urlOf[pair >> 32]} << 32 |
-                             ipOf[static_cast<std::uint32_t>(pair)]);
-        }
+        other.pairs_.forEach([&](std::uint64_t pair) {
+            const std::uint32_t url = urlOf[pair >> 32];
+            if (pairs_.insert(std::uint64_t{url} << 32 | ipOf[static_cast<std::uint32_t>(pair)])) {
+                ++distinctIps_[url];
+            }
+        });
     }
     bool needsRecords(const PageFields& fields) const override {
         return fields.url && fields.ip && (filter_.allTraffic() || fields.agent);
     }
+    bool splits() const override { return false; }
     StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
 
 private:
@@ -322,7 +418,8 @@ private:
     FirstSeen urls_;
     FirstSeen ips_;
     std::vector<std::int64_t> visits_;
-    std::vector<std::uint64_t> pairs_;
+    std::vector<std::int64_t> distinctIps_;
+    KeySet pairs_;
 };
 
 StatsTable UrlAccumulator::finish(const PageFields& fields, const SpiderTally&) const {
@@ -331,14 +428,7 @@ StatsTable UrlAccumulator::finish(const PageFields& fields, const SpiderTally&) 
     if (!fields.url || !fields.ip || (!filter_.allTraffic() && !fields.agent)) {
         return page;
     }
-    std::vector<std::uint64_t> pairs = pairs_;
-    std::sort(pairs.begin(), pairs.end());
-    std::vector<std::int64_t> distinctIps(urls_.size(), 0);
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        if (i == 0 || pairs[i] != pairs[i - 1]) {
-            ++distinctIps[pairs[i] >> 32];
-        }
-    }
+    const std::vector<std::int64_t>& distinctIps = distinctIps_;
     std::int64_t allVisits = 0;
     for (std::int64_t count : visits_) {
         allVisits += count;
@@ -454,8 +544,9 @@ private:
     std::string key_;
 };
 
-// Records per piece of a threaded build; smaller tables are built in one
-// piece, since joining costs about what counting a few thousand records does.
+// Least records per piece of a threaded build: joining a piece costs about
+// what counting its distinct values does, so a table is cut into two pieces
+// a thread, none smaller than this.
 constexpr std::uint32_t kRecordsPerPiece = 1u << 16;
 
 } // namespace
@@ -488,9 +579,11 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
         columns[i] = ColumnIndex{fields[slots[i]] > 0 ? fields[slots[i]] : -1};
     }
     const PageFields present = PageFields::Of(fields);
-    const std::uint32_t rows =
-        MakePageAccumulator(page, filter)->needsRecords(present) ? table.rowCount() : 0;
-    const unsigned threads = WorkThreads(parallel.threads);
+    const std::unique_ptr<PageAccumulator> kind = MakePageAccumulator(page, filter);
+    const std::uint32_t rows = kind->needsRecords(present) ? table.rowCount() : 0;
+    // Tests ask for pieces by size: that checks the join of every page.
+    const unsigned threads =
+        kind->splits() || parallel.pieceSize > 0 ? WorkThreads(parallel.threads) : 1;
     const std::size_t perPiece = threads == 1             ? std::max<std::size_t>(rows, 1)
                                  : parallel.pieceSize > 0 ? parallel.pieceSize
                                                           : kRecordsPerPiece;
@@ -502,6 +595,8 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
         const auto first = static_cast<std::uint32_t>(piece * perPiece);
         const auto last = static_cast<std::uint32_t>(std::min<std::size_t>(rows, first + perPiece));
         std::array<std::string_view, kCells> cells;
+        std::array<PageRecord, PageAccumulator::kBatch> batch;
+        std::size_t batched = 0;
         for (std::uint32_t r = first; r < last; ++r) {
             if (((r - first) & 0xFFF) == 0 && cancel != nullptr &&
                 cancel->load(std::memory_order_relaxed)) {
@@ -509,9 +604,14 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
                 return;
             }
             table.data()->cellsOf(table.record(RowIndex{r}), columns.data(), kCells, cells.data());
-            accumulator->add(
-                {cells[0], cells[1], cells[2], cells[3], cells[4], cells[5], cells[6]});
+            batch[batched++] = {cells[0], cells[1], cells[2], cells[3],
+                                cells[4], cells[5], cells[6]};
+            if (batched == batch.size()) {
+                accumulator->addBatch(batch.data(), batched);
+                batched = 0;
+            }
         }
+        accumulator->addBatch(batch.data(), batched);
         counted[piece] = std::move(accumulator);
     });
     if (stopped) {

@@ -72,8 +72,19 @@ class PageAccumulator {
 public:
     virtual ~PageAccumulator() = default;
     virtual void add(const PageRecord& record) = 0;
+    // At most kBatch records in order, as add() one by one would take them.
+    virtual void addBatch(const PageRecord* records, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            add(records[i]);
+        }
+    }
+    static constexpr std::size_t kBatch = 16;
     // Takes in the counts of the records that come right after this one's.
     virtual void join(PageAccumulator& later) = 0;
+    // Whether counting in pieces and joining them pays on several threads:
+    // not where nearly every record adds a distinct pair, as on the URL
+    // page, whose join would repeat most of the counting.
+    virtual bool splits() const { return true; }
     // Whether records change the page of a log with these fields (a page
     // missing a field it counts by shows none).
     virtual bool needsRecords(const PageFields& fields) const = 0;
