@@ -129,9 +129,4 @@ struct WriteTarget {
 // which may have no name at all.
 Result<WriteTarget> ResolveWriteTarget(const std::string& path);
 
-// Asks for huge pages behind a large buffer about to be filled, which saves
-// most of its page faults. Advice only: nothing changes where the system
-// has none to give.
-void AdviseHugePages(void* buffer, std::size_t size);
-
 } // namespace logdesk

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <random>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
@@ -290,17 +289,6 @@ Result<WriteTarget> ResolveWriteTarget(const std::string& path) {
         return WriteTarget{WriteTarget::InPlace, candidate};
     }
     return Failed("cannot resolve", path, ELOOP);
-}
-
-void AdviseHugePages(void* buffer, std::size_t size) {
-    // The advice takes whole huge pages inside the buffer.
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    const auto at = reinterpret_cast<std::uintptr_t>(buffer);
-    const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t stop = (at + size) & ~(kHugePage - 1);
-    if (stop > start) {
-        ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_HUGEPAGE);
-    }
 }
 
 } // namespace logdesk

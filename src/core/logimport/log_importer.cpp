@@ -37,8 +37,6 @@ constexpr std::uint64_t kStreamChunk = std::uint64_t{64} << 20;
 constexpr std::size_t kParallelBatch = std::size_t{64} << 20;
 constexpr std::size_t kRangesPerThread = 4;
 constexpr std::size_t kMinRange = std::size_t{1} << 20;
-// Buffers this large ask for huge pages: fewer page faults while they fill.
-constexpr std::size_t kHugeChunk = std::size_t{8} << 20;
 
 // The last `c` in [begin, end), or null.
 const char* LastByte(const char* begin, const char* end, char c) {
@@ -373,9 +371,6 @@ public:
         auto* bytes = static_cast<char*>(std::malloc(capacity + kScanSlack));
         if (bytes == nullptr) {
             throw std::bad_alloc();
-        }
-        if (capacity >= kHugeChunk) {
-            AdviseHugePages(bytes, capacity);
         }
         data_->chunks_.push_back({std::unique_ptr<char, RecordData::FreeBytes>(bytes), capacity});
         return static_cast<std::uint32_t>(data_->chunks_.size() - 1);

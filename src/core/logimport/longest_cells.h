@@ -24,6 +24,17 @@ public:
         }
     }
 
+    // Takes in what a piece of later rows found: its cell wins only when
+    // strictly longer.
+    void join(const LongestCellRows& later) {
+        for (std::size_t c = 0; c < rows_.size(); ++c) {
+            if (later.sizes_[c] > sizes_[c]) {
+                sizes_[c] = later.sizes_[c];
+                rows_[c] = later.rows_[c];
+            }
+        }
+    }
+
     // Per column; kNone for a column whose cells are all empty.
     const std::vector<std::int64_t>& rows() const { return rows_; }
 

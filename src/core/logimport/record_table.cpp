@@ -1,5 +1,7 @@
 #include "record_table.h"
 
+#include "parallel_work.h"
+
 #include "longest_cells.h"
 
 #include <cstdlib>
@@ -129,23 +131,40 @@ std::vector<RecordIndex> LongestCells(const RecordData& data, const std::atomic<
         return {};
     }
     const auto columns = static_cast<std::size_t>(data.columnCount());
-    LongestCellRows longest(columns);
-    for (std::uint32_t r = 0; r < records; ++r) {
-        if (cancel != nullptr && r % 4096 == 0 && cancel->load(std::memory_order_relaxed)) {
-            return {};
+    // Pieces of records on every thread, joined in record order: a later
+    // piece's cell wins only when it is strictly longer, which keeps the
+    // first of the longest.
+    constexpr std::uint32_t kPiece = 1u << 17;
+    const std::size_t pieces = (std::size_t{records} + kPiece - 1) / kPiece;
+    std::vector<LongestCellRows> found(pieces, LongestCellRows(columns));
+    std::atomic<bool> stopped{false};
+    RunPieces(pieces, WorkThreads(0), [&](std::size_t piece, unsigned) {
+        const auto first = static_cast<std::uint32_t>(piece * kPiece);
+        const std::uint32_t last = std::min(records, first + kPiece);
+        for (std::uint32_t r = first; r < last; ++r) {
+            if (cancel != nullptr && r % 4096 == 0 && cancel->load(std::memory_order_relaxed)) {
+                stopped = true;
+                return;
+            }
+            data.forEachStoredCell(RecordIndex{r}, [&](ColumnIndex column, std::string_view cell) {
+                found[piece].see(static_cast<std::size_t>(ToInt(column)), r, cell.size());
+            });
         }
-        data.forEachStoredCell(RecordIndex{r}, [&](ColumnIndex column, std::string_view cell) {
-            longest.see(static_cast<std::size_t>(ToInt(column)), r, cell.size());
-        });
+    });
+    if (stopped) {
+        return {};
+    }
+    for (std::size_t p = 1; p < pieces; ++p) {
+        found.front().join(found[p]);
     }
     // The record numbers are not stored cells; the last one is the longest.
-    std::vector<RecordIndex> found(columns, RecordIndex{records - 1});
+    std::vector<RecordIndex> longest(columns, RecordIndex{records - 1});
     for (std::size_t c = 0; c < columns; ++c) {
-        if (longest.rows()[c] != LongestCellRows::kNone) {
-            found[c] = RecordIndex{static_cast<std::uint32_t>(longest.rows()[c])};
+        if (found.front().rows()[c] != LongestCellRows::kNone) {
+            longest[c] = RecordIndex{static_cast<std::uint32_t>(found.front().rows()[c])};
         }
     }
-    return found;
+    return longest;
 }
 
 std::string_view RecordTable::columnTitle(ColumnIndex column) const {
