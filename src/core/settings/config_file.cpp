@@ -22,7 +22,7 @@ bool IsBlank(char c) {
 }
 
 // Only space and tab: the full-width blank that TrimBlanks also removes is
-// kept, as the Windows profile functions keep it.
+// part of a name or value here, as INI files have always had it.
 std::string_view TrimAsciiBlanks(std::string_view text) {
     std::size_t begin = 0;
     while (begin < text.size() && IsBlank(text[begin])) {
@@ -86,7 +86,7 @@ std::vector<Line> SplitLines(std::string_view text) {
 }
 
 // The break the file's first line ends with; CR LF for a new file or one
-// without any break, as Windows writes.
+// without any break, the INI files' own line end.
 std::string_view LineBreakOf(std::string_view text) {
     const std::size_t lf = text.find('\n');
     if (lf != std::string_view::npos && (lf == 0 || text[lf - 1] != '\r')) {

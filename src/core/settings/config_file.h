@@ -1,9 +1,9 @@
-// The program's settings file: a Windows-style INI file of `[section]`
-// headers and `key=value` lines, stored as GBK so that files made by the
-// Windows program stay valid.
+// The program's settings file: an INI file of `[section]` headers and
+// `key=value` lines, stored as GBK, the encoding of every other text the
+// program keeps, so that a settings file can be edited and moved between the
+// machines of a site with the tools that read its logs.
 //
-// Reads and writes behave like the Windows private-profile functions the
-// settings were first kept with:
+// The rules of INI files as their users know them:
 // - section and key names match ignoring the case of A-Z only, and the first
 //   matching section, and within it the first matching key, wins;
 // - blanks (space, tab) around names, around '=' and at both ends of a value

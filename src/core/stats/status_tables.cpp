@@ -9,9 +9,9 @@ namespace logdesk {
 
 namespace {
 
-// UTF-8 here, GBK once converted. Descriptions are kept exactly as the
-// program has always shown them, slips such as "witching Protocols" included,
-// because users match them against what they have seen before.
+// UTF-8 here, GBK once converted. Descriptions are kept byte for byte, slips
+// such as "witching Protocols" included: users search exports and scripts
+// for these very texts.
 constexpr std::string_view kHttpUtf8 =
     "100|已响应初始请求，继续其余请求(Continue)\r\n"
     "101|服务器转到另外的协议(witching Protocols)\r\n"

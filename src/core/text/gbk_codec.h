@@ -1,8 +1,8 @@
-// Conversions between GBK (code page 936, as Windows defines it) and Unicode.
+// Conversions between GBK (code page 936) and Unicode.
 //
 // Bytes that are not valid GBK become U+FFFD; characters that GBK cannot
-// hold become '?', as the Windows conversion without a default character
-// does. Safe to call from any thread.
+// hold become '?', the code page's default character. Safe to call from any
+// thread.
 #pragma once
 
 #include <string>

@@ -171,8 +171,8 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
     kind_ = built.control<DropDown>("组合框图标类型");
     saveDialog_ = built.dialog("通用对话框1");
 
-    // The pie's caption stays its title; the bar chart's design text is the
-    // format of its value labels, not a title.
+    // The pie's caption stays its title; the bar chart's caption in its
+    // layout is the format of its value labels, not a title.
     pie_ = built.control<QChartView>("饼形图");
     bar_ = built.control<QChartView>("柱状图");
     QChart* pieChart = pie_->chart();

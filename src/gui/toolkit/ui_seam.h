@@ -1,7 +1,7 @@
 // Everything that would wait for a person or reach outside the program:
-// file dialogs, message boxes, beeps, the clipboard, opening URLs. Windows
-// call these through Ui(); tests install their own seam so that nothing a
-// test runs waits for a person.
+// file dialogs, message boxes, beeps, the clipboard, opening URLs. The
+// windows call these through Ui(); tests install their own seam so that
+// nothing a test runs waits for a person.
 #pragma once
 
 #include <QImage>

@@ -48,8 +48,8 @@ QFont FontFor(const FontDescription& font) {
         return f;
     }
     QFont f = QApplication::font();
-    // The Windows faces are rarely installed elsewhere; fall back on a CJK
-    // face of the same style.
+    // 黑体 and 宋体 are rarely installed on Linux; fall back on a CJK face of
+    // the same style.
     const QString face = QString::fromUtf8(font.face);
     if (face == QStringLiteral("黑体")) {
         f.setFamilies({face, QStringLiteral("SimHei"), QStringLiteral("WenQuanYi Micro Hei"),

@@ -2,7 +2,9 @@
 #include "logimport/log_importer.h"
 #include "support/import_test_support.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <gtest/gtest.h>
 
 namespace logdesk {
@@ -29,6 +31,11 @@ std::uint32_t CountDataLines(const std::string& bytes) {
 TEST(PublicSamplesTest, EveryDataLineBecomesOneRow) {
     const std::filesystem::path root = LOGDESK_SHARED_SAMPLES;
     if (!std::filesystem::is_directory(root)) {
+        // A developer's checkout may lack them; CI (.ci/run) requires them.
+        const char* required = std::getenv("LOGDESK_REQUIRE_SHARED_SAMPLES");
+        if (required != nullptr && std::string_view(required) == "1") {
+            FAIL() << "no public samples at " << root;
+        }
         GTEST_SKIP() << "no public samples at " << root;
     }
     int files = 0;
