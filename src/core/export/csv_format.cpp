@@ -131,6 +131,9 @@ private:
         return next_++;
     }
     void format(std::size_t piece);
+    // Formats a claimed piece with the lock released and marks it ready;
+    // false when formatting failed (the failure is kept, the work stops).
+    bool formatClaimed(std::size_t piece, std::unique_lock<std::mutex>& lock);
     void helper();
 
     const RecordTable& table_;
@@ -162,6 +165,25 @@ void OrderedExport::format(std::size_t piece) {
     }
 }
 
+bool OrderedExport::formatClaimed(std::size_t piece, std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    std::exception_ptr failed;
+    try {
+        format(piece);
+    } catch (...) {
+        failed = std::current_exception();
+    }
+    lock.lock();
+    if (failed) {
+        failure_ = failed;
+        stop_ = true;
+    } else {
+        slots_[piece % window_].ready = true;
+    }
+    changed_.notify_all();
+    return !failed;
+}
+
 void OrderedExport::helper() {
     std::unique_lock lock(lock_);
     for (;;) {
@@ -174,19 +196,9 @@ void OrderedExport::helper() {
             }
             continue;
         }
-        lock.unlock();
-        try {
-            format(*piece);
-        } catch (...) {
-            lock.lock();
-            failure_ = std::current_exception();
-            stop_ = true;
-            changed_.notify_all();
+        if (!formatClaimed(*piece, lock)) {
             return;
         }
-        lock.lock();
-        slots_[*piece % window_].ready = true;
-        changed_.notify_all();
     }
 }
 
@@ -205,18 +217,9 @@ Result<void> OrderedExport::run() {
         Slot& slot = slots_[written_ % window_];
         if (!slot.ready) {
             if (const std::optional<std::size_t> piece = claim()) {
-                lock.unlock();
-                try {
-                    format(*piece);
-                } catch (...) {
-                    lock.lock();
-                    failure_ = std::current_exception();
-                    stop_ = true;
+                if (!formatClaimed(*piece, lock)) {
                     break;
                 }
-                lock.lock();
-                slots_[*piece % window_].ready = true;
-                changed_.notify_all();
             } else {
                 changed_.wait(lock, [&] { return slot.ready || stop_; });
             }

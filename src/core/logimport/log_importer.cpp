@@ -1,6 +1,7 @@
 #include "log_importer.h"
 
 #include "base/platform.h"
+#include "base/text_hash.h"
 #include "line_scan.h"
 #include "parallel_work.h"
 #include "text/gbk_codec.h"
@@ -52,23 +53,6 @@ bool IsRunByte(char c) {
     return c == '\0' || c == '\x1A';
 }
 
-std::uint64_t HashBytes(std::string_view s) {
-    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ s.size();
-    std::size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-        h ^= h >> 32;
-    }
-    std::uint64_t tail = 0;
-    if (i < s.size()) {
-        std::memcpy(&tail, s.data() + i, s.size() - i);
-    }
-    h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
-    return h ^ (h >> 29);
-}
-
 // Crawler identification costs up to 21 case-folding searches; a log repeats
 // few distinct agents, so each distinct agent is identified once. The keys
 // view into the import's buffers, which outlive the cache; an empty agent (a
@@ -78,7 +62,7 @@ public:
     UserAgentCache() : slots_(kSlots) {}
 
     SpiderId identify(std::string_view agent) {
-        const std::uint64_t h = HashBytes(agent);
+        const std::uint64_t h = HashShortText(agent);
         std::size_t i = h & (kSlots - 1);
         for (;;) {
             Slot& slot = slots_[i];
@@ -1300,7 +1284,8 @@ Result<LogImport> LogImporter::finish() {
     if (failure_) {
         return *failure_;
     }
-    Result<LogImport> imported = GuardMemory([&]() -> Result<LogImport> { return state_->finish(); });
+    Result<LogImport> imported =
+        GuardMemory([&]() -> Result<LogImport> { return state_->finish(); });
     state_.reset();
     return imported;
 }

@@ -1,5 +1,6 @@
 #include "page_builds.h"
 
+#include "base/text_hash.h"
 #include "logimport/longest_cells.h"
 #include "logimport/parallel_work.h"
 #include "status_tables.h"
@@ -29,22 +30,8 @@ class FirstSeen {
 public:
     FirstSeen() : slots_(16) {}
 
-    // Texts here are short (URLs, IPs, status keys): eight bytes a step.
     static std::uint32_t Hash(std::string_view text) {
-        std::uint64_t h = 0x9E3779B97F4A7C15ull ^ text.size();
-        std::size_t i = 0;
-        for (; i + 8 <= text.size(); i += 8) {
-            std::uint64_t w;
-            std::memcpy(&w, text.data() + i, 8);
-            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-            h ^= h >> 32;
-        }
-        std::uint64_t tail = 0;
-        if (i < text.size()) {
-            std::memcpy(&tail, text.data() + i, text.size() - i);
-        }
-        h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
-        return static_cast<std::uint32_t>(h ^ (h >> 29));
+        return static_cast<std::uint32_t>(HashShortText(text));
     }
     // Starts fetching the slot a text of this hash is looked up in.
     void prefetch(std::uint32_t hash) const {

@@ -4,8 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <string_view>
 #include <gtest/gtest.h>
+#include <string_view>
 
 namespace logdesk {
 namespace {
