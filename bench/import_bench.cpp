@@ -58,17 +58,18 @@ int main(int argc, char** argv) {
         const auto sortStart = std::chrono::steady_clock::now();
         const std::vector<std::uint32_t> order = logdesk::SortOrder(
             table.rowCount(),
-            [&](std::uint32_t r) { return table.cell(logdesk::RowIndex{r}, column); }, kind);
+            [&](std::uint32_t r) { return table.cell(logdesk::RowIndex{r}, column); }, kind, true,
+            nullptr, {options.threads, 0});
         std::printf("sort_seconds=%.4f rows=%zu\n", Since(sortStart), order.size());
         return 0;
     }
     if (argc == 4 && std::strcmp(argv[2], "--export") == 0) {
         const auto exportStart = std::chrono::steady_clock::now();
-        const bool ok =
-            logdesk::ExportToFile(argv[3], [&](logdesk::LineSink& sink) {
-                return logdesk::WriteRecordTable(
-                    result.table, logdesk::DefaultExportColumns(result.table), true, sink);
-            }).ok();
+        const bool ok = logdesk::ExportToFile(argv[3], [&](logdesk::LineSink& sink) {
+                            return logdesk::WriteRecordTable(
+                                result.table, logdesk::DefaultExportColumns(result.table), true,
+                                sink, nullptr, {options.threads, 0});
+                        }).ok();
         struct stat info {};
         ::stat(argv[3], &info);
         std::printf("export_seconds=%.4f bytes=%lld ok=%d\n", Since(exportStart),
