@@ -3,6 +3,7 @@
 #include "base/platform.h"
 #include "base/text_hash.h"
 #include "line_scan.h"
+#include "record_consumer.h"
 #include "parallel_work.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
@@ -59,7 +60,9 @@ bool IsRunByte(char c) {
 // line that stops before the field) is a key like any other.
 class UserAgentCache {
 public:
-    UserAgentCache() : slots_(kSlots) {}
+    // With `ownKeys` the cache keeps copies of the agents it stores, for an
+    // import whose buffers are reused as soon as their lines are taken.
+    explicit UserAgentCache(bool ownKeys = false) : slots_(kSlots), ownKeys_(ownKeys) {}
 
     SpiderId identify(std::string_view agent) {
         const std::uint64_t h = HashShortText(agent);
@@ -70,7 +73,13 @@ public:
                 const SpiderId id = IdentifySpider(agent);
                 ++identifications_;
                 if (used_ < kSlots / 2) {
-                    slot = {agent.data(), agent.size(), h, id, true};
+                    const char* key = agent.data();
+                    if (ownKeys_ && !agent.empty()) {
+                        kept_.push_back(std::make_unique_for_overwrite<char[]>(agent.size()));
+                        std::memcpy(kept_.back().get(), agent.data(), agent.size());
+                        key = kept_.back().get();
+                    }
+                    slot = {key, agent.size(), h, id, true};
                     ++used_;
                 }
                 return id;
@@ -95,6 +104,8 @@ private:
         bool used = false;
     };
     std::vector<Slot> slots_;
+    bool ownKeys_;
+    std::vector<std::unique_ptr<char[]>> kept_;
     std::size_t used_ = 0;
     std::uint64_t identifications_ = 0;
 };
@@ -118,8 +129,13 @@ struct PendingLine {
 // boundaries, their crawlers and the crawler counts.
 class PartBuilder {
 public:
-    PartBuilder(RecordData& data, RecordData::Part& part, UserAgentCache& agents)
-        : data_(data), part_(part), agents_(agents) {}
+    // With `consumers`, rows are not kept: each goes to every consumer.
+    PartBuilder(RecordData& data, RecordData::Part& part, UserAgentCache& agents,
+                std::vector<std::unique_ptr<RecordConsumer>>* consumers = nullptr)
+        : data_(data), part_(part), agents_(agents), consumers_(consumers) {}
+    ~PartBuilder() { flushStream(); }
+    PartBuilder(const PartBuilder&) = delete;
+    PartBuilder& operator=(const PartBuilder&) = delete;
 
     // A data line [begin, end) of a buffer; `fieldStarts` are the offsets
     // after its first `blanks` blanks, `blanks` at most the layout's field
@@ -129,7 +145,9 @@ public:
     // Appends lines as rows of `layout`, finding their blanks now.
     void appendPending(const std::vector<PendingLine>& lines, std::uint32_t layout);
 
-    std::uint64_t rows() const { return part_.rows.size(); }
+    std::uint64_t rows() const { return part_.rows.size() + streamed_; }
+    // Hands the records waiting in a batch to the consumers.
+    void flushStream();
     const std::array<std::int64_t, kSpiderCount>& visits() const { return visits_; }
     const std::vector<SpiderId>& firstSeen() const { return firstSeen_; }
     // Rows per layout index; shorter than the layouts where the last have none.
@@ -139,6 +157,12 @@ private:
     RecordData& data_;
     RecordData::Part& part_;
     UserAgentCache& agents_;
+    std::vector<std::unique_ptr<RecordConsumer>>* consumers_;
+    // Streamed records waiting for their batch; their views point into the
+    // buffer, which stays as it is until the batch is handed over.
+    std::array<PageRecord, RecordConsumer::kBatch> batch_;
+    std::size_t batched_ = 0;
+    std::uint64_t streamed_ = 0;
     std::array<std::int64_t, kSpiderCount> visits_{};
     std::vector<SpiderId> firstSeen_;
     std::vector<std::uint64_t> layoutRows_;
@@ -172,6 +196,48 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
         return i <= blanks ? fieldStarts[i - 1] : terminal;
     };
 
+    auto cellAt = [&](std::int32_t f) -> std::string_view {
+        const auto i = static_cast<std::size_t>(f);
+        if (f < 0 || i + 1 >= count) {
+            return {};
+        }
+        const std::uint32_t b = boundaryAt(i);
+        const std::uint32_t next = boundaryAt(i + 1);
+        return next > b ? std::string_view(line + b, next - 1 - b) : std::string_view();
+    };
+    SpiderId spider = SpiderId::Unknown;
+    if (layout.userAgentField >= 0) {
+        spider = agents_.identify(cellAt(layout.userAgentField));
+        if (visits_[static_cast<std::size_t>(spider)]++ == 0) {
+            firstSeen_.push_back(spider);
+        }
+    }
+    if (layoutRows_.size() <= layoutIndex) {
+        layoutRows_.resize(std::size_t{layoutIndex} + 1, 0);
+    }
+    ++layoutRows_[layoutIndex];
+
+    if (consumers_ != nullptr) {
+        // The cells the pages read, as a table would give them: the crawler's
+        // name in the user-agent field.
+        auto pageCell = [&](RecordData::PageField which) -> std::string_view {
+            const std::int32_t f = layout.pageFields[static_cast<std::size_t>(which)];
+            if (f >= 0 && f == layout.userAgentField) {
+                return SpiderDisplayName(spider);
+            }
+            return cellAt(f);
+        };
+        using F = RecordData::PageField;
+        batch_[batched_++] = {pageCell(F::Agent),  pageCell(F::Date),   pageCell(F::Time),
+                              pageCell(F::Url),    pageCell(F::Ip),     pageCell(F::Status),
+                              pageCell(F::Win32)};
+        ++streamed_;
+        if (batched_ == batch_.size()) {
+            flushStream();
+        }
+        return;
+    }
+
     RecordData::RowRef row{};
     row.lineStart = static_cast<std::uint32_t>(begin);
     row.layout = layoutIndex;
@@ -195,32 +261,21 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
         row.boundaryHigh = static_cast<std::uint16_t>(first >> 32);
         row.boundaries = RecordData::kWide;
     }
-    SpiderId spider = SpiderId::Unknown;
-    if (layout.userAgentField >= 0) {
-        const auto f = static_cast<std::size_t>(layout.userAgentField);
-        std::string_view agent;
-        if (f + 1 < count) {
-            const std::uint32_t b = boundaryAt(f);
-            const std::uint32_t next = boundaryAt(f + 1);
-            if (next > b) {
-                agent = std::string_view(line + b, next - 1 - b);
-            }
-        }
-        spider = agents_.identify(agent);
-        if (visits_[static_cast<std::size_t>(spider)]++ == 0) {
-            firstSeen_.push_back(spider);
-        }
-    }
     row.spider = spider;
     const auto localRow = static_cast<std::uint32_t>(part_.rows.size());
     if (part_.chunks.empty() || part_.chunks.back().second != chunk) {
         part_.chunks.emplace_back(localRow, chunk);
     }
     part_.rows.push_back(row);
-    if (layoutRows_.size() <= layoutIndex) {
-        layoutRows_.resize(std::size_t{layoutIndex} + 1, 0);
+}
+
+void PartBuilder::flushStream() {
+    if (consumers_ != nullptr && batched_ > 0) {
+        for (const std::unique_ptr<RecordConsumer>& consumer : *consumers_) {
+            consumer->addBatch(batch_.data(), batched_);
+        }
+        batched_ = 0;
     }
-    ++layoutRows_[layoutIndex];
 }
 
 // The distinct headers of one import, in the order they first appear, and

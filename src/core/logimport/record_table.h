@@ -13,6 +13,7 @@
 #include "spider_catalogue.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -131,7 +132,12 @@ private:
         std::vector<std::pair<std::int32_t, std::int32_t>> sparseColumns;
 
         std::int32_t fieldOf(std::int32_t column) const;
+
+        // Streaming imports only: the field each cell of a PageRecord comes
+        // from (-1: none), in PageField order.
+        std::array<std::int32_t, 7> pageFields{-1, -1, -1, -1, -1, -1, -1};
     };
+    enum class PageField { Agent, Date, Time, Url, Ip, Status, Win32 };
 
     struct FreeBytes {
         void operator()(char* p) const;

@@ -192,7 +192,7 @@ public:
         }
         ++hours_[agent][static_cast<std::size_t>(HourRow(record.time) - 1)];
     }
-    void join(PageAccumulator& later) override {
+    void join(RecordConsumer& later) override {
         auto& other = static_cast<SpiderTrafficAccumulator&>(later);
         for (std::size_t a = 0; a < other.agents_.size(); ++a) {
             const std::uint32_t agent = agents_.add(other.agents_.text(a));
@@ -372,7 +372,7 @@ public:
             ++distinctIps_[url];
         }
     }
-    void join(PageAccumulator& later) override {
+    void join(RecordConsumer& later) override {
         auto& other = static_cast<UrlAccumulator&>(later);
         std::vector<std::uint32_t> urlOf(other.urls_.size());
         for (std::size_t u = 0; u < other.urls_.size(); ++u) {
@@ -448,7 +448,7 @@ public:
         }
         ++visits_[ip];
     }
-    void join(PageAccumulator& later) override {
+    void join(RecordConsumer& later) override {
         auto& other = static_cast<IpAccumulator&>(later);
         for (std::size_t i = 0; i < other.ips_.size(); ++i) {
             const std::uint32_t ip = ips_.add(other.ips_.text(i));
@@ -497,7 +497,7 @@ public:
         }
         ++counts_[id];
     }
-    void join(PageAccumulator& later) override {
+    void join(RecordConsumer& later) override {
         auto& other = static_cast<StatusAccumulator&>(later);
         for (std::size_t k = 0; k < other.keys_.size(); ++k) {
             const std::uint32_t id = keys_.add(other.keys_.text(k));

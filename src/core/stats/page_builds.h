@@ -23,6 +23,7 @@
 
 #include "logimport/field_catalogue.h"
 #include "logimport/parallel_work.h"
+#include "logimport/record_consumer.h"
 #include "logimport/record_table.h"
 #include "logimport/spider_catalogue.h"
 #include "stats_table.h"
@@ -35,18 +36,6 @@
 #include <vector>
 
 namespace logdesk {
-
-// One record as the pages read it: the cells of the fields they count by
-// ("" for a field the record's line lacks).
-struct PageRecord {
-    std::string_view agent; // the user-agent cell: a crawler's display name
-    std::string_view date;
-    std::string_view time;
-    std::string_view url;
-    std::string_view ip;
-    std::string_view status;
-    std::string_view win32;
-};
 
 // Which of those fields the log's last header has: a page whose fields are
 // missing shows its columns and no rows (see above).
@@ -68,19 +57,8 @@ struct SpiderFilter;
 // consecutive runs of records join into the one of all of them, in the
 // order of first sight the records give: so a page can be counted in
 // pieces on several threads, or while the records stream past.
-class PageAccumulator {
+class PageAccumulator : public RecordConsumer {
 public:
-    virtual ~PageAccumulator() = default;
-    virtual void add(const PageRecord& record) = 0;
-    // At most kBatch records in order, as add() one by one would take them.
-    virtual void addBatch(const PageRecord* records, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            add(records[i]);
-        }
-    }
-    static constexpr std::size_t kBatch = 16;
-    // Takes in the counts of the records that come right after this one's.
-    virtual void join(PageAccumulator& later) = 0;
     // Whether counting in pieces and joining them pays on several threads:
     // not where nearly every record adds a distinct pair, as on the URL
     // page, whose join would repeat most of the counting.
