@@ -181,6 +181,47 @@ bool Counts(const SpiderFilter& filter, std::string_view agent) {
     return filter.allTraffic() || agent == *filter.displayName;
 }
 
+// The crawler traffic pages' columns: "时间", the tally's short names,
+// "流量汇总".
+std::vector<std::string> TrafficHeaders(const SpiderTally& tally) {
+    std::vector<std::string> headers{Gbk("时间")};
+    for (std::string& name : SpiderShortNames(tally)) {
+        headers.push_back(std::move(name));
+    }
+    headers.push_back(Gbk("流量汇总"));
+    return headers;
+}
+
+// The tally position of each display name; the first of equal names counts.
+std::unordered_map<std::string_view, std::size_t> TallyPositions(const SpiderTally& tally) {
+    std::unordered_map<std::string_view, std::size_t> positions;
+    for (std::size_t i = 0; i < tally.entries().size(); ++i) {
+        positions.emplace(tally.entries()[i].name, i);
+    }
+    return positions;
+}
+
+// A row of a crawler traffic page: its label, one count per crawler, their sum.
+std::vector<std::string> TrafficRow(std::string label, const std::vector<std::int64_t>& perSpider) {
+    std::vector<std::string> row{std::move(label)};
+    row.reserve(perSpider.size() + 2);
+    std::int64_t sum = 0;
+    for (const std::int64_t visits : perSpider) {
+        row.push_back(DecimalText(visits));
+        sum += visits;
+    }
+    row.push_back(DecimalText(sum));
+    return row;
+}
+
+// The summary row 0 of a crawler traffic page, figures red.
+void MarkTrafficSummary(StatsTable& page) {
+    page.summaryRow = true;
+    for (int c = 1; c < static_cast<int>(page.headers.size()); ++c) {
+        page.redCells.emplace_back(0, c);
+    }
+}
+
 // Visits per (user-agent cell, hour row); the crawler columns are the
 // tally's, chosen at the end.
 class SpiderTrafficAccumulator final : public PageAccumulator {
@@ -217,23 +258,16 @@ private:
 StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
                                             const SpiderTally& tally) const {
     StatsTable page;
-    page.headers.push_back(Gbk("时间"));
-    for (std::string& name : SpiderShortNames(tally)) {
-        page.headers.push_back(std::move(name));
-    }
-    page.headers.push_back(Gbk("流量汇总"));
+    page.headers = TrafficHeaders(tally);
     if (fields.agent && !fields.time) {
         return page;
     }
-    // perSpider[tally position][hour row - 1]; the first of equal names
-    // counts, a record whose agent names no tally entry does not.
+    // perSpider[tally position][hour row - 1]; a record whose agent names no
+    // tally entry does not count.
     const std::size_t spiders = tally.entries().size();
     std::vector<std::array<std::int64_t, 24>> perSpider(spiders, std::array<std::int64_t, 24>{});
     if (fields.agent) {
-        std::unordered_map<std::string_view, std::size_t> positions;
-        for (std::size_t i = 0; i < spiders; ++i) {
-            positions.emplace(tally.entries()[i].name, i);
-        }
+        const auto positions = TallyPositions(tally);
         for (std::size_t a = 0; a < agents_.size(); ++a) {
             const auto found = positions.find(agents_.text(a));
             if (found != positions.end()) {
@@ -244,35 +278,120 @@ StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
         }
     }
 
-    std::vector<std::string> total{Gbk("全天")};
-    std::int64_t allDay = 0;
-    for (const auto& hours : perSpider) {
-        std::int64_t sum = 0;
-        for (std::int64_t visits : hours) {
-            sum += visits;
+    std::vector<std::int64_t> counts(spiders);
+    for (std::size_t i = 0; i < spiders; ++i) {
+        for (const std::int64_t visits : perSpider[i]) {
+            counts[i] += visits;
         }
-        total.push_back(DecimalText(sum));
-        allDay += sum;
     }
-    total.push_back(DecimalText(allDay));
-    page.rows.push_back(std::move(total));
-
+    page.rows.push_back(TrafficRow(Gbk("全天"), counts));
     const std::string hourSuffix = Gbk("时");
     for (std::size_t h = 0; h < 24; ++h) {
-        std::vector<std::string> row{DecimalText(static_cast<std::int64_t>(h) + 1) + hourSuffix};
-        std::int64_t sum = 0;
-        for (const auto& hours : perSpider) {
-            row.push_back(DecimalText(hours[h]));
-            sum += hours[h];
+        for (std::size_t i = 0; i < spiders; ++i) {
+            counts[i] = perSpider[i][h];
         }
-        row.push_back(DecimalText(sum));
-        page.rows.push_back(std::move(row));
+        page.rows.push_back(
+            TrafficRow(DecimalText(static_cast<std::int64_t>(h) + 1) + hourSuffix, counts));
+    }
+    MarkTrafficSummary(page);
+    return page;
+}
+
+// Visits per (user-agent cell, date cell); the crawler columns are the
+// tally's and the dates put in order at the end.
+class SpiderDaysAccumulator final : public PageAccumulator {
+public:
+    void add(const PageRecord& record) override {
+        const std::string_view date = record.date.empty() ? std::string_view("-") : record.date;
+        // A log holds one date for thousands of records in a row.
+        if (!seenDate_ || date != lastDate_) {
+            lastDateId_ = dates_.add(date);
+            lastDate_ = dates_.text(lastDateId_);
+            seenDate_ = true;
+        }
+        count(agents_.add(record.agent), lastDateId_, 1);
+    }
+    void join(RecordConsumer& later) override {
+        auto& other = static_cast<SpiderDaysAccumulator&>(later);
+        std::vector<std::uint32_t> dateOf(other.dates_.size());
+        for (std::size_t d = 0; d < other.dates_.size(); ++d) {
+            dateOf[d] = dates_.add(other.dates_.text(d));
+        }
+        for (std::size_t a = 0; a < other.agents_.size(); ++a) {
+            const std::uint32_t agent = agents_.add(other.agents_.text(a));
+            const std::vector<std::int64_t>& perDate = other.counts_[a];
+            for (std::size_t d = 0; d < perDate.size(); ++d) {
+                if (perDate[d] != 0) {
+                    count(agent, dateOf[d], perDate[d]);
+                }
+            }
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override { return fields.date; }
+    StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
+
+private:
+    void count(std::uint32_t agent, std::uint32_t date, std::int64_t visits) {
+        if (agent == counts_.size()) {
+            counts_.emplace_back();
+        }
+        std::vector<std::int64_t>& perDate = counts_[agent];
+        if (date >= perDate.size()) {
+            perDate.resize(dates_.size());
+        }
+        perDate[date] += visits;
     }
 
-    page.summaryRow = true;
-    for (int c = 1; c < static_cast<int>(page.headers.size()); ++c) {
-        page.redCells.emplace_back(0, c);
+    FirstSeen agents_;
+    FirstSeen dates_;
+    std::vector<std::vector<std::int64_t>> counts_; // [agent][date], a row may be short
+    // The last date looked up, viewing its kept copy (which stays put).
+    bool seenDate_ = false;
+    std::string_view lastDate_;
+    std::uint32_t lastDateId_ = 0;
+};
+
+StatsTable SpiderDaysAccumulator::finish(const PageFields& fields, const SpiderTally& tally) const {
+    StatsTable page;
+    page.headers = TrafficHeaders(tally);
+    if (!fields.date) {
+        return page;
     }
+    // perSpider[tally position][date id]
+    const std::size_t spiders = tally.entries().size();
+    std::vector<std::vector<std::int64_t>> perSpider(spiders,
+                                                     std::vector<std::int64_t>(dates_.size()));
+    const auto positions = TallyPositions(tally);
+    for (std::size_t a = 0; a < agents_.size(); ++a) {
+        const auto found = positions.find(agents_.text(a));
+        if (found != positions.end()) {
+            for (std::size_t d = 0; d < counts_[a].size(); ++d) {
+                perSpider[found->second][d] += counts_[a][d];
+            }
+        }
+    }
+    std::vector<std::uint32_t> order(dates_.size());
+    for (std::uint32_t d = 0; d < order.size(); ++d) {
+        order[d] = d;
+    }
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return dates_.text(a) < dates_.text(b); });
+
+    std::vector<std::int64_t> counts(spiders);
+    for (std::size_t i = 0; i < spiders; ++i) {
+        for (const std::int64_t visits : perSpider[i]) {
+            counts[i] += visits;
+        }
+    }
+    page.rows.reserve(order.size() + 1);
+    page.rows.push_back(TrafficRow(Gbk("全部日期"), counts));
+    for (const std::uint32_t d : order) {
+        for (std::size_t i = 0; i < spiders; ++i) {
+            counts[i] = perSpider[i][d];
+        }
+        page.rows.push_back(TrafficRow(std::string(dates_.text(d)), counts));
+    }
+    MarkTrafficSummary(page);
     return page;
 }
 
@@ -487,7 +606,12 @@ private:
 // as they are ("2|0" + "|" + "5" and "2" + "|" + "0|5" are one key).
 class StatusAccumulator final : public PageAccumulator {
 public:
+    explicit StatusAccumulator(SpiderFilter filter) : filter_(std::move(filter)) {}
+
     void add(const PageRecord& record) override {
+        if (!Counts(filter_, record.agent)) {
+            return;
+        }
         key_.assign(record.status);
         key_ += '|';
         key_ += record.win32;
@@ -508,13 +632,13 @@ public:
         }
     }
     bool needsRecords(const PageFields& fields) const override {
-        return fields.status && fields.win32;
+        return fields.status && fields.win32 && (filter_.allTraffic() || fields.agent);
     }
     StatsTable finish(const PageFields& fields, const SpiderTally&) const override {
         StatsTable page;
         page.headers = Headers({"状态码", "出现次数", "状态描述"});
         page.plainCells = {{0, 1}, {0, 2}};
-        if (!fields.status || !fields.win32) {
+        if (!needsRecords(fields)) {
             return page;
         }
         page.rows.reserve(keys_.size());
@@ -526,6 +650,7 @@ public:
     }
 
 private:
+    SpiderFilter filter_;
     FirstSeen keys_;
     std::vector<std::int64_t> counts_;
     std::string key_;
@@ -547,7 +672,9 @@ std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const Spide
     case StatsPage::Ip:
         return std::make_unique<IpAccumulator>(filter);
     case StatsPage::Status:
-        return std::make_unique<StatusAccumulator>();
+        return std::make_unique<StatusAccumulator>(filter);
+    case StatsPage::SpiderDays:
+        return std::make_unique<SpiderDaysAccumulator>();
     }
     return nullptr;
 }
@@ -616,6 +743,11 @@ StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fiel
     return BuildStatsPage(StatsPage::SpiderTraffic, table, fields, tally, {}, cancel);
 }
 
+StatsTable BuildSpiderDaysPage(const RecordTable& table, const FieldMap& fields,
+                               const SpiderTally& tally, const std::atomic<bool>* cancel) {
+    return BuildStatsPage(StatsPage::SpiderDays, table, fields, tally, {}, cancel);
+}
+
 StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
                         const SpiderFilter& filter, const std::atomic<bool>* cancel) {
     return BuildStatsPage(StatsPage::Url, table, fields, {}, filter, cancel);
@@ -627,8 +759,8 @@ StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const S
 }
 
 StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
-                           const std::atomic<bool>* cancel) {
-    return BuildStatsPage(StatsPage::Status, table, fields, {}, {}, cancel);
+                           const std::atomic<bool>* cancel, const SpiderFilter& filter) {
+    return BuildStatsPage(StatsPage::Status, table, fields, {}, filter, cancel);
 }
 
 std::vector<int> LongestCells(const StatsTable& page) {
@@ -642,16 +774,20 @@ std::vector<int> LongestCells(const StatsTable& page) {
 }
 
 std::vector<std::string> StatusUrlLines(const RecordTable& table, const FieldMap& fields,
-                                        std::string_view statusKey) {
+                                        std::string_view statusKey, const SpiderFilter& filter) {
     std::vector<std::string> lines{Gbk("状态码：") + std::string(statusKey)};
     const auto statusColumn = FieldColumn(fields, FieldSlot::Status);
     const auto win32Column = FieldColumn(fields, FieldSlot::Win32Status);
     const auto urlColumn = FieldColumn(fields, FieldSlot::UriStem);
-    if (!statusColumn || !win32Column || !urlColumn) {
+    const auto agentColumn = FieldColumn(fields, FieldSlot::UserAgent);
+    if (!statusColumn || !win32Column || !urlColumn || (!filter.allTraffic() && !agentColumn)) {
         return lines;
     }
     for (std::uint32_t r = 0; r < table.rowCount(); ++r) {
         const RowIndex row{r};
+        if (!filter.allTraffic() && table.cell(row, *agentColumn) != *filter.displayName) {
+            continue;
+        }
         const std::string_view status = table.cell(row, *statusColumn);
         const std::string_view win32 = table.cell(row, *win32Column);
         // status + "|" + win32 == key, without forming the text.

@@ -1,4 +1,4 @@
-// The four pages of the detailed statistics window, computed from an import.
+// The pages of the detailed statistics window, computed from an import.
 //
 // Every build reads the table row by row in its current order (first-seen
 // order follows it), the columns through the FieldMap and the crawlers
@@ -15,10 +15,12 @@
 // where the missing field cannot change the figures:
 // - crawler traffic: without a user-agent field no record belongs to a tally
 //   entry, so every count is 0 (the tally of such a log is empty anyway);
-//   without a time field there is no hour to count by: no rows.
+//   without a time field there is no hour to count by: no rows. By date
+//   likewise, with the date field in place of the time.
 // - URLs: needs cs-uri-stem and c-ip; the user-agent only with a filter.
 // - IPs: needs c-ip and the user-agent.
-// - status: needs sc-status and sc-win32-status.
+// - status: needs sc-status and sc-win32-status; the user-agent only with a
+//   filter.
 #pragma once
 
 #include "logimport/field_catalogue.h"
@@ -71,7 +73,7 @@ public:
     virtual StatsTable finish(const PageFields& fields, const SpiderTally& tally) const = 0;
 };
 
-// The records the URL and IP pages count.
+// The records the URL, IP and status pages count.
 struct SpiderFilter {
     // GBK display name the record's user-agent cell must equal byte for
     // byte; none counts every record.
@@ -80,7 +82,8 @@ struct SpiderFilter {
     bool allTraffic() const { return !displayName.has_value(); }
 };
 
-// An empty accumulator of `page`; the filter matters on the URL and IP pages.
+// An empty accumulator of `page`; the filter matters on the URL, IP and
+// status pages.
 std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter);
 
 // A display name up to its last "(" ("百度(Baiduspider)" gives "百度"); a
@@ -104,6 +107,15 @@ StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fiel
                                   const SpiderTally& tally,
                                   const std::atomic<bool>* cancel = nullptr);
 
+// The columns of BuildSpiderTrafficPage; rows "全部日期" (the summary, red
+// as "全天" is), then one per distinct date cell in ascending byte order
+// (IIS writes YYYY-MM-DD, so that is date order), whatever order the
+// records come in. A record whose line ends before its date (an empty cell)
+// counts under "-", as IIS writes an empty field. Every date a record
+// carries has its row, one whose records name no tally entry all zeros.
+StatsTable BuildSpiderDaysPage(const RecordTable& table, const FieldMap& fields,
+                               const SpiderTally& tally, const std::atomic<bool>* cancel = nullptr);
+
 // Columns "URL", "访问次数", "独立IP数": the summary "全部URL" (all visits,
 // distinct IPs over all visits), then one row per distinct cs-uri-stem in
 // first-seen order. A URL counts the distinct c-ip texts of its visits, an
@@ -119,11 +131,13 @@ StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const S
 
 // Columns "状态码", "出现次数", "状态描述": one row per distinct status key
 // (sc-status cell "|" sc-win32-status cell, taken as they are) in first-seen
-// order, described by DescribeStatusKey.
+// order, described by DescribeStatusKey. With a filter, of that crawler's
+// records only.
 StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
-                           const std::atomic<bool>* cancel = nullptr);
+                           const std::atomic<bool>* cancel = nullptr,
+                           const SpiderFilter& filter = {});
 
-// The build of `page`; the filter matters on the URL and IP pages only. The
+// The build of `page`; the filter matters on the URL, IP and status pages. The
 // records are counted in pieces on the threads `parallel` gives and the
 // pieces joined in row order, which gives what one pass in row order gives
 // (one thread makes that one pass). With `*cancel` turned true (polled every
@@ -139,9 +153,12 @@ std::vector<int> LongestCells(const StatsTable& page);
 
 // What the status page's URL list shows for a status key: "状态码：" + key,
 // then the cs-uri-stem of every record, in row order and repeats included,
-// whose status key equals it. Only the first line when the log lacks one of
-// the three fields.
+// whose status key equals it and that the filter counts (the status page's
+// own filter, so that the lines are the records its row counted). Only the
+// first line when the log lacks one of the three fields, or the user-agent
+// with a filter.
 std::vector<std::string> StatusUrlLines(const RecordTable& table, const FieldMap& fields,
-                                        std::string_view statusKey);
+                                        std::string_view statusKey,
+                                        const SpiderFilter& filter = {});
 
 } // namespace logdesk

@@ -10,12 +10,15 @@
 
 namespace logdesk {
 
-// The pages in the order of the window's tabs.
+// The pages in the order of the window's tabs, then the ones a tab shows
+// instead of its own on request.
 enum class StatsPage {
     SpiderTraffic = 0,
     Url = 1,
     Ip = 2,
     Status = 3,
+    // Tab 0 by date instead of by hour.
+    SpiderDays = 4,
 };
 
 // Windows COLORREF (0x00BBGGRR) of the summary figures.

@@ -4,6 +4,7 @@
 #include "text/gbk_codec.h"
 
 #include <gtest/gtest.h>
+#include <map>
 
 namespace logdesk {
 namespace {
@@ -93,6 +94,61 @@ TEST(SpiderTrafficPageTest, CountsOnlyTallyNamesAndKnownFields) {
         EXPECT_EQ(zero.redCells, (Cells{{0, 1}}));
     }
     EXPECT_EQ(BuildSpiderTrafficPage({}, {}, {}).rows.size(), 25u);
+}
+
+TEST(SpiderDaysPageTest, OneRowPerDateAscending) {
+    // Dates out of order, one day of crawlers the tally has no column for,
+    // and two short lines that end before their date.
+    const LogImport log =
+        Import("time cs(User-Agent) date",
+               {"10:00:00 " + kGoogle + " 2013-05-03", "23:00:00 " + kBaidu + " 2013-05-01",
+                "01:00:00 " + kBaidu + " 2013-05-10", "02:00:00 " + kGoogle + " 2013-05-01",
+                "03:00:00 " + kBaidu, "04:00:00 Mozilla 2013-04-30",
+                "05:00:00 " + kBaidu + " 2013-05-03", "06:00:00"});
+    SpiderTally tally;
+    tally.count(SpiderDisplayName(SpiderId::Baidu));
+    tally.count(SpiderDisplayName(SpiderId::Google));
+    const StatsTable page = BuildSpiderDaysPage(log.table, log.header.fieldMap, tally);
+
+    EXPECT_EQ(Utf8(page.headers), (Texts{"时间", "百度", "谷歌", "流量汇总"}));
+    // "-" sorts before the digits; byte order is date order for YYYY-MM-DD,
+    // so 05-10 comes after 05-03 although it was seen before it.
+    EXPECT_EQ(Rows(page), (TextRows{{"全部日期", "4", "2", "6"},
+                                    {"-", "1", "0", "1"},
+                                    {"2013-04-30", "0", "0", "0"},
+                                    {"2013-05-01", "1", "1", "2"},
+                                    {"2013-05-03", "1", "1", "2"},
+                                    {"2013-05-10", "1", "0", "1"}}));
+    EXPECT_TRUE(page.summaryRow);
+    EXPECT_EQ(page.redCells, (Cells{{0, 1}, {0, 2}, {0, 3}}));
+
+    // The summary is the hour page's "全天" under another name.
+    Texts allDay = Rows(BuildSpiderTrafficPage(log.table, log.header.fieldMap, tally))[0];
+    allDay[0] = "全部日期";
+    EXPECT_EQ(Rows(page)[0], allDay);
+
+    // A sorted list changes nothing: the rows are in date order anyway.
+    RecordTable sorted = log.table;
+    std::vector<RecordIndex> order;
+    for (std::uint32_t r = log.table.rowCount(); r-- > 0;) {
+        order.push_back(RecordIndex{r});
+    }
+    sorted.setRowOrder(order);
+    EXPECT_EQ(Rows(BuildSpiderDaysPage(sorted, log.header.fieldMap, tally)), Rows(page));
+}
+
+TEST(SpiderDaysPageTest, MissingFields) {
+    // No date field: nothing to count by.
+    const LogImport noDate = Import("time cs(User-Agent)", {"01:00:00 " + kBaidu});
+    const StatsTable none = BuildSpiderDaysPage(noDate.table, noDate.header.fieldMap, noDate.tally);
+    EXPECT_EQ(Utf8(none.headers), (Texts{"时间", "百度", "流量汇总"}));
+    EXPECT_TRUE(none.rows.empty());
+    EXPECT_TRUE(none.redCells.empty());
+    // No user-agent field: the dates are there, no crawler counts.
+    const LogImport noAgent = Import("date c-ip", {"2013-05-02 x", "2013-05-01 y"});
+    EXPECT_EQ(Rows(BuildSpiderDaysPage(noAgent.table, noAgent.header.fieldMap, noAgent.tally)),
+              (TextRows{{"全部日期", "0"}, {"2013-05-01", "0"}, {"2013-05-02", "0"}}));
+    EXPECT_EQ(Rows(BuildSpiderDaysPage({}, {}, {})), TextRows{});
 }
 
 TEST(UrlPageTest, VisitsAndDistinctIpsInFirstSeenOrder) {
@@ -231,6 +287,51 @@ TEST(StatusPageTest, KeysInFirstSeenOrderAndTheirUrls) {
     const LogImport noStatus = Import("sc-win32-status cs-uri-stem", {"0 /a"});
     EXPECT_EQ(Utf8(StatusUrlLines(noStatus.table, noStatus.header.fieldMap, "|0")),
               (Texts{"状态码：|0"}));
+}
+
+TEST(StatusPageTest, OneCrawlersStatusesAndTheirUrls) {
+    const LogImport log = Import("sc-status sc-win32-status cs-uri-stem cs(User-Agent)",
+                                 {"200 0 /a " + kBaidu, "404 2 /b " + kGoogle, "404 2 /c " + kBaidu,
+                                  "500 0 /d " + kGoogle, "200 0 /e Mozilla", "404 2 /f " + kBaidu});
+    const FieldMap& fields = log.header.fieldMap;
+    EXPECT_EQ(Rows(BuildStatusPage(log.table, fields, nullptr, Only(SpiderId::Baidu))),
+              (TextRows{{"200|0", "1", "访问正常(OK)|完成"},
+                        {"404|2", "2", "该文档已经不存在(Not Found)|系统找不到指定的文件"}}));
+    // First seen among the crawler's own records: 404 before 500 for Google.
+    EXPECT_EQ(Rows(BuildStatusPage(log.table, fields, nullptr, Only(SpiderId::Google)))[0][0],
+              "404|2");
+    EXPECT_TRUE(BuildStatusPage(log.table, fields, nullptr, Only(SpiderId::Sogou)).rows.empty());
+
+    // Every crawler tab together counts what all traffic does.
+    std::map<std::string, long> perTab;
+    for (int tab = 1; tab <= log.tally.length(); ++tab) {
+        for (const Texts& row : BuildStatsPage(StatsPage::Status, log.table, fields, log.tally,
+                                               SpiderFilterOfTab(log.tally, tab))
+                                    .rows) {
+            perTab[row[0]] += std::stol(row[1]);
+        }
+    }
+    std::map<std::string, long> all;
+    for (const Texts& row : BuildStatusPage(log.table, fields).rows) {
+        all[row[0]] += std::stol(row[1]);
+    }
+    EXPECT_EQ(perTab, all);
+
+    // A row's URLs are the records it counted.
+    EXPECT_EQ(Utf8(StatusUrlLines(log.table, fields, "404|2", Only(SpiderId::Baidu))),
+              (Texts{"状态码：404|2", "/c", "/f"}));
+    EXPECT_EQ(Utf8(StatusUrlLines(log.table, fields, "404|2")),
+              (Texts{"状态码：404|2", "/b", "/c", "/f"}));
+
+    // Without a user-agent field a crawler has no records.
+    const LogImport noAgent = Import("sc-status sc-win32-status cs-uri-stem", {"200 0 /a"});
+    EXPECT_TRUE(
+        BuildStatusPage(noAgent.table, noAgent.header.fieldMap, nullptr, Only(SpiderId::Baidu))
+            .rows.empty());
+    EXPECT_EQ(Utf8(StatusUrlLines(noAgent.table, noAgent.header.fieldMap, "200|0",
+                                  Only(SpiderId::Baidu))),
+              (Texts{"状态码：200|0"}));
+    EXPECT_EQ(BuildStatusPage(noAgent.table, noAgent.header.fieldMap).rows.size(), 1u);
 }
 
 TEST(SpiderFilterTest, TabsAndShortNames) {

@@ -56,8 +56,8 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
             log.table.setRowOrder(std::move(order));
         }
         const FieldMap& fields = log.header.fieldMap;
-        for (StatsPage page :
-             {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip, StatsPage::Status}) {
+        for (StatsPage page : {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
+                               StatsPage::Status, StatsPage::SpiderDays}) {
             for (int tab = 0; tab <= log.tally.length(); ++tab) {
                 const SpiderFilter filter = SpiderFilterOfTab(log.tally, tab);
                 const StatsTable one =
