@@ -19,13 +19,13 @@
 namespace logdesk {
 
 const char* const kReportUsage =
-    "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status]\n"
+    "usage: logdesk-report [--page records|spiders|spider-traffic|spider-days|urls|ips|status]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
     "                      [--output FILE] [--utf8] [--threads N] LOGFILE\n";
 
 namespace {
 
-enum class Page { Records, Spiders, SpiderTraffic, Urls, Ips, Status };
+enum class Page { Records, Spiders, SpiderTraffic, SpiderDays, Urls, Ips, Status };
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -61,6 +61,7 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 {"records", Page::Records},
                 {"spiders", Page::Spiders},
                 {"spider-traffic", Page::SpiderTraffic},
+                {"spider-days", Page::SpiderDays},
                 {"urls", Page::Urls},
                 {"ips", Page::Ips},
                 {"status", Page::Status}};
@@ -143,8 +144,9 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --desc goes with --sort\n";
         return std::nullopt;
     }
-    if (parsed.spider && parsed.page != Page::Urls && parsed.page != Page::Ips) {
-        messages += "logdesk-report: --spider filters the urls and ips pages\n";
+    if (parsed.spider && parsed.page != Page::Urls && parsed.page != Page::Ips &&
+        parsed.page != Page::Status) {
+        messages += "logdesk-report: --spider filters the urls, ips and status pages\n";
         return std::nullopt;
     }
     return parsed;
@@ -186,22 +188,35 @@ int WriteOutput(const ReportArgs& a, LineSink& standardOutput, std::string& mess
     return 0;
 }
 
+// The message for a --spider short name the log has no crawler of: the ones
+// it has, and the usage.
+std::string NoCrawler(const std::string& shortName, const std::vector<std::string>& captions) {
+    std::string known;
+    for (auto it = captions.begin() + 1; it != captions.end(); ++it) {
+        known += (known.empty() ? "" : ", ") + GbkToUtf8(*it);
+    }
+    return "logdesk-report: no crawler '" + shortName + "' in this log; --spider takes " +
+           (known.empty() ? "none here" : "one of: " + known) + "\n" + kReportUsage;
+}
+
 // Writes one page of the statistics window in the list export format.
 int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                    std::string& messages) {
     SpiderFilter filter;
     if (a.spider) {
+        // Tab 0 ("所有流量") is no crawler.
         const std::vector<std::string> captions = SpiderFilterCaptions(imported.tally);
         const std::string wanted = Utf8ToGbk(*a.spider);
         const auto it = std::find(captions.begin() + 1, captions.end(), wanted);
         if (it == captions.end()) {
-            messages += "logdesk-report: no crawler '" + *a.spider + "' in this log\n";
-            return 1;
+            messages += NoCrawler(*a.spider, captions);
+            return 2;
         }
         filter = SpiderFilterOfTab(imported.tally, static_cast<int>(it - captions.begin()));
     }
     static const std::pair<Page, StatsPage> pages[] = {
         {Page::SpiderTraffic, StatsPage::SpiderTraffic},
+        {Page::SpiderDays, StatsPage::SpiderDays},
         {Page::Urls, StatsPage::Url},
         {Page::Ips, StatsPage::Ip},
         {Page::Status, StatsPage::Status}};

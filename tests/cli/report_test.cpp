@@ -94,9 +94,77 @@ TEST(ReportTest, StatisticsPagesWithFilterAndSort) {
     ASSERT_EQ(ips.code, 0) << ips.messages;
     EXPECT_EQ(ips.out, "\"IP\",\"访问次数\",\"所属蜘蛛\",\"IP 所在地\"\r\n"
                        "\"10.0.0.1\",\"1\",\"谷歌(Googlebot)\",\"\"\r\n");
-    EXPECT_EQ(Report({"--page", "ips", "--spider", "无此", log.path()}).code, 1);
-    EXPECT_EQ(Report({"--page", "status", "--spider", "谷歌", log.path()}).code, 2);
+    EXPECT_EQ(Report({"--page", "ips", "--spider", "无此", log.path()}).code, 2);
+    EXPECT_EQ(Report({"--page", "spider-traffic", "--spider", "谷歌", log.path()}).code, 2);
     EXPECT_EQ(Report({"--page", "urls", "--sort", "9", log.path()}).code, 2);
+}
+
+// Three days, the second one written first; Baidu gets a 404 twice.
+const std::string kDays =
+    "#Fields: date time cs-uri-stem c-ip cs(User-Agent) sc-status sc-win32-status\r\n"
+    "2013-05-02 10:00:00 /a 10.0.0.1 Baiduspider 200 0\r\n"
+    "2013-05-02 11:00:00 /gone 10.0.0.1 Baiduspider 404 2\r\n"
+    "2013-05-01 09:00:00 /b 10.0.0.2 Googlebot/2.1 500 0\r\n"
+    "2013-05-03 08:00:00 /gone 10.0.0.1 Baiduspider 404 2\r\n"
+    "2013-05-03 08:30:00 /c 10.0.0.3 Mozilla 200 0\r\n";
+
+TEST(ReportTest, CrawlerStatusAndDays) {
+    TempFile log(kDays);
+    const ReportRun status = Report({"--page", "status", "--spider", "百度", "--utf8", log.path()});
+    ASSERT_EQ(status.code, 0) << status.messages;
+    EXPECT_EQ(status.out,
+              "\"状态码\",\"出现次数\",\"状态描述\"\r\n"
+              "\"200|0\",\"1\",\"访问正常(OK)|完成\"\r\n"
+              "\"404|2\",\"2\",\"该文档已经不存在(Not Found)|系统找不到指定的文件\"\r\n");
+
+    const ReportRun days = Report({"--page", "spider-days", "--utf8", log.path()});
+    ASSERT_EQ(days.code, 0) << days.messages;
+    EXPECT_EQ(days.out, "\"时间\",\"百度\",\"谷歌\",\"其他流量\",\"流量汇总\"\r\n"
+                        "\"全部日期\",\"3\",\"1\",\"1\",\"5\"\r\n"
+                        "\"2013-05-01\",\"0\",\"1\",\"0\",\"1\"\r\n"
+                        "\"2013-05-02\",\"2\",\"0\",\"0\",\"2\"\r\n"
+                        "\"2013-05-03\",\"1\",\"0\",\"1\",\"2\"\r\n");
+    // The summary stays on top through a sort, as on the window.
+    const ReportRun sorted =
+        Report({"--page", "spider-days", "--sort", "4", "--desc", "--utf8", log.path()});
+    ASSERT_EQ(sorted.code, 0) << sorted.messages;
+    EXPECT_EQ(sorted.out.find("\r\n\"全部日期\",\"3\""), sorted.out.find("\r\n"));
+    EXPECT_EQ(sorted.out.substr(sorted.out.size() - 30),
+              "\"2013-05-01\",\"0\",\"1\",\"0\",\"1\"\r\n");
+
+    // A crawler the log does not have is a usage error naming the ones it has.
+    const ReportRun unknown = Report({"--page", "status", "--spider", "必应", log.path()});
+    EXPECT_EQ(unknown.code, 2);
+    EXPECT_EQ(unknown.out, "");
+    EXPECT_EQ(unknown.messages.substr(0, unknown.messages.find('\n') + 1),
+              "logdesk-report: no crawler '必应' in this log; --spider takes one of: 百度, 谷歌, "
+              "其他流量\n");
+    EXPECT_NE(unknown.messages.find("usage: logdesk-report"), std::string::npos);
+    EXPECT_EQ(Report({"--page", "spider-days", "--spider", "百度", log.path()}).code, 2);
+    // "所有流量" is the window's tab for no filter, not a crawler.
+    EXPECT_EQ(Report({"--page", "status", "--spider", "所有流量", log.path()}).code, 2);
+}
+
+// The pages as they were before the crawler status and the days came,
+// byte for byte (GBK, CSV), over the sample log.
+TEST(ReportTest, ExistingPagesKeepTheirBytes) {
+    const std::string sample = std::string(LOGDESK_SAMPLES_DIR) + "/ex130501.log";
+    const std::string golden = std::string(LOGDESK_TEST_DATA) + "/pages/";
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"--page", "status"}, "status.csv"},
+        {{"--page", "spider-traffic"}, "spider-traffic.csv"},
+        {{"--page", "urls", "--spider", "百度"}, "urls-baidu.csv"},
+        {{"--page", "ips", "--spider", "谷歌"}, "ips-google.csv"},
+    };
+    for (const auto& [options, file] : cases) {
+        for (const char* threads : {"1", "3"}) {
+            std::vector<std::string> args = options;
+            args.insert(args.end(), {"--threads", threads, sample});
+            const ReportRun run = Report(args);
+            ASSERT_EQ(run.code, 0) << run.messages;
+            EXPECT_EQ(run.out, ReadFile(golden + file)) << file << " threads " << threads;
+        }
+    }
 }
 
 TEST(ReportTest, OutputFilesDecideHeaderAndQuotes) {
@@ -218,7 +286,9 @@ TEST(ReportTest, ThreadsChangeNoByte) {
          {std::vector<std::string>{"--page", "records", "--sort", "4"},
           std::vector<std::string>{"--page", "urls", "--sort", "1", "--desc"},
           std::vector<std::string>{"--page", "ips"}, std::vector<std::string>{"--page", "status"},
-          std::vector<std::string>{"--page", "spider-traffic"}}) {
+          std::vector<std::string>{"--page", "spider-traffic"},
+          std::vector<std::string>{"--page", "spider-days"},
+          std::vector<std::string>{"--page", "status", "--spider", "百度"}}) {
         std::vector<std::string> one = options;
         one.insert(one.end(), {"--threads", "1", file.path()});
         std::vector<std::string> many = options;
