@@ -41,6 +41,12 @@ constexpr int kWalkPauseMs = 1500;
 // The filter tab that counts every record ("所有流量").
 constexpr int kAllTrafficTab = 0;
 
+// The entries of the drop-down on the crawler traffic tab, in its order.
+enum class TrafficSpan {
+    Hours = 0, // "按小时"
+    Days = 1,  // "按日期"
+};
+
 // The filters of the export dialog, in its order.
 enum class ExportFilter {
     Csv = 0,
@@ -67,6 +73,7 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
     const BuiltWindow built(this, StatsWindowDescription());
     tabs_ = built.control<TabStrip>("选择夹");
     filterTabs_ = built.control<TabStrip>("选择夹蜘蛛");
+    trafficSpan_ = built.control<DropDown>("组合框时间单位");
     list_ = built.control<ReportList>("列表框");
     urlList_ = built.control<ListBox>("列表框URL");
     prefix_ = built.control<EditBox>("编辑框http前缀");
@@ -85,6 +92,11 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
     connect(&walkPause_, &QTimer::timeout, this, &StatsWindow::walkOn);
 
     connect(tabs_, &QTabBar::currentChanged, this, [this] { refresh(); });
+    connect(trafficSpan_, &QComboBox::currentIndexChanged, this, [this] {
+        if (tabs_->currentIndex() == static_cast<int>(StatsPage::SpiderTraffic)) {
+            refresh();
+        }
+    });
     connect(filterTabs_, &QTabBar::currentChanged, this, [this](int tab) {
         if (tab >= 0 && !filterTabs_->signalsBlocked()) {
             build(currentPage(), SpiderFilterOfTab(log_.tally, tab));
@@ -110,7 +122,12 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
 StatsWindow::~StatsWindow() = default;
 
 StatsPage StatsWindow::currentPage() const {
-    return static_cast<StatsPage>(tabs_->currentIndex());
+    const auto page = static_cast<StatsPage>(tabs_->currentIndex());
+    if (page == StatsPage::SpiderTraffic &&
+        trafficSpan_->currentEntry() == static_cast<int>(TrafficSpan::Days)) {
+        return StatsPage::SpiderDays;
+    }
+    return page;
 }
 
 std::string StatsWindow::ipQueryUrl(const std::string& ip) {
@@ -305,7 +322,8 @@ void StatsWindow::closeEvent(QCloseEvent* event) {
 
 void StatsWindow::refresh() {
     const StatsPage page = currentPage();
-    filterTabs_->setVisible(page == StatsPage::Url || page == StatsPage::Ip);
+    filterTabs_->setVisible(page == StatsPage::Url || page == StatsPage::Ip ||
+                            page == StatsPage::Status);
     urlList_->setVisible(page == StatsPage::Status);
     if (filterTabs_->isVisibleTo(this)) {
         rebuildFilterTabs();
@@ -349,8 +367,9 @@ void StatsWindow::build(StatsPage page, const SpiderFilter& filter) {
             }
             return built;
         },
-        [this, page](BuiltPage built) {
+        [this, page, crawler = filter.displayName](BuiltPage built) {
             shownPage_ = page;
+            shownCrawler_ = crawler;
             showPage(std::move(built.page), std::move(built.longest));
         },
         BackgroundTask::Overlap::Supersede);
@@ -449,7 +468,9 @@ void StatsWindow::doubleClicked() {
     switch (shownPage_) {
     case StatsPage::Status:
         urlList_->clear();
-        for (const std::string& line : StatusUrlLines(log_.table, log_.header.fieldMap, key)) {
+        // The URLs of the records the row counted: the shown crawler's only.
+        for (const std::string& line :
+             StatusUrlLines(log_.table, log_.header.fieldMap, key, {shownCrawler_})) {
             urlList_->addEntry(FromGbk(line));
         }
         break;
@@ -465,6 +486,7 @@ void StatsWindow::doubleClicked() {
         }
         break;
     case StatsPage::SpiderTraffic:
+    case StatsPage::SpiderDays:
         break;
     }
 }

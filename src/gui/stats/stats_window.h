@@ -1,6 +1,6 @@
 // The detailed statistics window: four pages of statistics built from the
-// imported records, sorted by header clicks, exported and copied, and the
-// IP page's location lookups.
+// imported records (the first by hour or by date), sorted by header clicks,
+// exported and copied, and the IP page's location lookups.
 #pragma once
 
 #include "base/result.h"
@@ -26,6 +26,7 @@ struct AppState;
 struct ImportedLog;
 class Button;
 class ConfigFile;
+class DropDown;
 class EditBox;
 class LineSink;
 class ListBox;
@@ -105,6 +106,7 @@ private:
         int next = 0;
     };
 
+    // The page the tabs and the drop-down beside them ask for.
     StatsPage currentPage() const;
     void build(StatsPage page, const SpiderFilter& filter);
     void showPage(StatsTable page, std::vector<int> longest);
@@ -145,6 +147,7 @@ private:
     AppState& app_;
     TabStrip* tabs_ = nullptr;
     TabStrip* filterTabs_ = nullptr;
+    DropDown* trafficSpan_ = nullptr; // tab 0: by hour or by date
     ReportList* list_ = nullptr;
     ListBox* urlList_ = nullptr;
     EditBox* prefix_ = nullptr;
@@ -156,6 +159,8 @@ private:
     int pageGeneration_ = 0;  // bumped whenever the list shows a new page
     int orderGeneration_ = 0; // bumped whenever a sort moved the shown rows
     StatsPage shownPage_ = StatsPage::SpiderTraffic;
+    // The crawler the shown page counts (its display name), none for all.
+    std::optional<std::string> shownCrawler_;
     std::deque<Lookup> lookups_; // waiting for the fetch before them
     std::optional<Walk> walk_;
     QTimer walkPause_; // the pause after each of the run's lookups

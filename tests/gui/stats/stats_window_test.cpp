@@ -157,6 +157,115 @@ TEST_F(StatsWindowTest, DoubleClicks) {
     EXPECT_EQ(urls->entryText(2), QStringLiteral("/a.htm"));
 }
 
+// Three days, written out of order.
+const char* const kDaysLog = "#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status "
+                             "cs(User-Agent)\r\n"
+                             "2013-05-03 00:15:30 1.1.1.1 /a.htm 200 0 Baiduspider\r\n"
+                             "2013-05-01 01:00:00 1.1.1.2 /b.htm 404 2 Googlebot\r\n"
+                             "2013-05-02 01:10:00 1.1.1.1 /a.htm 200 0 Baiduspider\r\n"
+                             "2013-05-01 23:59:59 1.1.1.3 /a.htm 404 2 Mozilla\r\n";
+
+TEST_F(StatsWindowTest, TrafficByHourOrByDate) {
+    auto* span = window_->findChild<DropDown*>(QStringLiteral("组合框时间单位"));
+    ASSERT_NE(span, nullptr);
+    EXPECT_TRUE(span->isVisible());
+    EXPECT_EQ(span->currentText(), QStringLiteral("按小时"));
+    EXPECT_EQ(span->itemText(1), QStringLiteral("按日期"));
+
+    LogImport r = testing::Imported(ImportLogBytes(kDaysLog));
+    log_ = {r.table, r.header, r.tally};
+    QSignalSpy shown(window_, &StatsWindow::pageShown);
+    span->setCurrentIndex(1);
+    ASSERT_TRUE(shown.wait(10000));
+    ASSERT_EQ(list_->rowCount(), 4);
+    EXPECT_EQ(list_->columnTitle(0), QStringLiteral("时间"));
+    EXPECT_EQ(list_->columnTitle(1), QStringLiteral("百度"));
+    EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("全部日期"));
+    EXPECT_EQ(list_->cellText(1, 0), QStringLiteral("2013-05-01"));
+    EXPECT_EQ(list_->cellText(3, 0), QStringLiteral("2013-05-03"));
+    EXPECT_EQ(list_->cellText(0, 1), QStringLiteral("2"));
+    for (int c = 1; c < list_->model()->columnCount(); ++c) {
+        EXPECT_TRUE(red(0, c)) << c;
+        EXPECT_FALSE(red(1, c)) << c;
+    }
+    EXPECT_FALSE(filters_->isVisible());
+
+    // The summary stays on top, red, through a sort.
+    clickHeader(1);
+    clickHeader(1);
+    EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("全部日期"));
+    EXPECT_TRUE(red(0, 1));
+
+    // The choice lasts through other pages; the drop-down is tab 0's own.
+    showPage(1);
+    EXPECT_FALSE(span->isVisible());
+    showPage(0);
+    EXPECT_TRUE(span->isVisible());
+    EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("全部日期"));
+    span->setCurrentIndex(0);
+    ASSERT_TRUE(shown.wait(10000));
+    EXPECT_EQ(list_->rowCount(), 25);
+    EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("全天"));
+}
+
+TEST_F(StatsWindowTest, StatusPageByCrawler) {
+    showPage(3);
+    auto* urls = window_->findChild<ListBox*>(QStringLiteral("列表框URL"));
+    EXPECT_TRUE(filters_->isVisible());
+    ASSERT_EQ(filters_->count(), 1 + log_.tally.length());
+    EXPECT_EQ(filters_->currentIndex(), 0);
+    EXPECT_EQ(filters_->tabText(1), QStringLiteral("百度"));
+    // The strip lies below both lists.
+    EXPECT_LE(list_->geometry().bottom(), filters_->geometry().top());
+    EXPECT_LE(urls->geometry().bottom(), filters_->geometry().top());
+    EXPECT_EQ(list_->width(), window_->width() - urls->width());
+
+    const auto rowOf = [&](const QString& key) {
+        for (int r = 0; r < list_->rowCount(); ++r) {
+            if (list_->cellText(r, 0) == key) {
+                return r;
+            }
+        }
+        return -1;
+    };
+    const auto urlsOf = [&](const QString& key) {
+        const int row = rowOf(key);
+        list_->setSelectedRow(row);
+        emit list_->doubleClicked(list_->model()->index(row, 0));
+        QStringList lines;
+        for (int i = 0; i < urls->entryCount(); ++i) {
+            lines << urls->entryText(i);
+        }
+        return lines;
+    };
+    EXPECT_EQ(urlsOf(QStringLiteral("200|0")),
+              (QStringList{QStringLiteral("状态码：200|0"), QStringLiteral("/a.htm"),
+                           QStringLiteral("/a.htm"), QStringLiteral("/c.htm")}));
+
+    QSignalSpy shown(window_, &StatsWindow::pageShown);
+    filters_->setCurrentIndex(1); // 百度
+    ASSERT_TRUE(shown.wait(10000));
+    ASSERT_EQ(list_->rowCount(), 1);
+    EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("200|0"));
+    EXPECT_EQ(list_->cellText(0, 1), QStringLiteral("2"));
+    EXPECT_FALSE(red(0, 1));
+    EXPECT_EQ(urlsOf(QStringLiteral("200|0")),
+              (QStringList{QStringLiteral("状态码：200|0"), QStringLiteral("/a.htm"),
+                           QStringLiteral("/a.htm")}));
+
+    filters_->setCurrentIndex(2); // 谷歌
+    ASSERT_TRUE(shown.wait(10000));
+    ASSERT_EQ(list_->rowCount(), 1);
+    EXPECT_EQ(urlsOf(QStringLiteral("404|2")),
+              (QStringList{QStringLiteral("状态码：404|2"), QStringLiteral("/b.htm")}));
+
+    // A page change comes back to all traffic.
+    showPage(1);
+    showPage(3);
+    EXPECT_EQ(filters_->currentIndex(), 0);
+    EXPECT_EQ(list_->rowCount(), 2);
+}
+
 TEST_F(StatsWindowTest, ExportsAndRowCopy) {
     showPage(1);
     QSignalSpy exported(window_, &StatsWindow::exportEnded);
