@@ -1,6 +1,7 @@
 // Imports one log file and times each statistics page built from it, one line
-// per page: the four pages over all traffic, then the URL page of Baidu's
-// visits alone. The import itself is not timed.
+// per page: the four pages over all traffic, then the URL and status pages of
+// Baidu's visits alone and the crawler traffic by date. The import itself is
+// not timed.
 #include "logimport/log_importer.h"
 #include "stats/page_builds.h"
 
@@ -47,5 +48,7 @@ int main(int argc, char** argv) {
     Time("status", [&] { return build(StatsPage::Status, {}); });
     const SpiderFilter baidu{SpiderDisplayName(SpiderId::Baidu)};
     Time("urls-baidu", [&] { return build(StatsPage::Url, baidu); });
+    Time("status-baidu", [&] { return build(StatsPage::Status, baidu); });
+    Time("spider-days", [&] { return build(StatsPage::SpiderDays, {}); });
     return 0;
 }
