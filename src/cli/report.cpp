@@ -21,7 +21,7 @@ namespace logdesk {
 const char* const kReportUsage =
     "usage: logdesk-report [--page records|spiders|spider-traffic|spider-days|urls|ips|status]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
-    "                      [--output FILE] [--utf8] [--threads N] LOGFILE\n";
+    "                      [--output FILE] [--utf8] [--threads N] [--stream] LOGFILE\n";
 
 namespace {
 
@@ -37,6 +37,7 @@ struct ReportArgs {
     std::optional<std::string> spider; // short name, UTF-8 as given
     std::string logFile;
     Parallelism parallel; // --threads: 0 for every hardware thread
+    bool stream = false;  // count the page while reading, keeping no records
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
@@ -113,6 +114,8 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.parallel.threads = static_cast<unsigned>(threads);
+        } else if (arg == "--stream") {
+            parsed.stream = true;
         } else if (arg == "--desc") {
             parsed.descending = true;
         } else if (arg == "--spider") {
@@ -142,6 +145,10 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     }
     if (parsed.descending && !parsed.sortColumn) {
         messages += "logdesk-report: --desc goes with --sort\n";
+        return std::nullopt;
+    }
+    if (parsed.stream && parsed.page == Page::Records) {
+        messages += "logdesk-report: --page records lists every record and cannot --stream\n";
         return std::nullopt;
     }
     if (parsed.spider && parsed.page != Page::Urls && parsed.page != Page::Ips &&
@@ -188,6 +195,37 @@ int WriteOutput(const ReportArgs& a, LineSink& standardOutput, std::string& mess
     return 0;
 }
 
+StatsPage StatsPageOf(Page page) {
+    static const std::pair<Page, StatsPage> pages[] = {
+        {Page::SpiderTraffic, StatsPage::SpiderTraffic},
+        {Page::SpiderDays, StatsPage::SpiderDays},
+        {Page::Urls, StatsPage::Url},
+        {Page::Ips, StatsPage::Ip},
+        {Page::Status, StatsPage::Status}};
+    return std::find_if(std::begin(pages), std::end(pages),
+                        [&](const auto& p) { return p.first == page; })
+        ->second;
+}
+
+// The filter a streamed page counts with, chosen before the tally is known:
+// the catalogue crawler of that short name (the tally names its entries by
+// the catalogue's display names). A name the catalogue lacks counts nothing;
+// the log's tally then lacks it too, which WriteStatsPage reports.
+SpiderFilter StreamFilter(const ReportArgs& a) {
+    if (!a.spider) {
+        return {};
+    }
+    const std::string wanted = Utf8ToGbk(*a.spider);
+    for (int s = 0; s < kSpiderCount; ++s) {
+        SpiderTally one;
+        one.count(SpiderDisplayName(static_cast<SpiderId>(s)), 1);
+        if (SpiderShortNames(one).front() == wanted) {
+            return {one.entry(1).name};
+        }
+    }
+    return {wanted};
+}
+
 // The message for a --spider short name the log has no crawler of: the ones
 // it has, and the usage.
 std::string NoCrawler(const std::string& shortName, const std::vector<std::string>& captions) {
@@ -214,17 +252,12 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
         }
         filter = SpiderFilterOfTab(imported.tally, static_cast<int>(it - captions.begin()));
     }
-    static const std::pair<Page, StatsPage> pages[] = {
-        {Page::SpiderTraffic, StatsPage::SpiderTraffic},
-        {Page::SpiderDays, StatsPage::SpiderDays},
-        {Page::Urls, StatsPage::Url},
-        {Page::Ips, StatsPage::Ip},
-        {Page::Status, StatsPage::Status}};
-    const StatsPage page = std::find_if(std::begin(pages), std::end(pages), [&](const auto& p) {
-                               return p.first == a.page;
-                           })->second;
-    StatsTable table = BuildStatsPage(page, imported.table, imported.header.fieldMap,
-                                      imported.tally, filter, nullptr, a.parallel);
+    const StatsPage page = StatsPageOf(a.page);
+    StatsTable table =
+        a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
+                                      page, filter, imported.header.fieldMap, imported.tally)
+                 : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
+                                  filter, nullptr, a.parallel);
     if (a.sortColumn) {
         if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
             messages += NoColumn(*a.sortColumn);
@@ -261,7 +294,23 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
 
     ImportOptions options;
     options.threads = a.parallel.threads;
+    if (a.stream) {
+        const SpiderFilter filter = StreamFilter(a);
+        options.makeConsumers = [&a, filter] {
+            std::vector<std::unique_ptr<RecordConsumer>> consumers;
+            if (a.page != Page::Spiders) {
+                consumers.push_back(MakePageAccumulator(StatsPageOf(a.page), filter));
+            }
+            return consumers;
+        };
+    }
     Result<LogImport> read = ImportLogFile(a.logFile, {}, options);
+    if (read && !read->streamExact) {
+        // The headers changed which fields the last header's columns stand
+        // for: count again, knowing that header.
+        options.streamHeader = read->header;
+        read = ImportLogFile(a.logFile, {}, options);
+    }
     if (!read) {
         const Error& error = read.error();
         if (error.code == ENOMEM) {
