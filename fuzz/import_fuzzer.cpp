@@ -110,7 +110,7 @@ void CheckTable(const LogImport& result) {
     FUZZ_CHECK(visits <= table.rowCount());
 }
 
-// Records the URL and IP pages count under `filter`.
+// Records the URL, IP and status pages count under `filter`.
 std::int64_t FilteredRecords(const LogImport& result, const SpiderFilter& filter) {
     if (filter.allTraffic()) {
         return result.table.rowCount();
@@ -135,6 +135,33 @@ void CheckTrafficPage(const StatsTable& page, const LogImport& result) {
             hours += Count(page.rows[h][c]);
         }
         FUZZ_CHECK(Count(page.rows[0][c]) == hours);
+    }
+    for (const auto& row : page.rows) {
+        std::int64_t spiders = 0;
+        for (std::size_t c = 1; c + 1 < row.size(); ++c) {
+            spiders += Count(row[c]);
+        }
+        FUZZ_CHECK(Count(row.back()) == spiders);
+    }
+    FUZZ_CHECK(Count(page.rows[0].back()) <= result.table.rowCount());
+}
+
+// By date: the summary totals the date rows, which are distinct and ascending.
+void CheckDaysPage(const StatsTable& page, const LogImport& result) {
+    FUZZ_CHECK(page.headers.size() == static_cast<std::size_t>(result.tally.length()) + 2);
+    if (page.rows.empty()) {
+        return;
+    }
+    FUZZ_CHECK(page.summaryRow && page.redCells.size() + 1 == page.headers.size());
+    for (std::size_t c = 1; c < page.headers.size(); ++c) {
+        std::int64_t days = 0;
+        for (std::size_t d = 1; d < page.rows.size(); ++d) {
+            days += Count(page.rows[d][c]);
+        }
+        FUZZ_CHECK(Count(page.rows[0][c]) == days);
+    }
+    for (std::size_t d = 2; d < page.rows.size(); ++d) {
+        FUZZ_CHECK(page.rows[d - 1][0] < page.rows[d][0]);
     }
     for (const auto& row : page.rows) {
         std::int64_t spiders = 0;
@@ -180,15 +207,17 @@ void CheckIpPage(const StatsTable& page, std::int64_t counted) {
     FUZZ_CHECK(page.rows.empty() || visits == counted);
 }
 
-void CheckStatusPage(const StatsTable& page, const LogImport& result) {
+void CheckStatusPage(const StatsTable& page, const LogImport& result, const SpiderFilter& filter,
+                     std::int64_t counted) {
     std::int64_t count = 0;
     for (const auto& row : page.rows) {
         count += Count(row[1]);
     }
-    FUZZ_CHECK(page.rows.empty() || count == result.table.rowCount());
+    FUZZ_CHECK(page.rows.empty() || count == counted);
     const bool urls = result.header.fieldMap[FieldSlot::UriStem] > 0;
     for (std::size_t k = 0; k < std::min(page.rows.size(), kStatusKeysListed); ++k) {
-        const auto lines = StatusUrlLines(result.table, result.header.fieldMap, page.rows[k][0]);
+        const auto lines =
+            StatusUrlLines(result.table, result.header.fieldMap, page.rows[k][0], filter);
         FUZZ_CHECK(static_cast<std::int64_t>(lines.size()) - 1 ==
                    (urls ? Count(page.rows[k][1]) : 0));
     }
@@ -282,10 +311,10 @@ void CheckPages(const LogImport& result) {
         FUZZ_CHECK(filter.allTraffic() == (tab == 0 || tab > result.tally.length()));
         const std::int64_t counted =
             result.header.fieldMap[FieldSlot::UserAgent] > 0 ? FilteredRecords(result, filter) : 0;
-        for (const StatsPage which :
-             {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip, StatsPage::Status}) {
-            // The filter changes only the URL and IP pages.
-            if (tab > 0 && (which == StatsPage::SpiderTraffic || which == StatsPage::Status)) {
+        for (const StatsPage which : {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
+                                      StatsPage::Status, StatsPage::SpiderDays}) {
+            // The filter changes only the URL, IP and status pages.
+            if (tab > 0 && (which == StatsPage::SpiderTraffic || which == StatsPage::SpiderDays)) {
                 continue;
             }
             const StatsTable page =
@@ -302,7 +331,11 @@ void CheckPages(const LogImport& result) {
                 CheckIpPage(page, filter.allTraffic() ? result.table.rowCount() : counted);
                 break;
             case StatsPage::Status:
-                CheckStatusPage(page, result);
+                CheckStatusPage(page, result, filter,
+                                filter.allTraffic() ? result.table.rowCount() : counted);
+                break;
+            case StatsPage::SpiderDays:
+                CheckDaysPage(page, result);
                 break;
             }
         }
@@ -381,7 +414,7 @@ void CheckThreadedAndStreamed(std::string_view bytes, const LogImport& table) {
     CheckSameImport(table, *threaded);
 
     const StatsPage pages[] = {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
-                               StatsPage::Status};
+                               StatsPage::Status, StatsPage::SpiderDays};
     const SpiderFilter baidu{SpiderDisplayName(SpiderId::Baidu)};
     options.maxChunkBytes = 16 + bytes.size() % 53;
     options.threads = 1 + bytes.size() % 3;

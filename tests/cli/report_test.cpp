@@ -337,6 +337,9 @@ TEST(ReportTest, StreamedPagesEqualThePagesOfTheTable) {
           std::vector<std::string>{"--page", "ips", "--spider", Gbk("谷歌")},
           std::vector<std::string>{"--page", "ips", "--spider", "nobody"},
           std::vector<std::string>{"--page", "status"},
+          std::vector<std::string>{"--page", "status", "--spider", "百度"},
+          std::vector<std::string>{"--page", "status", "--spider", "nobody"},
+          std::vector<std::string>{"--page", "spider-days", "--sort", "1"},
           std::vector<std::string>{"--page", "spider-traffic", "--utf8"}}) {
         for (const char* threads : {"1", "3"}) {
             std::vector<std::string> kept = options;

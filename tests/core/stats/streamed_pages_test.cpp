@@ -6,8 +6,8 @@
 #include "stats/page_builds.h"
 #include "text/gbk_codec.h"
 
-#include <gtest/gtest.h>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <random>
 
 namespace logdesk {
@@ -63,8 +63,8 @@ struct Counted {
 
 std::vector<Counted> EveryPageAndFilter() {
     std::vector<Counted> all;
-    for (StatsPage page :
-         {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip, StatsPage::Status}) {
+    for (StatsPage page : {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
+                           StatsPage::Status, StatsPage::SpiderDays}) {
         all.push_back({page, {}});
         for (int s = 0; s < kSpiderCount; ++s) {
             all.push_back({page, {SpiderDisplayName(static_cast<SpiderId>(s))}});
