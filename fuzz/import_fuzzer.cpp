@@ -399,9 +399,6 @@ void CheckLongestCells(const RecordTable& table) {
     }
 }
 
-} // namespace
-} // namespace logdesk
-
 // The threaded import, cut into ranges of a few bytes, gives the same
 // table; the pages counted while the records stream past (through buffers
 // reused under every batch) equal the pages of the table.
@@ -448,6 +445,9 @@ void CheckThreadedAndStreamed(std::string_view bytes, const LogImport& table) {
         }
     }
 }
+
+} // namespace
+} // namespace logdesk
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace logdesk;
