@@ -324,15 +324,6 @@ TEST(ReportCrawlersTest, AllNamesTodaysCrawlersOnEveryPage) {
                         run.out);
         }
     }
-    EXPECT_EQ(GbkToUtf8(Report({"--crawlers", "all", "--page", "spiders", log}).out),
-              "\"蜘蛛\",\"访问次数\"\r\n\"百度(Baiduspider)\",\"4\"\r\n"
-              "\"谷歌(Googlebot)\",\"2\"\r\n\"必应(Msnbot&Bing)\",\"1\"\r\n"
-              "\"Ahrefs(AhrefsBot)\",\"1\"\r\n\"字节跳动(Bytespider)\",\"5\"\r\n"
-              "\"Yandex(YandexBot)\",\"3\"\r\n\"花瓣(PetalBot)\",\"4\"\r\n"
-              "\"苹果(Applebot)\",\"2\"\r\n\"DuckDuckGo(DuckDuckBot)\",\"1\"\r\n"
-              "\"OpenAI(GPTBot)\",\"6\"\r\n\"Anthropic(ClaudeBot)\",\"2\"\r\n"
-              "\"CommonCrawl(CCBot)\",\"1\"\r\n\"Semrush(SemrushBot)\",\"3\"\r\n"
-              "\"其他流量(unknown)\",\"3\"\r\n");
     // A crawler of today filters the URL page by its short name, which the
     // classic catalogue does not know.
     const ReportRun petal =
