@@ -21,7 +21,8 @@ namespace logdesk {
 const char* const kReportUsage =
     "usage: logdesk-report [--page records|spiders|spider-traffic|spider-days|urls|ips|status]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
-    "                      [--output FILE] [--utf8] [--threads N] [--stream] LOGFILE\n";
+    "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
+    "                      [--crawlers classic|all] LOGFILE\n";
 
 namespace {
 
@@ -38,6 +39,7 @@ struct ReportArgs {
     std::string logFile;
     Parallelism parallel; // --threads: 0 for every hardware thread
     bool stream = false;  // count the page while reading, keeping no records
+    Crawlers crawlers = Crawlers::Classic;
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
@@ -116,6 +118,16 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             parsed.parallel.threads = static_cast<unsigned>(threads);
         } else if (arg == "--stream") {
             parsed.stream = true;
+        } else if (arg == "--crawlers") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v != "classic" && *v != "all") {
+                messages += "logdesk-report: --crawlers takes classic or all\n";
+                return std::nullopt;
+            }
+            parsed.crawlers = *v == "all" ? Crawlers::All : Crawlers::Classic;
         } else if (arg == "--desc") {
             parsed.descending = true;
         } else if (arg == "--spider") {
@@ -304,6 +316,7 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             return consumers;
         };
     }
+    options.crawlers = a.crawlers;
     Result<LogImport> read = ImportLogFile(a.logFile, {}, options);
     if (read && !read->streamExact) {
         // The headers changed which fields the last header's columns stand

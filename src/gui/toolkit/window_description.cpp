@@ -128,6 +128,8 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
         view->chart()->setTitle(caption);
         return view;
     }
+    case ControlKind::CheckBox:
+        return new CheckBox(caption, parent);
     }
     return nullptr;
 }

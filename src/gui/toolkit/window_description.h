@@ -25,6 +25,7 @@ enum class ControlKind {
     TabStrip,
     PieChart,
     BarChart,
+    CheckBox,
 };
 
 struct FontDescription {
