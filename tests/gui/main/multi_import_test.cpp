@@ -127,6 +127,13 @@ TEST_F(MultiImportTest, AFolderDroppedOnTheWindowImportsItsLogs) {
     ASSERT_TRUE(drop(window, {QUrl::fromLocalFile(Q(day1))}));
     EXPECT_EQ(rows(window).size(), 2u);
     EXPECT_FALSE(drop(window, {QUrl(QStringLiteral("https://example.org/ex130501.log"))}));
+
+    // A folder without logs says so and leaves the table.
+    ScratchFolder none;
+    none.write("notes.txt", "not a log");
+    ASSERT_TRUE(drop(window, {QUrl::fromLocalFile(Q(none.path()))}));
+    EXPECT_EQ(ui_.messages, QStringList{QStringLiteral("所选的位置没有日志文件。")});
+    EXPECT_EQ(rows(window).size(), 2u);
 }
 
 TEST_F(MultiImportTest, AnUnreadableFileIsNamedAndTheOthersImported) {
