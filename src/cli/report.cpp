@@ -2,6 +2,7 @@
 
 #include "base/platform.h"
 #include "export/csv_format.h"
+#include "input/import_inputs.h"
 #include "logimport/log_importer.h"
 #include "stats/page_builds.h"
 #include "stats/record_sort.h"
@@ -22,7 +23,7 @@ const char* const kReportUsage =
     "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
     "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
-    "                      [--crawlers classic|all] LOGFILE\n";
+    "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n";
 
 namespace {
 
@@ -36,16 +37,15 @@ struct ReportArgs {
     std::optional<int> sortColumn;
     bool descending = false;
     std::optional<std::string> spider; // short name, UTF-8 as given
-    std::string logFile;
-    Parallelism parallel; // --threads: 0 for every hardware thread
-    bool stream = false;  // count the page while reading, keeping no records
+    std::vector<std::string> inputs;   // files, folders and "-", as given
+    Parallelism parallel;              // --threads: 0 for every hardware thread
+    bool stream = false;               // count the page while reading, keeping no records
     Crawlers crawlers = Crawlers::Classic;
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
 std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::string& messages) {
     ReportArgs parsed;
-    bool haveLog = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&]() -> const std::string* {
@@ -142,15 +142,11 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         } else if (arg.size() > 1 && arg[0] == '-') {
             messages += "logdesk-report: unknown option '" + arg + "'\n";
             return std::nullopt;
-        } else if (haveLog) {
-            messages += "logdesk-report: only one LOGFILE\n";
-            return std::nullopt;
         } else {
-            parsed.logFile = arg;
-            haveLog = true;
+            parsed.inputs.push_back(arg);
         }
     }
-    if (!haveLog) {
+    if (parsed.inputs.empty()) {
         messages += "logdesk-report: no LOGFILE given\n";
         return std::nullopt;
     }
@@ -273,22 +269,20 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
     });
 }
 
-int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
-                       std::string& messages) {
-    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
-    if (!parsed) {
-        messages += kReportUsage;
-        return 2;
-    }
-    const ReportArgs& a = *parsed;
-    // The table is written only after the whole log was read, but what the
-    // log held would still be gone.
-    if (a.output && SameFile(*a.output, a.logFile)) {
-        messages +=
-            "logdesk-report: " + *a.output + " is the log being read; not writing over it\n";
-        return 1;
-    }
+// The records of every input, gathered into one table in memory, and
+// whether any input was left out or read only in part.
+struct GatheredLog {
+    LogImport log;
+    bool inputsFailed = false;
+};
 
+// Reads the inputs as one log, writing a line to messages for each input
+// that could not be read (or only in part). nullopt, after saying why, when
+// there is nothing to report: the one log named could not be read or was
+// rejected, no input could be read, or none was named.
+std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
+                                         const LogInputsOptions& inputOptions,
+                                         std::string& messages) {
     ImportOptions options;
     options.threads = a.parallel.threads;
     if (a.stream) {
@@ -302,12 +296,22 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         };
     }
     options.crawlers = a.crawlers;
-    Result<LogImport> read = ImportLogFile(a.logFile, {}, options);
-    if (read && !read->streamExact) {
+    Result<InputsImport> read = ImportLogInputs(inputs, {}, options);
+    if (read && !read->log.streamExact) {
         // The headers changed which fields the last header's columns stand
         // for: count again, knowing that header.
-        options.streamHeader = read->header;
-        read = ImportLogFile(a.logFile, {}, options);
+        const auto& files = inputs.files();
+        if (std::any_of(files.begin(), files.end(), [](const InputFile& file) {
+                return file.kind == InputKind::StandardInput;
+            })) {
+            messages += "logdesk-report: the headers of the logs change which fields the "
+                        "pages count, and standard input cannot be read twice; run it "
+                        "without --stream\n";
+            return std::nullopt;
+        }
+        options.streamHeader = read->log.header;
+        LogInputs again(a.inputs, inputOptions);
+        read = ImportLogInputs(again, {}, options);
     }
     if (!read) {
         const Error& error = read.error();
@@ -317,20 +321,36 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         } else {
             messages += "logdesk-report: cannot read " + error.line() + "\n";
         }
-        return 1;
+        return std::nullopt;
     }
-    LogImport& imported = *read;
-    if (imported.rejected) {
-        messages += a.logFile + ": 这个文件不是标准的IIS日志文件！\n";
-        return 1;
+    InputsImport& all = *read;
+    for (const SkippedInput& skipped : all.skipped) {
+        messages += "logdesk-report: " + skipped.describe() + "\n";
     }
-    if (imported.droppedFields > 0) {
-        messages += "logdesk-report: " + a.logFile +
-                    ": the log names more fields than a table holds; " +
-                    std::to_string(imported.droppedFields) + " fields after the first " +
+    // The one log named keeps the messages it always had.
+    const std::string name = all.single ? inputs.files().front().path : std::string("the logs");
+    if (all.log.rejected) {
+        messages += name + ": 这个文件不是标准的IIS日志文件！\n";
+        return std::nullopt;
+    }
+    if (all.sourcesRead == 0) {
+        if (all.skipped.empty()) {
+            messages += "logdesk-report: no log file among the inputs\n";
+        }
+        return std::nullopt;
+    }
+    if (all.log.droppedFields > 0) {
+        messages += "logdesk-report: " + name + ": the log names more fields than a table holds; " +
+                    std::to_string(all.log.droppedFields) + " fields after the first " +
                     std::to_string(kMaxTableColumns - 1) + " are left out\n";
     }
+    return GatheredLog{std::move(all.log), !all.skipped.empty()};
+}
 
+// Writes the page the arguments ask for from the records in memory; the
+// exit code.
+int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput,
+              std::string& messages) {
     if (a.page != Page::Records && a.page != Page::Spiders) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }
@@ -358,14 +378,49 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
     });
 }
 
+int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
+                       std::string& messages, int standardInput) {
+    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
+    if (!parsed) {
+        messages += kReportUsage;
+        return 2;
+    }
+    const ReportArgs& a = *parsed;
+    LogInputsOptions inputOptions;
+    inputOptions.standardInput = standardInput;
+    inputOptions.readAhead = a.parallel.threads != 1;
+    LogInputs inputs(a.inputs, inputOptions);
+    // The table is written only after every log was read, but what a log
+    // held would still be gone.
+    if (a.output) {
+        for (const InputFile& file : inputs.files()) {
+            if (file.kind != InputKind::StandardInput && SameFile(*a.output, file.path)) {
+                messages += "logdesk-report: " + *a.output +
+                            " is the log being read; not writing over it\n";
+                return 1;
+            }
+        }
+    }
+    std::optional<GatheredLog> gathered = GatherRecords(a, inputs, inputOptions, messages);
+    if (!gathered) {
+        return 1;
+    }
+    const int written = WritePage(a, gathered->log, standardOutput, messages);
+    if (written != 0) {
+        return written;
+    }
+    // Written from the inputs that could be read; the others were named.
+    return gathered->inputsFailed ? 1 : 0;
+}
+
 } // namespace
 
-int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
-              std::string& messages) {
+int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
+              int standardInput) {
     // Memory running out in a page build or the output ends the run with one
     // line, as an unreadable log does.
     try {
-        return RunReportUnguarded(args, standardOutput, messages);
+        return RunReportUnguarded(args, standardOutput, messages, standardInput);
     } catch (const std::bad_alloc&) {
         messages += "logdesk-report: out of memory\n";
         return 1;

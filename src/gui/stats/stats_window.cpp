@@ -518,7 +518,7 @@ void StatsWindow::exportUrlList() {
 
 void StatsWindow::exportTo(const QString& path, SavedFile file,
                            std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write) {
-    if (RefuseImportedLog(this, file, path, log_.path)) {
+    if (RefuseImportedLog(this, file, path, log_)) {
         emit exportEnded(false);
         return;
     }

@@ -29,6 +29,7 @@ std::unique_ptr<FileDialog> MakeFileDialog(const WindowDescription& description,
         dialog->filter = QString::fromUtf8(d->filter);
         dialog->initialFilter = d->initialFilter;
         dialog->defaultExtension = QString::fromUtf8(d->defaultExtension);
+        dialog->multiple = d->multiple;
     }
     return dialog;
 }

@@ -67,6 +67,7 @@ struct DialogDescription {
     const char* filter = ""; // "desc|pattern|desc|pattern"
     int initialFilter = 0;
     const char* defaultExtension = "";
+    bool multiple = false; // an open dialog in which several files may be picked
 };
 
 struct WindowDescription {
