@@ -3,6 +3,9 @@
 #include "base/platform.h"
 #include "export/csv_format.h"
 #include "logimport/log_importer.h"
+#include "net/crawler_claims.h"
+#include "net/crawler_verifier.h"
+#include "net/verification_report.h"
 #include "stats/page_builds.h"
 #include "stats/record_sort.h"
 #include "stats/stats_sort.h"
@@ -19,13 +22,18 @@
 namespace logdesk {
 
 const char* const kReportUsage =
-    "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status]\n"
+    "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status|verify]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
+    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...] [--block-rules "
+    "iis|list]\n"
     "                      [--output FILE] [--utf8] [--threads N] LOGFILE\n";
 
 namespace {
 
-enum class Page { Records, Spiders, SpiderTraffic, Urls, Ips, Status };
+enum class Page { Records, Spiders, SpiderTraffic, Urls, Ips, Status, Verify };
+
+// What --block-rules writes instead of the verification table.
+enum class BlockRules { None, Iis, List };
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -37,6 +45,11 @@ struct ReportArgs {
     std::optional<std::string> spider; // short name, UTF-8 as given
     std::string logFile;
     Parallelism parallel; // --threads: 0 for every hardware thread
+    bool pageGiven = false;
+    // The verification's lookups: --dns-timeout per query and attempt,
+    // --dns-server instead of the system's name servers.
+    ResolverSettings resolver;
+    BlockRules blockRules = BlockRules::None;
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
@@ -63,11 +76,13 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 {"spider-traffic", Page::SpiderTraffic},
                 {"urls", Page::Urls},
                 {"ips", Page::Ips},
-                {"status", Page::Status}};
+                {"status", Page::Status},
+                {"verify", Page::Verify}};
             const auto it = std::find_if(std::begin(pages), std::end(pages),
                                          [&](const auto& p) { return *v == p.first; });
             if (it != std::end(pages)) {
                 parsed.page = it->second;
+                parsed.pageGiven = true;
             } else {
                 messages += "logdesk-report: unknown page '" + *v + "'\n";
                 return std::nullopt;
@@ -112,6 +127,34 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.parallel.threads = static_cast<unsigned>(threads);
+        } else if (arg == "--dns-timeout") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const auto ms = std::strtol(v->c_str(), nullptr, 10);
+            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos || ms < 1 ||
+                ms > 600000) {
+                messages += "logdesk-report: --dns-timeout takes milliseconds from 1 to 600000\n";
+                return std::nullopt;
+            }
+            parsed.resolver.timeoutMs = static_cast<int>(ms);
+        } else if (arg == "--dns-server") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            parsed.resolver.servers = *v;
+        } else if (arg == "--block-rules") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v != "iis" && *v != "list") {
+                messages += "logdesk-report: --block-rules takes iis or list\n";
+                return std::nullopt;
+            }
+            parsed.blockRules = *v == "iis" ? BlockRules::Iis : BlockRules::List;
         } else if (arg == "--desc") {
             parsed.descending = true;
         } else if (arg == "--spider") {
@@ -142,6 +185,18 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     if (parsed.descending && !parsed.sortColumn) {
         messages += "logdesk-report: --desc goes with --sort\n";
         return std::nullopt;
+    }
+    if (parsed.blockRules != BlockRules::None) {
+        // The rules come from the verification: no other page has them.
+        if (parsed.pageGiven && parsed.page != Page::Verify) {
+            messages += "logdesk-report: --block-rules goes with --page verify\n";
+            return std::nullopt;
+        }
+        if (parsed.sortColumn) {
+            messages += "logdesk-report: --block-rules writes no table to sort\n";
+            return std::nullopt;
+        }
+        parsed.page = Page::Verify;
     }
     if (parsed.spider && parsed.page != Page::Urls && parsed.page != Page::Ips) {
         messages += "logdesk-report: --spider filters the urls and ips pages\n";
@@ -228,6 +283,55 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
     });
 }
 
+// Verifies every address that visited as a catalogue crawler and writes the
+// table of the window 蜘蛛真伪, or the block rules for the fake ones. The
+// lookups run on this thread; a resolver that cannot be set up (a
+// --dns-server it does not understand) ends the run before anything is
+// written, so that a script never takes an empty rule list for a clean log.
+int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
+                    std::string& messages) {
+    const std::vector<CrawlerClaim> claims =
+        CollectCrawlerClaims(imported.table, imported.header.fieldMap);
+    CrawlerVerifier verifier(a.resolver);
+    const VerifyRun run = verifier.verify(claims);
+    if (!run.error.empty()) {
+        messages += "logdesk-report: DNS: " + GbkToUtf8(run.error) + "\n";
+        return 1;
+    }
+    if (a.blockRules != BlockRules::None) {
+        const std::vector<IpAddress> fake = AddressesToBlock(claims, run.verdicts);
+        const std::string rules =
+            a.blockRules == BlockRules::Iis ? IpSecurityRules(fake) : AddressLines(fake);
+        return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) -> Result<void> {
+            if (!sink.write(rules)) {
+                return FailureOf(sink);
+            }
+            return {};
+        });
+    }
+    StatsTable table;
+    const auto titles = VerifyColumnTitles();
+    table.headers.assign(titles.begin(), titles.end());
+    for (std::size_t i = 0; i < claims.size(); ++i) {
+        const auto row = VerifyTableRow(claims[i], run.verdicts[i]);
+        table.rows.emplace_back(row.begin(), row.end());
+    }
+    if (a.sortColumn) {
+        if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
+            messages += NoColumn(*a.sortColumn);
+            return 2;
+        }
+        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
+        if (a.descending) {
+            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
+        }
+    }
+    const bool csv = !a.output || EndsWithCsv(*a.output);
+    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
+        return WriteTextTable({table.headers, table.rows}, csv, sink);
+    });
+}
+
 int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
                        std::string& messages) {
     const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
@@ -269,6 +373,9 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
                     std::to_string(kMaxTableColumns - 1) + " are left out\n";
     }
 
+    if (a.page == Page::Verify) {
+        return WriteVerifyPage(a, imported, standardOutput, messages);
+    }
     if (a.page != Page::Records && a.page != Page::Spiders) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }

@@ -1,0 +1,140 @@
+// logdesk-report --page verify and --block-rules against the DNS server of
+// tests/support on 127.0.0.1.
+#include "report.h"
+#include "support/file_test_support.h"
+#include "support/local_dns_server.h"
+#include "text/gbk_codec.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace logdesk {
+namespace {
+
+using testing::ReadFile;
+using testing::TempFile;
+
+struct ReportRun {
+    int code;
+    std::string out;
+    std::string messages;
+};
+
+ReportRun Report(const std::vector<std::string>& args) {
+    StringSink out;
+    std::string messages;
+    const int code = RunReport(args, out, messages);
+    return {code, out.text(), messages};
+}
+
+std::string Golden(const std::string& name) {
+    return ReadFile(std::string(LOGDESK_TEST_DATA) + "/" + name);
+}
+
+// Visitors that pass, that pretend (a look-alike domain, another domain, no
+// PTR record at all), one whose reverse zone never answers, a crawler
+// without a published check, and ordinary traffic, which is no claim.
+const std::string kLog = "#Fields: date time c-ip cs(User-Agent)\r\n"
+                         "2013-05-01 00:00:01 1.1.1.1 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:02 220.181.108.89 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:03 1.1.1.2 Googlebot/2.1\r\n"
+                         "2013-05-01 00:00:04 1.1.1.1 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:05 2001:db8::7 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:06 220.181.108.89 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:07 66.249.66.1 Googlebot/2.1\r\n"
+                         "2013-05-01 00:00:08 1.1.1.9 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:09 10.0.0.5 Sosospider\r\n"
+                         "2013-05-01 00:00:10 10.0.0.6 Mozilla/5.0\r\n"
+                         "2013-05-01 00:00:11 1.1.1.2 Googlebot/2.1\r\n"
+                         "2013-05-01 00:00:12 1.1.1.1 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:13 220.181.108.89 Baiduspider/2.0\r\n"
+                         "2013-05-01 00:00:14 1.1.1.1 Baiduspider/2.0\r\n";
+
+void Serve(LocalDnsServer& server) {
+    server.addCrawler("220.181.108.89", "baiduspider-220-181-108-89.crawl.baidu.com");
+    server.addCrawler("66.249.66.1", "crawl-66-249-66-1.googlebot.com");
+    server.addCrawler("1.1.1.1", "crawl.baidu.com.evil.example");
+    server.addCrawler("1.1.1.2", "spider.fakebaidu.com");
+    server.delayName(LocalDnsServer::ReverseName("1.1.1.9"), 60000);
+}
+
+TEST(ReportVerifyTest, TableAndBlockRulesAsGoldenFiles) {
+    LocalDnsServer server;
+    Serve(server);
+    TempFile log(kLog);
+    const std::vector<std::string> dns = {"--dns-server", server.servers(), "--dns-timeout", "150"};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.end(), dns.begin(), dns.end());
+        args.push_back(log.path());
+        return args;
+    };
+
+    const auto started = std::chrono::steady_clock::now();
+    const ReportRun table = Report(with({"--page", "verify", "--utf8"}));
+    // The silent zone costs its two attempts of 150 ms, not the default 2 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1500));
+    ASSERT_EQ(table.code, 0) << table.messages;
+    EXPECT_EQ(table.out, Golden("report_verify.csv"));
+
+    const ReportRun iis = Report(with({"--block-rules", "iis"}));
+    ASSERT_EQ(iis.code, 0) << iis.messages;
+    EXPECT_EQ(iis.out, Golden("verify_block_rules.config"));
+
+    // To a file: the same bytes, and nothing on standard output.
+    TempFile out("", "blocked.txt");
+    const ReportRun list =
+        Report(with({"--page", "verify", "--block-rules", "list", "--output", out.path()}));
+    ASSERT_EQ(list.code, 0) << list.messages;
+    EXPECT_EQ(list.out, "");
+    EXPECT_EQ(ReadFile(out.path()), Golden("verify_block_list.txt"));
+
+    // A text file gets the bare cells, sorted as header clicks sort.
+    TempFile sorted("", "verify.txt");
+    ASSERT_EQ(
+        Report(with({"--page", "verify", "--sort", "2", "--desc", "--output", sorted.path()})).code,
+        0);
+    const std::string text = ReadFile(sorted.path());
+    EXPECT_EQ(text.find("IP,"), std::string::npos);
+    EXPECT_EQ(text.substr(0, text.find(',')), "1.1.1.1");
+    EXPECT_NE(
+        text.find(Gbk("\r\n66.249.66.1,谷歌(Googlebot),1,crawl-66-249-66-1.googlebot.com,真\r\n")),
+        std::string::npos);
+}
+
+TEST(ReportVerifyTest, ALogWithoutCrawlersGivesTheColumnsAndNoRules) {
+    LocalDnsServer server;
+    TempFile log("#Fields: c-ip cs(User-Agent)\r\n10.0.0.6 Mozilla/5.0\r\n");
+    const ReportRun table =
+        Report({"--page", "verify", "--utf8", "--dns-server", server.servers(), log.path()});
+    ASSERT_EQ(table.code, 0) << table.messages;
+    EXPECT_EQ(table.out, "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\"\r\n");
+    const ReportRun rules =
+        Report({"--block-rules", "list", "--dns-server", server.servers(), log.path()});
+    EXPECT_EQ(rules.code, 0);
+    EXPECT_EQ(rules.out, "");
+    EXPECT_EQ(server.questions(), 0);
+}
+
+TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
+    TempFile log(kLog);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--block-rules", "nginx", log.path()},
+             {"--block-rules", "iis", "--page", "ips", log.path()},
+             {"--block-rules", "iis", "--sort", "1", log.path()},
+             {"--page", "verify", "--dns-timeout", "0", log.path()},
+             {"--page", "verify", "--dns-timeout", "2s", log.path()},
+             {"--page", "verify", "--dns-server", log.path()}}) {
+        const ReportRun run = Report(args);
+        EXPECT_EQ(run.code, 2) << args[0] << " " << args[1];
+        EXPECT_NE(run.messages.find("usage:"), std::string::npos);
+    }
+    // A server list the resolver does not understand: nothing is written.
+    const ReportRun broken =
+        Report({"--block-rules", "list", "--dns-server", "not a server!", log.path()});
+    EXPECT_EQ(broken.code, 1);
+    EXPECT_EQ(broken.out, "");
+    EXPECT_NE(broken.messages.find("logdesk-report: DNS: "), std::string::npos) << broken.messages;
+}
+
+} // namespace
+} // namespace logdesk
