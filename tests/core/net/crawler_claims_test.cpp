@@ -1,4 +1,5 @@
 #include "net/crawler_claims.h"
+#include "net/verification_report.h"
 #include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
@@ -125,6 +126,37 @@ TEST(CrawlerClaimsTest, StreamedRecordsInJoinedPiecesGiveWhatOnePassGives) {
     EXPECT_EQ(visits, 134); // the records of Baidu and Google only
     EXPECT_EQ(SpiderOfDisplayName(baidu), SpiderId::Baidu);
     EXPECT_EQ(SpiderOfDisplayName(other), SpiderId::Unknown);
+}
+
+// The window's share list: parts of claimed and of genuine visits, rounded,
+// and crawlers without a rule marked instead of shown as 0.
+TEST(CrawlerClaimsTest, ShareRowsGivePartsOfClaimedAndOfGenuineVisits) {
+    const std::vector<CrawlerShare> shares = {
+        {SpiderDisplayName(SpiderId::Baidu), true, 2, 1, 1},
+        {SpiderDisplayName(SpiderId::Google), true, 1, 1, 0},
+        {SpiderDisplayName(SpiderId::Soso), false, 3, 0, 0},
+        {"YandexBot", true, 0, 0, 0},
+    };
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& row : ShareTableRows(shares)) {
+        std::vector<std::string> cells;
+        for (const std::string& cell : row) {
+            cells.push_back(GbkToUtf8(cell));
+        }
+        rows.push_back(cells);
+    }
+    const std::vector<std::vector<std::string>> expected = {
+        {"百度(Baiduspider)", "2", "33.33%", "1", "50.00%"},
+        {"谷歌(Googlebot)", "1", "16.67%", "1", "50.00%"},
+        {"搜搜(Sosospider)", "3", "50.00%", "无法验证", "无法验证"},
+        {"YandexBot", "0", "0.00%", "0", "0.00%"},
+    };
+    EXPECT_EQ(rows, expected);
+    // Nothing genuine at all: every part of it is 0, never a division by 0.
+    const std::vector<CrawlerShare> fakes = {{"x", true, 7, 0, 7}};
+    EXPECT_EQ(ShareTableRows(fakes)[0][4], "0.00%");
+    EXPECT_EQ(ShareTableRows(fakes)[0][2], "100.00%");
+    EXPECT_EQ(GbkToUtf8(ShareColumnTitles()[4]), "验证为真占比");
 }
 
 } // namespace
