@@ -6,6 +6,7 @@
 #include <QChartView>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QProgressBar>
 #include <QScreen>
 #include <QWidget>
 #include <cstring>
@@ -127,6 +128,13 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
         view->setRenderHint(QPainter::Antialiasing);
         view->chart()->setTitle(caption);
         return view;
+    }
+    case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(parent);
+        bar->setRange(0, 1000);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
     }
     }
     return nullptr;
