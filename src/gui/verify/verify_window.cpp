@@ -26,6 +26,23 @@ constexpr int kListTop = 40;
 constexpr int kSharesBlock = 123;
 constexpr int kSharesListHeight = 101;
 
+// Fits each column to its longest cell (by bytes), measured once instead of
+// on every cell.
+void FitColumns(ReportList& list, const VerifyTableModel& model) {
+    const auto& rows = model.rows();
+    QStringList cells;
+    for (std::size_t c = 0; c < model.headers().size(); ++c) {
+        const std::vector<std::string>* longest = nullptr;
+        for (const std::vector<std::string>& row : rows) {
+            if (longest == nullptr || row[c].size() > (*longest)[c].size()) {
+                longest = &row;
+            }
+        }
+        cells << (longest != nullptr ? FromGbk((*longest)[c]) : QString());
+    }
+    list.fitColumns(cells);
+}
+
 } // namespace
 
 VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& settings,
@@ -109,7 +126,7 @@ void VerifyWindow::showRun(const VerifyRun& run) {
     }
     const auto titles = ShareColumnTitles();
     sharesModel_->setTable({titles.begin(), titles.end()}, std::move(shareRows));
-    sharesList_->fitColumns({});
+    FitColumns(*sharesList_, *sharesModel_);
 
     progress_->hide();
     stopButton_->setEnabled(false);
@@ -144,26 +161,7 @@ void VerifyWindow::showRows() {
         }
     }
     model_->setTable({titles.begin(), titles.end()}, std::move(rows), std::move(red));
-    // Measured on the longest cell of each column, not on every cell.
-    const std::vector<int> longest = [this] {
-        std::vector<int> best(model_->headers().size(), -1);
-        const auto& all = model_->rows();
-        for (std::size_t r = 0; r < all.size(); ++r) {
-            for (std::size_t c = 0; c < best.size(); ++c) {
-                if (best[c] < 0 ||
-                    all[r][c].size() > all[static_cast<std::size_t>(best[c])][c].size()) {
-                    best[c] = static_cast<int>(r);
-                }
-            }
-        }
-        return best;
-    }();
-    QStringList cells;
-    for (std::size_t c = 0; c < longest.size(); ++c) {
-        cells << (longest[c] >= 0 ? FromGbk(model_->rows()[static_cast<std::size_t>(longest[c])][c])
-                                  : QString());
-    }
-    list_->fitColumns(cells);
+    FitColumns(*list_, *model_);
 }
 
 void VerifyWindow::stop() {
