@@ -1,7 +1,8 @@
 // The input is a log file. It is imported from memory and, through small
 // buffers, from a file; then everything that reads an import runs on the
 // table: each statistics page with every crawler filter, the column sorts,
-// both exports and the column fitting. Besides what the sanitizers catch,
+// both exports and the column fitting; the threaded import and the pages
+// counted while streaming must equal it. Besides what the sanitizers catch,
 // each step is held to what its interface promises about the table.
 #include "export/csv_format.h"
 #include "export/line_sink.h"
@@ -368,6 +369,53 @@ void CheckLongestCells(const RecordTable& table) {
 } // namespace
 } // namespace logdesk
 
+// The threaded import, cut into ranges of a few bytes, gives the same
+// table; the pages counted while the records stream past (through buffers
+// reused under every batch) equal the pages of the table.
+void CheckThreadedAndStreamed(std::string_view bytes, const LogImport& table) {
+    ImportOptions options;
+    options.threads = 3;
+    options.rangeBytes = 1 + bytes.size() % 37;
+    const Result<LogImport> threaded = ImportLogBytes(bytes, PreviousHeader(), options);
+    FUZZ_CHECK(threaded);
+    CheckSameImport(table, *threaded);
+
+    const StatsPage pages[] = {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
+                               StatsPage::Status};
+    const SpiderFilter baidu{SpiderDisplayName(SpiderId::Baidu)};
+    options.maxChunkBytes = 16 + bytes.size() % 53;
+    options.threads = 1 + bytes.size() % 3;
+    options.makeConsumers = [&] {
+        std::vector<std::unique_ptr<RecordConsumer>> consumers;
+        for (StatsPage page : pages) {
+            consumers.push_back(MakePageAccumulator(page, {}));
+            consumers.push_back(MakePageAccumulator(page, baidu));
+        }
+        return consumers;
+    };
+    Result<LogImport> streamed = ImportLogBytes(bytes, PreviousHeader(), options);
+    FUZZ_CHECK(streamed);
+    if (!streamed->streamExact) {
+        options.streamHeader = streamed->header;
+        streamed = ImportLogBytes(bytes, PreviousHeader(), options);
+        FUZZ_CHECK(streamed && streamed->streamExact);
+    }
+    FUZZ_CHECK(streamed->streamedRecords == table.table.rowCount());
+    FUZZ_CHECK(streamed->header == table.header && streamed->tally == table.tally);
+    for (std::size_t p = 0; p < std::size(pages); ++p) {
+        for (int f = 0; f < 2; ++f) {
+            const SpiderFilter filter = f == 0 ? SpiderFilter{} : baidu;
+            const StatsTable kept = BuildStatsPage(pages[p], table.table, table.header.fieldMap,
+                                                   table.tally, filter, nullptr, {1, 0});
+            const StatsTable counted = FinishStreamedPage(
+                static_cast<const PageAccumulator&>(*streamed->consumers[p * 2 + f]), pages[p],
+                filter, table.header.fieldMap, table.tally);
+            FUZZ_CHECK(kept.headers == counted.headers && kept.rows == counted.rows &&
+                       kept.redCells == counted.redCells);
+        }
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace logdesk;
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
@@ -380,6 +428,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     CheckTable(result);
     CheckPages(result);
+    CheckThreadedAndStreamed(bytes, result);
 
     const RecordTable& table = result.table;
     const int columns = table.columnCount();

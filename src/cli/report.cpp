@@ -26,7 +26,7 @@ const char* const kReportUsage =
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
     "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...] [--block-rules "
     "iis|list]\n"
-    "                      [--output FILE] [--utf8] [--threads N] LOGFILE\n";
+    "                      [--output FILE] [--utf8] [--threads N] [--stream] LOGFILE\n";
 
 namespace {
 
@@ -50,6 +50,7 @@ struct ReportArgs {
     // --dns-server instead of the system's name servers.
     ResolverSettings resolver;
     BlockRules blockRules = BlockRules::None;
+    bool stream = false; // count the page while reading, keeping no records
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
@@ -155,6 +156,8 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.blockRules = *v == "iis" ? BlockRules::Iis : BlockRules::List;
+        } else if (arg == "--stream") {
+            parsed.stream = true;
         } else if (arg == "--desc") {
             parsed.descending = true;
         } else if (arg == "--spider") {
@@ -197,6 +200,10 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             return std::nullopt;
         }
         parsed.page = Page::Verify;
+    }
+    if (parsed.stream && parsed.page == Page::Records) {
+        messages += "logdesk-report: --page records lists every record and cannot --stream\n";
+        return std::nullopt;
     }
     if (parsed.spider && parsed.page != Page::Urls && parsed.page != Page::Ips) {
         messages += "logdesk-report: --spider filters the urls and ips pages\n";
@@ -241,6 +248,36 @@ int WriteOutput(const ReportArgs& a, LineSink& standardOutput, std::string& mess
     return 0;
 }
 
+StatsPage StatsPageOf(Page page) {
+    static const std::pair<Page, StatsPage> pages[] = {
+        {Page::SpiderTraffic, StatsPage::SpiderTraffic},
+        {Page::Urls, StatsPage::Url},
+        {Page::Ips, StatsPage::Ip},
+        {Page::Status, StatsPage::Status}};
+    return std::find_if(std::begin(pages), std::end(pages),
+                        [&](const auto& p) { return p.first == page; })
+        ->second;
+}
+
+// The filter a streamed page counts with, chosen before the tally is known:
+// the catalogue crawler of that short name (the tally names its entries by
+// the catalogue's display names). A name the catalogue lacks counts nothing;
+// the log's tally then lacks it too, which WriteStatsPage reports.
+SpiderFilter StreamFilter(const ReportArgs& a) {
+    if (!a.spider) {
+        return {};
+    }
+    const std::string wanted = Utf8ToGbk(*a.spider);
+    for (int s = 0; s < kSpiderCount; ++s) {
+        SpiderTally one;
+        one.count(SpiderDisplayName(static_cast<SpiderId>(s)), 1);
+        if (SpiderShortNames(one).front() == wanted) {
+            return {one.entry(1).name};
+        }
+    }
+    return {wanted};
+}
+
 // Writes one page of the statistics window in the list export format.
 int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                    std::string& messages) {
@@ -255,16 +292,12 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
         }
         filter = SpiderFilterOfTab(imported.tally, static_cast<int>(it - captions.begin()));
     }
-    static const std::pair<Page, StatsPage> pages[] = {
-        {Page::SpiderTraffic, StatsPage::SpiderTraffic},
-        {Page::Urls, StatsPage::Url},
-        {Page::Ips, StatsPage::Ip},
-        {Page::Status, StatsPage::Status}};
-    const StatsPage page = std::find_if(std::begin(pages), std::end(pages), [&](const auto& p) {
-                               return p.first == a.page;
-                           })->second;
-    StatsTable table = BuildStatsPage(page, imported.table, imported.header.fieldMap,
-                                      imported.tally, filter, nullptr, a.parallel);
+    const StatsPage page = StatsPageOf(a.page);
+    StatsTable table =
+        a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
+                                      page, filter, imported.header.fieldMap, imported.tally)
+                 : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
+                                  filter, nullptr, a.parallel);
     if (a.sortColumn) {
         if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
             messages += NoColumn(*a.sortColumn);
@@ -291,7 +324,8 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
 int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                     std::string& messages) {
     const std::vector<CrawlerClaim> claims =
-        CollectCrawlerClaims(imported.table, imported.header.fieldMap);
+        a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
+                 : CollectCrawlerClaims(imported.table, imported.header.fieldMap);
     CrawlerVerifier verifier(a.resolver);
     const VerifyRun run = verifier.verify(claims);
     if (!run.error.empty()) {
@@ -350,7 +384,25 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
 
     ImportOptions options;
     options.threads = a.parallel.threads;
+    if (a.stream) {
+        const SpiderFilter filter = StreamFilter(a);
+        options.makeConsumers = [&a, filter] {
+            std::vector<std::unique_ptr<RecordConsumer>> consumers;
+            if (a.page == Page::Verify) {
+                consumers.push_back(std::make_unique<CrawlerClaimCollector>());
+            } else if (a.page != Page::Spiders) {
+                consumers.push_back(MakePageAccumulator(StatsPageOf(a.page), filter));
+            }
+            return consumers;
+        };
+    }
     Result<LogImport> read = ImportLogFile(a.logFile, {}, options);
+    if (read && !read->streamExact) {
+        // The headers changed which fields the last header's columns stand
+        // for: count again, knowing that header.
+        options.streamHeader = read->header;
+        read = ImportLogFile(a.logFile, {}, options);
+    }
     if (!read) {
         const Error& error = read.error();
         if (error.code == ENOMEM) {

@@ -233,5 +233,57 @@ TEST(ReportTest, ThreadsChangeNoByte) {
     }
 }
 
+TEST(ReportTest, StreamedPagesEqualThePagesOfTheTable) {
+    // The middle header names c-ip twice, and the table's c-ip column holds
+    // the first of them, while its own header's address is the second: the
+    // first pass counts those lines by the second, and the report counts
+    // again knowing the last header.
+    std::string log = kLog;
+    for (int i = 0; i < 3000; ++i) {
+        if (i == 1000) {
+            log += "#Fields: date time c-ip cs-uri-stem c-ip cs(User-Agent) sc-status "
+                   "sc-win32-status\r\n";
+        }
+        if (i == 2000) {
+            log += "#Fields: date time cs-uri-stem c-ip sc-status cs(User-Agent)\r\n";
+        }
+        const std::string agent = i % 3 == 0 ? "Baiduspider" : i % 3 == 1 ? "Googlebot" : "Mozilla";
+        const std::string status = std::to_string(200 + (i % 4) * 100);
+        if (i < 2000) {
+            log += "2013-05-0" + std::to_string(1 + i % 3) + " 0" + std::to_string(i % 10) +
+                   ":00:00 1.1.1.1 /p" + std::to_string(i % 90) + " 10.0.0." +
+                   std::to_string(i % 20) + " " + agent + " " + status +
+                   (i >= 1000 ? " " + std::to_string(i % 3 * 32) : "") + "\r\n";
+        } else {
+            log += "2013-05-04 1" + std::to_string(i % 10) + ":00:00 /q" + std::to_string(i % 70) +
+                   " 10.0.1." + std::to_string(i % 30) + " " + status + " " + agent + "\r\n";
+        }
+    }
+    TempFile file(log);
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--page", "spiders"},
+          std::vector<std::string>{"--page", "urls", "--sort", "1", "--desc"},
+          std::vector<std::string>{"--page", "urls", "--spider", "Baidu"},
+          std::vector<std::string>{"--page", "ips", "--spider", Gbk("谷歌")},
+          std::vector<std::string>{"--page", "ips", "--spider", "nobody"},
+          std::vector<std::string>{"--page", "status"},
+          std::vector<std::string>{"--page", "spider-traffic", "--utf8"}}) {
+        for (const char* threads : {"1", "3"}) {
+            std::vector<std::string> kept = options;
+            kept.insert(kept.end(), {"--threads", threads, file.path()});
+            std::vector<std::string> streamed = kept;
+            streamed.insert(streamed.begin(), "--stream");
+            const ReportRun a = Report(kept);
+            const ReportRun b = Report(streamed);
+            EXPECT_EQ(a.code, b.code) << options[1];
+            EXPECT_EQ(a.messages, b.messages) << options[1];
+            EXPECT_EQ(a.out, b.out) << options[1] << " " << options.back();
+        }
+    }
+    const ReportRun records = Report({"--stream", "--page", "records", file.path()});
+    EXPECT_EQ(records.code, 2);
+    EXPECT_NE(records.messages.find("cannot --stream"), std::string::npos);
+}
+
 } // namespace
 } // namespace logdesk

@@ -76,6 +76,11 @@ TEST(ReportVerifyTest, TableAndBlockRulesAsGoldenFiles) {
     ASSERT_EQ(table.code, 0) << table.messages;
     EXPECT_EQ(table.out, Golden("report_verify.csv"));
 
+    // Claims counted while the log is read, keeping no records: the same table.
+    const ReportRun streamed = Report(with({"--page", "verify", "--utf8", "--stream"}));
+    ASSERT_EQ(streamed.code, 0) << streamed.messages;
+    EXPECT_EQ(streamed.out, table.out);
+
     const ReportRun iis = Report(with({"--block-rules", "iis"}));
     ASSERT_EQ(iis.code, 0) << iis.messages;
     EXPECT_EQ(iis.out, Golden("verify_block_rules.config"));

@@ -3,8 +3,8 @@
 #include "base/platform.h"
 #include "base/text_hash.h"
 #include "line_scan.h"
-#include "record_consumer.h"
 #include "parallel_work.h"
+#include "record_consumer.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 
@@ -146,6 +146,7 @@ public:
     void appendPending(const std::vector<PendingLine>& lines, std::uint32_t layout);
 
     std::uint64_t rows() const { return part_.rows.size() + streamed_; }
+    std::uint64_t streamed() const { return streamed_; }
     // Hands the records waiting in a batch to the consumers.
     void flushStream();
     const std::array<std::int64_t, kSpiderCount>& visits() const { return visits_; }
@@ -228,8 +229,8 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
             return cellAt(f);
         };
         using F = RecordData::PageField;
-        batch_[batched_++] = {pageCell(F::Agent),  pageCell(F::Date),   pageCell(F::Time),
-                              pageCell(F::Url),    pageCell(F::Ip),     pageCell(F::Status),
+        batch_[batched_++] = {pageCell(F::Agent), pageCell(F::Date), pageCell(F::Time),
+                              pageCell(F::Url),   pageCell(F::Ip),   pageCell(F::Status),
                               pageCell(F::Win32)};
         ++streamed_;
         if (batched_ == batch_.size()) {
@@ -278,11 +279,44 @@ void PartBuilder::flushStream() {
     }
 }
 
+// The field of `header` that stands under the column of `last`'s field of
+// `slot` (-1 for none): fields meet in a column by name and by which
+// occurrence of the name they are, as buildColumns() places them.
+std::int32_t FieldUnder(const HeaderLayout& header, const HeaderLayout& last, FieldSlot slot) {
+    const std::int32_t column = last.fieldMap[slot];
+    if (column <= 0 || column >= kMaxTableColumns) {
+        return -1;
+    }
+    const auto at = last.fieldNames.begin() + (column - 1);
+    auto occurrence = std::count(last.fieldNames.begin(), at, *at);
+    for (std::size_t f = 0; f < header.fieldNames.size(); ++f) {
+        if (header.fieldNames[f] == *at && occurrence-- == 0) {
+            return static_cast<std::int32_t>(f);
+        }
+    }
+    return -1;
+}
+
+// The fields a streamed record's cells come from, in PageField order, for
+// a record of `header` in a log that ends with `last`.
+std::array<std::int32_t, 7> PageFieldsUnder(const HeaderLayout& header, const HeaderLayout& last) {
+    constexpr FieldSlot kSlots[] = {FieldSlot::UserAgent,  FieldSlot::Date,     FieldSlot::Time,
+                                    FieldSlot::UriStem,    FieldSlot::ClientIp, FieldSlot::Status,
+                                    FieldSlot::Win32Status};
+    std::array<std::int32_t, 7> fields{};
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        fields[i] = FieldUnder(header, last, kSlots[i]);
+    }
+    return fields;
+}
+
 // The distinct headers of one import, in the order they first appear, and
 // the table's columns built from them at the end.
 class LayoutSet {
 public:
-    explicit LayoutSet(RecordData& data) : data_(data) {}
+    // `streamHeader` (may be null) is ImportOptions::streamHeader.
+    LayoutSet(RecordData& data, const HeaderLayout* streamHeader)
+        : data_(data), streamHeader_(streamHeader) {}
 
     // The layout of a header, added on first sight.
     std::uint32_t layoutFor(const HeaderLayout& header);
@@ -292,6 +326,10 @@ public:
     // Makes the table's columns: the last layout's fields first, then the
     // fields only earlier layouts with rows had. Returns the fields left out.
     std::uint32_t buildColumns(std::uint32_t lastLayout, const std::vector<std::uint64_t>& rows);
+
+    // Whether every layout with rows took its streamed cells from the fields
+    // the table's columns give it with `lastLayout` last.
+    bool streamedExactly(std::uint32_t lastLayout, const std::vector<std::uint64_t>& rows) const;
 
     // What every import does once its rows are in place: the columns, the
     // record numbers and their texts, and the tally in order of first sight.
@@ -303,10 +341,22 @@ public:
 
 private:
     RecordData& data_;
+    const HeaderLayout* streamHeader_;
     std::vector<HeaderLayout> headers_;
     // Field names joined by NUL (which no name holds) to their layout.
     std::unordered_map<std::string, std::uint32_t> index_;
 };
+
+bool LayoutSet::streamedExactly(std::uint32_t lastLayout,
+                                const std::vector<std::uint64_t>& rows) const {
+    for (std::size_t l = 0; l < headers_.size() && l < rows.size(); ++l) {
+        if (rows[l] > 0 &&
+            PageFieldsUnder(headers_[l], headers_[lastLayout]) != data_.layouts_[l].pageFields) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::uint32_t LayoutSet::layoutFor(const HeaderLayout& header) {
     std::string key;
@@ -322,6 +372,7 @@ std::uint32_t LayoutSet::layoutFor(const HeaderLayout& header) {
     RecordData::Layout layout;
     layout.fieldCount = header.fieldCount();
     layout.userAgentField = header.fieldMap[FieldSlot::UserAgent] - 1;
+    layout.pageFields = PageFieldsUnder(header, streamHeader_ != nullptr ? *streamHeader_ : header);
     data_.layouts_.push_back(std::move(layout));
     headers_.push_back(header);
     return it->second;
@@ -459,10 +510,15 @@ private:
 class RecordDataBuilder : public ChunkStore {
 public:
     RecordDataBuilder(const HeaderLayout& previousHeader, const ImportOptions& options)
-        : layouts_(*data_), header_(previousHeader), maxRecords_(options.maxRecords),
-          splitter_(BestLineScanner()) {
+        : agents_(static_cast<bool>(options.makeConsumers)),
+          layouts_(*data_, options.streamHeader ? &*options.streamHeader : nullptr),
+          header_(previousHeader), maxRecords_(options.maxRecords), splitter_(BestLineScanner()) {
         data_->parts_.emplace_back();
-        rows_.emplace(*data_, data_->parts_.front(), agents_);
+        if (options.makeConsumers) {
+            consumers_ = options.makeConsumers();
+            streaming_ = true;
+        }
+        rows_.emplace(*data_, data_->parts_.front(), agents_, streaming_ ? &consumers_ : nullptr);
     }
 
     // Takes the complete lines of chunk bytes [pos, filled) and moves pos past
@@ -470,6 +526,9 @@ public:
     void parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof) {
         chunk_ = chunk;
         splitter_.split(chunkBytes(chunk), pos, filled, eof, *this);
+        // The buffer may move or be reused after this: no streamed record
+        // may still point into it.
+        rows_->flushStream();
     }
 
     bool rejected() const { return rejected_; }
@@ -501,6 +560,8 @@ private:
 
     UserAgentCache agents_;
     LayoutSet layouts_;
+    std::vector<std::unique_ptr<RecordConsumer>> consumers_; // streaming only
+    bool streaming_ = false;
     std::optional<PartBuilder> rows_;
     HeaderLayout header_; // the header in force
     bool fileHasHeader_ = false;
@@ -537,11 +598,14 @@ void RecordDataBuilder::line(std::size_t begin, std::size_t end, bool directive,
         full_ = true;
         return;
     }
-    reference(chunk_);
     if (!fileHasHeader_) {
+        reference(chunk_);
         pending_.push_back(
             {chunk_, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
         return;
+    }
+    if (!streaming_) {
+        reference(chunk_); // streamed rows are gone once the batch is handed over
     }
     rows_->appendRow(chunk_, begin, end, layout_, fieldStarts, blanks);
 }
@@ -716,10 +780,16 @@ LogImport RecordDataBuilder::finish() {
     if (layouts_.size() > 0) {
         last = fileHasHeader_ ? layout_ : layouts_.layoutFor(header_);
     }
+    rows_->flushStream();
     LayoutSet::finishTable(*data_, layouts_, last, rows_->layoutRows(), rows_->visits(),
                            rows_->firstSeen(), result);
+    if (streaming_) {
+        result.streamedRecords = rows_->streamed();
+        result.streamExact = !last || layouts_.streamedExactly(*last, rows_->layoutRows());
+    }
     result.header = header_;
     rows_.reset();
+    result.consumers = std::move(consumers_);
     result.table = RecordTable(std::move(data_));
     return result;
 }
@@ -737,8 +807,16 @@ class ParallelImport : public ChunkStore {
 public:
     ParallelImport(const HeaderLayout& previousHeader, const ImportOptions& options,
                    unsigned threads)
-        : layouts_(*data_), header_(previousHeader), options_(options), threads_(threads),
-          scan_(BestLineScanner()), agents_(threads) {}
+        : layouts_(*data_, options.streamHeader ? &*options.streamHeader : nullptr),
+          header_(previousHeader), options_(options), threads_(threads), scan_(BestLineScanner()),
+          streaming_(static_cast<bool>(options.makeConsumers)) {
+        for (unsigned t = 0; t < threads; ++t) {
+            agents_.emplace_back(streaming_);
+        }
+        if (streaming_) {
+            consumers_ = options.makeConsumers();
+        }
+    }
 
     // Parses the complete lines of chunk bytes [pos, filled) once enough have
     // come (or the buffer is full, or the file ended) and moves pos past
@@ -774,6 +852,8 @@ private:
         std::array<std::int64_t, kSpiderCount> visits{};
         std::vector<SpiderId> firstSeen;
         std::vector<std::uint64_t> layoutRows;
+        std::vector<std::unique_ptr<RecordConsumer>> consumers; // streaming only
+        std::uint64_t streamed = 0;
     };
     class RangeHandler;
 
@@ -799,6 +879,8 @@ private:
     unsigned threads_;
     LineScanner scan_;
     std::vector<UserAgentCache> agents_; // one per thread
+    bool streaming_;
+    std::vector<std::unique_ptr<RecordConsumer>> consumers_; // streaming: every range's, joined
     bool fileHasHeader_ = false;
     std::uint32_t layout_ = 0;
     bool rejected_ = false;
@@ -1019,23 +1101,30 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
         range.end = std::min(range.end, cutoff);
     }
 
+    if (streaming_) {
+        for (Range& range : ranges) {
+            range.consumers = options_.makeConsumers();
+        }
+    }
     runOnThreads(ranges.size(), [&](std::size_t i, unsigned worker) {
         if (!cancelled()) {
             splitRange(chunk, ranges[i], agents_[worker]);
         }
     });
-    if (takeRows(ranges)) {
+    if (takeRows(ranges) && !streaming_) {
         reference(chunk);
     }
 }
 
 void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const {
-    PartBuilder rows(*data_, range.part, agents);
+    PartBuilder rows(*data_, range.part, agents, streaming_ ? &range.consumers : nullptr);
     const char* buf = data_->chunks_[chunk].bytes.get();
     RangeHandler handler(*data_, range, rows, chunk, buf, options_.cancel);
     LineSplitter splitter(scan_);
     std::size_t pos = range.begin;
     splitter.split(buf, pos, range.end, range.last, handler);
+    rows.flushStream();
+    range.streamed = rows.streamed();
     range.visits = rows.visits();
     range.firstSeen = rows.firstSeen();
     range.layoutRows = rows.layoutRows();
@@ -1058,7 +1147,11 @@ bool ParallelImport::takeRows(std::vector<Range>& ranges) {
         for (std::size_t l = 0; l < range.layoutRows.size(); ++l) {
             layoutRows_[l] += range.layoutRows[l];
         }
-        rows_ += range.part.rows.size();
+        rows_ += range.part.rows.size() + range.streamed;
+        for (std::size_t c = 0; c < range.consumers.size(); ++c) {
+            consumers_[c]->join(*range.consumers[c]);
+        }
+        range.consumers.clear();
         if (!range.part.rows.empty()) {
             data_->parts_.push_back(std::move(range.part));
         }
@@ -1095,14 +1188,20 @@ void ParallelImport::flushPending(std::uint32_t layout) {
     if (pending_.empty()) {
         return;
     }
-    RecordData::Part part;
-    PartBuilder rows(*data_, part, agents_.front());
-    rows.appendPending(pending_, layout);
     Range range;
-    range.part = std::move(part);
-    range.visits = rows.visits();
-    range.firstSeen = rows.firstSeen();
-    range.layoutRows = rows.layoutRows();
+    if (streaming_) {
+        range.consumers = options_.makeConsumers();
+    }
+    {
+        PartBuilder rows(*data_, range.part, agents_.front(),
+                         streaming_ ? &range.consumers : nullptr);
+        rows.appendPending(pending_, layout);
+        rows.flushStream();
+        range.streamed = rows.streamed();
+        range.visits = rows.visits();
+        range.firstSeen = rows.firstSeen();
+        range.layoutRows = rows.layoutRows();
+    }
     std::vector<Range> one;
     one.push_back(std::move(range));
     takeRows(one);
@@ -1130,6 +1229,11 @@ LogImport ParallelImport::finish() {
         data_->parts_.emplace_back();
     }
     LayoutSet::finishTable(*data_, layouts_, last, layoutRows_, visits_, firstSeen_, result);
+    if (streaming_) {
+        result.streamedRecords = rows_;
+        result.streamExact = !last || layouts_.streamedExactly(*last, layoutRows_);
+        result.consumers = std::move(consumers_);
+    }
     result.header = header_;
     result.table = RecordTable(std::move(data_));
     return result;
@@ -1165,7 +1269,11 @@ template <typename Builder> class InputLoop final : public InputState {
 public:
     InputLoop(const HeaderLayout& previousHeader, const ImportOptions& options, unsigned threads)
         : builder_(MakeBuilder(previousHeader, options, threads)), options_(options),
-          maxChunk_(std::clamp<std::size_t>(options.maxChunkBytes, 16, std::size_t{1} << 31)),
+          // A streamed log needs no buffer larger than a batch of lines.
+          maxChunk_(std::clamp<std::size_t>(
+              options.makeConsumers ? std::min<std::size_t>(options.maxChunkBytes, kStreamChunk)
+                                    : options.maxChunkBytes,
+              16, std::size_t{1} << 31)),
           minChunk_(std::min(kMinChunk, maxChunk_)),
           maxLine_(std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes)) {}
 

@@ -20,6 +20,7 @@
 
 #include "base/result.h"
 #include "field_catalogue.h"
+#include "record_consumer.h"
 #include "record_table.h"
 #include "spider_catalogue.h"
 
@@ -30,6 +31,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace logdesk {
 
@@ -56,6 +58,19 @@ struct ImportOptions {
     // and the threads); small values let tests cut a log into many pieces.
     std::size_t rangeBytes = 0;
 
+    // Streaming: records are handed to consumers as they are read instead of
+    // being kept, so memory holds a buffer of the log and what the consumers
+    // count. Called on the importing thread, once for the whole import and
+    // once per piece of work of a threaded import; every call must give
+    // consumers of the same kinds in the same order, which the import joins
+    // in record order (see record_consumer.h).
+    std::function<std::vector<std::unique_ptr<RecordConsumer>>()> makeConsumers;
+    // Streaming: the header the log ends with, when an earlier pass found it.
+    // Without it a record's cells come from its own header's field of each
+    // kind, which is what the table would show unless the headers disagree
+    // (see LogImport::streamExact).
+    std::optional<HeaderLayout> streamHeader;
+
     static constexpr std::size_t kMaxLineBytes = (std::size_t{1} << 32) - 16;
     static constexpr std::uint32_t kMaxRecords = 0xFFFFFFF0u;
 };
@@ -75,6 +90,16 @@ struct LogImport {
     // Full crawler identifications run; a log repeats few distinct agents,
     // so this stays far below the row count.
     std::uint64_t agentIdentifications = 0;
+
+    // Streaming imports: the consumers, having taken every record, and how
+    // many records they took (the table holds none).
+    std::vector<std::unique_ptr<RecordConsumer>> consumers;
+    std::uint64_t streamedRecords = 0;
+    // False when the consumers were given other cells than the table's
+    // columns would hold: the log's headers changed which field of a kind
+    // the last header's columns stand for. Reading the same inputs again
+    // with ImportOptions::streamHeader = header gives the table's cells.
+    bool streamExact = true;
 };
 
 // What reading one input of a LogImporter gave.

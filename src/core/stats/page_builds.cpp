@@ -552,6 +552,17 @@ std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const Spide
     return nullptr;
 }
 
+StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
+                              const SpiderFilter& filter, const FieldMap& fields,
+                              const SpiderTally& tally) {
+    const PageFields present = PageFields::Of(fields);
+    if (counted.needsRecords(present)) {
+        return counted.finish(present, tally);
+    }
+    // A page that counts no records of such a log shows what none give.
+    return MakePageAccumulator(page, filter)->finish(present, tally);
+}
+
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
                           const SpiderTally& tally, const SpiderFilter& filter,
                           const std::atomic<bool>* cancel, const Parallelism& parallel) {

@@ -83,6 +83,13 @@ struct SpiderFilter {
 // An empty accumulator of `page`; the filter matters on the URL and IP pages.
 std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter);
 
+// The page of the records `counted` took as they streamed past (made by
+// MakePageAccumulator(page, filter)): what BuildStatsPage gives for a table
+// of the same records in the same order, whose last header has `fields`.
+StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
+                              const SpiderFilter& filter, const FieldMap& fields,
+                              const SpiderTally& tally);
+
 // A display name up to its last "(" ("百度(Baiduspider)" gives "百度"); a
 // name without "(" stays whole. One per tally entry, in tally order.
 std::vector<std::string> SpiderShortNames(const SpiderTally& tally);
