@@ -173,21 +173,24 @@ void VerifyWindow::stop() {
 }
 
 void VerifyWindow::exportList() {
-    exportText(*listDialog_, true);
+    exportText(Export::List);
 }
 
 void VerifyWindow::exportIisRules() {
-    exportText(*iisDialog_, false);
+    exportText(Export::IisRules);
 }
 
 void VerifyWindow::exportAddressList() {
-    exportText(*addressDialog_, false);
+    exportText(Export::AddressLines);
 }
 
-void VerifyWindow::exportText(FileDialog& dialog, bool table) {
+void VerifyWindow::exportText(Export what) {
     if (exporting() || verifying()) {
         return;
     }
+    FileDialog& dialog = what == Export::List       ? *listDialog_
+                         : what == Export::IisRules ? *iisDialog_
+                                                    : *addressDialog_;
     dialog.initialFilter = 0;
     if (!dialog.show(this)) {
         return;
@@ -199,7 +202,7 @@ void VerifyWindow::exportText(FileDialog& dialog, bool table) {
         return;
     }
     std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write;
-    if (table) {
+    if (what == Export::List) {
         write = [headers = model_->headers(), rows = model_->rows(),
                  csv = EndsWithCsv(nativePath)](LineSink& sink, const std::atomic<bool>* cancel) {
             return WriteTextTable(headers, rows, csv, sink, cancel);

@@ -73,7 +73,9 @@ private:
     void showClaims(std::vector<CrawlerClaim> claims);
     void showRun(const VerifyRun& run);
     void showRows();
-    void exportText(FileDialog& dialog, bool table);
+    // What an export button writes.
+    enum class Export { List, IisRules, AddressLines };
+    void exportText(Export what);
     void layoutControls();
 
     ResolverSettings settings_;
