@@ -3,6 +3,7 @@
 #include "report.h"
 #include "support/file_test_support.h"
 #include "support/local_dns_server.h"
+#include "support/verify_log_fixture.h"
 #include "text/gbk_codec.h"
 
 #include <chrono>
@@ -31,37 +32,10 @@ std::string Golden(const std::string& name) {
     return ReadFile(std::string(LOGDESK_TEST_DATA) + "/" + name);
 }
 
-// Visitors that pass, that pretend (a look-alike domain, another domain, no
-// PTR record at all), one whose reverse zone never answers, a crawler
-// without a published check, and ordinary traffic, which is no claim.
-const std::string kLog = "#Fields: date time c-ip cs(User-Agent)\r\n"
-                         "2013-05-01 00:00:01 1.1.1.1 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:02 220.181.108.89 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:03 1.1.1.2 Googlebot/2.1\r\n"
-                         "2013-05-01 00:00:04 1.1.1.1 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:05 2001:db8::7 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:06 220.181.108.89 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:07 66.249.66.1 Googlebot/2.1\r\n"
-                         "2013-05-01 00:00:08 1.1.1.9 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:09 10.0.0.5 Sosospider\r\n"
-                         "2013-05-01 00:00:10 10.0.0.6 Mozilla/5.0\r\n"
-                         "2013-05-01 00:00:11 1.1.1.2 Googlebot/2.1\r\n"
-                         "2013-05-01 00:00:12 1.1.1.1 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:13 220.181.108.89 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:14 1.1.1.1 Baiduspider/2.0\r\n";
-
-void Serve(LocalDnsServer& server) {
-    server.addCrawler("220.181.108.89", "baiduspider-220-181-108-89.crawl.baidu.com");
-    server.addCrawler("66.249.66.1", "crawl-66-249-66-1.googlebot.com");
-    server.addCrawler("1.1.1.1", "crawl.baidu.com.evil.example");
-    server.addCrawler("1.1.1.2", "spider.fakebaidu.com");
-    server.delayName(LocalDnsServer::ReverseName("1.1.1.9"), 60000);
-}
-
 TEST(ReportVerifyTest, TableAndBlockRulesAsGoldenFiles) {
     LocalDnsServer server;
-    Serve(server);
-    TempFile log(kLog);
+    testing::ServeVerifyAnswers(server);
+    TempFile log(testing::kVerifyLog);
     const std::vector<std::string> dns = {"--dns-server", server.servers(), "--dns-timeout", "150"};
     auto with = [&](std::vector<std::string> args) {
         args.insert(args.end(), dns.begin(), dns.end());
@@ -121,7 +95,7 @@ TEST(ReportVerifyTest, ALogWithoutCrawlersGivesTheColumnsAndNoRules) {
 }
 
 TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
-    TempFile log(kLog);
+    TempFile log(testing::kVerifyLog);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--block-rules", "nginx", log.path()},
              {"--block-rules", "iis", "--page", "ips", log.path()},

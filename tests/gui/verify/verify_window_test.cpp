@@ -6,6 +6,7 @@
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_dns_server.h"
+#include "support/verify_log_fixture.h"
 #include "toolkit/app_state.h"
 #include "toolkit/controls.h"
 #include "verify/verify_window.h"
@@ -28,24 +29,6 @@ using testing::FakeUiSeam;
 using testing::ReadFile;
 using testing::TempFile;
 
-// The log and answers of the report's verification test, so that both are
-// held to the same golden files.
-const char* const kLog = "#Fields: date time c-ip cs(User-Agent)\r\n"
-                         "2013-05-01 00:00:01 1.1.1.1 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:02 220.181.108.89 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:03 1.1.1.2 Googlebot/2.1\r\n"
-                         "2013-05-01 00:00:04 1.1.1.1 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:05 2001:db8::7 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:06 220.181.108.89 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:07 66.249.66.1 Googlebot/2.1\r\n"
-                         "2013-05-01 00:00:08 1.1.1.9 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:09 10.0.0.5 Sosospider\r\n"
-                         "2013-05-01 00:00:10 10.0.0.6 Mozilla/5.0\r\n"
-                         "2013-05-01 00:00:11 1.1.1.2 Googlebot/2.1\r\n"
-                         "2013-05-01 00:00:12 1.1.1.1 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:13 220.181.108.89 Baiduspider/2.0\r\n"
-                         "2013-05-01 00:00:14 1.1.1.1 Baiduspider/2.0\r\n";
-
 std::string Golden(const std::string& name) {
     return ReadFile(std::string(LOGDESK_TEST_DATA) + "/" + name);
 }
@@ -59,12 +42,8 @@ protected:
     ReportList* list_ = nullptr;
 
     void SetUp() override {
-        server_.addCrawler("220.181.108.89", "baiduspider-220-181-108-89.crawl.baidu.com");
-        server_.addCrawler("66.249.66.1", "crawl-66-249-66-1.googlebot.com");
-        server_.addCrawler("1.1.1.1", "crawl.baidu.com.evil.example");
-        server_.addCrawler("1.1.1.2", "spider.fakebaidu.com");
-        server_.delayName(LocalDnsServer::ReverseName("1.1.1.9"), 60000);
-        LogImport r = testing::Imported(ImportLogBytes(kLog));
+        testing::ServeVerifyAnswers(server_);
+        LogImport r = testing::Imported(ImportLogBytes(testing::kVerifyLog));
         log_ = {r.table, r.header, r.tally};
     }
     void TearDown() override {
