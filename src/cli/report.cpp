@@ -26,7 +26,8 @@ const char* const kReportUsage =
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
     "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...] [--block-rules "
     "iis|list]\n"
-    "                      [--output FILE] [--utf8] [--threads N] [--stream] LOGFILE\n";
+    "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
+    "                      [--crawlers classic|all] LOGFILE\n";
 
 namespace {
 
@@ -51,6 +52,7 @@ struct ReportArgs {
     ResolverSettings resolver;
     BlockRules blockRules = BlockRules::None;
     bool stream = false; // count the page while reading, keeping no records
+    Crawlers crawlers = Crawlers::Classic;
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
@@ -158,6 +160,16 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             parsed.blockRules = *v == "iis" ? BlockRules::Iis : BlockRules::List;
         } else if (arg == "--stream") {
             parsed.stream = true;
+        } else if (arg == "--crawlers") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v != "classic" && *v != "all") {
+                messages += "logdesk-report: --crawlers takes classic or all\n";
+                return std::nullopt;
+            }
+            parsed.crawlers = *v == "all" ? Crawlers::All : Crawlers::Classic;
         } else if (arg == "--desc") {
             parsed.descending = true;
         } else if (arg == "--spider") {
@@ -396,6 +408,7 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             return consumers;
         };
     }
+    options.crawlers = a.crawlers;
     Result<LogImport> read = ImportLogFile(a.logFile, {}, options);
     if (read && !read->streamExact) {
         // The headers changed which fields the last header's columns stand

@@ -285,5 +285,62 @@ TEST(ReportTest, StreamedPagesEqualThePagesOfTheTable) {
     EXPECT_NE(records.messages.find("cannot --stream"), std::string::npos);
 }
 
+// Outputs written before today's crawlers joined the catalogue, kept under
+// tests/data/golden: with the classic catalogue (the default) every page of
+// every sample stays byte for byte what it was.
+TEST(ReportCrawlersTest, ClassicCatalogueKeepsEveryPage) {
+    const std::string data = LOGDESK_TEST_DATA;
+    const std::pair<std::string, std::string> logs[] = {
+        {"ex130501", std::string(LOGDESK_SAMPLES_DIR) + "/ex130501.log"},
+        {"todays_crawlers", data + "/todays_crawlers.log"}};
+    for (const auto& [name, path] : logs) {
+        for (const char* page : {"records", "spiders", "spider-traffic", "urls", "ips", "status"}) {
+            SCOPED_TRACE(name + " " + page);
+            const std::string golden = ReadFile(data + "/golden/" + name + "." + page + ".csv");
+            ASSERT_FALSE(golden.empty());
+            const ReportRun implicit = Report({"--page", page, path});
+            ASSERT_EQ(implicit.code, 0) << implicit.messages;
+            EXPECT_TRUE(implicit.out == golden);
+            EXPECT_TRUE(Report({"--crawlers", "classic", "--page", page, path}).out == golden);
+        }
+    }
+    // The bundled sample has none of today's crawlers: naming them changes
+    // nothing there either.
+    EXPECT_TRUE(Report({"--crawlers", "all", "--page", "spiders", logs[0].second}).out ==
+                ReadFile(data + "/golden/ex130501.spiders.csv"));
+}
+
+TEST(ReportCrawlersTest, AllNamesTodaysCrawlersOnEveryPage) {
+    const std::string data = LOGDESK_TEST_DATA;
+    const std::string log = data + "/todays_crawlers.log";
+    for (const char* page : {"records", "spiders", "spider-traffic", "ips"}) {
+        SCOPED_TRACE(page);
+        const ReportRun run = Report({"--crawlers", "all", "--page", page, log});
+        ASSERT_EQ(run.code, 0) << run.messages;
+        EXPECT_TRUE(run.out == ReadFile(data + "/golden/todays_crawlers.all." + page + ".csv"));
+        if (std::string_view(page) != "records") {
+            // Counted while the log is read, the pages name them too.
+            EXPECT_TRUE(Report({"--stream", "--crawlers", "all", "--page", page, log}).out ==
+                        run.out);
+        }
+    }
+    // A crawler of today filters the URL page by its short name, which the
+    // classic catalogue does not know.
+    const ReportRun petal =
+        Report({"--crawlers", "all", "--page", "urls", "--spider", "花瓣", "--utf8", log});
+    ASSERT_EQ(petal.code, 0) << petal.messages;
+    EXPECT_NE(petal.out.find("\"4\""), std::string::npos) << petal.out;
+    EXPECT_EQ(Report({"--page", "urls", "--spider", "花瓣", log}).code, 1);
+    // Only the two catalogues.
+    for (const std::vector<std::string>& bad :
+         {std::vector<std::string>{"--crawlers", "today", log},
+          {"--crawlers", "ALL", log},
+          {log, "--crawlers"}}) {
+        const ReportRun run = Report(bad);
+        EXPECT_EQ(run.code, 2) << bad[1];
+        EXPECT_NE(run.messages.find("usage: logdesk-report"), std::string::npos);
+    }
+}
+
 } // namespace
 } // namespace logdesk

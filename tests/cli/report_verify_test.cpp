@@ -94,6 +94,30 @@ TEST(ReportVerifyTest, ALogWithoutCrawlersGivesTheColumnsAndNoRules) {
     EXPECT_EQ(server.questions(), 0);
 }
 
+// Today's crawlers are claims only when the report names them; then they are
+// checked by their owners' rules as the classic ones are.
+TEST(ReportVerifyTest, TodaysCrawlersAreClaimedWithCrawlersAll) {
+    LocalDnsServer server;
+    server.addCrawler("5.255.253.1", "5-255-253-1.spider.yandex.com");
+    TempFile log("#Fields: c-ip cs(User-Agent)\r\n5.255.253.1 YandexBot/3.0\r\n"
+                 "5.255.253.2 YandexBot/3.0\r\n");
+    const std::vector<std::string> verify = {"--page", "verify", "--utf8", "--dns-server",
+                                             server.servers()};
+    std::vector<std::string> all = verify;
+    all.insert(all.end(), {"--crawlers", "all", log.path()});
+    const ReportRun today = Report(all);
+    ASSERT_EQ(today.code, 0) << today.messages;
+    EXPECT_NE(today.out.find("\"5.255.253.1\",\"Yandex(YandexBot)\",\"1\","
+                             "\"5-255-253-1.spider.yandex.com\",\"真\"\r\n"),
+              std::string::npos)
+        << today.out;
+    EXPECT_NE(today.out.find("\"5.255.253.2\",\"Yandex(YandexBot)\",\"1\",\"\",\"假"),
+              std::string::npos);
+    std::vector<std::string> classic = verify;
+    classic.push_back(log.path());
+    EXPECT_EQ(Report(classic).out, "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\"\r\n");
+}
+
 TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
     TempFile log(testing::kVerifyLog);
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{

@@ -54,7 +54,7 @@ bool IsRunByte(char c) {
     return c == '\0' || c == '\x1A';
 }
 
-// Crawler identification costs up to 21 case-folding searches; a log repeats
+// Crawler identification costs up to 30 case-folding searches; a log repeats
 // few distinct agents, so each distinct agent is identified once. The keys
 // view into the import's buffers, which outlive the cache; an empty agent (a
 // line that stops before the field) is a key like any other.
@@ -62,7 +62,8 @@ class UserAgentCache {
 public:
     // With `ownKeys` the cache keeps copies of the agents it stores, for an
     // import whose buffers are reused as soon as their lines are taken.
-    explicit UserAgentCache(bool ownKeys = false) : slots_(kSlots), ownKeys_(ownKeys) {}
+    explicit UserAgentCache(bool ownKeys = false, Crawlers crawlers = Crawlers::Classic)
+        : slots_(kSlots), ownKeys_(ownKeys), crawlers_(crawlers) {}
 
     SpiderId identify(std::string_view agent) {
         const std::uint64_t h = HashShortText(agent);
@@ -70,7 +71,7 @@ public:
         for (;;) {
             Slot& slot = slots_[i];
             if (!slot.used) {
-                const SpiderId id = IdentifySpider(agent);
+                const SpiderId id = IdentifySpider(agent, crawlers_);
                 ++identifications_;
                 if (used_ < kSlots / 2) {
                     const char* key = agent.data();
@@ -105,6 +106,7 @@ private:
     };
     std::vector<Slot> slots_;
     bool ownKeys_;
+    Crawlers crawlers_;
     std::vector<std::unique_ptr<char[]>> kept_;
     std::size_t used_ = 0;
     std::uint64_t identifications_ = 0;
@@ -510,7 +512,7 @@ private:
 class RecordDataBuilder : public ChunkStore {
 public:
     RecordDataBuilder(const HeaderLayout& previousHeader, const ImportOptions& options)
-        : agents_(static_cast<bool>(options.makeConsumers)),
+        : agents_(static_cast<bool>(options.makeConsumers), options.crawlers),
           layouts_(*data_, options.streamHeader ? &*options.streamHeader : nullptr),
           header_(previousHeader), maxRecords_(options.maxRecords), splitter_(BestLineScanner()) {
         data_->parts_.emplace_back();
@@ -811,7 +813,7 @@ public:
           header_(previousHeader), options_(options), threads_(threads), scan_(BestLineScanner()),
           streaming_(static_cast<bool>(options.makeConsumers)) {
         for (unsigned t = 0; t < threads; ++t) {
-            agents_.emplace_back(streaming_);
+            agents_.emplace_back(streaming_, options.crawlers);
         }
         if (streaming_) {
             consumers_ = options.makeConsumers();

@@ -57,6 +57,10 @@ struct ImportOptions {
     // Bytes per piece of work of a threaded import (0: chosen from the size
     // and the threads); small values let tests cut a log into many pieces.
     std::size_t rangeBytes = 0;
+    // The crawlers the user-agent column names: the classic ones, or today's
+    // as well; with Classic the table and the tally are those of the classic
+    // catalogue alone.
+    Crawlers crawlers = Crawlers::Classic;
 
     // Streaming: records are handed to consumers as they are read instead of
     // being kept, so memory holds a buffer of the log and what the consumers

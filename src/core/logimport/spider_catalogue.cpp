@@ -12,6 +12,7 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
             std::vector<std::string_view> tokens;
             std::string_view displayUtf8;
             std::string_view shortUtf8;
+            bool classic = true;
         };
         const Row rows[kSpiderCount] = {
             {SpiderId::Google, {"googlebot"}, "谷歌(Googlebot)", "谷歌"},
@@ -34,13 +35,42 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
             {SpiderId::Webalta, {"WebAlta"}, "Webalta(WebAlta)", "Webalta"},
             {SpiderId::Majestic12, {"MJ12bot"}, "Majestic12(MJ12bot)", "Majestic12"},
             {SpiderId::Ahrefs, {"AhrefsBot"}, "Ahrefs(AhrefsBot)", "Ahrefs"},
+            // Today's crawlers, each token as its owner documents the agent.
+            // ByteDance (Toutiao, Douyin): no crawler page of its own was
+            // found; its agents name the crawler and a contact: "...
+            // (compatible; Bytespider; spider-feedback@bytedance.com)".
+            {SpiderId::ByteDance, {"Bytespider"}, "字节跳动(Bytespider)", "字节跳动", false},
+            // "Yandex robots in the server logs",
+            // https://yandex.com/support/webmaster/robot-workings/check-yandex-robots.html
+            // YandexBot is the main indexing robot; the others have agents of
+            // their own and stay unknown here.
+            {SpiderId::Yandex, {"YandexBot"}, "Yandex(YandexBot)", "Yandex", false},
+            // Petal Search (Huawei, 花瓣搜索): "What Is PetalBot",
+            // https://aspiegel.com/petalbot
+            {SpiderId::Petal, {"PetalBot"}, "花瓣(PetalBot)", "花瓣", false},
+            // "About Applebot", https://support.apple.com/en-us/119829
+            {SpiderId::Apple, {"Applebot"}, "苹果(Applebot)", "苹果", false},
+            // "Is DuckDuckBot related to DuckDuckGo?",
+            // https://duckduckgo.com/duckduckgo-help-pages/results/duckduckbot
+            {SpiderId::DuckDuckGo, {"DuckDuckBot"}, "DuckDuckGo(DuckDuckBot)", "DuckDuckGo", false},
+            // "Overview of OpenAI Crawlers", https://developers.openai.com/api/docs/bots
+            // GPTBot is the crawler; ChatGPT-User fetches for a person.
+            {SpiderId::OpenAi, {"GPTBot"}, "OpenAI(GPTBot)", "OpenAI", false},
+            // "Does Anthropic crawl data from the web, and how can site owners
+            // block the crawler?",
+            // https://support.claude.com/en/articles/8896518-does-anthropic-crawl-data-from-the-web-and-how-can-site-owners-block-the-crawler
+            {SpiderId::Anthropic, {"ClaudeBot"}, "Anthropic(ClaudeBot)", "Anthropic", false},
+            // "CCBot", https://commoncrawl.org/ccbot
+            {SpiderId::CommonCrawl, {"CCBot"}, "CommonCrawl(CCBot)", "CommonCrawl", false},
+            // "SemrushBot", https://www.semrush.com/bot/
+            {SpiderId::Semrush, {"SemrushBot"}, "Semrush(SemrushBot)", "Semrush", false},
             {SpiderId::Unknown, {}, "其他流量(unknown)", "其他流量"},
         };
         std::array<SpiderInfo, kSpiderCount> entries;
         for (int i = 0; i < kSpiderCount; ++i) {
             const Row& row = rows[i];
             entries[static_cast<std::size_t>(i)] = {row.id, row.tokens, Gbk(row.displayUtf8),
-                                                    Gbk(row.shortUtf8)};
+                                                    Gbk(row.shortUtf8), row.classic};
         }
         return entries;
     }();
@@ -50,9 +80,37 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
 const std::array<std::string, kSpiderCount>& SpiderTallyOrder() {
     static const std::array<std::string, kSpiderCount> order = [] {
         const std::string_view utf8[kSpiderCount] = {
-            "百度",    "谷歌",       "360",    "搜搜",      "搜狗",  "有道",      "必应",
-            "Alexa",   "一搜",       "宜搜",   "即刻",      "雅虎",  "盘古搜",    "Gigablast",
-            "Webalta", "Majestic12", "Ahrefs", "Altavista", "Lycos", "Alltheweb", "其他流量",
+            "百度",
+            "谷歌",
+            "360",
+            "搜搜",
+            "搜狗",
+            "有道",
+            "必应",
+            "Alexa",
+            "一搜",
+            "宜搜",
+            "即刻",
+            "雅虎",
+            "盘古搜",
+            "Gigablast",
+            "Webalta",
+            "Majestic12",
+            "Ahrefs",
+            "Altavista",
+            "Lycos",
+            "Alltheweb",
+            // Today's crawlers, after every classic one.
+            "字节跳动",
+            "Yandex",
+            "花瓣",
+            "苹果",
+            "DuckDuckGo",
+            "OpenAI",
+            "Anthropic",
+            "CommonCrawl",
+            "Semrush",
+            "其他流量",
         };
         std::array<std::string, kSpiderCount> names;
         for (int i = 0; i < kSpiderCount; ++i) {
@@ -63,8 +121,11 @@ const std::array<std::string, kSpiderCount>& SpiderTallyOrder() {
     return order;
 }
 
-SpiderId IdentifySpider(std::string_view userAgent) {
+SpiderId IdentifySpider(std::string_view userAgent, Crawlers crawlers) {
     for (const SpiderInfo& spider : SpiderCatalogue()) {
+        if (!spider.classic && crawlers == Crawlers::Classic) {
+            continue;
+        }
         for (std::string_view token : spider.tokens) {
             if (ContainsIgnoreCase(userAgent, token)) {
                 return spider.id;

@@ -1,5 +1,11 @@
 // The fixed catalogue of crawlers, crawler identification from a user-agent
 // text, and the per-import tally of crawler visits.
+//
+// The catalogue holds the classic crawlers, which every import identifies,
+// and after them the crawlers of today (AI crawlers, newer search engines and
+// SEO tools), which an import identifies only when asked to: with the
+// classic catalogue alone the tables, tallies and exports stay exactly those
+// of the classic crawlers, and today's crawlers' visits count as 其他流量.
 #pragma once
 
 #include <array>
@@ -10,7 +16,9 @@
 
 namespace logdesk {
 
-// A catalogue entry, in test order; `Unknown` is the fallback.
+// A catalogue entry, in test order: the classic crawlers, then today's;
+// `Unknown` is the fallback. Values are positions in SpiderCatalogue() and
+// live only in memory, so they may change when the catalogue grows.
 enum class SpiderId : std::uint8_t {
     Google,
     Baidu,
@@ -32,18 +40,39 @@ enum class SpiderId : std::uint8_t {
     Webalta,
     Majestic12,
     Ahrefs,
+    // Today's crawlers.
+    ByteDance,
+    Yandex,
+    Petal,
+    Apple,
+    DuckDuckGo,
+    OpenAi,
+    Anthropic,
+    CommonCrawl,
+    Semrush,
     Unknown,
 };
-inline constexpr int kSpiderCount = 21; // 20 crawlers and the fallback
+inline constexpr int kClassicSpiderCount = 20;
+inline constexpr int kTodaySpiderCount = 9;
+// Every entry and the fallback: the size of per-crawler arrays.
+inline constexpr int kSpiderCount = kClassicSpiderCount + kTodaySpiderCount + 1;
+
+// Which crawlers an identification may name.
+enum class Crawlers : std::uint8_t {
+    Classic, // the classic crawlers only
+    All,     // the classic crawlers and today's
+};
 
 struct SpiderInfo {
     SpiderId id;
     std::vector<std::string_view> tokens; // tried in order; ASCII
     std::string displayName;              // GBK, as written into the table
     std::string shortName;                // GBK, the display name before "("
+    bool classic = true;                  // false for today's crawlers
 };
 
-// Entries in test order, the fallback last. Program-wide constant.
+// Entries in test order (the classic crawlers, today's, the fallback last).
+// Program-wide constant.
 const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue();
 inline const SpiderInfo& Spider(SpiderId id) {
     return SpiderCatalogue()[static_cast<std::size_t>(id)];
@@ -52,12 +81,15 @@ inline const std::string& SpiderDisplayName(SpiderId id) {
     return Spider(id).displayName;
 }
 
-// Short names in the order the tally lists crawlers in.
+// Short names in the order the tally lists crawlers in: the classic crawlers,
+// then today's, then the fallback's.
 const std::array<std::string, kSpiderCount>& SpiderTallyOrder();
 
-// The first entry, in test order, one of whose tokens occurs in the text
-// (ignoring ASCII case, character by character); Unknown when none does.
-SpiderId IdentifySpider(std::string_view userAgent);
+// The first entry of `crawlers`, in test order, one of whose tokens occurs in
+// the text (ignoring ASCII case, character by character); Unknown when none
+// does. Today's crawlers are tried only after every classic one, so adding
+// them never changes what a classic token names.
+SpiderId IdentifySpider(std::string_view userAgent, Crawlers crawlers = Crawlers::Classic);
 
 // Visits per crawler display name for one import.
 class SpiderTally {

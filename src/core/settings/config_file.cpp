@@ -400,6 +400,20 @@ Result<void> ConfigFile::write(const SettingKey& key, std::string_view value) {
     }
 }
 
+bool ConfigFile::readFlag(const SettingKey& key, bool defaultValue) {
+    selectSection(Gbk(key.section));
+    return readBool(Gbk(key.name), defaultValue);
+}
+
+Result<void> ConfigFile::writeFlag(const SettingKey& key, bool value) {
+    try {
+        selectSection(Gbk(key.section));
+        return writeBool(Gbk(key.name), value);
+    } catch (...) {
+        return SystemError(ENOMEM, {}, path_);
+    }
+}
+
 std::string ConfigFilePath(const std::string& executableDir) {
     // Creating the temporary file for a write needs both rights on the folder.
     if (CanCreateFilesIn(executableDir)) {

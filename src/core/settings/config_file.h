@@ -76,6 +76,9 @@ public:
     // its section. The default and the value are GBK.
     std::string read(const SettingKey& key, std::string_view defaultValue);
     Result<void> write(const SettingKey& key, std::string_view value);
+    // readBool and writeBool of a key of the program's, likewise.
+    bool readFlag(const SettingKey& key, bool defaultValue);
+    Result<void> writeFlag(const SettingKey& key, bool value);
 
     const std::string& path() const { return path_; }
 

@@ -25,6 +25,14 @@ inline constexpr std::string_view kUrlPrefixDefault = "http://www.baidu.com/";
 inline constexpr SettingKey kIpQueryHost{"更多精细统计", "IP查询主机"};
 inline constexpr std::string_view kIpQueryHostDefault = "www.baidu.com";
 
+// Whether an import names today's crawlers (AI crawlers, newer search
+// engines, SEO tools) besides the classic ones. Set by the chart window's
+// check box and read by each import as it starts, so a change applies from
+// the next import on. Default: the classic crawlers only, which keeps every
+// table, tally and export that of the classic catalogue.
+inline constexpr SettingKey kTodaysCrawlers{"蜘蛛占比统计", "识别当今蜘蛛"};
+inline constexpr bool kTodaysCrawlersDefault = false;
+
 // Where the crawler verification sends its DNS queries and how long one
 // attempt waits (milliseconds); only ever read. An empty server list means
 // the system's name servers; otherwise "host[:port],...", as

@@ -2,11 +2,14 @@
 
 #include "chart_picture.h"
 #include "logimport/imported_log.h"
+#include "settings/config_file.h"
+#include "settings/settings_keys.h"
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 #include "toolkit/file_saving.h"
 #include "toolkit/pausable_wait.h"
 #include "toolkit/qt_text.h"
+#include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
 
 #include <QBarCategoryAxis>
@@ -60,6 +63,16 @@ const std::vector<ColourRule>& ColourTable() {
             {"Webalta", qRgb(0, 255, 255)},
             {"Majestic12", qRgb(255, 128, 192)},
             {"Ahrefs", qRgb(216, 216, 0)},
+            // Today's crawlers: none of them near another crawler's colour.
+            {"字节跳动", qRgb(0, 150, 136)},
+            {"Yandex", qRgb(141, 85, 36)},
+            {"花瓣", qRgb(150, 200, 255)},
+            {"苹果", qRgb(175, 175, 175)},
+            {"DuckDuckGo", qRgb(190, 240, 80)},
+            {"OpenAI", qRgb(16, 100, 60)},
+            {"Anthropic", qRgb(255, 150, 100)},
+            {"CommonCrawl", qRgb(120, 0, 30)},
+            {"Semrush", qRgb(200, 0, 210)},
         };
         std::vector<ColourRule> built;
         for (const auto& [name, rgb] : rows) {
@@ -162,8 +175,8 @@ QColor ChartColour(std::string_view displayName) {
     return QColor(Qt::white);
 }
 
-ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
-    : QWidget(parent), log_(log) {
+ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* parent)
+    : QWidget(parent), log_(log), config_(config) {
     setAttribute(Qt::WA_DeleteOnClose);
     const BuiltWindow built(this, ChartWindowDescription());
     refreshButton_ = built.control<Button>("按钮统计");
@@ -211,6 +224,17 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile&, QWidget* parent)
     connect(copyButton_, &QPushButton::clicked, this, &ChartWindow::copyChart);
     connect(built.control<Button>("按钮保存截图"), &QPushButton::clicked, this,
             &ChartWindow::saveChart);
+
+    // The choice is the import's: the charts show what the last import
+    // named, and the next one reads the stored choice.
+    todaysCrawlers_ = built.control<CheckBox>("复选框当今蜘蛛");
+    todaysCrawlers_->setChecked(
+        config_.readFlag(settings::kTodaysCrawlers, settings::kTodaysCrawlersDefault));
+    connect(todaysCrawlers_, &QCheckBox::toggled, this, [this](bool on) {
+        if (const Result<void> saved = config_.writeFlag(settings::kTodaysCrawlers, on); !saved) {
+            Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
+        }
+    });
 }
 
 bool ChartWindow::event(QEvent* event) {

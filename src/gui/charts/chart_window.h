@@ -43,7 +43,9 @@ class ChartWindow : public QWidget {
     Q_OBJECT
 public:
     // `log` and `config` must outlive the window; it deletes itself on close.
-    // The charts stay empty until the window is first activated.
+    // The charts stay empty until the window is first activated. The window
+    // also holds the choice of the crawlers later imports name, which it
+    // keeps in `config`.
     ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* parent);
 
     // The data both charts show, in tally order, and the end of the bar
@@ -82,6 +84,8 @@ private:
     void placeBarTexts();
 
     const ImportedLog& log_;
+    ConfigFile& config_;
+    CheckBox* todaysCrawlers_ = nullptr;
     Button* refreshButton_ = nullptr;
     Button* copyButton_ = nullptr;
     DropDown* kind_ = nullptr;
@@ -92,7 +96,7 @@ private:
     QBarCategoryAxis* names_ = nullptr;
     QValueAxis* values_ = nullptr;
     // The legend of the pie and the names and values beside the bars are
-    // laid out here: Qt's legend and category axis give up on 21 rows.
+    // laid out here: Qt's legend and category axis give up on 30 rows.
     std::vector<QGraphicsRectItem*> legendBoxes_;
     std::vector<QGraphicsSimpleTextItem*> legendTexts_;
     std::vector<QGraphicsSimpleTextItem*> barNames_;

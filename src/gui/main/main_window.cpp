@@ -197,10 +197,16 @@ void MainWindow::importFile(const QString& path) {
     progress_->show();
     const std::string nativePath = QFile::encodeName(path).toStdString();
     const HeaderLayout previous = imported_.header;
+    // Read afresh for each import: the chart window changes it meanwhile.
+    const Crawlers crawlers =
+        config_.readFlag(settings::kTodaysCrawlers, settings::kTodaysCrawlersDefault)
+            ? Crawlers::All
+            : Crawlers::Classic;
     const bool started = import_.start(
-        [nativePath, previous](const TaskControl& control) {
+        [nativePath, previous, crawlers](const TaskControl& control) {
             ImportOptions options;
             options.cancel = control.cancelFlag();
+            options.crawlers = crawlers;
             options.progress = [&control](std::uint64_t read, std::uint64_t total) {
                 control.progress(read, total);
             };

@@ -5,6 +5,7 @@
 
 #include "ui_seam.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,13 @@ public:
     using QPushButton::QPushButton;
     void setCaption(const QString& caption) { setText(caption); }
     QString caption() const { return text(); }
+};
+
+// A box with its caption beside it, ticked or not.
+class CheckBox : public QCheckBox {
+    Q_OBJECT
+public:
+    using QCheckBox::QCheckBox;
 };
 
 class Label : public QLabel {

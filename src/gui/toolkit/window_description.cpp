@@ -129,6 +129,8 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
         view->chart()->setTitle(caption);
         return view;
     }
+    case ControlKind::CheckBox:
+        return new CheckBox(caption, parent);
     case ControlKind::ProgressBar: {
         auto* bar = new QProgressBar(parent);
         bar->setRange(0, 1000);

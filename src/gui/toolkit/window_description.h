@@ -25,6 +25,7 @@ enum class ControlKind {
     TabStrip,
     PieChart,
     BarChart,
+    CheckBox,
     ProgressBar, // 0 to 1000, no text: as BackgroundTask::showProgressOn fills it
 };
 

@@ -2,8 +2,11 @@
 #include "charts/chart_window.h"
 #include "logimport/imported_log.h"
 #include "settings/config_file.h"
+#include "settings/settings_keys.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
+#include "toolkit/qt_text.h"
+#include "toolkit/window_description.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>
@@ -60,6 +63,32 @@ TEST(ChartColourTest, EveryCrawlerHasItsTableColour) {
     // Found anywhere in the name, ASCII case ignored; the earlier row wins.
     EXPECT_EQ(ChartColour("x MAJESTIC12 y"), FromColorref(0xC080FF));
     EXPECT_EQ(ChartColour(Gbk("百度谷歌")), FromColorref(0x2509B9));
+}
+
+// Today's crawlers each get a colour of their own, far enough from every
+// other crawler's (and from the white of the unknown traffic) to tell the
+// slices apart; their names are still found anywhere, ignoring ASCII case.
+TEST(ChartColourTest, TodaysCrawlersStandApart) {
+    std::vector<std::pair<std::string, QColor>> colours;
+    for (const SpiderInfo& spider : SpiderCatalogue()) {
+        colours.emplace_back(GbkToUtf8(spider.displayName), ChartColour(spider.displayName));
+    }
+    for (const SpiderInfo& spider : SpiderCatalogue()) {
+        if (spider.classic) {
+            continue;
+        }
+        const QColor own = ChartColour(spider.displayName);
+        for (const auto& [name, other] : colours) {
+            if (name == GbkToUtf8(spider.displayName)) {
+                continue;
+            }
+            const double distance = std::hypot(own.red() - other.red(), own.green() - other.green(),
+                                               own.blue() - other.blue());
+            EXPECT_GE(distance, 50) << GbkToUtf8(spider.displayName) << " / " << name;
+        }
+        EXPECT_EQ(ChartColour(spider.shortName), own);
+    }
+    EXPECT_EQ(ChartColour("x SEMRUSH y"), ChartColour(SpiderDisplayName(SpiderId::Semrush)));
 }
 
 class ChartWindowTest : public ::testing::Test {
@@ -333,6 +362,86 @@ TEST_F(ChartWindowTest, SaveWritesTheFormatTheExtensionNames) {
     ui_.messages.clear();
     QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
     EXPECT_TRUE(ui_.messages.isEmpty());
+}
+
+TEST_F(ChartWindowTest, TheTodaysCrawlersBoxKeepsItsChoice) {
+    {
+        ChartWindow window(log_, config_, nullptr);
+        auto* box = Find<CheckBox>(window, "复选框当今蜘蛛");
+        EXPECT_FALSE(box->isChecked());
+        EXPECT_EQ(box->text(), QStringLiteral("识别当今蜘蛛"));
+        box->click();
+        EXPECT_TRUE(config_.readFlag(settings::kTodaysCrawlers, false));
+    }
+    ChartWindow again(log_, config_, nullptr);
+    EXPECT_TRUE(Find<CheckBox>(again, "复选框当今蜘蛛")->isChecked());
+    Find<CheckBox>(again, "复选框当今蜘蛛")->click();
+    EXPECT_FALSE(config_.readFlag(settings::kTodaysCrawlers, true));
+    EXPECT_TRUE(ui_.messages.isEmpty());
+
+    // A choice that cannot be stored says so.
+    const std::string path = (dir_.dir() / "none" / "logdesk.ini").string();
+    ConfigFile unwritable(path);
+    ChartWindow window(log_, unwritable, nullptr);
+    Find<CheckBox>(window, "复选框当今蜘蛛")->click();
+    ASSERT_EQ(ui_.messages.size(), 1);
+    EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("无法保存设置：") +
+                                           QString::fromStdString(path)));
+}
+
+// With the classic catalogue the sample's chart is the one it always was:
+// the crawlers, counts and order of its spiders page before today's crawlers
+// were added.
+TEST_F(ChartWindowTest, SampleChartUnchangedWithTheClassicCatalogue) {
+    LogImport result = testing::Imported(ImportLogFile(LOGDESK_SAMPLES_DIR "/ex130501.log"));
+    log_.tally = result.tally;
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    QString drawn = QStringLiteral("\"蜘蛛\",\"访问次数\"\r\n");
+    for (const ChartItem& item : window.items()) {
+        drawn += QLatin1Char('"') + item.name + QStringLiteral("\",\"") +
+                 QString::number(item.value, 'f', 0) + QStringLiteral("\"\r\n");
+        EXPECT_EQ(item.colour, ChartColour(ToGbk(item.name)));
+    }
+    EXPECT_EQ(drawn.toStdString(),
+              GbkToUtf8(testing::ReadFile(LOGDESK_TEST_DATA "/golden/ex130501.spiders.csv")));
+}
+
+// Every crawler of both catalogues at once: 30 rows must still read in the
+// window's first size and in a larger one. (A window much lower than the
+// first one has no room for 30 rows of the smallest text.)
+TEST_F(ChartWindowTest, EveryCrawlerOfBothCataloguesFits) {
+    for (const SpiderInfo& spider : SpiderCatalogue()) {
+        log_.tally.count(spider.displayName, 10 + static_cast<int>(spider.id) * 7);
+    }
+    log_.tally.finish();
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    ASSERT_EQ(window.items().size(), static_cast<std::size_t>(kSpiderCount));
+    for (const QSize size : {window.size(), QSize(1200, 800)}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        window.resize(size);
+        for (QChartView* view : {pie(window), bar(window)}) {
+            view->show();
+            QCoreApplication::processEvents();
+            const auto texts = PlacedTexts(view);
+            const QRectF inside(QPointF(0, 0), view->size());
+            for (std::size_t i = 0; i < texts.size(); ++i) {
+                EXPECT_TRUE(inside.contains(texts[i].second)) << texts[i].first.toStdString();
+                for (std::size_t j = i + 1; j < texts.size(); ++j) {
+                    EXPECT_FALSE(texts[i].second.intersects(texts[j].second))
+                        << texts[i].first.toStdString() << " / " << texts[j].first.toStdString();
+                }
+            }
+        }
+    }
+    if (const QByteArray dir = qgetenv("LOGDESK_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        window.resize(ChartWindowDescription().outerWidth - kFrameWidth,
+                      ChartWindowDescription().outerHeight - kFrameHeight);
+        pie(window)->show();
+        QCoreApplication::processEvents();
+        window.grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/chart_all.png"));
+    }
 }
 
 // The bundled sample has every crawler; its charts must show all 21 of them

@@ -141,6 +141,42 @@ TEST_F(MainWindowTest, ImportThroughTheButton) {
     EXPECT_FALSE(again.importing());
 }
 
+// The chart window's check box decides what the next import names; the
+// imported table, tally and chart follow, and an import already done stays.
+TEST_F(MainWindowTest, TodaysCrawlersFromTheNextImportOn) {
+    MainWindow window(config_);
+    TempFile log("#Fields: date c-ip cs(User-Agent)\r\n2026-12-01 1.2.3.4 GPTBot/1.1\r\n"
+                 "2026-12-01 1.2.3.5 Baiduspider\r\n2026-12-01 1.2.3.6 PetalBot\r\n");
+    const QString path = QString::fromStdString(log.path());
+    importThroughButton(window, path);
+    auto* list = Find<ReportList>(window, "列表框");
+    EXPECT_EQ(list->cellText(0, 3), QStringLiteral("其他流量(unknown)"));
+    EXPECT_EQ(window.imported().tally.length(), 2);
+
+    QTest::mouseClick(Find<Button>(window, "按钮蜘蛛占比图表化"), Qt::LeftButton);
+    auto* chart = window.findChild<ChartWindow*>();
+    ASSERT_NE(chart, nullptr);
+    auto* box = Find<CheckBox>(*chart, "复选框当今蜘蛛");
+    EXPECT_FALSE(box->isChecked());
+    box->click();
+    EXPECT_EQ(window.imported().tally.length(), 2); // only the next import changes
+
+    importThroughButton(window, path);
+    EXPECT_EQ(list->cellText(0, 3), QStringLiteral("OpenAI(GPTBot)"));
+    EXPECT_EQ(list->cellText(2, 3), QStringLiteral("花瓣(PetalBot)"));
+    std::vector<std::pair<std::string, int>> tally = testing::Tally(window.imported().tally);
+    EXPECT_EQ(tally, (std::vector<std::pair<std::string, int>>{
+                         {"百度(Baiduspider)", 1}, {"花瓣(PetalBot)", 1}, {"OpenAI(GPTBot)", 1}}));
+    QTest::mouseClick(Find<Button>(*chart, "按钮统计"), Qt::LeftButton);
+    ASSERT_EQ(chart->items().size(), 3u);
+    EXPECT_EQ(chart->items()[2].name, QStringLiteral("OpenAI(GPTBot)"));
+
+    box->click();
+    importThroughButton(window, path);
+    EXPECT_EQ(list->cellText(0, 3), QStringLiteral("其他流量(unknown)"));
+    EXPECT_TRUE(ui_.messages.isEmpty()) << ui_.messages.join(QLatin1Char('\n')).toStdString();
+}
+
 TEST_F(MainWindowTest, FailedImportsKeepWhatWasThere) {
     MainWindow window(config_);
     TempFile empty("");
