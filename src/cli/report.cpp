@@ -4,6 +4,9 @@
 #include "export/csv_format.h"
 #include "input/import_inputs.h"
 #include "logimport/log_importer.h"
+#include "net/crawler_claims.h"
+#include "net/crawler_verifier.h"
+#include "net/verification_report.h"
 #include "stats/page_builds.h"
 #include "stats/record_sort.h"
 #include "stats/stats_sort.h"
@@ -20,14 +23,19 @@
 namespace logdesk {
 
 const char* const kReportUsage =
-    "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status]\n"
+    "usage: logdesk-report [--page records|spiders|spider-traffic|urls|ips|status|verify]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
+    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...] [--block-rules "
+    "iis|list]\n"
     "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
     "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n";
 
 namespace {
 
-enum class Page { Records, Spiders, SpiderTraffic, Urls, Ips, Status };
+enum class Page { Records, Spiders, SpiderTraffic, Urls, Ips, Status, Verify };
+
+// What --block-rules writes instead of the verification table.
+enum class BlockRules { None, Iis, List };
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -39,7 +47,12 @@ struct ReportArgs {
     std::optional<std::string> spider; // short name, UTF-8 as given
     std::vector<std::string> inputs;   // files, folders and "-", as given
     Parallelism parallel;              // --threads: 0 for every hardware thread
-    bool stream = false;               // count the page while reading, keeping no records
+    bool pageGiven = false;
+    // The verification's lookups: --dns-timeout per query and attempt,
+    // --dns-server instead of the system's name servers.
+    ResolverSettings resolver;
+    BlockRules blockRules = BlockRules::None;
+    bool stream = false; // count the page while reading, keeping no records
     Crawlers crawlers = Crawlers::Classic;
 };
 
@@ -66,11 +79,13 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 {"spider-traffic", Page::SpiderTraffic},
                 {"urls", Page::Urls},
                 {"ips", Page::Ips},
-                {"status", Page::Status}};
+                {"status", Page::Status},
+                {"verify", Page::Verify}};
             const auto it = std::find_if(std::begin(pages), std::end(pages),
                                          [&](const auto& p) { return *v == p.first; });
             if (it != std::end(pages)) {
                 parsed.page = it->second;
+                parsed.pageGiven = true;
             } else {
                 messages += "logdesk-report: unknown page '" + *v + "'\n";
                 return std::nullopt;
@@ -115,6 +130,34 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.parallel.threads = static_cast<unsigned>(threads);
+        } else if (arg == "--dns-timeout") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const auto ms = std::strtol(v->c_str(), nullptr, 10);
+            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos || ms < 1 ||
+                ms > 600000) {
+                messages += "logdesk-report: --dns-timeout takes milliseconds from 1 to 600000\n";
+                return std::nullopt;
+            }
+            parsed.resolver.timeoutMs = static_cast<int>(ms);
+        } else if (arg == "--dns-server") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            parsed.resolver.servers = *v;
+        } else if (arg == "--block-rules") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v != "iis" && *v != "list") {
+                messages += "logdesk-report: --block-rules takes iis or list\n";
+                return std::nullopt;
+            }
+            parsed.blockRules = *v == "iis" ? BlockRules::Iis : BlockRules::List;
         } else if (arg == "--stream") {
             parsed.stream = true;
         } else if (arg == "--crawlers") {
@@ -153,6 +196,18 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     if (parsed.descending && !parsed.sortColumn) {
         messages += "logdesk-report: --desc goes with --sort\n";
         return std::nullopt;
+    }
+    if (parsed.blockRules != BlockRules::None) {
+        // The rules come from the verification: no other page has them.
+        if (parsed.pageGiven && parsed.page != Page::Verify) {
+            messages += "logdesk-report: --block-rules goes with --page verify\n";
+            return std::nullopt;
+        }
+        if (parsed.sortColumn) {
+            messages += "logdesk-report: --block-rules writes no table to sort\n";
+            return std::nullopt;
+        }
+        parsed.page = Page::Verify;
     }
     if (parsed.stream && parsed.page == Page::Records) {
         messages += "logdesk-report: --page records lists every record and cannot --stream\n";
@@ -269,6 +324,56 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
     });
 }
 
+// Verifies every address that visited as a catalogue crawler and writes the
+// table of the window 蜘蛛真伪, or the block rules for the fake ones. The
+// lookups run on this thread; a resolver that cannot be set up (a
+// --dns-server it does not understand) ends the run before anything is
+// written, so that a script never takes an empty rule list for a clean log.
+int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
+                    std::string& messages) {
+    const std::vector<CrawlerClaim> claims =
+        a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
+                 : CollectCrawlerClaims(imported.table, imported.header.fieldMap);
+    CrawlerVerifier verifier(a.resolver);
+    const VerifyRun run = verifier.verify(claims);
+    if (!run.error.empty()) {
+        messages += "logdesk-report: DNS: " + GbkToUtf8(run.error) + "\n";
+        return 1;
+    }
+    if (a.blockRules != BlockRules::None) {
+        const std::vector<IpAddress> fake = AddressesToBlock(claims, run.verdicts);
+        const std::string rules =
+            a.blockRules == BlockRules::Iis ? IpSecurityRules(fake) : AddressLines(fake);
+        return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) -> Result<void> {
+            if (!sink.write(rules)) {
+                return FailureOf(sink);
+            }
+            return {};
+        });
+    }
+    StatsTable table;
+    const auto titles = VerifyColumnTitles();
+    table.headers.assign(titles.begin(), titles.end());
+    for (std::size_t i = 0; i < claims.size(); ++i) {
+        const auto row = VerifyTableRow(claims[i], run.verdicts[i]);
+        table.rows.emplace_back(row.begin(), row.end());
+    }
+    if (a.sortColumn) {
+        if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
+            messages += NoColumn(*a.sortColumn);
+            return 2;
+        }
+        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
+        if (a.descending) {
+            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
+        }
+    }
+    const bool csv = !a.output || EndsWithCsv(*a.output);
+    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
+        return WriteTextTable({table.headers, table.rows}, csv, sink);
+    });
+}
+
 // The records of every input, gathered into one table in memory, and
 // whether any input was left out or read only in part.
 struct GatheredLog {
@@ -289,7 +394,9 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
         const SpiderFilter filter = StreamFilter(a);
         options.makeConsumers = [&a, filter] {
             std::vector<std::unique_ptr<RecordConsumer>> consumers;
-            if (a.page != Page::Spiders) {
+            if (a.page == Page::Verify) {
+                consumers.push_back(std::make_unique<CrawlerClaimCollector>());
+            } else if (a.page != Page::Spiders) {
                 consumers.push_back(MakePageAccumulator(StatsPageOf(a.page), filter));
             }
             return consumers;
@@ -351,6 +458,9 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
 // exit code.
 int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput,
               std::string& messages) {
+    if (a.page == Page::Verify) {
+        return WriteVerifyPage(a, imported, standardOutput, messages);
+    }
     if (a.page != Page::Records && a.page != Page::Spiders) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }

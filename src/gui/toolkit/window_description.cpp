@@ -6,6 +6,7 @@
 #include <QChartView>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QProgressBar>
 #include <QScreen>
 #include <QWidget>
 #include <cstring>
@@ -131,6 +132,13 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
     }
     case ControlKind::CheckBox:
         return new CheckBox(caption, parent);
+    case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(parent);
+        bar->setRange(0, 1000);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
+    }
     }
     return nullptr;
 }

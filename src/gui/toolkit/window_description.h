@@ -1,4 +1,4 @@
-// The four windows as data: title, size, border, and every control with its
+// The windows as data: title, size, border, and every control with its
 // name (the widget's objectName), kind, geometry, caption, font and initial
 // state. BuildWindow turns a description into widgets.
 #pragma once
@@ -26,6 +26,7 @@ enum class ControlKind {
     PieChart,
     BarChart,
     CheckBox,
+    ProgressBar, // 0 to 1000, no text: as BackgroundTask::showProgressOn fills it
 };
 
 struct FontDescription {
