@@ -370,7 +370,38 @@ TEST(ReportTest, ManyInputsReportAsTheirTextJoinedInNameOrder) {
         ASSERT_EQ(many.code, 0) << many.messages;
         EXPECT_EQ(many.messages, "");
         EXPECT_EQ(many.out, one.out) << page;
+        if (std::string(page) != "records") {
+            const ReportRun streamed = Report({"--stream", "--page", page, loose, folder / "logs"});
+            const ReportRun kept = Report({"--page", page, loose, folder / "logs"});
+            ASSERT_EQ(streamed.code, 0) << streamed.messages;
+            EXPECT_EQ(streamed.out, kept.out) << page;
+        }
     }
+}
+
+TEST(ReportTest, StandardInputThatWouldNeedASecondPassIsRefused) {
+    // c-ip twice: the table's column holds the first, the header's own
+    // address is the second, and standard input cannot be read again.
+    const std::string log = "#Fields: date c-ip c-ip cs(User-Agent)\n"
+                            "2013-05-01 1.1.1.1 2.2.2.2 Baiduspider\n"
+                            "#Fields: date c-ip cs(User-Agent)\n"
+                            "2013-05-02 3.3.3.3 Googlebot\n";
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], log.data(), log.size()), static_cast<ssize_t>(log.size()));
+    ::close(fds[1]);
+    const ReportRun piped = Report({"--stream", "--page", "ips", "-"}, fds[0]);
+    ::close(fds[0]);
+    EXPECT_EQ(piped.code, 1);
+    EXPECT_NE(piped.messages.find("standard input cannot be read twice"), std::string::npos);
+    EXPECT_EQ(piped.out, "");
+
+    TempFile file(log);
+    const ReportRun streamed = Report({"--stream", "--page", "ips", file.path()});
+    const ReportRun kept = Report({"--page", "ips", file.path()});
+    ASSERT_EQ(streamed.code, 0) << streamed.messages;
+    EXPECT_EQ(streamed.out, kept.out);
+    EXPECT_NE(kept.out.find("1.1.1.1"), std::string::npos);
 }
 
 TEST(ReportTest, AnInputThatCannotBeReadIsNamedAndTheOthersReported) {
