@@ -1,5 +1,5 @@
-// LogDesk's desktop program. An optional argument names a log to import at
-// start-up.
+// LogDesk's desktop program. Optional arguments name logs (files or
+// folders) to import at start-up, as one log.
 #include "main/main_window.h"
 #include "resources.h"
 #include "settings/config_file.h"
@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
     window.show();
     const QStringList args = QApplication::arguments();
     if (args.size() > 1) {
-        window.importFile(args.at(1));
+        window.importFiles(args.mid(1));
     }
     return QApplication::exec();
 }

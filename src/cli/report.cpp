@@ -2,7 +2,11 @@
 
 #include "base/platform.h"
 #include "export/csv_format.h"
+#include "input/import_inputs.h"
 #include "logimport/log_importer.h"
+#include "net/crawler_claims.h"
+#include "net/crawler_verifier.h"
+#include "net/verification_report.h"
 #include "stats/page_builds.h"
 #include "stats/record_sort.h"
 #include "stats/stats_sort.h"
@@ -19,14 +23,20 @@
 namespace logdesk {
 
 const char* const kReportUsage =
-    "usage: logdesk-report [--page records|spiders|spider-traffic|spider-days|urls|ips|status]\n"
+    "usage: logdesk-report [--page "
+    "records|spiders|spider-traffic|spider-days|urls|ips|status|verify]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
+    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...] [--block-rules "
+    "iis|list]\n"
     "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
-    "                      [--crawlers classic|all] LOGFILE\n";
+    "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n";
 
 namespace {
 
-enum class Page { Records, Spiders, SpiderTraffic, SpiderDays, Urls, Ips, Status };
+enum class Page { Records, Spiders, SpiderTraffic, SpiderDays, Urls, Ips, Status, Verify };
+
+// What --block-rules writes instead of the verification table.
+enum class BlockRules { None, Iis, List };
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -36,16 +46,20 @@ struct ReportArgs {
     std::optional<int> sortColumn;
     bool descending = false;
     std::optional<std::string> spider; // short name, UTF-8 as given
-    std::string logFile;
-    Parallelism parallel; // --threads: 0 for every hardware thread
-    bool stream = false;  // count the page while reading, keeping no records
+    std::vector<std::string> inputs;   // files, folders and "-", as given
+    Parallelism parallel;              // --threads: 0 for every hardware thread
+    bool pageGiven = false;
+    // The verification's lookups: --dns-timeout per query and attempt,
+    // --dns-server instead of the system's name servers.
+    ResolverSettings resolver;
+    BlockRules blockRules = BlockRules::None;
+    bool stream = false; // count the page while reading, keeping no records
     Crawlers crawlers = Crawlers::Classic;
 };
 
 // Parses the arguments; nullopt after writing what is wrong to messages.
 std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::string& messages) {
     ReportArgs parsed;
-    bool haveLog = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         auto value = [&]() -> const std::string* {
@@ -67,11 +81,13 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 {"spider-days", Page::SpiderDays},
                 {"urls", Page::Urls},
                 {"ips", Page::Ips},
-                {"status", Page::Status}};
+                {"status", Page::Status},
+                {"verify", Page::Verify}};
             const auto it = std::find_if(std::begin(pages), std::end(pages),
                                          [&](const auto& p) { return *v == p.first; });
             if (it != std::end(pages)) {
                 parsed.page = it->second;
+                parsed.pageGiven = true;
             } else {
                 messages += "logdesk-report: unknown page '" + *v + "'\n";
                 return std::nullopt;
@@ -116,6 +132,34 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
             parsed.parallel.threads = static_cast<unsigned>(threads);
+        } else if (arg == "--dns-timeout") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const auto ms = std::strtol(v->c_str(), nullptr, 10);
+            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos || ms < 1 ||
+                ms > 600000) {
+                messages += "logdesk-report: --dns-timeout takes milliseconds from 1 to 600000\n";
+                return std::nullopt;
+            }
+            parsed.resolver.timeoutMs = static_cast<int>(ms);
+        } else if (arg == "--dns-server") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            parsed.resolver.servers = *v;
+        } else if (arg == "--block-rules") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v != "iis" && *v != "list") {
+                messages += "logdesk-report: --block-rules takes iis or list\n";
+                return std::nullopt;
+            }
+            parsed.blockRules = *v == "iis" ? BlockRules::Iis : BlockRules::List;
         } else if (arg == "--stream") {
             parsed.stream = true;
         } else if (arg == "--crawlers") {
@@ -143,21 +187,29 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         } else if (arg.size() > 1 && arg[0] == '-') {
             messages += "logdesk-report: unknown option '" + arg + "'\n";
             return std::nullopt;
-        } else if (haveLog) {
-            messages += "logdesk-report: only one LOGFILE\n";
-            return std::nullopt;
         } else {
-            parsed.logFile = arg;
-            haveLog = true;
+            parsed.inputs.push_back(arg);
         }
     }
-    if (!haveLog) {
+    if (parsed.inputs.empty()) {
         messages += "logdesk-report: no LOGFILE given\n";
         return std::nullopt;
     }
     if (parsed.descending && !parsed.sortColumn) {
         messages += "logdesk-report: --desc goes with --sort\n";
         return std::nullopt;
+    }
+    if (parsed.blockRules != BlockRules::None) {
+        // The rules come from the verification: no other page has them.
+        if (parsed.pageGiven && parsed.page != Page::Verify) {
+            messages += "logdesk-report: --block-rules goes with --page verify\n";
+            return std::nullopt;
+        }
+        if (parsed.sortColumn) {
+            messages += "logdesk-report: --block-rules writes no table to sort\n";
+            return std::nullopt;
+        }
+        parsed.page = Page::Verify;
     }
     if (parsed.stream && parsed.page == Page::Records) {
         messages += "logdesk-report: --page records lists every record and cannot --stream\n";
@@ -288,41 +340,101 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
     });
 }
 
-int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
-                       std::string& messages) {
-    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
-    if (!parsed) {
-        messages += kReportUsage;
-        return 2;
-    }
-    const ReportArgs& a = *parsed;
-    // The table is written only after the whole log was read, but what the
-    // log held would still be gone.
-    if (a.output && SameFile(*a.output, a.logFile)) {
-        messages +=
-            "logdesk-report: " + *a.output + " is the log being read; not writing over it\n";
+// Verifies every address that visited as a catalogue crawler and writes the
+// table of the window 蜘蛛真伪, or the block rules for the fake ones. The
+// lookups run on this thread; a resolver that cannot be set up (a
+// --dns-server it does not understand) ends the run before anything is
+// written, so that a script never takes an empty rule list for a clean log.
+int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
+                    std::string& messages) {
+    const std::vector<CrawlerClaim> claims =
+        a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
+                 : CollectCrawlerClaims(imported.table, imported.header.fieldMap);
+    CrawlerVerifier verifier(a.resolver);
+    const VerifyRun run = verifier.verify(claims);
+    if (!run.error.empty()) {
+        messages += "logdesk-report: DNS: " + GbkToUtf8(run.error) + "\n";
         return 1;
     }
+    if (a.blockRules != BlockRules::None) {
+        const std::vector<IpAddress> fake = AddressesToBlock(claims, run.verdicts);
+        const std::string rules =
+            a.blockRules == BlockRules::Iis ? IpSecurityRules(fake) : AddressLines(fake);
+        return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) -> Result<void> {
+            if (!sink.write(rules)) {
+                return FailureOf(sink);
+            }
+            return {};
+        });
+    }
+    StatsTable table;
+    const auto titles = VerifyColumnTitles();
+    table.headers.assign(titles.begin(), titles.end());
+    for (std::size_t i = 0; i < claims.size(); ++i) {
+        const auto row = VerifyTableRow(claims[i], run.verdicts[i]);
+        table.rows.emplace_back(row.begin(), row.end());
+    }
+    if (a.sortColumn) {
+        if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
+            messages += NoColumn(*a.sortColumn);
+            return 2;
+        }
+        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
+        if (a.descending) {
+            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
+        }
+    }
+    const bool csv = !a.output || EndsWithCsv(*a.output);
+    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
+        return WriteTextTable({table.headers, table.rows}, csv, sink);
+    });
+}
 
+// The records of every input, gathered into one table in memory, and
+// whether any input was left out or read only in part.
+struct GatheredLog {
+    LogImport log;
+    bool inputsFailed = false;
+};
+
+// Reads the inputs as one log, writing a line to messages for each input
+// that could not be read (or only in part). nullopt, after saying why, when
+// there is nothing to report: the one log named could not be read or was
+// rejected, no input could be read, or none was named.
+std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
+                                         const LogInputsOptions& inputOptions,
+                                         std::string& messages) {
     ImportOptions options;
     options.threads = a.parallel.threads;
     if (a.stream) {
         const SpiderFilter filter = StreamFilter(a);
         options.makeConsumers = [&a, filter] {
             std::vector<std::unique_ptr<RecordConsumer>> consumers;
-            if (a.page != Page::Spiders) {
+            if (a.page == Page::Verify) {
+                consumers.push_back(std::make_unique<CrawlerClaimCollector>());
+            } else if (a.page != Page::Spiders) {
                 consumers.push_back(MakePageAccumulator(StatsPageOf(a.page), filter));
             }
             return consumers;
         };
     }
     options.crawlers = a.crawlers;
-    Result<LogImport> read = ImportLogFile(a.logFile, {}, options);
-    if (read && !read->streamExact) {
+    Result<InputsImport> read = ImportLogInputs(inputs, {}, options);
+    if (read && !read->log.streamExact) {
         // The headers changed which fields the last header's columns stand
         // for: count again, knowing that header.
-        options.streamHeader = read->header;
-        read = ImportLogFile(a.logFile, {}, options);
+        const auto& files = inputs.files();
+        if (std::any_of(files.begin(), files.end(), [](const InputFile& file) {
+                return file.kind == InputKind::StandardInput;
+            })) {
+            messages += "logdesk-report: the headers of the logs change which fields the "
+                        "pages count, and standard input cannot be read twice; run it "
+                        "without --stream\n";
+            return std::nullopt;
+        }
+        options.streamHeader = read->log.header;
+        LogInputs again(a.inputs, inputOptions);
+        read = ImportLogInputs(again, {}, options);
     }
     if (!read) {
         const Error& error = read.error();
@@ -332,20 +444,39 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         } else {
             messages += "logdesk-report: cannot read " + error.line() + "\n";
         }
-        return 1;
+        return std::nullopt;
     }
-    LogImport& imported = *read;
-    if (imported.rejected) {
-        messages += a.logFile + ": 这个文件不是标准的IIS日志文件！\n";
-        return 1;
+    InputsImport& all = *read;
+    for (const SkippedInput& skipped : all.skipped) {
+        messages += "logdesk-report: " + skipped.describe() + "\n";
     }
-    if (imported.droppedFields > 0) {
-        messages += "logdesk-report: " + a.logFile +
-                    ": the log names more fields than a table holds; " +
-                    std::to_string(imported.droppedFields) + " fields after the first " +
+    // The one log named keeps the messages it always had.
+    const std::string name = all.single ? inputs.files().front().path : std::string("the logs");
+    if (all.log.rejected) {
+        messages += name + ": 这个文件不是标准的IIS日志文件！\n";
+        return std::nullopt;
+    }
+    if (all.sourcesRead == 0) {
+        if (all.skipped.empty()) {
+            messages += "logdesk-report: no log file among the inputs\n";
+        }
+        return std::nullopt;
+    }
+    if (all.log.droppedFields > 0) {
+        messages += "logdesk-report: " + name + ": the log names more fields than a table holds; " +
+                    std::to_string(all.log.droppedFields) + " fields after the first " +
                     std::to_string(kMaxTableColumns - 1) + " are left out\n";
     }
+    return GatheredLog{std::move(all.log), !all.skipped.empty()};
+}
 
+// Writes the page the arguments ask for from the records in memory; the
+// exit code.
+int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput,
+              std::string& messages) {
+    if (a.page == Page::Verify) {
+        return WriteVerifyPage(a, imported, standardOutput, messages);
+    }
     if (a.page != Page::Records && a.page != Page::Spiders) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }
@@ -373,14 +504,49 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
     });
 }
 
+int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
+                       std::string& messages, int standardInput) {
+    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
+    if (!parsed) {
+        messages += kReportUsage;
+        return 2;
+    }
+    const ReportArgs& a = *parsed;
+    LogInputsOptions inputOptions;
+    inputOptions.standardInput = standardInput;
+    inputOptions.readAhead = a.parallel.threads != 1;
+    LogInputs inputs(a.inputs, inputOptions);
+    // The table is written only after every log was read, but what a log
+    // held would still be gone.
+    if (a.output) {
+        for (const InputFile& file : inputs.files()) {
+            if (file.kind != InputKind::StandardInput && SameFile(*a.output, file.path)) {
+                messages += "logdesk-report: " + *a.output +
+                            " is the log being read; not writing over it\n";
+                return 1;
+            }
+        }
+    }
+    std::optional<GatheredLog> gathered = GatherRecords(a, inputs, inputOptions, messages);
+    if (!gathered) {
+        return 1;
+    }
+    const int written = WritePage(a, gathered->log, standardOutput, messages);
+    if (written != 0) {
+        return written;
+    }
+    // Written from the inputs that could be read; the others were named.
+    return gathered->inputsFailed ? 1 : 0;
+}
+
 } // namespace
 
-int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
-              std::string& messages) {
+int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
+              int standardInput) {
     // Memory running out in a page build or the output ends the run with one
     // line, as an unreadable log does.
     try {
-        return RunReportUnguarded(args, standardOutput, messages);
+        return RunReportUnguarded(args, standardOutput, messages, standardInput);
     } catch (const std::bad_alloc&) {
         messages += "logdesk-report: out of memory\n";
         return 1;

@@ -11,12 +11,15 @@ namespace logdesk {
 
 // Runs the report with the arguments after the program name. Table bytes go
 // to `standardOutput` unless --output names a file; messages (UTF-8) are
-// appended to `messages`. Returns the exit code: 0 done; 1 the log could not
-// be read or was rejected, or the output could not be written or is the log
-// itself; 2 bad arguments, also a --sort column the table turns out not to
-// have or a --spider crawler the log turns out not to have.
-int RunReport(const std::vector<std::string>& args, LineSink& standardOutput,
-              std::string& messages);
+// appended to `messages`; the input "-" reads the descriptor
+// `standardInput`. Returns the exit code: 0 done; 1 when an input could not
+// be read, was read only in part or was rejected (the table of the others
+// is written all the same; nothing is written when no input could be read,
+// or the one log named failed), or the output could not be written or is
+// one of the logs; 2 bad arguments, also a --sort column the table turns
+// out not to have or a --spider crawler the logs turn out not to have.
+int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
+              int standardInput = 0);
 
 extern const char* const kReportUsage;
 

@@ -1,7 +1,11 @@
+#include "core/input/input_fixtures.h"
 #include "report.h"
 #include "support/import_test_support.h"
 #include "text/gbk_codec.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -27,10 +31,10 @@ struct ReportRun {
     std::string messages;
 };
 
-ReportRun Report(std::vector<std::string> args) {
+ReportRun Report(std::vector<std::string> args, int standardInput = 0) {
     StringSink out;
     std::string messages;
-    const int code = RunReport(args, out, messages);
+    const int code = RunReport(args, out, messages, standardInput);
     return {code, out.text(), messages};
 }
 
@@ -228,8 +232,7 @@ TEST(ReportTest, FailuresAndBadArguments) {
     for (const std::vector<std::string>& bad : {std::vector<std::string>{},
                                                 {"--page", "nope", log.path()},
                                                 {"--columns"},
-                                                {"--frobnicate", log.path()},
-                                                {log.path(), log.path()}}) {
+                                                {"--frobnicate", log.path()}}) {
         const ReportRun run = Report(bad);
         EXPECT_EQ(run.code, 2);
         EXPECT_NE(run.messages.find("usage: logdesk-report"), std::string::npos);
@@ -415,6 +418,104 @@ TEST(ReportCrawlersTest, AllNamesTodaysCrawlersOnEveryPage) {
         EXPECT_EQ(run.code, 2) << bad[1];
         EXPECT_NE(run.messages.find("usage: logdesk-report"), std::string::npos);
     }
+}
+
+TEST(ReportTest, ManyInputsReportAsTheirTextJoinedInNameOrder) {
+    testing::ScratchFolder folder;
+    const std::string day1 = kLog;
+    const std::string day2 = "2013-05-02 00:00:01 1.1.1.1 /a 10.0.0.9 Baiduspider 500\r\n";
+    const std::string day3 = "#Fields: date c-ip cs(User-Agent) sc-status\r\n"
+                             "2013-05-03 10.0.0.1 Sogou+web+spider 301\r\n";
+    const std::string piped = "#Fields: cs-uri-stem sc-status\n/in 200\n";
+    folder.write("logs/ex130501.log", day1);
+    folder.write("logs/ex130502.log.gz", testing::GzipMember(day2));
+    folder.write("logs/readme.txt", "not a log");
+    const std::string loose = folder.write("ex130503.log", day3);
+    const std::string joined = folder.write("joined.txt", piped + day1 + day2 + day3);
+    for (const char* page : {"records", "spiders", "status", "urls", "ips", "spider-traffic"}) {
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        ASSERT_EQ(::write(fds[1], piped.data(), piped.size()), static_cast<ssize_t>(piped.size()));
+        ::close(fds[1]);
+        // Standard input comes first wherever "-" stands; a file named twice
+        // is read once.
+        const ReportRun many = Report({"--page", page, loose, folder / "logs", "-", loose}, fds[0]);
+        ::close(fds[0]);
+        const ReportRun one = Report({"--page", page, joined});
+        ASSERT_EQ(many.code, 0) << many.messages;
+        EXPECT_EQ(many.messages, "");
+        EXPECT_EQ(many.out, one.out) << page;
+        if (std::string(page) != "records") {
+            const ReportRun streamed = Report({"--stream", "--page", page, loose, folder / "logs"});
+            const ReportRun kept = Report({"--page", page, loose, folder / "logs"});
+            ASSERT_EQ(streamed.code, 0) << streamed.messages;
+            EXPECT_EQ(streamed.out, kept.out) << page;
+        }
+    }
+}
+
+TEST(ReportTest, StandardInputThatWouldNeedASecondPassIsRefused) {
+    // c-ip twice: the table's column holds the first, the header's own
+    // address is the second, and standard input cannot be read again.
+    const std::string log = "#Fields: date c-ip c-ip cs(User-Agent)\n"
+                            "2013-05-01 1.1.1.1 2.2.2.2 Baiduspider\n"
+                            "#Fields: date c-ip cs(User-Agent)\n"
+                            "2013-05-02 3.3.3.3 Googlebot\n";
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ASSERT_EQ(::write(fds[1], log.data(), log.size()), static_cast<ssize_t>(log.size()));
+    ::close(fds[1]);
+    const ReportRun piped = Report({"--stream", "--page", "ips", "-"}, fds[0]);
+    ::close(fds[0]);
+    EXPECT_EQ(piped.code, 1);
+    EXPECT_NE(piped.messages.find("standard input cannot be read twice"), std::string::npos);
+    EXPECT_EQ(piped.out, "");
+
+    TempFile file(log);
+    const ReportRun streamed = Report({"--stream", "--page", "ips", file.path()});
+    const ReportRun kept = Report({"--page", "ips", file.path()});
+    ASSERT_EQ(streamed.code, 0) << streamed.messages;
+    EXPECT_EQ(streamed.out, kept.out);
+    EXPECT_NE(kept.out.find("1.1.1.1"), std::string::npos);
+}
+
+TEST(ReportTest, AnInputThatCannotBeReadIsNamedAndTheOthersReported) {
+    testing::ScratchFolder folder;
+    folder.write("ex130501.log", kLog);
+    const std::string gz = testing::GzipMember(testing::LogText(20000));
+    const std::string cut = folder.write("ex130502.log.gz", gz.substr(0, gz.size() / 2));
+    const std::string missing = folder / "ex130503.log";
+    const std::string out = folder / "spiders.csv";
+    const ReportRun run = Report({"--page", "spiders", "--output", out, folder.path(), missing});
+    EXPECT_EQ(run.code, 1);
+    // One line each, arguments first, then in reading order.
+    const auto lines = std::count(run.messages.begin(), run.messages.end(), '\n');
+    EXPECT_EQ(lines, 2) << run.messages;
+    EXPECT_TRUE(run.messages.starts_with("logdesk-report: " + missing +
+                                         ": cannot be read: " + std::strerror(ENOENT) + "\n"))
+        << run.messages;
+    EXPECT_NE(run.messages.find("logdesk-report: " + cut + ": damaged after "), std::string::npos)
+        << run.messages;
+    // Still written, from what could be read (the .gz text names no agent).
+    EXPECT_EQ(GbkToUtf8(ReadFile(out)), "\"蜘蛛\",\"访问次数\"\r\n\"百度(Baiduspider)\",\"1\"\r\n"
+                                        "\"谷歌(Googlebot)\",\"1\"\r\n"
+                                        "\"其他流量(unknown)\",\"1\"\r\n");
+
+    // Nothing readable: nothing written.
+    const ReportRun none = Report({missing, folder / "ex130504.log"});
+    EXPECT_EQ(none.code, 1);
+    EXPECT_EQ(none.out, "");
+    EXPECT_EQ(std::count(none.messages.begin(), none.messages.end(), '\n'), 2);
+    testing::ScratchFolder empty;
+    const ReportRun nothing = Report({empty.path()});
+    EXPECT_EQ(nothing.code, 1);
+    EXPECT_EQ(nothing.messages, "logdesk-report: no log file among the inputs\n");
+
+    // The output is none of the logs, also when a folder names it.
+    const ReportRun over = Report({"--output", folder / "ex130501.log", folder.path()});
+    EXPECT_EQ(over.code, 1);
+    EXPECT_NE(over.messages.find("is the log being read"), std::string::npos);
+    EXPECT_EQ(ReadFile(folder / "ex130501.log"), kLog);
 }
 
 } // namespace

@@ -19,6 +19,9 @@ public:
 
     // Answers for the next dialogs, in order; nullopt cancels.
     std::deque<std::optional<QString>> answers;
+    // Answers for the next dialogs that take several files, in order; when
+    // none is left such a dialog takes its answer from `answers`.
+    std::deque<std::optional<QStringList>> fileLists;
     std::vector<FileDialogRequest> dialogs;
     QStringList messages;
     std::vector<QUrl> urls;
@@ -38,6 +41,16 @@ public:
             return std::nullopt;
         }
         return path;
+    }
+    std::optional<QStringList> askFileNames(QWidget* parent,
+                                            const FileDialogRequest& request) override {
+        if (fileLists.empty()) {
+            return UiSeam::askFileNames(parent, request);
+        }
+        dialogs.push_back(request);
+        std::optional<QStringList> chosen = fileLists.front();
+        fileLists.pop_front();
+        return chosen;
     }
     void showMessage(QWidget*, const QString& text) override { messages << text; }
     void beep() override { ++beeps; }

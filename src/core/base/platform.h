@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace logdesk {
 
@@ -61,6 +62,38 @@ Result<FileDescriptor> OpenForWriting(const std::string& path, bool append);
 
 // Reads up to size bytes; 0 at the end of the file.
 Result<std::size_t> ReadSome(int fd, char* buffer, std::size_t size);
+
+// Reads up to size bytes from `offset` on, leaving the descriptor's position
+// where it was; 0 at or past the end of the file.
+Result<std::size_t> ReadAt(int fd, char* buffer, std::size_t size, std::uint64_t offset);
+
+// Where reading the open file goes on, in bytes from its start; nothing for
+// a pipe or a failed query.
+std::optional<std::uint64_t> ReadPosition(int fd);
+
+// Whether the process may open the file for reading: opened and closed again
+// at once, without waiting for a FIFO's writer or taking a terminal.
+Result<void> CheckReadable(const std::string& path);
+
+// What a path (its symbolic links followed) or an open file is.
+struct FileStatus {
+    enum Kind {
+        Regular,
+        Directory,
+        Other, // a FIFO, a device, a socket
+    };
+    Kind kind = Other;
+    std::uint64_t size = 0; // regular files; 0 for the others
+    // Together the file's identity: equal for every name and link of one file.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+Result<FileStatus> StatusOf(const std::string& path);
+Result<FileStatus> StatusOfOpen(int fd);
+
+// The names of the entries of a folder, "." and ".." left out, in the order
+// the system lists them.
+Result<std::vector<std::string>> ListFolder(const std::string& path);
 
 // Writes every byte, going on after short writes.
 Result<void> WriteAll(int fd, std::string_view bytes);

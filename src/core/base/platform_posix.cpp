@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -119,6 +121,89 @@ Result<std::size_t> ReadSome(int fd, char* buffer, std::size_t size) {
         }
         if (errno != EINTR) {
             return Failed("cannot read", {});
+        }
+    }
+}
+
+Result<std::size_t> ReadAt(int fd, char* buffer, std::size_t size, std::uint64_t offset) {
+    for (;;) {
+        const ssize_t n = ::pread(fd, buffer, size, static_cast<off_t>(offset));
+        if (n >= 0) {
+            return static_cast<std::size_t>(n);
+        }
+        if (errno != EINTR) {
+            return Failed("cannot read", {});
+        }
+    }
+}
+
+std::optional<std::uint64_t> ReadPosition(int fd) {
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint64_t>(at);
+}
+
+Result<void> CheckReadable(const std::string& path) {
+    // O_NONBLOCK: a FIFO without a writer would hold the caller up.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return Failed("cannot open", path);
+    }
+    ::close(fd);
+    return {};
+}
+
+namespace {
+
+FileStatus StatusFrom(const struct stat& info) {
+    FileStatus status;
+    status.kind = S_ISREG(info.st_mode)   ? FileStatus::Regular
+                  : S_ISDIR(info.st_mode) ? FileStatus::Directory
+                                          : FileStatus::Other;
+    status.size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+    status.device = static_cast<std::uint64_t>(info.st_dev);
+    status.inode = static_cast<std::uint64_t>(info.st_ino);
+    return status;
+}
+
+} // namespace
+
+Result<FileStatus> StatusOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return Failed("cannot examine", path);
+    }
+    return StatusFrom(info);
+}
+
+Result<FileStatus> StatusOfOpen(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return Failed("cannot examine", {});
+    }
+    return StatusFrom(info);
+}
+
+Result<std::vector<std::string>> ListFolder(const std::string& path) {
+    const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), &::closedir);
+    if (dir == nullptr) {
+        return Failed("cannot list", path);
+    }
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir.get());
+        if (entry == nullptr) {
+            if (errno != 0) {
+                return Failed("cannot list", path);
+            }
+            return names;
+        }
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") {
+            names.emplace_back(name);
         }
     }
 }

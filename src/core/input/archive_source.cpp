@@ -1,16 +1,13 @@
 #include "input/archive_source.h"
 
-#include "input/file_descriptor.h"
+#include "base/platform.h"
 #include "input/name_order.h"
 
 #include <algorithm>
 #include <archive.h>
 #include <archive_entry.h>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <sys/stat.h>
 
 namespace logdesk {
 
@@ -43,14 +40,14 @@ public:
     // Opens the file again at its start; false with error() set.
     bool rewind() {
         close();
-        fd_.reset(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
-        if (fd_.get() < 0) {
-            setSystemError(errno, true);
+        Result<FileDescriptor> opened = OpenForReading(path_);
+        if (!opened) {
+            setSystemError(opened.error().code, true);
             return false;
         }
-        struct stat info {};
-        if (::fstat(fd_.get(), &info) == 0 && S_ISREG(info.st_mode)) {
-            fileSize_ = static_cast<std::uint64_t>(info.st_size);
+        fd_ = std::move(opened).value();
+        if (const std::optional<std::uint64_t> size = RegularFileSize(fd_.get())) {
+            fileSize_ = *size;
         }
         archive_ = archive_read_new();
         if (archive_ == nullptr) {
@@ -169,7 +166,7 @@ private:
             archive_ = nullptr;
         }
         entry_ = nullptr;
-        fd_.reset();
+        fd_ = FileDescriptor();
         atEnd_ = false;
     }
 
@@ -182,9 +179,7 @@ private:
         }
     }
 
-    void setSystemError(int number, bool system) {
-        error_ = {number, std::strerror(number), system};
-    }
+    void setSystemError(int number, bool system) { error_ = {number, ErrnoText(number), system}; }
 
     // Other positive numbers are the system's (a failed read, memory).
     void setArchiveError() {
@@ -192,8 +187,7 @@ private:
         const char* words = archive_error_string(archive_);
         const bool system = number > 0 && number != kFormatErrno;
         error_ = {system ? number : EBADMSG,
-                  words != nullptr ? words : (system ? std::strerror(number) : "damaged data"),
-                  system};
+                  words != nullptr ? words : (system ? ErrnoText(number) : "damaged data"), system};
     }
 
     std::string path_;

@@ -3,17 +3,14 @@
 
 #include "input/gzip_source.h"
 
-#include "input/file_descriptor.h"
+#include "base/platform.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <isa-l/igzip_lib.h>
 #include <libdeflate.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 #include <zlib.h>
 
@@ -152,20 +149,13 @@ std::uint64_t LastMemberLength(int fd, std::uint64_t fileSize) {
         return 0;
     }
     unsigned char tail[4];
-    if (::pread(fd, tail, 4, static_cast<off_t>(fileSize - 4)) != 4) {
+    const Result<std::size_t> got = ReadAt(fd, reinterpret_cast<char*>(tail), 4, fileSize - 4);
+    if (!got || *got != 4) {
         return 0;
     }
     const std::uint64_t length = std::uint64_t{tail[0]} | std::uint64_t{tail[1]} << 8 |
                                  std::uint64_t{tail[2]} << 16 | std::uint64_t{tail[3]} << 24;
     return std::min(length, fileSize * kMaxRatio);
-}
-
-std::uint64_t RegularFileSize(int fd) {
-    struct stat info {};
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-        return static_cast<std::uint64_t>(info.st_size);
-    }
-    return 0;
 }
 
 bool StartsMember(const std::uint8_t* bytes) {
@@ -186,7 +176,7 @@ public:
                      std::unique_ptr<MemberDecoder> decoder, std::size_t blockBytes)
         : LogSource({path, {}}, 0), fd_(std::move(fd)), decoder_(std::move(decoder)),
           input_(std::max<std::size_t>(blockBytes, 2)) {
-        fileSize_ = RegularFileSize(fd_.get());
+        fileSize_ = RegularFileSize(fd_.get()).value_or(0);
         setSizeHint(LastMemberLength(fd_.get(), fileSize_));
     }
 
@@ -224,7 +214,7 @@ protected:
                     return -1;
                 }
                 if (!decoder_->start()) {
-                    fail(SourceState::ReadFailed, ENOMEM, std::strerror(ENOMEM));
+                    fail(SourceState::ReadFailed, ENOMEM, ErrnoText(ENOMEM));
                     return -1;
                 }
                 inMember_ = true;
@@ -240,7 +230,7 @@ protected:
                 ++members_;
                 break;
             case MemberDecoder::Code::NoMemory:
-                fail(SourceState::ReadFailed, ENOMEM, std::strerror(ENOMEM));
+                fail(SourceState::ReadFailed, ENOMEM, ErrnoText(ENOMEM));
                 return -1;
             case MemberDecoder::Code::Corrupt:
                 // The text decoded before the damage goes out first.
@@ -284,22 +274,19 @@ private:
         if (end_ == input_.size()) { // a decoder that wants to see more at once
             input_.resize(input_.size() * 2);
         }
-        for (;;) {
-            const ssize_t got = ::read(fd_.get(), input_.data() + end_, input_.size() - end_);
-            if (got > 0) {
-                end_ += static_cast<std::size_t>(got);
-                fileRead_ += static_cast<std::uint64_t>(got);
-                return true;
-            }
-            if (got == 0) {
-                eof_ = true;
-                return true;
-            }
-            if (errno != EINTR) {
-                fail(SourceState::ReadFailed, errno, std::strerror(errno));
-                return false;
-            }
+        const Result<std::size_t> got = ReadSome(
+            fd_.get(), reinterpret_cast<char*>(input_.data() + end_), input_.size() - end_);
+        if (!got) {
+            fail(SourceState::ReadFailed, got.error().code, ErrnoText(got.error().code));
+            return false;
         }
+        if (*got == 0) {
+            eof_ = true;
+            return true;
+        }
+        end_ += *got;
+        fileRead_ += *got;
+        return true;
     }
 
     FileDescriptor fd_;
@@ -323,7 +310,7 @@ class LibdeflateSource final : public LogSource {
 public:
     LibdeflateSource(const std::string& path, FileDescriptor fd)
         : LogSource({path, {}}, 0), fd_(std::move(fd)) {
-        fileSize_ = RegularFileSize(fd_.get());
+        fileSize_ = RegularFileSize(fd_.get()).value_or(0);
         setSizeHint(LastMemberLength(fd_.get(), fileSize_));
     }
     ~LibdeflateSource() override {
@@ -362,7 +349,7 @@ private:
         loaded_ = true;
         decompressor_ = libdeflate_alloc_decompressor();
         if (decompressor_ == nullptr) {
-            fail(SourceState::ReadFailed, ENOMEM, std::strerror(ENOMEM));
+            fail(SourceState::ReadFailed, ENOMEM, ErrnoText(ENOMEM));
             return false;
         }
         // The size the file had when opened, and more while it grows.
@@ -372,15 +359,16 @@ private:
             if (at == file_.size()) {
                 file_.resize(file_.size() * 2);
             }
-            const ssize_t got = ::read(fd_.get(), file_.data() + at, file_.size() - at);
-            if (got > 0) {
-                at += static_cast<std::size_t>(got);
-            } else if (got == 0) {
-                break;
-            } else if (errno != EINTR) {
-                fail(SourceState::ReadFailed, errno, std::strerror(errno));
+            const Result<std::size_t> got =
+                ReadSome(fd_.get(), reinterpret_cast<char*>(file_.data() + at), file_.size() - at);
+            if (!got) {
+                fail(SourceState::ReadFailed, got.error().code, ErrnoText(got.error().code));
                 return false;
             }
+            if (*got == 0) {
+                break;
+            }
+            at += *got;
         }
         file_.resize(at);
         return true;
@@ -440,11 +428,12 @@ private:
 } // namespace
 
 std::unique_ptr<LogSource> OpenGzipFile(const std::string& path, const GzipOptions& options) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        const int error = errno;
-        return FailedSource({path, {}}, SourceState::OpenFailed, error, std::strerror(error));
+    Result<FileDescriptor> opened = OpenForReading(path);
+    if (!opened) {
+        const int error = opened.error().code;
+        return FailedSource({path, {}}, SourceState::OpenFailed, error, ErrnoText(error));
     }
+    FileDescriptor fd = std::move(opened).value();
     switch (options.inflater) {
     case GzipInflater::Libdeflate:
         return std::make_unique<LibdeflateSource>(path, std::move(fd));

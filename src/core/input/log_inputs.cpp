@@ -1,18 +1,14 @@
 #include "input/log_inputs.h"
 
+#include "base/platform.h"
 #include "input/name_order.h"
 #include "input/read_ahead.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <cstring>
-#include <dirent.h>
-#include <fcntl.h>
 #include <new>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace logdesk {
@@ -35,20 +31,9 @@ constexpr std::array kSuffixes{
     Suffix{".zst", InputKind::Compressed},
 };
 
-using FileIdentity = std::pair<dev_t, ino_t>;
+using FileIdentity = std::pair<std::uint64_t, std::uint64_t>; // device, inode
 
-// Whether the process may read the file: opened and closed again at once.
-// O_NONBLOCK keeps a FIFO without a writer from holding the listing up.
-int ReadableError(int dirFd, const char* name) {
-    const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return errno;
-    }
-    ::close(fd);
-    return 0;
-}
-
-std::string JoinPath(const std::string& folder, const char* name) {
+std::string JoinPath(const std::string& folder, const std::string& name) {
     if (!folder.empty() && folder.back() == '/') {
         return folder + name;
     }
@@ -61,29 +46,31 @@ public:
         : files_(files), problems_(problems) {}
 
     void argument(const std::string& path) {
-        struct stat info {};
-        if (::stat(path.c_str(), &info) != 0) {
-            problem(path, errno);
+        const Result<FileStatus> status = StatusOf(path);
+        if (!status) {
+            problem(path, status.error());
             return;
         }
-        if (S_ISDIR(info.st_mode)) {
+        if (status->kind == FileStatus::Directory) {
             folder(path);
             return;
         }
-        if (const int error = ReadableError(AT_FDCWD, path.c_str()); error != 0) {
-            problem(path, error);
+        // Opened and closed again at once: an unreadable file is reported
+        // now, with the others still to come.
+        if (const Result<void> readable = CheckReadable(path); !readable) {
+            problem(path, readable.error());
             return;
         }
-        add(path, KindOfName(LastComponent(path)), info);
+        add(path, KindOfName(LastComponent(path)), *status);
     }
 
-    void add(std::string path, InputKind kind, const struct stat& info) {
+    void add(std::string path, InputKind kind, const FileStatus& status) {
         InputFile file;
         file.path = std::move(path);
         file.kind = kind;
-        file.size = S_ISREG(info.st_mode) ? static_cast<std::uint64_t>(info.st_size) : 0;
+        file.size = status.size;
         files_.push_back(std::move(file));
-        identities_.emplace_back(info.st_dev, info.st_ino);
+        identities_.emplace_back(status.device, status.inode);
     }
 
     // Sorts into name order and keeps the first of each file reached twice.
@@ -108,44 +95,34 @@ public:
 
 private:
     void folder(const std::string& path) {
-        DIR* dir = ::opendir(path.c_str());
-        if (dir == nullptr) {
-            problem(path, errno);
+        const Result<std::vector<std::string>> names = ListFolder(path);
+        if (!names) {
+            problem(path, names.error());
             return;
         }
-        for (;;) {
-            errno = 0;
-            const dirent* entry = ::readdir(dir);
-            if (entry == nullptr) {
-                if (errno != 0) {
-                    problem(path, errno);
-                }
-                break;
-            }
-            const char* name = entry->d_name;
+        for (const std::string& name : *names) {
             if (!IsFolderLogName(name)) {
                 continue;
             }
             std::string full = JoinPath(path, name);
-            struct stat info {};
-            if (::fstatat(::dirfd(dir), name, &info, 0) != 0) {
-                problem(full, errno); // a link to nothing, say
+            const Result<FileStatus> status = StatusOf(full);
+            if (!status) {
+                problem(full, status.error()); // a link to nothing, say
                 continue;
             }
-            if (!S_ISREG(info.st_mode)) {
+            if (status->kind != FileStatus::Regular) {
                 continue; // a folder named like a log
             }
-            if (const int error = ReadableError(::dirfd(dir), name); error != 0) {
-                problem(full, error);
+            if (const Result<void> readable = CheckReadable(full); !readable) {
+                problem(full, readable.error());
                 continue;
             }
-            add(std::move(full), KindOfName(name), info);
+            add(std::move(full), KindOfName(name), *status);
         }
-        ::closedir(dir);
     }
 
-    void problem(const std::string& path, int error) {
-        problems_.push_back({path, error, std::strerror(error)});
+    void problem(const std::string& path, const Error& error) {
+        problems_.push_back({path, error.code, ErrnoText(error.code)});
     }
 
     std::vector<InputFile>& files_;
@@ -184,12 +161,9 @@ LogInputs::LogInputs(const std::vector<std::string>& arguments, const LogInputsO
         InputFile in;
         in.path = "-";
         in.kind = InputKind::StandardInput;
-        struct stat info {};
-        if (::fstat(options_.standardInput, &info) == 0 && S_ISREG(info.st_mode)) {
-            const off_t at = ::lseek(options_.standardInput, 0, SEEK_CUR);
-            const auto start = static_cast<std::uint64_t>(std::max<off_t>(at, 0));
-            const auto size = static_cast<std::uint64_t>(info.st_size);
-            in.size = size > start ? size - start : 0;
+        if (const std::optional<std::uint64_t> size = RegularFileSize(options_.standardInput)) {
+            const std::uint64_t start = ReadPosition(options_.standardInput).value_or(0);
+            in.size = *size > start ? *size - start : 0;
         }
         files_.insert(files_.begin(), std::move(in));
     }
@@ -207,7 +181,7 @@ std::unique_ptr<LogSource> LogInputs::next() {
         return openNext();
     } catch (const std::bad_alloc&) {
         const std::string path = nextFile_ > 0 ? files_[nextFile_ - 1].path : std::string();
-        return FailedSource({path, {}}, SourceState::ReadFailed, ENOMEM, std::strerror(ENOMEM));
+        return FailedSource({path, {}}, SourceState::ReadFailed, ENOMEM, ErrnoText(ENOMEM));
     }
 }
 

@@ -1,13 +1,10 @@
 #include "input/log_source.h"
 
-#include "input/file_descriptor.h"
+#include "base/platform.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace logdesk {
 
@@ -30,7 +27,7 @@ ssize_t LogSource::read(char* buffer, std::size_t size) {
     try {
         got = readSome(buffer, size);
     } catch (const std::bad_alloc&) {
-        fail(SourceState::ReadFailed, ENOMEM, std::strerror(ENOMEM));
+        fail(SourceState::ReadFailed, ENOMEM, ErrnoText(ENOMEM));
     }
     if (got > 0) {
         delivered_ += static_cast<std::uint64_t>(got);
@@ -40,7 +37,7 @@ ssize_t LogSource::read(char* buffer, std::size_t size) {
         if (got == 0) {
             status_.state = SourceState::Complete;
         } else { // a failure without a reason still ends the source
-            fail(SourceState::ReadFailed, EIO, std::strerror(EIO));
+            fail(SourceState::ReadFailed, EIO, ErrnoText(EIO));
         }
     }
     status_.deliveredBytes = delivered_;
@@ -110,13 +107,10 @@ class DescriptorSource final : public LogSource {
 public:
     DescriptorSource(SourceName name, int fd, bool owned)
         : LogSource(std::move(name), 0), fd_(owned ? fd : -1), borrowed_(owned ? -1 : fd) {
-        struct stat info {};
-        if (::fstat(this->fd(), &info) == 0 && S_ISREG(info.st_mode)) {
+        if (const std::optional<std::uint64_t> size = RegularFileSize(this->fd())) {
             // Standard input redirected from a file may start inside it.
-            const off_t at = ::lseek(this->fd(), 0, SEEK_CUR);
-            const auto start = static_cast<std::uint64_t>(at > 0 ? at : 0);
-            total_ = static_cast<std::uint64_t>(info.st_size);
-            start_ = std::min(start, total_);
+            total_ = *size;
+            start_ = std::min(ReadPosition(this->fd()).value_or(0), total_);
             setSizeHint(total_ - start_);
         }
     }
@@ -128,20 +122,16 @@ public:
 
 protected:
     ssize_t readSome(char* buffer, std::size_t size) override {
-        for (;;) {
-            const ssize_t got = ::read(fd(), buffer, size);
-            if (got >= 0) {
-                return got;
-            }
-            if (errno != EINTR) {
-                fail(SourceState::ReadFailed, errno, std::strerror(errno));
-                return -1;
-            }
+        const Result<std::size_t> got = ReadSome(fd(), buffer, size);
+        if (!got) {
+            fail(SourceState::ReadFailed, got.error().code, ErrnoText(got.error().code));
+            return -1;
         }
+        return static_cast<ssize_t>(*got);
     }
 
 private:
-    int fd() const { return fd_.get() >= 0 ? fd_.get() : borrowed_; }
+    int fd() const { return fd_.valid() ? fd_.get() : borrowed_; }
 
     FileDescriptor fd_;
     int borrowed_;
@@ -157,12 +147,12 @@ std::unique_ptr<LogSource> FailedSource(SourceName name, SourceState state, int 
 }
 
 std::unique_ptr<LogSource> OpenPlainFile(const std::string& path) {
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        const int error = errno;
-        return FailedSource({path, {}}, SourceState::OpenFailed, error, std::strerror(error));
+    Result<FileDescriptor> fd = OpenForReading(path);
+    if (!fd) {
+        const int error = fd.error().code;
+        return FailedSource({path, {}}, SourceState::OpenFailed, error, ErrnoText(error));
     }
-    return std::make_unique<DescriptorSource>(SourceName{path, {}}, fd.release(), true);
+    return std::make_unique<DescriptorSource>(SourceName{path, {}}, fd->release(), true);
 }
 
 std::unique_ptr<LogSource> OpenDescriptor(int fd) {

@@ -1,5 +1,5 @@
 // What the last import left for every window: the table, the header it was
-// read with, the crawler tally and the file they came from. Replaced whole
+// read with, the crawler tally and the files they came from. Replaced whole
 // when an import finishes.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include "spider_catalogue.h"
 
 #include <string>
+#include <vector>
 
 namespace logdesk {
 
@@ -15,9 +16,12 @@ struct ImportedLog {
     RecordTable table;
     HeaderLayout header;
     SpiderTally tally;
-    // The log file as the import opened it (file system bytes); empty until
-    // a file was imported. Exports refuse to write over it.
+    // The log file as the import opened it (file system bytes), the first
+    // of them when there were several; empty until a file was imported.
     std::string path = {};
+    // Every file the import was named to read, `path` among them. Exports
+    // refuse to write over any of them, or over `path`.
+    std::vector<std::string> files = {};
 };
 
 } // namespace logdesk

@@ -124,6 +124,53 @@ std::vector<CrawlerShare> CrawlerShares(std::span<const CrawlerClaim> claims,
     return shares;
 }
 
+std::array<std::string, kShareColumns> ShareColumnTitles() {
+    return {Gbk("蜘蛛"), Gbk("声称访问次数"), Gbk("声称占比"), Gbk("验证为真访问次数"),
+            Gbk("验证为真占比")};
+}
+
+namespace {
+
+// part of whole in percent, two decimals, rounded half up; whole 0 gives 0.
+std::string PercentText(std::int64_t part, std::int64_t whole) {
+    if (whole <= 0) {
+        return "0.00%";
+    }
+    // In hundredths of a percent; visits stay far below where this overflows.
+    const std::int64_t hundredths = (part * 20000 + whole) / (2 * whole);
+    std::string fraction = std::to_string(hundredths % 100);
+    if (fraction.size() < 2) {
+        fraction.insert(0, "0");
+    }
+    return std::to_string(hundredths / 100) + "." + fraction + "%";
+}
+
+} // namespace
+
+std::vector<std::array<std::string, kShareColumns>>
+ShareTableRows(std::span<const CrawlerShare> shares) {
+    std::int64_t claimed = 0;
+    std::int64_t genuine = 0;
+    for (const CrawlerShare& share : shares) {
+        claimed += share.claimedVisits;
+        genuine += share.genuineVisits;
+    }
+    std::vector<std::array<std::string, kShareColumns>> rows;
+    rows.reserve(shares.size());
+    for (const CrawlerShare& share : shares) {
+        std::array<std::string, kShareColumns> row = {
+            share.name, std::to_string(share.claimedVisits),
+            PercentText(share.claimedVisits, claimed), VerdictText(Verdict::Unverifiable),
+            VerdictText(Verdict::Unverifiable)};
+        if (share.verifiable) {
+            row[3] = std::to_string(share.genuineVisits);
+            row[4] = PercentText(share.genuineVisits, genuine);
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 std::vector<IpAddress> AddressesToBlock(std::span<const CrawlerClaim> claims,
                                         std::span<const CrawlerVerdict> verdicts) {
     const std::size_t count = std::min(claims.size(), verdicts.size());

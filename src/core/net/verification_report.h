@@ -46,6 +46,19 @@ struct CrawlerShare {
     bool operator==(const CrawlerShare&) const = default;
 };
 
+inline constexpr int kShareColumns = 5;
+
+// "蜘蛛", "声称访问次数", "声称占比", "验证为真访问次数", "验证为真占比".
+std::array<std::string, kShareColumns> ShareColumnTitles();
+
+// One row per share, in the shares' order: the name; its claimed visits and
+// their part of every claimed visit; its visits judged 真 and their part of
+// every visit judged 真. Parts are percentages with two decimals, rounded
+// ("12.50%"), "0.00%" of nothing. A crawler without a rule shows "无法验证"
+// in both of its 真 cells, as nothing of it can pass.
+std::vector<std::array<std::string, kShareColumns>>
+ShareTableRows(std::span<const CrawlerShare> shares);
+
 // One entry per crawler claimed at least once: catalogue crawlers in the
 // tally's order, then tokens (ASCII case ignored, the first spelling kept) in
 // the order they first appear.

@@ -33,6 +33,15 @@ inline constexpr std::string_view kIpQueryHostDefault = "www.baidu.com";
 inline constexpr SettingKey kTodaysCrawlers{"蜘蛛占比统计", "识别当今蜘蛛"};
 inline constexpr bool kTodaysCrawlersDefault = false;
 
+// Where the crawler verification sends its DNS queries and how long one
+// attempt waits (milliseconds); only ever read. An empty server list means
+// the system's name servers; otherwise "host[:port],...", as
+// ResolverSettings::servers takes it.
+inline constexpr SettingKey kVerifyDnsServers{"蜘蛛真伪", "DNS服务器"};
+inline constexpr std::string_view kVerifyDnsServersDefault = "";
+inline constexpr SettingKey kVerifyDnsTimeout{"蜘蛛真伪", "DNS超时毫秒"};
+inline constexpr std::string_view kVerifyDnsTimeoutDefault = "2000";
+
 // The record export's column choice: one boolean per column caption, keyed
 // by the caption followed by kCheckedSuffix (the record number column as
 // "序号选中"). The user's choice lives in kExportChoiceSection, written when

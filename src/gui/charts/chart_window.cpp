@@ -531,7 +531,7 @@ void ChartWindow::saveChart() {
         return;
     }
     const QString path = saveDialog_->fileName;
-    if (RefuseImportedLog(this, SavedFile::ChartPicture, path, log_.path)) {
+    if (RefuseImportedLog(this, SavedFile::ChartPicture, path, log_)) {
         return;
     }
     const QByteArray picture = ChartPicture::capture(chosenChart());

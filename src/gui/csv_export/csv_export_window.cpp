@@ -139,7 +139,7 @@ void CsvExportWindow::exportTo(const QString& path) {
     if (exporting()) {
         return;
     }
-    if (RefuseImportedLog(this, SavedFile::Table, path, log_.path)) {
+    if (RefuseImportedLog(this, SavedFile::Table, path, log_)) {
         emit exportEnded(false);
         return;
     }
@@ -173,7 +173,9 @@ void CsvExportWindow::exportTo(const QString& path) {
         });
     if (!started) {
         progress_->hide();
-        TellSaveOutcome(this, SavedFile::Table, path, Result<void>(SystemError(EAGAIN, "cannot start", QFile::encodeName(path).toStdString())));
+        TellSaveOutcome(this, SavedFile::Table, path,
+                        Result<void>(SystemError(EAGAIN, "cannot start",
+                                                 QFile::encodeName(path).toStdString())));
         emit exportEnded(false);
     }
 }

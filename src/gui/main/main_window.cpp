@@ -3,6 +3,7 @@
 #include "charts/chart_window.h"
 #include "csv_export/csv_export_window.h"
 #include "help_text.h"
+#include "import_message.h"
 #include "record_table_model.h"
 #include "settings/settings_keys.h"
 #include "stats/record_sort.h"
@@ -16,9 +17,12 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QResizeEvent>
 #include <algorithm>
@@ -54,9 +58,27 @@ QUrl ReleasePageUrl() {
 
 // What the import hands back.
 struct MainWindow::Finished {
-    Result<LogImport> result;
+    Result<InputsImport> result;
     std::vector<RecordIndex> longest;
 };
+
+namespace {
+
+// The local files and folders of a drag; empty when it carries none.
+QStringList DroppedPaths(const QMimeData* data) {
+    QStringList paths;
+    if (data == nullptr || !data->hasUrls()) {
+        return paths;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile() && !url.toLocalFile().isEmpty()) {
+            paths << url.toLocalFile();
+        }
+    }
+    return paths;
+}
+
+} // namespace
 
 MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), config_(config) {
     const BuiltWindow built(this, MainWindowDescription());
@@ -65,6 +87,7 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     model_ = new RecordTableModel(this);
     list_->setModel(model_);
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    setAcceptDrops(true);
 
     // Shows how far the file has been read; hidden while idle.
     progress_ = new QProgressBar(this);
@@ -180,22 +203,59 @@ void MainWindow::chooseAndImport() {
     if (!logDialog_->show(this)) {
         return;
     }
-    // Remembered before the file is opened, so also when the import fails.
-    if (const Result<void> saved = config_.write(settings::kLogPath, ToGbk(logDialog_->fileName));
+    rememberAndImport(logDialog_->fileNames);
+}
+
+void MainWindow::rememberAndImport(const QStringList& paths) {
+    if (paths.isEmpty()) {
+        return;
+    }
+    // The first path chosen, so that the dialog opens where the user was;
+    // remembered before the files are opened, so also when the import fails.
+    logDialog_->fileName = paths.first();
+    if (const Result<void> saved = config_.write(settings::kLogPath, ToGbk(paths.first()));
         !saved) {
         Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
     }
-    importFile(logDialog_->fileName);
+    importFiles(paths);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!importing() && !DroppedPaths(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+    if (!importing() && !DroppedPaths(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    const QStringList paths = DroppedPaths(event->mimeData());
+    if (importing() || paths.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    rememberAndImport(paths);
 }
 
 void MainWindow::importFile(const QString& path) {
-    if (importing()) {
+    importFiles(QStringList{path});
+}
+
+void MainWindow::importFiles(const QStringList& paths) {
+    if (importing() || paths.isEmpty()) {
         return;
     }
     importButton_->setCaption(QStringLiteral("正在导入.."));
     progress_->setValue(0);
     progress_->show();
-    const std::string nativePath = QFile::encodeName(path).toStdString();
+    std::vector<std::string> arguments;
+    for (const QString& path : paths) {
+        arguments.push_back(QFile::encodeName(path).toStdString());
+    }
     const HeaderLayout previous = imported_.header;
     // Read afresh for each import: the chart window changes it meanwhile.
     const Crawlers crawlers =
@@ -203,32 +263,38 @@ void MainWindow::importFile(const QString& path) {
             ? Crawlers::All
             : Crawlers::Classic;
     const bool started = import_.start(
-        [nativePath, previous, crawlers](const TaskControl& control) {
+        [arguments, previous, crawlers](const TaskControl& control) {
             ImportOptions options;
             options.cancel = control.cancelFlag();
             options.crawlers = crawlers;
             options.progress = [&control](std::uint64_t read, std::uint64_t total) {
                 control.progress(read, total);
             };
-            Finished finished{ImportLogFile(nativePath, previous, options), {}};
-            if (finished.result && finished.result->table.data() && !control.cancelled()) {
+            // A .gz file or an archive member is inflated on a core of its
+            // own while this thread splits the text already inflated.
+            LogInputsOptions inputOptions;
+            inputOptions.readAhead = true;
+            Finished finished{ImportLogInputs(arguments, previous, options, inputOptions), {}};
+            if (finished.result && finished.result->log.table.data() && !control.cancelled()) {
                 try {
                     finished.longest =
-                        LongestCells(*finished.result->table.data(), control.cancelFlag());
+                        LongestCells(*finished.result->log.table.data(), control.cancelFlag());
                 } catch (const std::bad_alloc&) {
-                    finished.result = SystemError(ENOMEM, {}, nativePath);
+                    const std::vector<std::string>& files = finished.result->files;
+                    finished.result =
+                        SystemError(ENOMEM, {}, files.empty() ? arguments.front() : files.front());
                 }
             }
             return finished;
         },
-        [this, path](Finished finished) { finishImport(path, std::move(finished)); });
+        [this](Finished finished) { finishImport(std::move(finished)); });
     if (!started) {
         progress_->hide();
         importButton_->setCaption(QStringLiteral("导入日志文件"));
     }
 }
 
-void MainWindow::finishImport(const QString& path, Finished finished) {
+void MainWindow::finishImport(Finished finished) {
     progress_->hide();
     importButton_->setCaption(QStringLiteral("导入日志文件"));
     if (!finished.result) {
@@ -244,11 +310,21 @@ void MainWindow::finishImport(const QString& path, Finished finished) {
         emit importEnded();
         return;
     }
-    LogImport& result = *finished.result;
+    InputsImport& all = *finished.result;
+    if (!all.single && all.sourcesRead == 0) {
+        // Nothing could be read: the previous table stays, as when one file
+        // cannot be read.
+        Ui().showMessage(this, all.skipped.empty() ? NoLogFileText()
+                                                   : SkippedInputsText(all.skipped, true));
+        emit importEnded();
+        return;
+    }
+    LogImport& result = all.log;
     imported_.table = std::move(result.table);
     imported_.header = std::move(result.header);
     imported_.tally = std::move(result.tally);
-    imported_.path = QFile::encodeName(path).toStdString();
+    imported_.path = all.files.empty() ? std::string() : all.files.front();
+    imported_.files = std::move(all.files);
     model_->setTable(imported_.table);
     fitColumns(finished.longest);
     if (result.rejected) {
@@ -263,6 +339,11 @@ void MainWindow::finishImport(const QString& path, Finished finished) {
         for (const char* name : {"按钮导出csv文件", "按钮蜘蛛占比图表化", "按钮精细化统计分析"}) {
             findChild<Button*>(QString::fromUtf8(name))->setEnabled(true);
         }
+    }
+    // Nothing is left out without a word: one message names every input
+    // that could not be read whole, and what of it is in the table.
+    if (const QString skipped = SkippedInputsText(all.skipped, false); !skipped.isEmpty()) {
+        Ui().showMessage(this, skipped);
     }
     emit importEnded();
 }

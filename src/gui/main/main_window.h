@@ -1,9 +1,10 @@
-// The main window: imports a log into the record list, opens the other
-// windows, the publisher's links and the help text.
+// The main window: imports logs into the record list (chosen in its dialog
+// or dropped on it), opens the other windows, the publisher's links and the
+// help text.
 #pragma once
 
+#include "input/import_inputs.h"
 #include "logimport/imported_log.h"
-#include "logimport/log_importer.h"
 #include "settings/config_file.h"
 #include "toolkit/app_state.h"
 #include "toolkit/background_task.h"
@@ -35,6 +36,10 @@ public:
     // Starts importing a file in the background; does nothing while an
     // import runs. `path` is a file system path.
     void importFile(const QString& path);
+    // The same for files and folders read as one log, in the order of their
+    // names (see input/log_inputs.h); one file imports as importFile does.
+    // Inputs that cannot be read are named in one message at the end.
+    void importFiles(const QStringList& paths);
     bool importing() const { return import_.running(); }
     // Sorts the list by a column as a header click does (text, ascending),
     // in the background; does nothing while a sort runs.
@@ -56,13 +61,20 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Files and folders dropped on the window are imported as the ones
+    // chosen in the dialog are.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     // Cancels the import and the sort at once; the previous table stays.
     void closeEvent(QCloseEvent* event) override;
 
 private:
     struct Finished;
     void chooseAndImport();
-    void finishImport(const QString& path, Finished finished);
+    // Remembers the first of `paths` for the dialog, then imports them all.
+    void rememberAndImport(const QStringList& paths);
+    void finishImport(Finished finished);
     void fitColumns(const std::vector<RecordIndex>& longest);
     void layoutControls();
     // Shows the window in `slot`, or the one `make` creates when there is none.

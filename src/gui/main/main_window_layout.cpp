@@ -102,7 +102,8 @@ const WindowDescription& MainWindowDescription() {
                  .filter =
                      "IIS日志文件(ex*.log)|ex*.log|其他日志文件(*.log)|*.log|全部文件(*.*)|*.*",
                  .initialFilter = 0,
-                 .defaultExtension = ""},
+                 .defaultExtension = "",
+                 .multiple = true},
             },
     };
     return d;

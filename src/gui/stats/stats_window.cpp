@@ -18,12 +18,14 @@
 #include "toolkit/qt_text.h"
 #include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
+#include "verify/verify_window.h"
 
 #include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QShowEvent>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace logdesk {
@@ -117,6 +119,8 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
     connect(locateAllButton_, &QPushButton::clicked, this, &StatsWindow::locateAllIps);
     connect(built.control<Button>("按钮百度该IP"), &QPushButton::clicked, this,
             &StatsWindow::openIpSearchPage);
+    connect(built.control<Button>("按钮验证蜘蛛"), &QPushButton::clicked, this,
+            &StatsWindow::openVerifyWindow);
 }
 
 StatsWindow::~StatsWindow() = default;
@@ -291,6 +295,25 @@ void StatsWindow::openIpSearchPage() {
                                ? model_->page().rows[static_cast<std::size_t>(row)][kIpColumn]
                                : "";
     Ui().openUrl(QUrl(FromGbk(ipQueryUrl(ip))));
+}
+
+void StatsWindow::openVerifyWindow() {
+    if (verifyWindow_) {
+        verifyWindow_->raise();
+        verifyWindow_->activateWindow();
+        return;
+    }
+    ResolverSettings settings;
+    settings.servers =
+        config_.read(settings::kVerifyDnsServers, Gbk(settings::kVerifyDnsServersDefault));
+    const std::string timeout =
+        config_.read(settings::kVerifyDnsTimeout, Gbk(settings::kVerifyDnsTimeoutDefault));
+    // A value that is no number keeps the resolver's own default.
+    if (const long ms = std::strtol(timeout.c_str(), nullptr, 10); ms > 0 && ms <= 600000) {
+        settings.timeoutMs = static_cast<int>(ms);
+    }
+    verifyWindow_ = new VerifyWindow(log_, settings, this);
+    verifyWindow_->show();
 }
 
 const StatsTable& StatsWindow::page() const {
@@ -540,7 +563,7 @@ void StatsWindow::exportUrlList() {
 
 void StatsWindow::exportTo(const QString& path, SavedFile file,
                            std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write) {
-    if (RefuseImportedLog(this, file, path, log_.path)) {
+    if (RefuseImportedLog(this, file, path, log_)) {
         emit exportEnded(false);
         return;
     }

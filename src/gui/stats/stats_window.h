@@ -7,6 +7,7 @@
 #include "stats/stats_table.h"
 #include "toolkit/background_task.h"
 
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <atomic>
@@ -68,6 +69,10 @@ public:
     void locateSelectedIp();
     void locateAllIps();
     void openIpSearchPage();
+    // The IP page's 按钮验证蜘蛛: opens the window 蜘蛛真伪 over the log, or
+    // brings the open one forward. It is this window's child and goes with it.
+    void openVerifyWindow();
+    QWidget* verifyWindow() const { return verifyWindow_; }
 
 signals:
     // After a page was built and shown.
@@ -164,6 +169,7 @@ private:
     std::deque<Lookup> lookups_; // waiting for the fetch before them
     std::optional<Walk> walk_;
     QTimer walkPause_; // the pause after each of the run's lookups
+    QPointer<QWidget> verifyWindow_;
     // Last, so that they are cancelled and joined first.
     BackgroundTask build_{*this};
     BackgroundTask sort_{*this};

@@ -291,17 +291,26 @@ bool FileDialog::show(QWidget* parent) {
     request.initialFilter = initialFilter;
     request.fileName = fileName;
     request.defaultSuffix = defaultExtension;
-    const std::optional<QString> chosen = Ui().askFileName(parent, request);
-    if (!chosen || chosen->isEmpty()) {
+    request.multiple = multiple && !save;
+    QStringList chosen;
+    if (request.multiple) {
+        chosen = Ui().askFileNames(parent, request).value_or(QStringList());
+        chosen.removeAll(QString());
+    } else if (const std::optional<QString> one = Ui().askFileName(parent, request)) {
+        chosen << *one;
+    }
+    if (chosen.isEmpty() || chosen.first().isEmpty()) {
         return false;
     }
     // The desktop dialog has appended the extension already; the same rule
     // here covers a seam that did not, and changes nothing the dialog chose.
-    QString path = *chosen;
-    if (!defaultExtension.isEmpty() && !QFileInfo(path).fileName().contains(QLatin1Char('.'))) {
-        path += QLatin1Char('.') + defaultExtension;
+    for (QString& path : chosen) {
+        if (!defaultExtension.isEmpty() && !QFileInfo(path).fileName().contains(QLatin1Char('.'))) {
+            path += QLatin1Char('.') + defaultExtension;
+        }
     }
-    fileName = path;
+    fileName = chosen.first();
+    fileNames = chosen;
     return true;
 }
 

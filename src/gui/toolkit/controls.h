@@ -173,7 +173,12 @@ struct FileDialog {
     QString filter;
     int initialFilter = 0;
     QString defaultExtension;
+    // An open dialog in which several files may be picked.
+    bool multiple = false;
     QString fileName;
+    // Every file confirmed, fileName first; one for a dialog that is not
+    // `multiple`.
+    QStringList fileNames;
 
     // True when the user confirmed a file; fileName then holds it, with the
     // default extension appended to a name typed without one (a name with no

@@ -76,4 +76,15 @@ bool RefuseImportedLog(QWidget* parent, SavedFile file, const QString& path,
     return true;
 }
 
+bool RefuseImportedLog(QWidget* parent, SavedFile file, const QString& path,
+                       const ImportedLog& imported) {
+    const std::string target = QFile::encodeName(path).toStdString();
+    for (const std::string& log : imported.files) {
+        if (log != imported.path && SameFile(target, log)) {
+            return RefuseImportedLog(parent, file, path, log);
+        }
+    }
+    return RefuseImportedLog(parent, file, path, imported.path);
+}
+
 } // namespace logdesk

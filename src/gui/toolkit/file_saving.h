@@ -4,6 +4,7 @@
 
 #include "base/result.h"
 #include "export/line_sink.h"
+#include "logimport/imported_log.h"
 
 #include <QString>
 #include <atomic>
@@ -54,5 +55,8 @@ void TellSaveOutcome(QWidget* parent, SavedFile file, const QString& path,
 // with the kind's "cannot save" message, and the caller writes nothing.
 bool RefuseImportedLog(QWidget* parent, SavedFile file, const QString& path,
                        const std::string& importedPath);
+// The same for every file of an import (its path and its files).
+bool RefuseImportedLog(QWidget* parent, SavedFile file, const QString& path,
+                       const ImportedLog& imported);
 
 } // namespace logdesk

@@ -13,24 +13,16 @@ namespace {
 class DesktopSeam final : public UiSeam {
 public:
     std::optional<QString> askFileName(QWidget* parent, const FileDialogRequest& request) override {
-        QFileDialog dialog(parent, request.title);
-        dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-        dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-        const QStringList filters = request.filter.split(QStringLiteral(";;"));
-        dialog.setNameFilters(filters);
-        // The dialog's own overwrite question must see the name with its
-        // suffix, not the name as typed.
-        dialog.setDefaultSuffix(request.defaultSuffix);
-        if (request.initialFilter >= 0 && request.initialFilter < filters.size()) {
-            dialog.selectNameFilter(filters[request.initialFilter]);
-        }
-        if (!request.fileName.isEmpty()) {
-            dialog.selectFile(request.fileName);
-        }
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        const std::optional<QStringList> chosen = ask(parent, request, false);
+        if (!chosen) {
             return std::nullopt;
         }
-        return dialog.selectedFiles().first();
+        return chosen->first();
+    }
+
+    std::optional<QStringList> askFileNames(QWidget* parent,
+                                            const FileDialogRequest& request) override {
+        return ask(parent, request, request.multiple && !request.save);
     }
 
     void showMessage(QWidget* parent, const QString& text) override {
@@ -47,6 +39,32 @@ public:
         QApplication::clipboard()->setImage(image);
     }
     void openUrl(const QUrl& url) override { QDesktopServices::openUrl(url); }
+
+private:
+    // The chosen paths, never an empty list; nullopt when cancelled.
+    static std::optional<QStringList> ask(QWidget* parent, const FileDialogRequest& request,
+                                          bool several) {
+        QFileDialog dialog(parent, request.title);
+        dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(request.save ? QFileDialog::AnyFile
+                           : several    ? QFileDialog::ExistingFiles
+                                        : QFileDialog::ExistingFile);
+        const QStringList filters = request.filter.split(QStringLiteral(";;"));
+        dialog.setNameFilters(filters);
+        // The dialog's own overwrite question must see the name with its
+        // suffix, not the name as typed.
+        dialog.setDefaultSuffix(request.defaultSuffix);
+        if (request.initialFilter >= 0 && request.initialFilter < filters.size()) {
+            dialog.selectNameFilter(filters[request.initialFilter]);
+        }
+        if (!request.fileName.isEmpty()) {
+            dialog.selectFile(request.fileName);
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return dialog.selectedFiles();
+    }
 };
 
 // Holds no state: one for the program, whatever the windows.
@@ -58,6 +76,14 @@ DesktopSeam desktop;
 UiSeam* installed = nullptr;
 
 } // namespace
+
+std::optional<QStringList> UiSeam::askFileNames(QWidget* parent, const FileDialogRequest& request) {
+    const std::optional<QString> chosen = askFileName(parent, request);
+    if (!chosen) {
+        return std::nullopt;
+    }
+    return QStringList{*chosen};
+}
 
 UiSeam& Ui() {
     return installed != nullptr ? *installed : desktop;

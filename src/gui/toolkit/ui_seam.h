@@ -6,6 +6,7 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <optional>
 
@@ -22,6 +23,8 @@ struct FileDialogRequest {
     // Appended (after a ".") to a typed name that has no "." at all, before
     // a save dialog checks whether the file exists; empty: none.
     QString defaultSuffix;
+    // An open dialog in which the user may pick several files.
+    bool multiple = false;
 };
 
 class UiSeam {
@@ -31,6 +34,11 @@ public:
     // before it names an existing file.
     virtual std::optional<QString> askFileName(QWidget* parent,
                                                const FileDialogRequest& request) = 0;
+    // The chosen paths of an open dialog (several when request.multiple),
+    // in the order the dialog gives them; nullopt when the user cancelled.
+    // By default the one path askFileName gives.
+    virtual std::optional<QStringList> askFileNames(QWidget* parent,
+                                                    const FileDialogRequest& request);
     // A message box with an OK button, no icon and the title "信息：".
     virtual void showMessage(QWidget* parent, const QString& text) = 0;
     virtual void beep() = 0;

@@ -6,6 +6,7 @@
 #include <QChartView>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QProgressBar>
 #include <QScreen>
 #include <QWidget>
 #include <cstring>
@@ -29,6 +30,7 @@ std::unique_ptr<FileDialog> MakeFileDialog(const WindowDescription& description,
         dialog->filter = QString::fromUtf8(d->filter);
         dialog->initialFilter = d->initialFilter;
         dialog->defaultExtension = QString::fromUtf8(d->defaultExtension);
+        dialog->multiple = d->multiple;
     }
     return dialog;
 }
@@ -130,6 +132,13 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
     }
     case ControlKind::CheckBox:
         return new CheckBox(caption, parent);
+    case ControlKind::ProgressBar: {
+        auto* bar = new QProgressBar(parent);
+        bar->setRange(0, 1000);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+        return bar;
+    }
     }
     return nullptr;
 }

@@ -1,4 +1,4 @@
-// The four windows as data: title, size, border, and every control with its
+// The windows as data: title, size, border, and every control with its
 // name (the widget's objectName), kind, geometry, caption, font and initial
 // state. BuildWindow turns a description into widgets.
 #pragma once
@@ -26,6 +26,7 @@ enum class ControlKind {
     PieChart,
     BarChart,
     CheckBox,
+    ProgressBar, // 0 to 1000, no text: as BackgroundTask::showProgressOn fills it
 };
 
 struct FontDescription {
@@ -67,6 +68,7 @@ struct DialogDescription {
     const char* filter = ""; // "desc|pattern|desc|pattern"
     int initialFilter = 0;
     const char* defaultExtension = "";
+    bool multiple = false; // an open dialog in which several files may be picked
 };
 
 struct WindowDescription {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <set>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace logdesk {
 namespace {
@@ -146,6 +147,55 @@ TEST_F(PlatformTest, SameFileSeesThroughLinks) {
     EXPECT_FALSE(SameFile(other, target_));
     EXPECT_FALSE(SameFile(dir_.dir() / "missing", target_));
     EXPECT_FALSE(SameFile(dir_.dir() / "missing", dir_.dir() / "missing"));
+}
+
+TEST_F(PlatformTest, WhatAFileIsAndWhatAFolderHolds) {
+    const std::string file = (dir_.dir() / "ex130501.log").string();
+    std::ofstream(file, std::ios::binary) << "0123456789";
+    const std::string link = (dir_.dir() / "today.log").string();
+    fs::create_symlink("ex130501.log", link);
+    const std::string fifo = (dir_.dir() / "pipe.log").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+    const Result<FileStatus> regular = StatusOf(file);
+    ASSERT_TRUE(regular);
+    EXPECT_EQ(regular->kind, FileStatus::Regular);
+    EXPECT_EQ(regular->size, 10u);
+    const Result<FileStatus> linked = StatusOf(link);
+    ASSERT_TRUE(linked);
+    EXPECT_EQ(std::pair(linked->device, linked->inode), std::pair(regular->device, regular->inode));
+    EXPECT_EQ(StatusOf(dir_.dir().string())->kind, FileStatus::Directory);
+    EXPECT_EQ(StatusOf(fifo)->kind, FileStatus::Other);
+    EXPECT_EQ(StatusOf(fifo)->size, 0u);
+    EXPECT_EQ(StatusOf(missing_).error().code, ENOENT);
+
+    // A FIFO without a writer does not hold the check up.
+    EXPECT_TRUE(CheckReadable(fifo));
+    EXPECT_TRUE(CheckReadable(file));
+    EXPECT_EQ(CheckReadable(missing_).error().line(),
+              missing_ + ": cannot open: No such file or directory");
+
+    const Result<std::vector<std::string>> names = ListFolder(dir_.dir().string());
+    ASSERT_TRUE(names);
+    EXPECT_EQ(std::set<std::string>(names->begin(), names->end()), Names(dir_.dir()));
+    EXPECT_EQ(ListFolder(file).error().code, ENOTDIR);
+
+    // Reading at an offset leaves the position where it was.
+    const Result<FileDescriptor> opened = OpenForReading(file);
+    ASSERT_TRUE(opened);
+    char buffer[8] = {};
+    ASSERT_EQ(*ReadSome(opened->get(), buffer, 2), 2u);
+    EXPECT_EQ(*ReadAt(opened->get(), buffer, 4, 7), 3u);
+    EXPECT_EQ(std::string(buffer, 3), "789");
+    EXPECT_EQ(*ReadAt(opened->get(), buffer, 4, 20), 0u);
+    EXPECT_EQ(ReadPosition(opened->get()), std::optional<std::uint64_t>(2));
+    EXPECT_EQ(StatusOfOpen(opened->get())->inode, regular->inode);
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    EXPECT_EQ(ReadPosition(fds[0]), std::nullopt);
+    EXPECT_FALSE(ReadAt(fds[0], buffer, 1, 0));
+    ::close(fds[0]);
+    ::close(fds[1]);
 }
 
 } // namespace

@@ -124,5 +124,37 @@ TEST_F(SaveDialogTest, ANewNameGetsTheExtensionWithoutAQuestion) {
     EXPECT_EQ(dialog_.fileName, dir(QStringLiteral("piechart.png")));
 }
 
+TEST(OpenDialogTest, SeveralFilesPickedComeBackAll) {
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, true);
+    TempFile dir("", "ex130501.log");
+    const QString folder = QString::fromStdString(dir.dir().string());
+    QFile second(folder + QStringLiteral("/ex130502.log"));
+    ASSERT_TRUE(second.open(QIODevice::WriteOnly));
+    second.close();
+    FileDialog dialog;
+    dialog.multiple = true;
+    dialog.filter = QStringLiteral("其他日志文件(*.log)|*.log");
+    dialog.fileName = QString::fromStdString(dir.path());
+    {
+        DialogDriver driver(QStringLiteral("\"ex130502.log\" \"ex130501.log\""), QMessageBox::No);
+        EXPECT_TRUE(dialog.show(nullptr));
+        ASSERT_FALSE(driver.timedOut);
+    }
+    QStringList expected{folder + QStringLiteral("/ex130502.log"),
+                         folder + QStringLiteral("/ex130501.log")};
+    ASSERT_EQ(dialog.fileNames.size(), 2) << dialog.fileNames.join(' ').toStdString();
+    EXPECT_TRUE(dialog.fileNames.contains(expected.first()));
+    EXPECT_TRUE(dialog.fileNames.contains(expected.last()));
+    EXPECT_EQ(dialog.fileName, dialog.fileNames.first());
+    // A dialog that is not `multiple` gives one.
+    dialog.multiple = false;
+    {
+        DialogDriver driver(QStringLiteral("ex130501.log"), QMessageBox::No);
+        EXPECT_TRUE(dialog.show(nullptr));
+    }
+    EXPECT_EQ(dialog.fileNames, QStringList{expected.last()});
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs, false);
+}
+
 } // namespace
 } // namespace logdesk

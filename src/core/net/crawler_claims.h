@@ -1,0 +1,77 @@
+// Which addresses visited as which catalogue crawler, and how often: the
+// claims a verification run settles, gathered from an imported log.
+//
+// A claim is one (c-ip cell, crawler) pair: an address whose visits name two
+// crawlers gives two claims. Only crawlers of the catalogue count, with a
+// verification rule or without one; records of the fallback
+// (其他流量(unknown)) and records with an empty c-ip cell give none. The IP
+// is kept as logged, byte for byte ("-" and other non-addresses included:
+// the verifier judges them).
+//
+// Order of the claims, so that a table, a report and its golden file never
+// depend on hashing or threads: most visits first; equal visits by the IP
+// text, byte by byte ascending; then by the crawler's place in the catalogue.
+#pragma once
+
+#include "logimport/field_catalogue.h"
+#include "logimport/imported_log.h"
+#include "logimport/record_consumer.h"
+#include "logimport/record_table.h"
+#include "net/crawler_verifier.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace logdesk {
+
+// Counts claims over records given in order, from a table or while an
+// import streams them past (PageRecord::agent is the crawler's display
+// name, PageRecord::ip the c-ip cell). One thread at a time, as every
+// consumer.
+class CrawlerClaimCollector : public RecordConsumer {
+public:
+    void add(const PageRecord& record) override;
+    // Takes in what another collector counted (any records: the claims are
+    // sums, so the order of joining does not change them).
+    void join(RecordConsumer& later) override;
+
+    // The claims so far, in the order above.
+    std::vector<CrawlerClaim> claims() const;
+    // Distinct (IP, crawler) pairs so far.
+    std::size_t size() const { return visits_.size(); }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const {
+            return std::hash<std::string_view>{}(key);
+        }
+    };
+    // Key: the IP bytes followed by one byte, the SpiderId.
+    std::unordered_map<std::string, std::int64_t, Hash, std::equal_to<>> visits_;
+    std::string key_; // reused, so that a repeated pair costs no allocation
+    // The display name matched last, and its crawler: logs repeat agents.
+    std::string lastAgent_;
+    SpiderId lastSpider_ = SpiderId::Unknown;
+};
+
+// The catalogue crawler whose display name `agent` is, byte for byte;
+// Unknown for the fallback and for any other text.
+SpiderId SpiderOfDisplayName(std::string_view agent);
+
+// The claims of every row of `table` (one pass in row order on the calling
+// thread, through the columns `fields` names). A log without a user-agent or
+// c-ip field has none. `*cancel` is polled every few thousand rows; once it
+// turns true the result is empty.
+std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const FieldMap& fields,
+                                               const std::atomic<bool>* cancel = nullptr);
+inline std::vector<CrawlerClaim> CollectCrawlerClaims(const ImportedLog& log,
+                                                      const std::atomic<bool>* cancel = nullptr) {
+    return CollectCrawlerClaims(log.table, log.header.fieldMap, cancel);
+}
+
+} // namespace logdesk

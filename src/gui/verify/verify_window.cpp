@@ -1,0 +1,258 @@
+#include "verify_window.h"
+
+#include "export/csv_format.h"
+#include "logimport/imported_log.h"
+#include "net/crawler_claims.h"
+#include "net/verification_report.h"
+#include "toolkit/controls.h"
+#include "toolkit/file_saving.h"
+#include "toolkit/qt_text.h"
+#include "toolkit/window_description.h"
+#include "verify_table_model.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QProgressBar>
+#include <cerrno>
+
+namespace logdesk {
+
+namespace {
+
+// The verdict list's top, and the share block's height under it (its label
+// and its list), as the layout places them.
+constexpr int kListTop = 40;
+constexpr int kSharesBlock = 123;
+constexpr int kSharesListHeight = 101;
+
+// Fits each column to its longest cell (by bytes), measured once instead of
+// on every cell.
+void FitColumns(ReportList& list, const VerifyTableModel& model) {
+    const auto& rows = model.rows();
+    QStringList cells;
+    for (std::size_t c = 0; c < model.headers().size(); ++c) {
+        const std::vector<std::string>* longest = nullptr;
+        for (const std::vector<std::string>& row : rows) {
+            if (longest == nullptr || row[c].size() > (*longest)[c].size()) {
+                longest = &row;
+            }
+        }
+        cells << (longest != nullptr ? FromGbk((*longest)[c]) : QString());
+    }
+    list.fitColumns(cells);
+}
+
+} // namespace
+
+VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& settings,
+                           QWidget* parent)
+    : QWidget(parent), settings_(settings), logPath_(log.path) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    const BuiltWindow built(this, VerifyWindowDescription());
+    stopButton_ = built.control<Button>("按钮停止验证");
+    exportListButton_ = built.control<Button>("按钮导出列表");
+    exportIisButton_ = built.control<Button>("按钮导出IIS规则");
+    exportAddressesButton_ = built.control<Button>("按钮导出IP列表");
+    progress_ = built.control<QProgressBar>("进度条验证");
+    status_ = built.control<QLabel>("标签状态");
+    sharesLabel_ = built.control<QLabel>("标签占比");
+    list_ = built.control<ReportList>("列表框");
+    sharesList_ = built.control<ReportList>("列表框占比");
+    model_ = new VerifyTableModel(this);
+    sharesModel_ = new VerifyTableModel(this);
+    list_->setModel(model_);
+    sharesList_->setModel(sharesModel_);
+    for (ReportList* list : {list_, sharesList_}) {
+        list->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    }
+    listDialog_ = built.dialog("对话框导出");
+    iisDialog_ = built.dialog("对话框IIS规则");
+    addressDialog_ = built.dialog("对话框IP列表");
+    task_.showProgressOn(progress_);
+
+    connect(stopButton_, &QPushButton::clicked, this, &VerifyWindow::stop);
+    connect(exportListButton_, &QPushButton::clicked, this, &VerifyWindow::exportList);
+    connect(exportIisButton_, &QPushButton::clicked, this, &VerifyWindow::exportIisRules);
+    connect(exportAddressesButton_, &QPushButton::clicked, this, &VerifyWindow::exportAddressList);
+    showRows();
+    layoutControls();
+
+    const bool started = task_.start(
+        [table = log.table, fields = log.header.fieldMap](const TaskControl& control) {
+            return CollectCrawlerClaims(table, fields, control.cancelFlag());
+        },
+        [this](std::vector<CrawlerClaim> claims) { showClaims(std::move(claims)); });
+    if (!started) {
+        showRun(VerifyRun{}); // no thread to be had: nothing settled
+    }
+}
+
+VerifyWindow::~VerifyWindow() {
+    // The lookups notice the signal within about 10 ms; the tasks then join.
+    cancel_->cancel();
+}
+
+void VerifyWindow::showClaims(std::vector<CrawlerClaim> claims) {
+    claims_ = std::move(claims);
+    showRows();
+    status_->setText(QStringLiteral("正在验证 %1 个IP..").arg(claims_.size()));
+    emit claimsShown();
+    // The verifier lives on the worker: it holds the resolver, which one
+    // thread drives at a time.
+    const bool started = task_.start(
+        [claims = std::make_shared<const std::vector<CrawlerClaim>>(claims_), settings = settings_,
+         cancel = cancel_](const TaskControl& control) {
+            CrawlerVerifier verifier(settings);
+            return verifier.verify(
+                *claims,
+                [&control](std::size_t done, std::size_t total) { control.progress(done, total); },
+                cancel.get());
+        },
+        [this](const VerifyRun& run) { showRun(run); });
+    if (!started) {
+        showRun(VerifyRun{});
+    }
+}
+
+void VerifyWindow::showRun(const VerifyRun& run) {
+    verdicts_ = run.verdicts;
+    verdicts_.resize(claims_.size()); // a run that never started settled nothing
+    showRows();
+    const std::vector<CrawlerShare> shares = CrawlerShares(claims_, verdicts_);
+    std::vector<std::vector<std::string>> shareRows;
+    for (const auto& row : ShareTableRows(shares)) {
+        shareRows.emplace_back(row.begin(), row.end());
+    }
+    const auto titles = ShareColumnTitles();
+    sharesModel_->setTable({titles.begin(), titles.end()}, std::move(shareRows));
+    FitColumns(*sharesList_, *sharesModel_);
+
+    progress_->hide();
+    stopButton_->setEnabled(false);
+    for (Button* button : {exportListButton_, exportIisButton_, exportAddressesButton_}) {
+        button->setEnabled(true);
+    }
+    if (!run.error.empty()) {
+        status_->setText(QStringLiteral("DNS出错：") + FromGbk(run.error));
+    } else {
+        status_->setText(run.completed ? QStringLiteral("验证完毕") : QStringLiteral("验证已停止"));
+    }
+    emit verifyEnded(run.completed);
+}
+
+void VerifyWindow::showRows() {
+    const auto titles = VerifyColumnTitles();
+    std::vector<std::vector<std::string>> rows;
+    std::vector<bool> red;
+    rows.reserve(claims_.size());
+    for (std::size_t i = 0; i < claims_.size(); ++i) {
+        if (i < verdicts_.size()) {
+            const auto row = VerifyTableRow(claims_[i], verdicts_[i]);
+            rows.emplace_back(row.begin(), row.end());
+            red.push_back(verdicts_[i].verdict == Verdict::Fake);
+        } else {
+            // Listed before its verdict: host and conclusion still empty.
+            rows.push_back({claims_[i].ip,
+                            ClaimedCrawlerName(claims_[i]),
+                            std::to_string(claims_[i].visits),
+                            {},
+                            {}});
+        }
+    }
+    model_->setTable({titles.begin(), titles.end()}, std::move(rows), std::move(red));
+    FitColumns(*list_, *model_);
+}
+
+void VerifyWindow::stop() {
+    if (verifying()) {
+        stopButton_->setEnabled(false);
+        status_->setText(QStringLiteral("正在停止.."));
+        cancel_->cancel();
+    }
+}
+
+void VerifyWindow::exportList() {
+    exportText(Export::List);
+}
+
+void VerifyWindow::exportIisRules() {
+    exportText(Export::IisRules);
+}
+
+void VerifyWindow::exportAddressList() {
+    exportText(Export::AddressLines);
+}
+
+void VerifyWindow::exportText(Export what) {
+    if (exporting() || verifying()) {
+        return;
+    }
+    FileDialog& dialog = what == Export::List       ? *listDialog_
+                         : what == Export::IisRules ? *iisDialog_
+                                                    : *addressDialog_;
+    dialog.initialFilter = 0;
+    if (!dialog.show(this)) {
+        return;
+    }
+    const QString path = dialog.fileName;
+    const std::string nativePath = QFile::encodeName(path).toStdString();
+    if (RefuseImportedLog(this, SavedFile::Table, path, logPath_)) {
+        emit exportEnded(false);
+        return;
+    }
+    std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write;
+    if (what == Export::List) {
+        write = [headers = model_->headers(), rows = model_->rows(),
+                 csv = EndsWithCsv(nativePath)](LineSink& sink, const std::atomic<bool>* cancel) {
+            return WriteTextTable(headers, rows, csv, sink, cancel);
+        };
+    } else {
+        const std::vector<IpAddress> fake = AddressesToBlock(claims_, verdicts_);
+        std::string rules =
+            &dialog == iisDialog_.get() ? IpSecurityRules(fake) : AddressLines(fake);
+        write = [rules = std::move(rules)](LineSink& sink, const std::atomic<bool>*) {
+            return sink.write(rules) ? Result<void>() : Result<void>(FailureOf(sink));
+        };
+    }
+    const bool started = export_.start(
+        [nativePath, write = std::move(write)](const TaskControl& control) {
+            return WriteFileUnlessCancelled(nativePath, control, write);
+        },
+        [this, path](const WriteOutcome& outcome) {
+            if (!outcome.cancelled) {
+                TellSaveOutcome(this, SavedFile::Table, path, outcome.result);
+            }
+            emit exportEnded(outcome.written());
+        });
+    if (!started) {
+        TellSaveOutcome(this, SavedFile::Table, path,
+                        Result<void>(SystemError(EAGAIN, "cannot start", nativePath)));
+        emit exportEnded(false);
+    }
+}
+
+void VerifyWindow::closeEvent(QCloseEvent* event) {
+    cancel_->cancel();
+    task_.cancel();
+    export_.cancel();
+    QWidget::closeEvent(event);
+}
+
+void VerifyWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    layoutControls();
+}
+
+void VerifyWindow::layoutControls() {
+    if (list_ == nullptr) {
+        return;
+    }
+    const int w = width();
+    const int h = height();
+    list_->setGeometry(0, kListTop, w, std::max(0, h - kListTop - kSharesBlock));
+    sharesLabel_->move(sharesLabel_->x(), h - kSharesBlock + 4);
+    sharesList_->setGeometry(0, h - kSharesListHeight, w, kSharesListHeight);
+}
+
+} // namespace logdesk

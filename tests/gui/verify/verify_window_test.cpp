@@ -1,0 +1,226 @@
+// The window 蜘蛛真伪 offscreen, against the DNS server of tests/support.
+#include "logimport/imported_log.h"
+#include "settings/config_file.h"
+#include "settings/settings_keys.h"
+#include "stats/stats_window.h"
+#include "support/fake_ui_seam.h"
+#include "support/import_test_support.h"
+#include "support/local_dns_server.h"
+#include "support/verify_log_fixture.h"
+#include "toolkit/app_state.h"
+#include "toolkit/controls.h"
+#include "verify/verify_window.h"
+
+#include <QAbstractItemModelTester>
+#include <QColor>
+#include <QPointer>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <chrono>
+#include <gtest/gtest.h>
+
+namespace logdesk {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::steady_clock;
+using testing::FakeUiSeam;
+using testing::ReadFile;
+using testing::TempFile;
+
+std::string Golden(const std::string& name) {
+    return ReadFile(std::string(LOGDESK_TEST_DATA) + "/" + name);
+}
+
+class VerifyWindowTest : public ::testing::Test {
+protected:
+    FakeUiSeam ui_;
+    LocalDnsServer server_;
+    ImportedLog log_;
+    QPointer<VerifyWindow> window_;
+    ReportList* list_ = nullptr;
+
+    void SetUp() override {
+        testing::ServeVerifyAnswers(server_);
+        LogImport r = testing::Imported(ImportLogBytes(testing::kVerifyLog));
+        log_ = {r.table, r.header, r.tally};
+    }
+    void TearDown() override {
+        if (window_) {
+            window_->close();
+        }
+    }
+
+    // Opens the window and waits until its claims are listed.
+    void open(int timeoutMs) {
+        ResolverSettings settings;
+        settings.timeoutMs = timeoutMs;
+        settings.attempts = 1;
+        settings.servers = server_.servers();
+        window_ = new VerifyWindow(log_, settings, nullptr);
+        list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
+        QSignalSpy shown(window_.data(), &VerifyWindow::claimsShown);
+        window_->show();
+        ASSERT_TRUE(shown.wait(10000));
+    }
+    void openAndFinish() {
+        ASSERT_NO_FATAL_FAILURE(open(150));
+        QSignalSpy ended(window_.data(), &VerifyWindow::verifyEnded);
+        ASSERT_TRUE(ended.wait(10000));
+        EXPECT_TRUE(ended.at(0).at(0).toBool());
+    }
+    bool red(int row) const {
+        const QVariant colour =
+            list_->model()->data(list_->model()->index(row, 0), Qt::ForegroundRole);
+        return colour.isValid() && colour.value<QColor>() == QColor(255, 0, 0);
+    }
+    // Answers the next save dialog with `path` and waits for the export.
+    bool exportTo(void (VerifyWindow::*exporter)(), const QString& path) {
+        ui_.answers.push_back(path);
+        QSignalSpy ended(window_.data(), &VerifyWindow::exportEnded);
+        (window_->*exporter)();
+        return ended.wait(10000) && ended.at(0).at(0).toBool();
+    }
+};
+
+TEST_F(VerifyWindowTest, ListsEveryClaimWithItsVerdictAndFakeRowsInRed) {
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    QAbstractItemModelTester tester(list_->model(),
+                                    QAbstractItemModelTester::FailureReportingMode::Fatal);
+    EXPECT_EQ(window_->windowTitle(), QStringLiteral("蜘蛛真伪"));
+    ASSERT_EQ(list_->rowCount(), 7);
+    ASSERT_EQ(list_->columnCount(), 5);
+    EXPECT_EQ(list_->columnTitle(1), QStringLiteral("声称蜘蛛"));
+    EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("1.1.1.1"));
+    EXPECT_EQ(list_->cellText(0, 2), QStringLiteral("4"));
+    EXPECT_EQ(list_->cellText(0, 3), QStringLiteral("crawl.baidu.com.evil.example"));
+    EXPECT_EQ(list_->cellText(1, 4), QStringLiteral("真"));
+    EXPECT_EQ(list_->cellText(3, 4), QStringLiteral("无法验证（DNS查询超时）"));
+    // Red exactly where the conclusion is 假.
+    for (int r = 0; r < list_->rowCount(); ++r) {
+        EXPECT_EQ(red(r), list_->cellText(r, 4).startsWith(QStringLiteral("假")))
+            << r << " " << list_->cellText(r, 4).toStdString();
+    }
+    EXPECT_TRUE(red(0));
+    EXPECT_FALSE(red(1));
+
+    auto* shares = window_->findChild<ReportList*>(QStringLiteral("列表框占比"));
+    ASSERT_EQ(shares->rowCount(), 3);
+    // 百度 claimed 9 of 13 visits and has 3 of the 4 genuine ones.
+    EXPECT_EQ(shares->cellText(0, 0), QStringLiteral("百度(Baiduspider)"));
+    EXPECT_EQ(shares->cellText(0, 2), QStringLiteral("69.23%"));
+    EXPECT_EQ(shares->cellText(0, 4), QStringLiteral("75.00%"));
+    EXPECT_EQ(shares->cellText(1, 4), QStringLiteral("25.00%"));
+    EXPECT_EQ(shares->cellText(2, 3), QStringLiteral("无法验证"));
+
+    EXPECT_FALSE(window_->findChild<QProgressBar*>(QStringLiteral("进度条验证"))->isVisible());
+    EXPECT_FALSE(window_->findChild<Button*>(QStringLiteral("按钮停止验证"))->isEnabled());
+    EXPECT_TRUE(window_->findChild<Button*>(QStringLiteral("按钮导出IIS规则"))->isEnabled());
+}
+
+TEST_F(VerifyWindowTest, ExportsTheListAndTheBlockRulesAsTheReportDoes) {
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    TempFile dir("");
+    const QString csv = QString::fromStdString((dir.dir() / "verify.csv").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportList, csv));
+    EXPECT_EQ(GbkToUtf8(ReadFile(csv.toStdString())), Golden("report_verify.csv"));
+    EXPECT_EQ(ui_.messages.back(), QStringLiteral("保存完毕！") + csv);
+
+    const QString iis = QString::fromStdString((dir.dir() / "web.config").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportIisRules, iis));
+    EXPECT_EQ(ReadFile(iis.toStdString()), Golden("verify_block_rules.config"));
+    const QString list = QString::fromStdString((dir.dir() / "fake.txt").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportAddressList, list));
+    EXPECT_EQ(ReadFile(list.toStdString()), Golden("verify_block_list.txt"));
+
+    ASSERT_EQ(ui_.dialogs.size(), 3u);
+    EXPECT_EQ(ui_.dialogs[0].defaultSuffix, QStringLiteral("csv"));
+    EXPECT_EQ(ui_.dialogs[1].defaultSuffix, QStringLiteral("config"));
+    EXPECT_EQ(ui_.dialogs[2].defaultSuffix, QStringLiteral("txt"));
+    EXPECT_TRUE(ui_.dialogs[1].save);
+
+    // A cancelled dialog writes nothing and says nothing.
+    const auto messages = ui_.messages.size();
+    ui_.answers.push_back(std::nullopt);
+    window_->exportIisRules();
+    EXPECT_FALSE(window_->exporting());
+    EXPECT_EQ(ui_.messages.size(), messages);
+}
+
+TEST_F(VerifyWindowTest, StopEndsTheRunPromptlyWithWhatItSettled) {
+    server_.setSilent(true);
+    ASSERT_NO_FATAL_FAILURE(open(20000));
+    EXPECT_TRUE(window_->verifying());
+    EXPECT_TRUE(window_->findChild<QProgressBar*>(QStringLiteral("进度条验证"))->isVisible());
+    // Listed at once, before any verdict.
+    ASSERT_EQ(list_->rowCount(), 7);
+    EXPECT_EQ(list_->cellText(0, 4), QString());
+    QTest::qWait(100);
+
+    QSignalSpy ended(window_.data(), &VerifyWindow::verifyEnded);
+    const auto stopped = steady_clock::now();
+    QTest::mouseClick(window_->findChild<Button*>(QStringLiteral("按钮停止验证")), Qt::LeftButton);
+    ASSERT_TRUE(ended.wait(5000));
+    EXPECT_LT(steady_clock::now() - stopped, milliseconds(1000));
+    EXPECT_FALSE(ended.at(0).at(0).toBool());
+    EXPECT_FALSE(window_->verifying());
+    EXPECT_EQ(list_->cellText(0, 4), QStringLiteral("无法验证（验证已取消）"));
+    // No rule, no lookup: that one was settled before the stop.
+    EXPECT_EQ(list_->cellText(4, 4), QStringLiteral("无法验证（该蜘蛛没有公开的验证方法）"));
+    EXPECT_FALSE(red(0));
+}
+
+TEST_F(VerifyWindowTest, ClosingMidRunReturnsPromptlyAndDeliversNothing) {
+    server_.setSilent(true);
+    ASSERT_NO_FATAL_FAILURE(open(20000));
+    QSignalSpy ended(window_.data(), &VerifyWindow::verifyEnded);
+    const auto closing = steady_clock::now();
+    window_->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(window_.isNull());
+    EXPECT_LT(steady_clock::now() - closing, milliseconds(1000));
+    QTest::qWait(50);
+    EXPECT_EQ(ended.count(), 0);
+}
+
+TEST(VerifyFromStatsWindowTest, TheIpPageButtonOpensOneWindowWithTheStoredResolver) {
+    FakeUiSeam ui;
+    LocalDnsServer server;
+    server.addCrawler("220.181.108.89", "baiduspider-220-181-108-89.crawl.baidu.com");
+    TempFile dir("");
+    ConfigFile config((dir.dir() / "logdesk.ini").string());
+    ASSERT_TRUE(config.write(settings::kVerifyDnsServers, server.servers()));
+    ASSERT_TRUE(config.write(settings::kVerifyDnsTimeout, "300"));
+    LogImport r = testing::Imported(
+        ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n220.181.108.89 Baiduspider\r\n"));
+    const ImportedLog log{r.table, r.header, r.tally};
+    AppState app;
+    QPointer<StatsWindow> stats = new StatsWindow(log, config, app, nullptr);
+    QSignalSpy shown(stats.data(), &StatsWindow::pageShown);
+    stats->show();
+    ASSERT_TRUE(shown.wait(10000));
+    stats->findChild<TabStrip*>(QStringLiteral("选择夹"))->setCurrentIndex(2);
+    ASSERT_TRUE(shown.wait(10000)); // the window takes no click while it builds
+    auto* button = stats->findChild<Button*>(QStringLiteral("按钮验证蜘蛛"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_TRUE(button->isVisible());
+    QTest::mouseClick(button, Qt::LeftButton);
+    QPointer<VerifyWindow> verify = qobject_cast<VerifyWindow*>(stats->verifyWindow());
+    ASSERT_FALSE(verify.isNull());
+    QSignalSpy ended(verify.data(), &VerifyWindow::verifyEnded);
+    ASSERT_TRUE(ended.wait(10000));
+    auto* list = verify->findChild<ReportList*>(QStringLiteral("列表框"));
+    ASSERT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->cellText(0, 4), QStringLiteral("真"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(stats->verifyWindow(), verify.data());
+    // Closing the statistics window takes the verification window with it.
+    stats->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(stats.isNull());
+    EXPECT_TRUE(verify.isNull());
+}
+
+} // namespace
+} // namespace logdesk
