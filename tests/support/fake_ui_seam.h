@@ -48,8 +48,14 @@ public:
             return UiSeam::askFileNames(parent, request);
         }
         dialogs.push_back(request);
-        std::optional<QStringList> chosen = fileLists.front();
+        // Moved out as the other answers are: a copy of the optional trips
+        // GCC's -Wmaybe-uninitialized at -O3.
+        const bool cancelled = !fileLists.front().has_value();
+        const QStringList chosen = cancelled ? QStringList() : *fileLists.front();
         fileLists.pop_front();
+        if (cancelled) {
+            return std::nullopt;
+        }
         return chosen;
     }
     void showMessage(QWidget*, const QString& text) override { messages << text; }

@@ -131,10 +131,13 @@ struct PendingLine {
 // boundaries, their crawlers and the crawler counts.
 class PartBuilder {
 public:
-    // With `consumers`, rows are not kept: each goes to every consumer.
+    // With `consumers`, rows are not kept: each goes to every consumer; with
+    // `records` instead, their cells are collected there for consumers that
+    // take them on another thread (the views point into the buffers).
     PartBuilder(RecordData& data, RecordData::Part& part, UserAgentCache& agents,
-                std::vector<std::unique_ptr<RecordConsumer>>* consumers = nullptr)
-        : data_(data), part_(part), agents_(agents), consumers_(consumers) {}
+                std::vector<std::unique_ptr<RecordConsumer>>* consumers = nullptr,
+                std::vector<PageRecord>* records = nullptr)
+        : data_(data), part_(part), agents_(agents), consumers_(consumers), records_(records) {}
     ~PartBuilder() { flushStream(); }
     PartBuilder(const PartBuilder&) = delete;
     PartBuilder& operator=(const PartBuilder&) = delete;
@@ -161,6 +164,7 @@ private:
     RecordData::Part& part_;
     UserAgentCache& agents_;
     std::vector<std::unique_ptr<RecordConsumer>>* consumers_;
+    std::vector<PageRecord>* records_;
     // Streamed records waiting for their batch; their views point into the
     // buffer, which stays as it is until the batch is handed over.
     std::array<PageRecord, RecordConsumer::kBatch> batch_;
@@ -220,7 +224,7 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
     }
     ++layoutRows_[layoutIndex];
 
-    if (consumers_ != nullptr) {
+    if (consumers_ != nullptr || records_ != nullptr) {
         // The cells the pages read, as a table would give them: the crawler's
         // name in the user-agent field.
         auto pageCell = [&](RecordData::PageField which) -> std::string_view {
@@ -273,7 +277,10 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
 }
 
 void PartBuilder::flushStream() {
-    if (consumers_ != nullptr && batched_ > 0) {
+    if (records_ != nullptr) {
+        records_->insert(records_->end(), batch_.begin(), batch_.begin() + batched_);
+        batched_ = 0;
+    } else if (consumers_ != nullptr && batched_ > 0) {
         for (const std::unique_ptr<RecordConsumer>& consumer : *consumers_) {
             consumer->addBatch(batch_.data(), batched_);
         }
@@ -817,6 +824,8 @@ public:
         }
         if (streaming_) {
             consumers_ = options.makeConsumers();
+            whole_ = std::any_of(consumers_.begin(), consumers_.end(),
+                                 [](const auto& consumer) { return !consumer->splits(); });
         }
     }
 
@@ -855,6 +864,7 @@ private:
         std::vector<SpiderId> firstSeen;
         std::vector<std::uint64_t> layoutRows;
         std::vector<std::unique_ptr<RecordConsumer>> consumers; // streaming only
+        std::vector<PageRecord> records; // streaming to consumers that do not split
         std::uint64_t streamed = 0;
     };
     class RangeHandler;
@@ -883,6 +893,9 @@ private:
     std::vector<UserAgentCache> agents_; // one per thread
     bool streaming_;
     std::vector<std::unique_ptr<RecordConsumer>> consumers_; // streaming: every range's, joined
+    // Streaming to a consumer that does not split: the ranges collect their
+    // records' cells, which consumers_ take in file order on this thread.
+    bool whole_ = false;
     bool fileHasHeader_ = false;
     std::uint32_t layout_ = 0;
     bool rejected_ = false;
@@ -1103,7 +1116,7 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
         range.end = std::min(range.end, cutoff);
     }
 
-    if (streaming_) {
+    if (streaming_ && !whole_) {
         for (Range& range : ranges) {
             range.consumers = options_.makeConsumers();
         }
@@ -1119,7 +1132,8 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
 }
 
 void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const {
-    PartBuilder rows(*data_, range.part, agents, streaming_ ? &range.consumers : nullptr);
+    PartBuilder rows(*data_, range.part, agents, streaming_ && !whole_ ? &range.consumers : nullptr,
+                     whole_ ? &range.records : nullptr);
     const char* buf = data_->chunks_[chunk].bytes.get();
     RangeHandler handler(*data_, range, rows, chunk, buf, options_.cancel);
     LineSplitter splitter(scan_);
@@ -1154,6 +1168,13 @@ bool ParallelImport::takeRows(std::vector<Range>& ranges) {
             consumers_[c]->join(*range.consumers[c]);
         }
         range.consumers.clear();
+        for (std::size_t r = 0; r < range.records.size(); r += RecordConsumer::kBatch) {
+            const std::size_t n = std::min(RecordConsumer::kBatch, range.records.size() - r);
+            for (const std::unique_ptr<RecordConsumer>& consumer : consumers_) {
+                consumer->addBatch(range.records.data() + r, n);
+            }
+        }
+        range.records = {};
         if (!range.part.rows.empty()) {
             data_->parts_.push_back(std::move(range.part));
         }
@@ -1191,12 +1212,13 @@ void ParallelImport::flushPending(std::uint32_t layout) {
         return;
     }
     Range range;
-    if (streaming_) {
+    if (streaming_ && !whole_) {
         range.consumers = options_.makeConsumers();
     }
     {
         PartBuilder rows(*data_, range.part, agents_.front(),
-                         streaming_ ? &range.consumers : nullptr);
+                         streaming_ && !whole_ ? &range.consumers : nullptr,
+                         whole_ ? &range.records : nullptr);
         rows.appendPending(pending_, layout);
         rows.flushStream();
         range.streamed = rows.streamed();

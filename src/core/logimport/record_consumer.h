@@ -35,6 +35,11 @@ public:
         }
     }
     static constexpr std::size_t kBatch = 16;
+    // Whether taking records in pieces on several threads and joining them
+    // pays: not where nearly every record adds something distinct, whose
+    // join would repeat most of the counting. Such a consumer takes every
+    // record on one thread.
+    virtual bool splits() const { return true; }
     // Takes in what a consumer of the same kind took from the records that
     // come right after this one's.
     virtual void join(RecordConsumer& later) = 0;

@@ -61,10 +61,8 @@ struct SpiderFilter;
 // pieces on several threads, or while the records stream past.
 class PageAccumulator : public RecordConsumer {
 public:
-    // Whether counting in pieces and joining them pays on several threads:
-    // not where nearly every record adds a distinct pair, as on the URL
-    // page, whose join would repeat most of the counting.
-    virtual bool splits() const { return true; }
+    // splits() (record_consumer.h) is false on the URL page, where nearly
+    // every record adds a distinct pair.
     // Whether records change the page of a log with these fields (a page
     // missing a field it counts by shows none).
     virtual bool needsRecords(const PageFields& fields) const = 0;

@@ -61,10 +61,15 @@ struct Counted {
     SpiderFilter filter;
 };
 
-std::vector<Counted> EveryPageAndFilter() {
+// With the URL page, which does not split, the threads collect the records
+// for one consumer set; without it every range counts into a set of its own.
+std::vector<Counted> EveryPageAndFilter(bool url) {
     std::vector<Counted> all;
     for (StatsPage page : {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
                            StatsPage::Status, StatsPage::SpiderDays}) {
+        if (page == StatsPage::Url && !url) {
+            continue;
+        }
         all.push_back({page, {}});
         for (int s = 0; s < kSpiderCount; ++s) {
             all.push_back({page, {SpiderDisplayName(static_cast<SpiderId>(s))}});
@@ -94,9 +99,9 @@ Result<LogImport> ImportInputs(const std::vector<std::string>& inputs, ImportOpt
 
 TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
     std::mt19937 rng(23);
-    const std::vector<Counted> counted = EveryPageAndFilter();
     int inexact = 0;
     for (int round = 0; round < 60; ++round) {
+        const std::vector<Counted> counted = EveryPageAndFilter(round % 2 == 0);
         std::vector<std::string> inputs;
         const std::size_t files = 1 + rng() % 4;
         for (std::size_t f = 0; f < files; ++f) {
