@@ -921,8 +921,8 @@ private:
 class ParallelImport::RangeHandler {
 public:
     RangeHandler(const RecordData& data, Range& range, PartBuilder& rows, std::uint32_t chunk,
-                 const char* buf, const std::atomic<bool>* cancel)
-        : data_(data), range_(range), rows_(rows), chunk_(chunk), buf_(buf), cancel_(cancel),
+                 const std::atomic<bool>* cancel)
+        : data_(data), range_(range), rows_(rows), chunk_(chunk), cancel_(cancel),
           layout_(range.layout) {}
 
     std::size_t fieldsFor(bool directive) const {
@@ -949,7 +949,6 @@ private:
     Range& range_;
     PartBuilder& rows_;
     std::uint32_t chunk_;
-    const char* buf_;
     const std::atomic<bool>* cancel_;
     std::uint32_t layout_;
     std::size_t next_ = 0;
@@ -1135,7 +1134,7 @@ void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCach
     PartBuilder rows(*data_, range.part, agents, streaming_ && !whole_ ? &range.consumers : nullptr,
                      whole_ ? &range.records : nullptr);
     const char* buf = data_->chunks_[chunk].bytes.get();
-    RangeHandler handler(*data_, range, rows, chunk, buf, options_.cancel);
+    RangeHandler handler(*data_, range, rows, chunk, options_.cancel);
     LineSplitter splitter(scan_);
     std::size_t pos = range.begin;
     splitter.split(buf, pos, range.end, range.last, handler);
