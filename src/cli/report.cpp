@@ -57,6 +57,19 @@ struct ReportArgs {
     Crawlers crawlers = Crawlers::Classic;
 };
 
+// A whole number from `low` to `high`, in decimal digits only.
+std::optional<long> NumberIn(const std::string& text, long low, long high) {
+    if (text.empty() || text.size() > 9 ||
+        text.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const long number = std::strtol(text.c_str(), nullptr, 10);
+    if (number < low || number > high) {
+        return std::nullopt;
+    }
+    return number;
+}
+
 // Parses the arguments; nullopt after writing what is wrong to messages.
 std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::string& messages) {
     ReportArgs parsed;
@@ -68,6 +81,32 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return nullptr;
             }
             return &args[++i];
+        };
+        // The option's value as one of two words: true for `first`; nullopt
+        // after saying what it takes.
+        auto either = [&](const char* first, const char* second) -> std::optional<bool> {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (*v != first && *v != second) {
+                messages += "logdesk-report: " + arg + " takes " + first + " or " + second + "\n";
+                return std::nullopt;
+            }
+            return *v == first;
+        };
+        // The option's value as a number from `low` to `high`; nullopt after
+        // saying that it takes `what`.
+        auto number = [&](long low, long high, const char* what) -> std::optional<long> {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const std::optional<long> n = NumberIn(*v, low, high);
+            if (!n) {
+                messages += "logdesk-report: " + arg + " takes " + what + "\n";
+            }
+            return n;
         };
         if (arg == "--page") {
             const std::string* v = value();
@@ -93,15 +132,11 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 return std::nullopt;
             }
         } else if (arg == "--columns") {
-            const std::string* v = value();
-            if (v == nullptr) {
+            const std::optional<bool> all = either("all", "default");
+            if (!all) {
                 return std::nullopt;
             }
-            if (*v != "all" && *v != "default") {
-                messages += "logdesk-report: --columns takes all or default\n";
-                return std::nullopt;
-            }
-            parsed.defaultColumns = *v == "default";
+            parsed.defaultColumns = !*all;
         } else if (arg == "--output") {
             const std::string* v = value();
             if (v == nullptr) {
@@ -109,41 +144,24 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             }
             parsed.output = *v;
         } else if (arg == "--sort") {
-            const std::string* v = value();
-            if (v == nullptr) {
+            const std::optional<long> column =
+                number(0, 100000, "a column number (0 = record number)");
+            if (!column) {
                 return std::nullopt;
             }
-            const auto column = std::strtol(v->c_str(), nullptr, 10);
-            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos ||
-                column > 100000) {
-                messages += "logdesk-report: --sort takes a column number (0 = record number)\n";
-                return std::nullopt;
-            }
-            parsed.sortColumn = static_cast<int>(column);
+            parsed.sortColumn = static_cast<int>(*column);
         } else if (arg == "--threads") {
-            const std::string* v = value();
-            if (v == nullptr) {
+            const std::optional<long> threads = number(1, 1024, "a number from 1 to 1024");
+            if (!threads) {
                 return std::nullopt;
             }
-            const auto threads = std::strtol(v->c_str(), nullptr, 10);
-            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos ||
-                threads < 1 || threads > 1024) {
-                messages += "logdesk-report: --threads takes a number from 1 to 1024\n";
-                return std::nullopt;
-            }
-            parsed.parallel.threads = static_cast<unsigned>(threads);
+            parsed.parallel.threads = static_cast<unsigned>(*threads);
         } else if (arg == "--dns-timeout") {
-            const std::string* v = value();
-            if (v == nullptr) {
+            const std::optional<long> ms = number(1, 600000, "milliseconds from 1 to 600000");
+            if (!ms) {
                 return std::nullopt;
             }
-            const auto ms = std::strtol(v->c_str(), nullptr, 10);
-            if (v->empty() || v->find_first_not_of("0123456789") != std::string::npos || ms < 1 ||
-                ms > 600000) {
-                messages += "logdesk-report: --dns-timeout takes milliseconds from 1 to 600000\n";
-                return std::nullopt;
-            }
-            parsed.resolver.timeoutMs = static_cast<int>(ms);
+            parsed.resolver.timeoutMs = static_cast<int>(*ms);
         } else if (arg == "--dns-server") {
             const std::string* v = value();
             if (v == nullptr) {
@@ -151,27 +169,19 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             }
             parsed.resolver.servers = *v;
         } else if (arg == "--block-rules") {
-            const std::string* v = value();
-            if (v == nullptr) {
+            const std::optional<bool> iis = either("iis", "list");
+            if (!iis) {
                 return std::nullopt;
             }
-            if (*v != "iis" && *v != "list") {
-                messages += "logdesk-report: --block-rules takes iis or list\n";
-                return std::nullopt;
-            }
-            parsed.blockRules = *v == "iis" ? BlockRules::Iis : BlockRules::List;
+            parsed.blockRules = *iis ? BlockRules::Iis : BlockRules::List;
         } else if (arg == "--stream") {
             parsed.stream = true;
         } else if (arg == "--crawlers") {
-            const std::string* v = value();
-            if (v == nullptr) {
+            const std::optional<bool> classic = either("classic", "all");
+            if (!classic) {
                 return std::nullopt;
             }
-            if (*v != "classic" && *v != "all") {
-                messages += "logdesk-report: --crawlers takes classic or all\n";
-                return std::nullopt;
-            }
-            parsed.crawlers = *v == "all" ? Crawlers::All : Crawlers::Classic;
+            parsed.crawlers = *classic ? Crawlers::Classic : Crawlers::All;
         } else if (arg == "--desc") {
             parsed.descending = true;
         } else if (arg == "--spider") {

@@ -5,6 +5,7 @@
 #include "logimport/log_importer.h"
 #include "text/gbk_codec.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -45,6 +46,32 @@ inline std::vector<std::pair<std::string, int>> Tally(const SpiderTally& tally) 
         out.emplace_back(GbkToUtf8(e.name), e.count);
     }
     return out;
+}
+
+// Imports the texts as the inputs of one LogImporter; each read result
+// goes to `reads` when given.
+inline Result<LogImport> ImportAll(const std::vector<std::string>& inputs,
+                                   const ImportOptions& options,
+                                   std::vector<InputRead>* reads = nullptr) {
+    LogImporter importer({}, options);
+    for (const std::string& input : inputs) {
+        std::size_t at = 0;
+        const Result<InputRead> read = importer.add(
+            [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+                const std::size_t n = std::min(size, input.size() - at);
+                std::memcpy(buffer, input.data() + at, n);
+                at += n;
+                return n;
+            },
+            input.size());
+        if (!read) {
+            return read.error();
+        }
+        if (reads != nullptr) {
+            reads->push_back(*read);
+        }
+    }
+    return importer.finish();
 }
 
 } // namespace logdesk::testing

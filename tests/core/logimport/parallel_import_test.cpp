@@ -12,6 +12,7 @@
 namespace logdesk {
 namespace {
 
+using testing::ImportAll;
 using testing::TempFile;
 
 // Every cell of every row, the titles, the tally and the header: all that a
@@ -168,30 +169,6 @@ TEST(ParallelImportTest, LimitsAndFailuresAsOneThread) {
     std::atomic<bool> cancel{true};
     many.cancel = &cancel;
     EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n", {}, many).error().code, ECANCELED);
-}
-
-// Imports the inputs through one LogImporter.
-Result<LogImport> ImportAll(const std::vector<std::string>& inputs, const ImportOptions& options,
-                            std::vector<InputRead>* reads = nullptr) {
-    LogImporter importer({}, options);
-    for (const std::string& input : inputs) {
-        std::size_t at = 0;
-        const Result<InputRead> read = importer.add(
-            [&](char* buffer, std::size_t size) -> Result<std::size_t> {
-                const std::size_t n = std::min(size, input.size() - at);
-                std::memcpy(buffer, input.data() + at, n);
-                at += n;
-                return n;
-            },
-            input.size());
-        if (!read) {
-            return read.error();
-        }
-        if (reads != nullptr) {
-            reads->push_back(*read);
-        }
-    }
-    return importer.finish();
 }
 
 TEST(LogImporterTest, InputsReadAsTheirConcatenation) {

@@ -18,8 +18,9 @@ TEST(LongestCellsTest, FirstLongestRowOfEveryColumn) {
 
     // Columns: record number, date, URL, user-agent (a crawler's name).
     const LogImport log = ImportLogBytes("#Fields: date cs-uri-stem cs(User-Agent)\r\n"
-                                            "d1 /a Googlebot\r\nd22 /bbb -\r\nd33 /cc\r\n"
-                                            "d4\r\n").value();
+                                         "d1 /a Googlebot\r\nd22 /bbb -\r\nd33 /cc\r\n"
+                                         "d4\r\n")
+                              .value();
     const std::vector<RecordIndex> longest = LongestCells(*log.table.data());
     ASSERT_EQ(longest.size(), 4u);
     EXPECT_EQ(ToInt(longest[0]), 3u); // the last record number

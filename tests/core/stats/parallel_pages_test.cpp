@@ -2,6 +2,7 @@
 // row order: same rows, same first-seen order, same figures.
 #include "logimport/log_importer.h"
 #include "stats/page_builds.h"
+#include "support/page_test_support.h"
 #include "text/gbk_codec.h"
 
 #include <algorithm>
@@ -10,12 +11,6 @@
 
 namespace logdesk {
 namespace {
-
-bool SamePage(const StatsTable& a, const StatsTable& b) {
-    return a.headers == b.headers && a.rows == b.rows && a.summaryRow == b.summaryRow &&
-           a.clearColours == b.clearColours && a.redCells == b.redCells &&
-           a.plainCells == b.plainCells;
-}
 
 std::string RandomLog(std::mt19937& rng, bool changeHeaders) {
     auto pick = [&](std::size_t n) { return rng() % n; };
@@ -64,7 +59,7 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
                     BuildStatsPage(page, log.table, fields, log.tally, filter, nullptr, {1, 0});
                 const StatsTable pieces = BuildStatsPage(page, log.table, fields, log.tally, filter,
                                                          nullptr, {3, 1 + rng() % 200});
-                ASSERT_TRUE(SamePage(one, pieces))
+                ASSERT_TRUE(testing::SamePage(one, pieces))
                     << "round " << round << " page " << static_cast<int>(page) << " tab " << tab;
             }
         }

@@ -19,8 +19,8 @@ std::vector<std::uint32_t> Records(const std::vector<RecordIndex>& order) {
 // so a second sort starts from what the first one left.
 TEST(RecordSortTest, OrdersRecordsByTextFromTheCurrentOrder) {
     LogImport log = ImportLogBytes("#Fields: c-ip cs-uri-stem\r\n"
-                                      "10.0.0.2 /b\r\n10.0.0.10 /a\r\n10.0.0.1 /b\r\n"
-                                      "10.0.0.2 /a\r\n")
+                                   "10.0.0.2 /b\r\n10.0.0.10 /a\r\n10.0.0.1 /b\r\n"
+                                   "10.0.0.2 /a\r\n")
                         .value();
     RecordTable& table = log.table;
     // Record numbers as text: 1, 2, 3, 4; IPs as text, equal keys as the

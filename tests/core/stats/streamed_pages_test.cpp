@@ -4,6 +4,8 @@
 // buffers small enough to be reused under every batch.
 #include "logimport/log_importer.h"
 #include "stats/page_builds.h"
+#include "support/import_test_support.h"
+#include "support/page_test_support.h"
 #include "text/gbk_codec.h"
 
 #include <cstring>
@@ -12,12 +14,6 @@
 
 namespace logdesk {
 namespace {
-
-bool SamePage(const StatsTable& a, const StatsTable& b) {
-    return a.headers == b.headers && a.rows == b.rows && a.summaryRow == b.summaryRow &&
-           a.clearColours == b.clearColours && a.redCells == b.redCells &&
-           a.plainCells == b.plainCells;
-}
 
 const std::vector<std::string>& Headers() {
     static const std::vector<std::string> headers = {
@@ -78,25 +74,6 @@ std::vector<Counted> EveryPageAndFilter(bool url) {
     return all;
 }
 
-Result<LogImport> ImportInputs(const std::vector<std::string>& inputs, ImportOptions options) {
-    LogImporter importer({}, options);
-    for (const std::string& input : inputs) {
-        std::size_t at = 0;
-        const Result<InputRead> read = importer.add(
-            [&](char* buffer, std::size_t size) -> Result<std::size_t> {
-                const std::size_t n = std::min(size, input.size() - at);
-                std::memcpy(buffer, input.data() + at, n);
-                at += n;
-                return n;
-            },
-            input.size());
-        if (!read) {
-            return read.error();
-        }
-    }
-    return importer.finish();
-}
-
 TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
     std::mt19937 rng(23);
     int inexact = 0;
@@ -107,7 +84,7 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
         for (std::size_t f = 0; f < files; ++f) {
             inputs.push_back(RandomInput(rng, rng() % 5 != 0));
         }
-        const LogImport table = ImportInputs(inputs, {}).value();
+        const LogImport table = testing::ImportAll(inputs, {}).value();
         ASSERT_EQ(table.streamedRecords, 0u);
 
         ImportOptions options;
@@ -121,11 +98,11 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
             }
             return consumers;
         };
-        LogImport streamed = ImportInputs(inputs, options).value();
+        LogImport streamed = testing::ImportAll(inputs, options).value();
         if (!streamed.streamExact) {
             ++inexact;
             options.streamHeader = streamed.header;
-            streamed = ImportInputs(inputs, options).value();
+            streamed = testing::ImportAll(inputs, options).value();
             ASSERT_TRUE(streamed.streamExact) << "round " << round;
         }
         ASSERT_EQ(streamed.streamedRecords, table.table.rowCount()) << "round " << round;
@@ -140,7 +117,7 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
             const StatsTable got = FinishStreamedPage(
                 static_cast<const PageAccumulator&>(*streamed.consumers[c]), counted[c].page,
                 counted[c].filter, streamed.header.fieldMap, streamed.tally);
-            ASSERT_TRUE(SamePage(expected, got))
+            ASSERT_TRUE(testing::SamePage(expected, got))
                 << "round " << round << " page " << static_cast<int>(counted[c].page) << " filter "
                 << counted[c].filter.displayName.value_or("all");
         }
