@@ -311,6 +311,28 @@ std::string NoCrawler(const std::string& shortName, const std::vector<std::strin
            (known.empty() ? "none here" : "one of: " + known) + "\n" + kReportUsage;
 }
 
+// Writes a list in the list export format, sorted first as --sort asks;
+// the exit code.
+int WriteSortedList(const ReportArgs& a, StatsTable& table, LineSink& standardOutput,
+                    std::string& messages) {
+    if (a.sortColumn) {
+        if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
+            messages += NoColumn(*a.sortColumn);
+            return 2;
+        }
+        // One header click sorts ascending; a second one, on the list as the
+        // first left it, descending.
+        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
+        if (a.descending) {
+            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
+        }
+    }
+    const bool csv = !a.output || EndsWithCsv(*a.output);
+    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
+        return WriteTextTable({table.headers, table.rows}, csv, sink);
+    });
+}
+
 // Writes one page of the statistics window in the list export format.
 int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                    std::string& messages) {
@@ -332,22 +354,7 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
                                       page, filter, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
                                   filter, nullptr, a.parallel);
-    if (a.sortColumn) {
-        if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
-            messages += NoColumn(*a.sortColumn);
-            return 2;
-        }
-        // One header click sorts ascending; a second one, on the list as the
-        // first left it, descending.
-        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
-        if (a.descending) {
-            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
-        }
-    }
-    const bool csv = !a.output || EndsWithCsv(*a.output);
-    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
-        return WriteTextTable({table.headers, table.rows}, csv, sink);
-    });
+    return WriteSortedList(a, table, standardOutput, messages);
 }
 
 // Verifies every address that visited as a catalogue crawler and writes the
@@ -384,20 +391,7 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
         const auto row = VerifyTableRow(claims[i], run.verdicts[i]);
         table.rows.emplace_back(row.begin(), row.end());
     }
-    if (a.sortColumn) {
-        if (static_cast<std::size_t>(*a.sortColumn) >= table.headers.size()) {
-            messages += NoColumn(*a.sortColumn);
-            return 2;
-        }
-        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
-        if (a.descending) {
-            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
-        }
-    }
-    const bool csv = !a.output || EndsWithCsv(*a.output);
-    return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
-        return WriteTextTable({table.headers, table.rows}, csv, sink);
-    });
+    return WriteSortedList(a, table, standardOutput, messages);
 }
 
 // The records of every input, gathered into one table in memory, and
