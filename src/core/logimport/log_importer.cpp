@@ -309,12 +309,9 @@ std::int32_t FieldUnder(const HeaderLayout& header, const HeaderLayout& last, Fi
 // The fields a streamed record's cells come from, in PageField order, for
 // a record of `header` in a log that ends with `last`.
 std::array<std::int32_t, 7> PageFieldsUnder(const HeaderLayout& header, const HeaderLayout& last) {
-    constexpr FieldSlot kSlots[] = {FieldSlot::UserAgent,  FieldSlot::Date,     FieldSlot::Time,
-                                    FieldSlot::UriStem,    FieldSlot::ClientIp, FieldSlot::Status,
-                                    FieldSlot::Win32Status};
     std::array<std::int32_t, 7> fields{};
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        fields[i] = FieldUnder(header, last, kSlots[i]);
+        fields[i] = FieldUnder(header, last, kPageRecordSlots[i]);
     }
     return fields;
 }

@@ -3,6 +3,9 @@
 // streams them past without keeping them.
 #pragma once
 
+#include "field_catalogue.h"
+
+#include <array>
 #include <cstddef>
 #include <string_view>
 
@@ -11,6 +14,11 @@ namespace logdesk {
 // One record as the pages read it: the cells of the fields they count by
 // ("" for a field the record's line lacks). The views stay valid during the
 // call only: a consumer copies what it keeps.
+// The kind of field each cell of a PageRecord holds, in member order.
+inline constexpr std::array<FieldSlot, 7> kPageRecordSlots = {
+    FieldSlot::UserAgent, FieldSlot::Date,   FieldSlot::Time,       FieldSlot::UriStem,
+    FieldSlot::ClientIp,  FieldSlot::Status, FieldSlot::Win32Status};
+
 struct PageRecord {
     std::string_view agent; // the user-agent cell: a crawler's display name
     std::string_view date;

@@ -695,10 +695,8 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
                           const std::atomic<bool>* cancel, const Parallelism& parallel) {
     // The columns a record's page cells come from; a field the log lacks
     // reads as "" (column 0 would be the record number: never asked for).
-    const FieldSlot slots[] = {FieldSlot::UserAgent,  FieldSlot::Date,     FieldSlot::Time,
-                               FieldSlot::UriStem,    FieldSlot::ClientIp, FieldSlot::Status,
-                               FieldSlot::Win32Status};
-    constexpr std::size_t kCells = std::size(slots);
+    const auto& slots = kPageRecordSlots;
+    constexpr std::size_t kCells = kPageRecordSlots.size();
     std::array<ColumnIndex, kCells> columns{};
     for (std::size_t i = 0; i < kCells; ++i) {
         columns[i] = ColumnIndex{fields[slots[i]] > 0 ? fields[slots[i]] : -1};
