@@ -19,6 +19,12 @@
 
 namespace logdesk {
 
+// Makes a write past the process's file size limit (`ulimit -f`) fail with
+// EFBIG, which the writer reports and recovers from (an export's temporary
+// file is removed), instead of ending the process on the spot. Called once
+// at start-up, before any thread exists.
+void KeepWritingPastFileSizeLimit();
+
 // The system's text for an errno value; safe on any thread.
 std::string ErrnoText(int code);
 
@@ -74,6 +80,12 @@ std::optional<std::uint64_t> ReadPosition(int fd);
 // Whether the process may open the file for reading: opened and closed again
 // at once, without waiting for a FIFO's writer or taking a terminal.
 Result<void> CheckReadable(const std::string& path);
+
+// A character or block device other than a terminal and the null device
+// (/dev/zero, /dev/urandom, a disk): what it gives is endless, or no text. A
+// path that cannot be examined is no such device.
+bool IsDeviceOtherThanTerminal(const std::string& path);
+bool IsDeviceOtherThanTerminal(int fd);
 
 // What a path (its symbolic links followed) or an open file is.
 struct FileStatus {

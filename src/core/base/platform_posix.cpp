@@ -1,6 +1,7 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -97,6 +98,10 @@ Result<void> FileDescriptor::close() {
     return {};
 }
 
+void KeepWritingPastFileSizeLimit() {
+    ::signal(SIGXFSZ, SIG_IGN);
+}
+
 Result<FileDescriptor> OpenForReading(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -146,13 +151,62 @@ std::optional<std::uint64_t> ReadPosition(int fd) {
 }
 
 Result<void> CheckReadable(const std::string& path) {
-    // O_NONBLOCK: a FIFO without a writer would hold the caller up.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+        // Opening a FIFO's reading end and closing it again would end a
+        // writer that is already waiting (it gets SIGPIPE), and the real
+        // open after it would then wait for a writer that is gone: the
+        // permission alone is checked, and the FIFO is opened once, later.
+        if (::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) != 0) {
+            return Failed("cannot open", path);
+        }
+        return {};
+    }
+    // O_NONBLOCK: a device that waits for data would hold the caller up.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         return Failed("cannot open", path);
     }
     ::close(fd);
     return {};
+}
+
+namespace {
+
+// A device, and not the null device, which ends at once like an empty file.
+bool EndlessOrBinaryDevice(const struct stat& info) {
+    if (!(S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode))) {
+        return false;
+    }
+    struct stat null {};
+    return !(S_ISCHR(info.st_mode) && ::stat("/dev/null", &null) == 0 &&
+             info.st_rdev == null.st_rdev);
+}
+
+} // namespace
+
+bool IsDeviceOtherThanTerminal(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !EndlessOrBinaryDevice(info)) {
+        return false;
+    }
+    return ::isatty(fd) == 0;
+}
+
+bool IsDeviceOtherThanTerminal(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !EndlessOrBinaryDevice(info)) {
+        return false;
+    }
+    // Only a terminal's own descriptor says it is one; O_NOCTTY keeps it
+    // from becoming the controlling terminal, O_NONBLOCK from waiting.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return true; // whatever the reason, it is not read as a log
+    }
+    const bool terminal = ::isatty(fd) != 0;
+    ::close(fd);
+    return !terminal;
 }
 
 namespace {

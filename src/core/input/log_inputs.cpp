@@ -40,6 +40,16 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
+// Below this much text (expected) an input is not decoded ahead.
+constexpr std::uint64_t kReadAheadFrom = std::uint64_t{4} << 20;
+// Log text shrinks to a fifth or less compressed.
+constexpr std::uint64_t kTypicalRatio = 5;
+
+// /dev/zero would be read for ever, a disk is no text: neither is imported.
+InputProblem DeviceProblem(const std::string& path) {
+    return {path, ENODEV, "a device, not a log file"};
+}
+
 class Expansion {
 public:
     Expansion(std::vector<InputFile>& files, std::vector<InputProblem>& problems)
@@ -59,6 +69,10 @@ public:
         // now, with the others still to come.
         if (const Result<void> readable = CheckReadable(path); !readable) {
             problem(path, readable.error());
+            return;
+        }
+        if (IsDeviceOtherThanTerminal(path)) {
+            deviceProblem(path);
             return;
         }
         add(path, KindOfName(LastComponent(path)), *status);
@@ -124,6 +138,7 @@ private:
     void problem(const std::string& path, const Error& error) {
         problems_.push_back({path, error.code, ErrnoText(error.code)});
     }
+    void deviceProblem(const std::string& path) { problems_.push_back(DeviceProblem(path)); }
 
     std::vector<InputFile>& files_;
     std::vector<InputProblem>& problems_;
@@ -157,6 +172,10 @@ LogInputs::LogInputs(const std::vector<std::string>& arguments, const LogInputsO
         }
     }
     expansion.finish();
+    if (standardInput && IsDeviceOtherThanTerminal(options_.standardInput)) {
+        problems_.insert(problems_.begin(), DeviceProblem("-"));
+        standardInput = false;
+    }
     if (standardInput) {
         InputFile in;
         in.path = "-";
@@ -185,11 +204,18 @@ std::unique_ptr<LogSource> LogInputs::next() {
     }
 }
 
+void LogInputs::restart() {
+    archive_.reset();
+    nextMember_ = 0;
+    nextFile_ = 0;
+}
+
 std::unique_ptr<LogSource> LogInputs::openNext() {
     for (;;) {
         if (archive_ != nullptr) {
             if (nextMember_ < archive_->members().size()) {
-                return wrap(archive_->openMember(nextMember_++));
+                const std::uint64_t textSize = archive_->members()[nextMember_].size;
+                return wrap(archive_->openMember(nextMember_++), textSize);
             }
             std::unique_ptr<LogArchive> done = std::move(archive_);
             if (const SourceStatus* stopped = done->listingStopped()) {
@@ -207,9 +233,9 @@ std::unique_ptr<LogSource> LogInputs::openNext() {
         case InputKind::Plain:
             return OpenPlainFile(file.path);
         case InputKind::Gzip:
-            return wrap(OpenGzipFile(file.path, options_.gzip));
+            return wrap(OpenGzipFile(file.path, options_.gzip), file.size * kTypicalRatio);
         case InputKind::Compressed:
-            return wrap(OpenCompressedFile(file.path));
+            return wrap(OpenCompressedFile(file.path), file.size * kTypicalRatio);
         case InputKind::Archive:
             break;
         }
@@ -226,8 +252,13 @@ std::unique_ptr<LogSource> LogInputs::openNext() {
     }
 }
 
-std::unique_ptr<LogSource> LogInputs::wrap(std::unique_ptr<LogSource> source) const {
-    if (!options_.readAhead || source->status().ended()) {
+std::unique_ptr<LogSource> LogInputs::wrap(std::unique_ptr<LogSource> source,
+                                           std::uint64_t textSize) const {
+    // A small input is decoded sooner than a thread and its ring are set up
+    // and taken down again: thousands of small members would spend their
+    // time there (and a size of 0 is an empty member as often as an unknown
+    // one).
+    if (!options_.readAhead || source->status().ended() || textSize < kReadAheadFrom) {
         return source;
     }
     return ReadAhead(std::move(source));

@@ -21,6 +21,11 @@
 // - An argument that cannot be used (missing, not readable, a folder that
 //   cannot be listed, a folder entry that cannot be examined) is reported in
 //   problems() with the system's reason; everything else still goes on.
+// - A device other than a terminal (/dev/zero, a disk), named or as standard
+//   input, is such an argument too ("a device, not a log file"): it would be
+//   read without end, or gives no text. A FIFO is read, and opened only
+//   once, when next() reaches it, so that a writer already waiting on it
+//   is not cut off.
 //
 // Typical use by an importer that runs the sources one after another:
 //
@@ -84,7 +89,8 @@ struct LogInputsOptions {
     // The descriptor "-" reads; it is left open.
     int standardInput = 0;
     // Decode compressed files and archive members on a thread of their own
-    // (read_ahead.h). Plain files and standard input are read directly.
+    // (read_ahead.h), those of a few MB of text or more. Plain files and
+    // standard input are read directly.
     bool readAhead = false;
 };
 
@@ -108,6 +114,10 @@ public:
     // returned earlier stops working once the next one is returned (see
     // LogArchive).
     std::unique_ptr<LogSource> next();
+    // Starts again at the first file, for a second pass over the same list;
+    // the sources returned before must be gone. Standard input gives only
+    // what is left of it.
+    void restart();
 
     // Progress over all files for `current`, the source next() returned last:
     // the listed sizes of the files before its file, plus how far it has come
@@ -117,7 +127,10 @@ public:
 
 private:
     std::unique_ptr<LogSource> openNext();
-    std::unique_ptr<LogSource> wrap(std::unique_ptr<LogSource> source) const;
+    // Reads ahead on a thread of its own where asked and worth it: about
+    // textSize bytes of text are expected.
+    std::unique_ptr<LogSource> wrap(std::unique_ptr<LogSource> source,
+                                    std::uint64_t textSize) const;
 
     LogInputsOptions options_;
     std::vector<InputFile> files_;
