@@ -236,6 +236,13 @@ public:
             fail(SourceState::ReadFailed, error.number, error.words);
         } else {
             damage(error.words);
+            // A member whose data broke off keeps the sound text before the
+            // cut; any other damage (a bad checksum, corrupt data) may have
+            // come out as wrong text for a stretch before it was found, and
+            // the member has no check of its own before its end.
+            if (error.words.find("runcated") == std::string::npos) {
+                distrustFrom(0);
+            }
         }
     }
 

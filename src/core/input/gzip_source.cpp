@@ -189,6 +189,7 @@ protected:
     ssize_t readSome(char* buffer, std::size_t size) override {
         if (pendingDamage_) {
             damage(std::move(pendingReason_), pendingOffset_);
+            distrustFrom(memberTextStart_);
             return -1;
         }
         auto* out = reinterpret_cast<std::uint8_t*>(buffer);
@@ -228,6 +229,9 @@ protected:
             case MemberDecoder::Code::MemberEnd:
                 inMember_ = false;
                 ++members_;
+                // The member's checksum held: its text, out by the end of
+                // this read, is sound.
+                memberTextStart_ = delivered() + step.produced;
                 break;
             case MemberDecoder::Code::NoMemory:
                 fail(SourceState::ReadFailed, ENOMEM, ErrnoText(ENOMEM));
@@ -241,6 +245,7 @@ protected:
                     return static_cast<ssize_t>(step.produced);
                 }
                 damage(step.message, consumedOffset());
+                distrustFrom(memberTextStart_);
                 return -1;
             }
             if (step.produced > 0) {
@@ -297,6 +302,8 @@ private:
     std::uint64_t fileRead_ = 0; // bytes read from the file so far
     std::uint64_t fileSize_ = 0;
     std::uint64_t members_ = 0; // members complete
+    // Delivered text before the member being decoded: what checksums confirmed.
+    std::uint64_t memberTextStart_ = 0;
     bool inMember_ = false;
     bool eof_ = false;
     bool pendingDamage_ = false;

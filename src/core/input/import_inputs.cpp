@@ -1,6 +1,9 @@
 #include "input/import_inputs.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <map>
 #include <utility>
 
 namespace logdesk {
@@ -30,6 +33,7 @@ SkippedInput SkippedOf(const LogSource& source) {
     skipped.reason = status.reason;
     skipped.bytesKept = status.deliveredBytes;
     skipped.compressedOffset = status.compressedOffset;
+    skipped.unconfirmedFrom = status.unconfirmedFrom;
     return skipped;
 }
 
@@ -42,19 +46,30 @@ Error SingleInputError(const SourceName& name, int code) {
 } // namespace
 
 std::string SkippedInput::describe() const {
-    std::string text = name.display() + ": ";
+    const std::string why = ForTerminal(reason);
+    std::string text = ForTerminal(name.display()) + ": ";
     switch (kind) {
     case SkipKind::Unreadable:
-        return text + "cannot be read: " + reason;
+        return text + "cannot be read: " + why;
     case SkipKind::ReadFailed:
         return text + "reading failed after " + std::to_string(bytesKept) +
-               " bytes, the text before it kept: " + reason;
+               " bytes, the text before it kept: " + why;
     case SkipKind::Damaged:
-        text += "damaged after " + std::to_string(bytesKept) + " bytes";
+        text += "damaged after " + std::to_string(bytesKept + leftOutBytes) + " bytes";
         if (compressedOffset) {
             text += " (compressed offset " + std::to_string(*compressedOffset) + ")";
         }
-        return text + ", the text before it kept: " + reason;
+        if (leftOutBytes > 0) {
+            return text + ", the " + std::to_string(leftOutBytes) +
+                   " bytes of text since its last sound checksum left out, the " +
+                   std::to_string(bytesKept) + " bytes before them kept: " + why;
+        }
+        if (unconfirmedFrom && *unconfirmedFrom < bytesKept) {
+            return text + ", the text before it kept, though no checksum confirmed its last " +
+                   std::to_string(bytesKept - *unconfirmedFrom) +
+                   " bytes (standard input cannot be read again to leave them out): " + why;
+        }
+        return text + ", the text before it kept: " + why;
     case SkipKind::Rejected:
         break;
     }
@@ -62,14 +77,24 @@ std::string SkippedInput::describe() const {
                   "the lines before it kept, the rest of the file left out)";
 }
 
-Result<InputsImport> ImportLogInputs(LogInputs& inputs, const HeaderLayout& previousHeader,
-                                     const ImportOptions& options) {
+namespace {
+
+// Sources, by their place in reading order, whose damage made part of
+// their text untrustworthy, as the pass that found it out saw them end.
+using TextLimits = std::map<std::size_t, SkippedInput>;
+
+// One pass over every source of `inputs` (not yet started, or restarted).
+// Damaged sources whose text no check confirmed from some byte on are added
+// to `distrusted`; with `limits`, their text is read only up to that byte.
+Result<InputsImport> ImportPass(LogInputs& inputs, const HeaderLayout& previousHeader,
+                                const ImportOptions& options, const TextLimits& limits,
+                                TextLimits& distrusted) {
     InputsImport result;
     result.single = inputs.files().size() + inputs.problems().size() == 1 &&
                     (inputs.files().empty() || inputs.files()[0].kind != InputKind::Archive);
     for (const InputProblem& problem : inputs.problems()) {
         if (result.single) {
-            return SingleInputError({problem.path, {}}, problem.error);
+            return Error{{}, problem.path, problem.reason, problem.error};
         }
         SkippedInput skipped;
         skipped.name = {problem.path, {}};
@@ -89,7 +114,11 @@ Result<InputsImport> ImportLogInputs(LogInputs& inputs, const HeaderLayout& prev
     importer.reportProgress(false);
     std::size_t added = 0;
     bool lastRejected = false;
-    while (const std::unique_ptr<LogSource> source = inputs.next()) {
+    for (std::size_t index = 0;; ++index) {
+        const std::unique_ptr<LogSource> source = inputs.next();
+        if (source == nullptr) {
+            break;
+        }
         if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
             return SystemError(ECANCELED, {}, source->name().display());
         }
@@ -102,7 +131,14 @@ Result<InputsImport> ImportLogInputs(LogInputs& inputs, const HeaderLayout& prev
             continue;
         }
         LogSource& from = *source;
+        const auto limit = limits.find(index);
+        const std::uint64_t cap =
+            limit != limits.end() ? *limit->second.unconfirmedFrom : UINT64_MAX;
         const auto read = [&](char* buffer, std::size_t size) -> Result<std::size_t> {
+            size = static_cast<std::size_t>(std::min<std::uint64_t>(size, cap - from.delivered()));
+            if (size == 0) {
+                return 0; // the text no check confirmed is left out
+            }
             const ssize_t got = from.read(buffer, size);
             if (options.progress) {
                 const SourceProgress overall = inputs.overallProgress(from);
@@ -122,10 +158,21 @@ Result<InputsImport> ImportLogInputs(LogInputs& inputs, const HeaderLayout& prev
         ++added;
         ++result.sourcesRead;
         lastRejected = outcome->rejected;
-        if (!from.status().complete() && from.status().ended()) {
+        if (limit != limits.end()) {
+            // Read as far as the checks vouch for; how it ended was seen in
+            // the pass before.
+            SkippedInput skipped = limit->second;
+            skipped.leftOutBytes = skipped.bytesKept - cap;
+            skipped.bytesKept = cap;
+            result.skipped.push_back(std::move(skipped));
+        } else if (!from.status().complete() && from.status().ended()) {
             if (result.single && from.status().state != SourceState::Damaged) {
                 // As ImportLogFile: a file that failed part-way keeps nothing.
                 return SingleInputError(from.name(), from.status().error);
+            }
+            const std::optional<std::uint64_t> sound = from.status().unconfirmedFrom;
+            if (sound && *sound < from.status().deliveredBytes) {
+                distrusted[index] = SkippedOf(from);
             }
             result.skipped.push_back(SkippedOf(from));
         }
@@ -157,10 +204,40 @@ Result<InputsImport> ImportLogInputs(LogInputs& inputs, const HeaderLayout& prev
         return error;
     }
     result.log = std::move(finished).value();
-    if (options.progress) {
+    return result;
+}
+
+bool ReadsStandardInput(const LogInputs& inputs) {
+    return std::any_of(inputs.files().begin(), inputs.files().end(), [](const InputFile& file) {
+        return file.kind == InputKind::StandardInput;
+    });
+}
+
+} // namespace
+
+Result<InputsImport> ImportLogInputs(LogInputs& inputs, const HeaderLayout& previousHeader,
+                                     const ImportOptions& options) {
+    TextLimits distrusted;
+    Result<InputsImport> read = ImportPass(inputs, previousHeader, options, {}, distrusted);
+    if (read && !distrusted.empty()) {
+        if (!ReadsStandardInput(inputs)) {
+            // (Standard input cannot be read again: there the damaged text
+            // stays, and the message says how much of it no check confirmed.)
+            // Corrupt compressed data decodes into wrong text until its
+            // checksum fails at the end of the member, and the rows of that
+            // text are already counted: read everything again, stopping each
+            // damaged source where its sound text ends. Rare, and the only
+            // way that leaves no trace of the wrong rows in the table, the
+            // tally and every streamed page.
+            TextLimits again;
+            inputs.restart();
+            read = ImportPass(inputs, previousHeader, options, distrusted, again);
+        }
+    }
+    if (read && options.progress) {
         options.progress(inputs.totalBytes(), inputs.totalBytes());
     }
-    return result;
+    return read;
 }
 
 Result<InputsImport> ImportLogInputs(const std::vector<std::string>& arguments,

@@ -7,6 +7,8 @@
 // An input that cannot be read, or is read only in part, does not stop the
 // others: it is listed in InputsImport::skipped with the reason and with
 // how much of it the table holds, so nothing is lost without a word.
+// Corrupt compressed data gives wrong text before its checksum fails; the
+// table keeps only what the checksums confirmed (see SkippedInput).
 //
 // One input named (one file, or a folder holding one file; not an archive,
 // whose members are several inputs) is imported as ImportLogFile imports
@@ -45,6 +47,13 @@ struct SkippedInput {
     std::uint64_t bytesKept = 0;
     // Damaged .gz only: where in the compressed file decoding failed.
     std::optional<std::uint64_t> compressedOffset;
+    // Damaged by corruption: the first byte of its text that may be wrong
+    // (see SourceStatus). The import reads such inputs again, keeping only
+    // the text before it: leftOutBytes is what it left out. Standard input
+    // cannot be read again; among its inputs nothing is left out, and
+    // describe() says so.
+    std::optional<std::uint64_t> unconfirmedFrom;
+    std::uint64_t leftOutBytes = 0;
 
     // One line for a terminal, without a line end: "NAME: damaged after N
     // bytes (compressed offset M), the text before it kept: REASON" and the

@@ -23,12 +23,16 @@
 //   wrong text for a stretch before the decoder finds it out, and a
 //   checksum fails only at the end of its member, once all of its text is
 //   out: deliveredBytes is where the damage was found, not where it began.
+//   unconfirmedFrom then says where the text that no check vouches for
+//   starts (the damaged member's first byte); a caller keeps only the bytes
+//   before it.
 //
 // A source is used by one thread at a time. Plain and .gz sources read with
 // O_RDONLY only: IIS keeps today's log open for writing, and reading must
 // not disturb it.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -63,6 +67,10 @@ struct SourceStatus {
     // when the decoder knows it (a .gz file); an archive member's damage is
     // located by deliveredBytes, the offset reached within the member.
     std::optional<std::uint64_t> compressedOffset;
+    // Damaged by corruption: the first delivered byte that may be wrong text,
+    // at most deliveredBytes. Unset when every delivered byte is sound (a
+    // truncated file: deflate text ends cleanly at the cut).
+    std::optional<std::uint64_t> unconfirmedFrom;
 
     bool ended() const { return state != SourceState::Reading; }
     bool complete() const { return state == SourceState::Complete; }
@@ -108,6 +116,10 @@ protected:
 
     void fail(SourceState state, int error, std::string reason);
     void damage(std::string reason, std::optional<std::uint64_t> compressedOffset = std::nullopt);
+    // After damage(): the delivered text from `from` on may be wrong.
+    void distrustFrom(std::uint64_t from) {
+        status_.unconfirmedFrom = std::min(from, status_.deliveredBytes);
+    }
     // Takes over how another source ended (one read on this one's behalf).
     void adoptEnd(const SourceStatus& ended);
     void setSizeHint(std::uint64_t hint) { sizeHint_ = hint; }

@@ -34,18 +34,26 @@ QString LineOf(const SkippedInput& skipped) {
             .arg(name)
             .arg(skipped.bytesKept)
             .arg(ReasonText(skipped));
-    case SkipKind::Damaged:
+    case SkipKind::Damaged: {
+        // Text that no checksum confirmed was left out, and the user is told.
+        const QString leftOut =
+            skipped.leftOutBytes > 0
+                ? QStringLiteral("；校验和未能确认的 %1 字节已舍弃").arg(skipped.leftOutBytes)
+                : QString();
         if (skipped.compressedOffset) {
             return QStringLiteral("%1：文件已损坏（压缩数据第 %2 字节处：%3），"
-                                  "已导入损坏处之前的 %4 字节")
+                                  "已导入损坏处之前的 %4 字节%5")
                 .arg(name)
                 .arg(*skipped.compressedOffset)
                 .arg(ReasonText(skipped))
-                .arg(skipped.bytesKept);
+                .arg(skipped.bytesKept)
+                .arg(leftOut);
         }
-        return QStringLiteral("%1：文件已损坏（%2），已导入损坏处之前的 %3 字节")
+        return QStringLiteral("%1：文件已损坏（%2），已导入损坏处之前的 %3 字节%4")
             .arg(name, ReasonText(skipped))
-            .arg(skipped.bytesKept);
+            .arg(skipped.bytesKept)
+            .arg(leftOut);
+    }
     case SkipKind::Rejected:
         break;
     }

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
+#include <cstdio>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace logdesk {
@@ -198,6 +201,111 @@ TEST(ImportLogInputs, DamagedAndUnreadableInputsAreListedAndTheOthersImported) {
         day1 + kept + day3 + "#Fields: date\nkept\n" + "#Fields: date c-ip\n2013-05-06 10.6.6.6\n";
     EXPECT_EQ(SeenOf(all->log), SeenOfBytes(joined));
     EXPECT_EQ(all->sourcesRead, 6u);
+}
+
+// The URLs of streamed records, in record order.
+class UrlCollector final : public RecordConsumer {
+public:
+    void add(const PageRecord& record) override { urls.emplace_back(record.url); }
+    void join(RecordConsumer& later) override {
+        auto& other = static_cast<UrlCollector&>(later).urls;
+        urls.insert(urls.end(), other.begin(), other.end());
+    }
+    std::vector<std::string> urls;
+};
+
+// A flipped byte inside a deflate stream decodes into wrong text until the
+// member's checksum fails at its end: none of that text may reach a row.
+TEST(ImportLogInputs, CorruptGzipMembersAreLeftOutWholeAndSaidSo) {
+    ScratchFolder folder;
+    const std::string first = testing::LogText(20000, 1);
+    const std::string second = testing::LogText(20000, 2);
+    std::string corrupt = GzipMember(second);
+    corrupt[corrupt.size() / 2] = static_cast<char>(corrupt[corrupt.size() / 2] ^ 0x10);
+    folder.write("ex130501.log.gz", GzipMember(first) + corrupt);
+    folder.write("ex130502.log", "2013-05-02 00:00:00 /after 200\r\n");
+
+    for (const bool stream : {false, true}) {
+        for (const unsigned threads : {1u, 2u}) {
+            ImportOptions options;
+            options.threads = threads;
+            if (stream) {
+                options.makeConsumers = [] {
+                    std::vector<std::unique_ptr<RecordConsumer>> consumers;
+                    consumers.push_back(std::make_unique<UrlCollector>());
+                    return consumers;
+                };
+            }
+            const Result<InputsImport> all = ImportLogInputs({folder.path()}, {}, options);
+            ASSERT_TRUE(all) << all.error().line();
+            ASSERT_EQ(all->skipped.size(), 1u);
+            const SkippedInput& damaged = all->skipped[0];
+            EXPECT_EQ(damaged.kind, SkipKind::Damaged);
+            EXPECT_EQ(damaged.bytesKept, first.size());
+            EXPECT_GT(damaged.leftOutBytes, 0u);
+            EXPECT_NE(damaged.describe().find(" bytes of text since its last sound checksum left "
+                                              "out, the " +
+                                              std::to_string(first.size()) + " bytes before them kept"),
+                      std::string::npos)
+                << damaged.describe();
+            const std::string joined = first + "2013-05-02 00:00:00 /after 200\r\n";
+            if (stream) {
+                const LogImport whole = testing::Imported(ImportLogBytes(joined));
+                std::vector<std::string> urls;
+                for (std::uint32_t r = 0; r < whole.table.rowCount(); ++r) {
+                    urls.emplace_back(whole.table.cell(RowIndex{r}, ColumnIndex{3}));
+                }
+                ASSERT_EQ(all->log.consumers.size(), 1u);
+                EXPECT_EQ(static_cast<const UrlCollector&>(*all->log.consumers[0]).urls, urls);
+            } else {
+                EXPECT_EQ(SeenOf(all->log), SeenOfBytes(joined));
+            }
+        }
+    }
+
+    // A damaged file alone: nothing of its corrupt member is counted.
+    ScratchFolder alone;
+    const std::string only = alone.write("ex130503.log.gz", corrupt);
+    const Result<InputsImport> one = ImportLogInputs({only}, {}, {});
+    ASSERT_TRUE(one) << one.error().line();
+    EXPECT_EQ(one->log.table.rowCount(), 0u);
+    ASSERT_EQ(one->skipped.size(), 1u);
+    EXPECT_EQ(one->skipped[0].bytesKept, 0u);
+}
+
+// Thousands of one-line logs cost memory in their size: each input's rows
+// must not hold a buffer made for a big file.
+TEST(ImportLogInputs, TwentyThousandSmallInputsFitInAFewHundredMegabytes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+#endif
+    ScratchFolder folder;
+    const std::string line = "2013-05-01 00:00:01 /a 10.0.0.1 Baiduspider 200\r\n";
+    for (int i = 0; i < 20000; ++i) {
+        folder.write("ex" + std::to_string(100000 + i) + ".log",
+                     "#Fields: date time cs-uri-stem c-ip cs(User-Agent) sc-status\r\n" + line);
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1) {
+            ::_exit(99);
+        }
+        // What the process has now, two threads' stacks, and 512 MiB.
+        const rlim_t limit =
+            pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{528} << 20);
+        const rlimit lowered{limit, limit};
+        ::setrlimit(RLIMIT_AS, &lowered);
+        ImportOptions options;
+        options.threads = 2;
+        const Result<InputsImport> all = ImportLogInputs({folder.path()}, {}, options);
+        ::_exit(!all ? 1 : all->log.table.rowCount() == 20000 && all->skipped.empty() ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the import failed (out of memory); 2: rows lost";
 }
 
 TEST(ImportLogInputs, OneFileIsImportedAsImportLogFileImportsIt) {
