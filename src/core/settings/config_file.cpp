@@ -66,18 +66,16 @@ struct Line {
     std::size_t next;
 };
 
-// LF ends a line; a CR right before it, or at the very end of the text,
-// belongs to the break. A CR elsewhere is text, as it can not come from a
-// write of ours.
+// LF, CR LF and CR alone each end a line, as Windows editors write and read
+// them: a file saved with bare CRs is as many lines as it shows.
 std::vector<Line> SplitLines(std::string_view text) {
     std::vector<Line> lines;
     std::size_t begin = 0;
     while (begin < text.size()) {
-        const std::size_t lf = text.find('\n', begin);
-        const std::size_t next = lf == std::string_view::npos ? text.size() : lf + 1;
-        std::size_t end = lf == std::string_view::npos ? text.size() : lf;
-        if (end > begin && text[end - 1] == '\r') {
-            --end;
+        const std::size_t end = std::min(text.find_first_of("\r\n", begin), text.size());
+        std::size_t next = end;
+        if (next < text.size()) {
+            next += text.compare(next, 2, "\r\n") == 0 ? 2 : 1;
         }
         lines.push_back({begin, end, next});
         begin = next;
@@ -88,11 +86,11 @@ std::vector<Line> SplitLines(std::string_view text) {
 // The break the file's first line ends with; CR LF for a new file or one
 // without any break, the INI files' own line end.
 std::string_view LineBreakOf(std::string_view text) {
-    const std::size_t lf = text.find('\n');
-    if (lf != std::string_view::npos && (lf == 0 || text[lf - 1] != '\r')) {
-        return "\n";
+    const std::size_t at = text.find_first_of("\r\n");
+    if (at == std::string_view::npos || text.compare(at, 2, "\r\n") == 0) {
+        return "\r\n";
     }
-    return "\r\n";
+    return text[at] == '\n' ? "\n" : "\r";
 }
 
 // The name inside `[...]`, up to the last ']' so that a name holding ']'
@@ -133,21 +131,24 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
 }
 
 // What a line still needs after it so that a line added there starts a line
-// of its own: nothing after an LF; an LF after the file's final CR, which
-// reads as a break already; the file's break after a last line without any.
+// of its own: nothing after a break; an LF after the file's final CR in a
+// file of LF or CR LF breaks, which reads as a break already but would
+// stand out; the file's break after a last line without any.
 enum class BreakNeeded { None, Lf, Full };
 
-BreakNeeded BreakAfter(std::string_view text, const Line& line) {
+BreakNeeded BreakAfter(std::string_view text, const Line& line, std::string_view lineBreak) {
     if (line.next == line.end) {
         return BreakNeeded::Full;
     }
-    return text[line.next - 1] == '\r' ? BreakNeeded::Lf : BreakNeeded::None;
+    const bool finalLoneCr = line.next == text.size() && text.back() == '\r' &&
+                             line.next - line.end == 1;
+    return finalLoneCr && lineBreak != "\r" ? BreakNeeded::Lf : BreakNeeded::None;
 }
 
 // The bytes that end text so that whatever is appended starts a new line;
 // nothing for an empty text.
 std::string_view CompletingBreak(std::string_view text, std::string_view lineBreak) {
-    if (text.empty() || text.back() == '\n') {
+    if (text.empty() || text.back() == '\n' || (text.back() == '\r' && lineBreak == "\r")) {
         return {};
     }
     return text.back() == '\r' ? std::string_view("\n") : lineBreak;
@@ -178,7 +179,7 @@ Location Locate(std::string_view text, std::string_view section, std::string_vie
             if (SameName(*name, section)) {
                 at.sectionFound = inSection = true;
                 at.insertAt = line.next;
-                at.insertBreak = BreakAfter(text, line);
+                at.insertBreak = BreakAfter(text, line, LineBreakOf(text));
             }
             continue;
         }
@@ -186,7 +187,7 @@ Location Locate(std::string_view text, std::string_view section, std::string_vie
             continue;
         }
         at.insertAt = line.next;
-        at.insertBreak = BreakAfter(text, line);
+        at.insertBreak = BreakAfter(text, line, LineBreakOf(text));
         const auto keyLine = ParseKeyLine(content);
         if (keyLine && SameName(keyLine->name, key)) {
             at.keyFound = true;

@@ -228,11 +228,14 @@ TEST_F(ConfigFileTest, AddedLinesStayApartWhateverTheLineEnds) {
         {"[s]\r\na=1\r\n", "[s]\r\na=1\r\nb=2\r\n", "1"},
         {"[s]\na=1", "[s]\na=1\nb=2\n", "1"},
         {"[s]\na=1\r", "[s]\na=1\r\nb=2\n", "1"},
-        {"[s]\r\na=1\r\r", "[s]\r\na=1\r\r\nb=2\r\n", "1\r"},
-        {"[s]\r\na=1\rx\r\n", "[s]\r\na=1\rx\r\nb=2\r\n", "1\rx"},
-        {"[s]\ra=1\r", "[s]\ra=1\r\nb=2\r\n", "none"},
-        {"[s]\r", "[s]\r\nb=2\r\n", "none"},
-        {"\r", "\r\n[s]\r\nb=2\r\n", "none"},
+        // A CR alone ends a line too, as Windows editors read it; a file of
+        // bare CRs gets bare CRs.
+        {"[s]\r\na=1\r\r", "[s]\r\na=1\rb=2\r\n\r", "1"},
+        {"[s]\r\na=1\rx\r\n", "[s]\r\na=1\rx\r\nb=2\r\n", "1"},
+        {"[s]\ra=1\r", "[s]\ra=1\rb=2\r", "1"},
+        {"[s]\ra=1\r[t]\rc=5\r", "[s]\ra=1\rb=2\r[t]\rc=5\r", "1"},
+        {"[s]\r", "[s]\rb=2\r", "none"},
+        {"\r", "\r[s]\rb=2\r", "none"},
         {"[t]\r\na=1\r", "[t]\r\na=1\r\n[s]\r\nb=2\r\n", "none"},
         {"[s]\r\na=1\r\n\r\n[t]\r\nc=3\r", "[s]\r\na=1\r\nb=2\r\n\r\n[t]\r\nc=3\r", "1"},
     };
@@ -299,11 +302,11 @@ std::vector<FileLine> LinesOf(const std::string& file) {
     std::vector<FileLine> lines;
     std::size_t begin = 0;
     while (begin < file.size()) {
-        const std::size_t lf = file.find('\n', begin);
-        std::size_t end = lf == std::string::npos ? file.size() : lf;
-        const std::size_t next = lf == std::string::npos ? file.size() : lf + 1;
-        if (end > begin && file[end - 1] == '\r') {
-            --end;
+        // LF, CR LF and a CR alone each end a line.
+        const std::size_t end = std::min(file.find_first_of("\r\n", begin), file.size());
+        std::size_t next = end;
+        if (next < file.size()) {
+            next += file.compare(next, 2, "\r\n") == 0 ? 2 : 1;
         }
         lines.push_back({file.substr(begin, end - begin), file.substr(end, next - end)});
         begin = next;
