@@ -73,7 +73,13 @@ void CheckFileImport(std::string_view bytes, const LogImport& fromMemory) {
     const Result<LogImport> fromFile = ImportLogFile(path, PreviousHeader(), options);
     FUZZ_CHECK(fromFile);
     CheckSameImport(fromMemory, *fromFile);
-    FUZZ_CHECK(fromFile->bytesRead == bytes.size());
+    // Every byte is read, unless a header without field names rejected the
+    // log: the rest of it is not read then.
+    if (fromFile->rejected) {
+        FUZZ_CHECK(fromFile->bytesRead <= bytes.size());
+    } else {
+        FUZZ_CHECK(fromFile->bytesRead == bytes.size());
+    }
 }
 
 void CheckTable(const LogImport& result) {

@@ -1,5 +1,6 @@
 // LogDesk's desktop program. Optional arguments name logs (files or
 // folders) to import at start-up, as one log.
+#include "base/platform.h"
 #include "main/main_window.h"
 #include "resources.h"
 #include "settings/config_file.h"
@@ -8,6 +9,7 @@
 #include <QFile>
 
 int main(int argc, char** argv) {
+    logdesk::KeepWritingPastFileSizeLimit();
     QApplication app(argc, argv);
     logdesk::RegisterResources();
     QApplication::setApplicationName(QStringLiteral("LogDesk"));

@@ -128,7 +128,7 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
                 parsed.page = it->second;
                 parsed.pageGiven = true;
             } else {
-                messages += "logdesk-report: unknown page '" + *v + "'\n";
+                messages += "logdesk-report: unknown page '" + ForTerminal(*v) + "'\n";
                 return std::nullopt;
             }
         } else if (arg == "--columns") {
@@ -195,7 +195,7 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         } else if (arg == "--help" || arg == "-h") {
             return std::nullopt;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            messages += "logdesk-report: unknown option '" + arg + "'\n";
+            messages += "logdesk-report: unknown option '" + ForTerminal(arg) + "'\n";
             return std::nullopt;
         } else {
             parsed.inputs.push_back(arg);
@@ -263,7 +263,7 @@ int WriteOutput(const ReportArgs& a, LineSink& standardOutput, std::string& mess
         return 0;
     }
     if (const Result<void> written = convertedWrite(standardOutput); !written) {
-        messages += "logdesk-report: standard output: " + written.error().reason() + "\n";
+        messages += "logdesk-report: standard output: " + ForTerminal(written.error().reason()) + "\n";
         return 1;
     }
     return 0;
@@ -305,9 +305,9 @@ SpiderFilter StreamFilter(const ReportArgs& a) {
 std::string NoCrawler(const std::string& shortName, const std::vector<std::string>& captions) {
     std::string known;
     for (auto it = captions.begin() + 1; it != captions.end(); ++it) {
-        known += (known.empty() ? "" : ", ") + GbkToUtf8(*it);
+        known += (known.empty() ? "" : ", ") + ForTerminal(GbkToUtf8(*it));
     }
-    return "logdesk-report: no crawler '" + shortName + "' in this log; --spider takes " +
+    return "logdesk-report: no crawler '" + ForTerminal(shortName) + "' in this log; --spider takes " +
            (known.empty() ? "none here" : "one of: " + known) + "\n" + kReportUsage;
 }
 
@@ -370,7 +370,7 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
     CrawlerVerifier verifier(a.resolver);
     const VerifyRun run = verifier.verify(claims);
     if (!run.error.empty()) {
-        messages += "logdesk-report: DNS: " + GbkToUtf8(run.error) + "\n";
+        messages += "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error)) + "\n";
         return 1;
     }
     if (a.blockRules != BlockRules::None) {
@@ -444,7 +444,8 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
         const Error& error = read.error();
         if (error.code == ENOMEM) {
             messages +=
-                "logdesk-report: " + error.path + ": out of memory (" + error.reason() + ")\n";
+                "logdesk-report: " + ForTerminal(error.path) + ": out of memory (" +
+                ForTerminal(error.reason()) + ")\n";
         } else {
             messages += "logdesk-report: cannot read " + error.line() + "\n";
         }
@@ -455,7 +456,8 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
         messages += "logdesk-report: " + skipped.describe() + "\n";
     }
     // The one log named keeps the messages it always had.
-    const std::string name = all.single ? inputs.files().front().path : std::string("the logs");
+    const std::string name =
+        all.single ? ForTerminal(inputs.files().front().path) : std::string("the logs");
     if (all.log.rejected) {
         messages += name + ": 这个文件不是标准的IIS日志文件！\n";
         return std::nullopt;
@@ -481,7 +483,15 @@ int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput
     if (a.page == Page::Verify) {
         return WriteVerifyPage(a, imported, standardOutput, messages);
     }
-    if (a.page != Page::Records && a.page != Page::Spiders) {
+    if (a.page == Page::Spiders) {
+        // Sorted as the window's lists are; unsorted, in the tally's order.
+        const TextTable tally = SpiderPage(imported.tally);
+        StatsTable table;
+        table.headers = tally.headers;
+        table.rows = tally.rows;
+        return WriteSortedList(a, table, standardOutput, messages);
+    }
+    if (a.page != Page::Records) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }
     if (a.sortColumn && a.page == Page::Records) {
@@ -496,16 +506,21 @@ int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput
     }
 
     return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
-        if (a.page == Page::Records) {
-            const bool header = !a.output || HasCsvExtension(*a.output);
-            const std::vector<ColumnIndex> columns = a.defaultColumns
-                                                         ? DefaultExportColumns(imported.table)
-                                                         : AllColumns(imported.table);
-            return WriteRecordTable(imported.table, columns, header, sink, nullptr, a.parallel);
-        }
-        const bool csv = !a.output || EndsWithCsv(*a.output);
-        return WriteTextTable(SpiderPage(imported.tally), csv, sink);
+        const bool header = !a.output || HasCsvExtension(*a.output);
+        const std::vector<ColumnIndex> columns =
+            a.defaultColumns ? DefaultExportColumns(imported.table) : AllColumns(imported.table);
+        return WriteRecordTable(imported.table, columns, header, sink, nullptr, a.parallel);
     });
+}
+
+// Standard input redirected from a file (`- < x.log`) is that file: writing
+// the table over it would lose the log. A terminal or a pipe has no bytes
+// to lose.
+bool OutputIsStandardInput(const std::string& output, int standardInput) {
+    const Result<FileStatus> in = StatusOfOpen(standardInput);
+    const Result<FileStatus> out = StatusOf(output);
+    return in && out && in->kind == FileStatus::Regular && in->device == out->device &&
+           in->inode == out->inode;
 }
 
 int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
@@ -524,8 +539,9 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
     // held would still be gone.
     if (a.output) {
         for (const InputFile& file : inputs.files()) {
-            if (file.kind != InputKind::StandardInput && SameFile(*a.output, file.path)) {
-                messages += "logdesk-report: " + *a.output +
+            if (file.kind == InputKind::StandardInput ? OutputIsStandardInput(*a.output, standardInput)
+                                                      : SameFile(*a.output, file.path)) {
+                messages += "logdesk-report: " + ForTerminal(*a.output) +
                             " is the log being read; not writing over it\n";
                 return 1;
             }

@@ -1,10 +1,13 @@
 #include "report.h"
 
+#include "base/platform.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
+    logdesk::KeepWritingPastFileSizeLimit();
     std::vector<std::string> args(argv + 1, argv + argc);
     logdesk::FileSink out = logdesk::FileSink::ForDescriptor(1);
     std::string messages;

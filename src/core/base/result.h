@@ -6,6 +6,7 @@
 #include <cassert>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -27,8 +28,14 @@ struct Error {
     // `what` and `cause` joined by ": ", or whichever of them is not empty.
     std::string reason() const;
     // The path, ": " and the reason; the reason alone when there is no path.
+    // Both as ForTerminal gives them.
     std::string line() const;
 };
+
+// Text for one line of a terminal: every control byte (below 0x20, and
+// 0x7F) as \xNN, so that a file or member name cannot start a line of its
+// own or send the terminal a command. Other bytes are kept as they are.
+std::string ForTerminal(std::string_view text);
 
 // An Error for an errno value: its cause is the system's text for it.
 Error SystemError(int code, std::string what = {}, std::string path = {});

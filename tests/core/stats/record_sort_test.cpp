@@ -51,5 +51,26 @@ TEST(RecordSortTest, OrdersRecordsByTextFromTheCurrentOrder) {
     EXPECT_EQ(SortRecordsByText(table, ColumnIndex{9}), table.rowOrder());
 }
 
+// The header click's sort is not stable, and must not be: equal keys go
+// where the insertion puts them (a key equal to the first one so far goes in
+// front of it), which is the order the list has always shown. The same on
+// every number of threads.
+TEST(RecordSortTest, EqualKeysGoWhereTheInsertionPutsThemOnAnyThreads) {
+    LogImport small = ImportLogBytes("#Fields: cs-uri-stem\r\n/5\r\n/7\r\n/5\r\n").value();
+    EXPECT_EQ(Records(SortRecordsByText(small.table, ColumnIndex{1})),
+              (std::vector<std::uint32_t>{2, 0, 1}));
+
+    std::string log = "#Fields: cs-uri-stem c-ip\r\n";
+    for (int i = 0; i < 30000; ++i) {
+        log += "/" + std::to_string(i * 7 % 13) + " 10.0.0." + std::to_string(i % 250) + "\r\n";
+    }
+    const LogImport big = ImportLogBytes(log).value();
+    const std::vector<RecordIndex> one =
+        SortRecordsByText(big.table, ColumnIndex{1}, nullptr, {1, 0});
+    for (const Parallelism parallel : {Parallelism{2, 0}, Parallelism{3, 1000}}) {
+        EXPECT_EQ(SortRecordsByText(big.table, ColumnIndex{1}, nullptr, parallel), one);
+    }
+}
+
 } // namespace
 } // namespace logdesk
