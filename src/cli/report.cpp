@@ -437,6 +437,7 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
             return std::nullopt;
         }
         options.streamHeader = read->log.header;
+        options.streamFirstHeader = read->log.firstHeader;
         LogInputs again(a.inputs, inputOptions);
         read = ImportLogInputs(again, {}, options);
     }

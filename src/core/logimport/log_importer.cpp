@@ -34,6 +34,7 @@ constexpr std::size_t kMinChunk = std::size_t{64} << 10;
 constexpr std::size_t kReadStep = std::size_t{8} << 20;
 // Largest buffer for input of unknown size (a pipe, a device).
 constexpr std::uint64_t kStreamChunk = std::uint64_t{64} << 20;
+
 // Bytes the threaded import collects before it shares them out, and how
 // it cuts them: about this many ranges per thread, none smaller than this.
 constexpr std::size_t kParallelBatch = std::size_t{64} << 20;
@@ -518,13 +519,17 @@ public:
     RecordDataBuilder(const HeaderLayout& previousHeader, const ImportOptions& options)
         : agents_(static_cast<bool>(options.makeConsumers), options.crawlers),
           layouts_(*data_, options.streamHeader ? &*options.streamHeader : nullptr),
-          header_(previousHeader), maxRecords_(options.maxRecords), splitter_(BestLineScanner()) {
+          header_(previousHeader), maxRecords_(options.maxRecords),
+          mostPending_(options.maxStreamedPending), splitter_(BestLineScanner()) {
         data_->parts_.emplace_back();
         if (options.makeConsumers) {
             consumers_ = options.makeConsumers();
             streaming_ = true;
         }
         rows_.emplace(*data_, data_->parts_.front(), agents_, streaming_ ? &consumers_ : nullptr);
+        if (streaming_ && options.streamFirstHeader) {
+            assumed_ = layouts_.layoutFor(*options.streamFirstHeader);
+        }
     }
 
     // Takes the complete lines of chunk bytes [pos, filled) and moves pos past
@@ -552,9 +557,11 @@ public:
 
     // The splitter's handler.
     std::size_t fieldsFor(bool directive) const {
-        return directive || !fileHasHeader_
-                   ? 0
-                   : static_cast<std::size_t>(data_->layouts_[layout_].fieldCount);
+        if (directive || (!fileHasHeader_ && !assumed_)) {
+            return 0;
+        }
+        return static_cast<std::size_t>(
+            data_->layouts_[fileHasHeader_ ? layout_ : *assumed_].fieldCount);
     }
     void line(std::size_t begin, std::size_t end, bool directive, const std::uint32_t* fieldStarts,
               std::size_t blanks);
@@ -573,9 +580,17 @@ private:
     bool fileHasHeader_ = false;
     std::uint32_t layout_ = 0;
     std::vector<PendingLine> pending_; // data lines before the file's first header
+    std::uint64_t pendingBytes_ = 0;
+    // Streaming: the layout lines before the first header are read with
+    // instead of waiting (see ImportOptions::maxStreamedPending), and whether
+    // the first header then turned out to be another one.
+    std::optional<std::uint32_t> assumed_;
+    bool assumedWrongly_ = false;
+    std::optional<HeaderLayout> firstHeader_;
     bool rejected_ = false;
     bool full_ = false; // maxRecords reached
     std::uint32_t maxRecords_;
+    std::uint64_t mostPending_;
     std::uint32_t chunk_ = 0;
     LineSplitter splitter_;
     std::pair<HeaderLayout, std::uint32_t> beforeRejection_; // header and layout
@@ -604,16 +619,27 @@ void RecordDataBuilder::line(std::size_t begin, std::size_t end, bool directive,
         full_ = true;
         return;
     }
-    if (!fileHasHeader_) {
+    if (!fileHasHeader_ && !assumed_) {
+        if (streaming_ && pendingBytes_ > mostPending_) {
+            assumed_ = layouts_.layoutFor(header_);
+            flushPending(*assumed_);
+            // The splitter found no blanks for this line: read it as the
+            // waiting ones were.
+            pending_.push_back(
+                {chunk_, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
+            flushPending(*assumed_);
+            return;
+        }
         reference(chunk_);
         pending_.push_back(
             {chunk_, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
+        pendingBytes_ += end - begin + 1;
         return;
     }
     if (!streaming_) {
         reference(chunk_); // streamed rows are gone once the batch is handed over
     }
-    rows_->appendRow(chunk_, begin, end, layout_, fieldStarts, blanks);
+    rows_->appendRow(chunk_, begin, end, fileHasHeader_ ? layout_ : *assumed_, fieldStarts, blanks);
 }
 
 void RecordDataBuilder::takeHeader(HeaderLayout header) {
@@ -624,6 +650,8 @@ void RecordDataBuilder::takeHeader(HeaderLayout header) {
     layout_ = layouts_.layoutFor(header_);
     if (!fileHasHeader_) {
         fileHasHeader_ = true;
+        firstHeader_ = header_;
+        assumedWrongly_ = assumed_ && *assumed_ != layout_;
         flushPending(layout_);
     }
     if (header_.fieldCount() == 0) {
@@ -644,8 +672,10 @@ void PartBuilder::appendPending(const std::vector<PendingLine>& lines, std::uint
 
 void RecordDataBuilder::flushPending(std::uint32_t layout) {
     rows_->appendPending(pending_, layout);
+    rows_->flushStream();
     pending_.clear();
     pending_.shrink_to_fit();
+    pendingBytes_ = 0;
 }
 
 std::uint32_t LayoutSet::buildColumns(std::uint32_t lastLayout,
@@ -791,7 +821,9 @@ LogImport RecordDataBuilder::finish() {
                            rows_->firstSeen(), result);
     if (streaming_) {
         result.streamedRecords = rows_->streamed();
-        result.streamExact = !last || layouts_.streamedExactly(*last, rows_->layoutRows());
+        result.streamExact =
+            !assumedWrongly_ && (!last || layouts_.streamedExactly(*last, rows_->layoutRows()));
+        result.firstHeader = firstHeader_;
     }
     result.header = header_;
     rows_.reset();
@@ -823,6 +855,10 @@ public:
             consumers_ = options.makeConsumers();
             whole_ = std::any_of(consumers_.begin(), consumers_.end(),
                                  [](const auto& consumer) { return !consumer->splits(); });
+            if (options.streamFirstHeader) {
+                assumed_ = layouts_.layoutFor(*options.streamFirstHeader);
+                layout_ = *assumed_;
+            }
         }
     }
 
@@ -898,6 +934,12 @@ private:
     bool rejected_ = false;
     std::uint64_t rows_ = 0;
     std::vector<PendingLine> pending_;
+    std::uint64_t pendingBytes_ = 0;
+    // As in the one-thread import: streaming, the layout of the lines before
+    // the first header when they are not held for it.
+    std::optional<std::uint32_t> assumed_;
+    bool assumedWrongly_ = false;
+    std::optional<HeaderLayout> firstHeader_;
     std::array<std::int64_t, kSpiderCount> visits_{};
     std::vector<SpiderId> firstSeen_;
     std::vector<std::uint64_t> layoutRows_;
@@ -1058,6 +1100,14 @@ template <typename Work> void ParallelImport::runOnThreads(std::size_t count, Wo
 
 void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof) {
     const char* buf = chunkBytes(chunk);
+    if (streaming_ && !fileHasHeader_ && !assumed_ &&
+        pendingBytes_ + (end - begin) > options_.maxStreamedPending) {
+        // Read what waits, and what follows until the first header, with the
+        // header in force.
+        assumed_ = layouts_.layoutFor(header_);
+        layout_ = *assumed_;
+        flushPending(*assumed_);
+    }
     std::vector<Range> ranges = cutRanges(buf, begin, end);
     ranges.back().last = eof;
     runOnThreads(ranges.size(), [&](std::size_t i, unsigned) { findHeaders(buf, ranges[i]); });
@@ -1080,7 +1130,13 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
             layout_ = header.layout;
             if (!fileHasHeader_) {
                 fileHasHeader_ = true;
-                firstLayout = layout_;
+                firstHeader_ = header_;
+                if (assumed_) {
+                    // The lines before went out with the assumed layout.
+                    assumedWrongly_ = *assumed_ != layout_;
+                } else {
+                    firstLayout = layout_;
+                }
             }
             if (header_.fieldCount() == 0) {
                 rejected_ = true;
@@ -1093,9 +1149,10 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
             break;
         }
     }
-    if (!fileHasHeader_) {
+    if (!fileHasHeader_ && !assumed_) {
         // No header yet: these lines wait for the file's first one.
         collectPending(chunk, begin, end, eof);
+        pendingBytes_ += end - begin;
         return;
     }
     if (firstLayout) {
@@ -1227,6 +1284,7 @@ void ParallelImport::flushPending(std::uint32_t layout) {
     takeRows(one);
     pending_.clear();
     pending_.shrink_to_fit();
+    pendingBytes_ = 0;
 }
 
 LogImport ParallelImport::finish() {
@@ -1251,7 +1309,9 @@ LogImport ParallelImport::finish() {
     LayoutSet::finishTable(*data_, layouts_, last, layoutRows_, visits_, firstSeen_, result);
     if (streaming_) {
         result.streamedRecords = rows_;
-        result.streamExact = !last || layouts_.streamedExactly(*last, layoutRows_);
+        result.streamExact =
+            !assumedWrongly_ && (!last || layouts_.streamedExactly(*last, layoutRows_));
+        result.firstHeader = firstHeader_;
         result.consumers = std::move(consumers_);
     }
     result.header = header_;

@@ -74,6 +74,15 @@ struct ImportOptions {
     // kind, which is what the table would show unless the headers disagree
     // (see LogImport::streamExact).
     std::optional<HeaderLayout> streamHeader;
+    // Streaming: text of lines before the log's first header held while
+    // waiting for it; past this much they are read with the header in force
+    // before (LogImport::firstHeader says more), so that memory does not
+    // grow with a log that has no header.
+    std::uint64_t maxStreamedPending = std::uint64_t{16} << 20;
+    // Streaming: the log's first header, when an earlier pass found it
+    // (LogImport::firstHeader). The lines before it are then streamed with
+    // it at once instead of waiting for it.
+    std::optional<HeaderLayout> streamFirstHeader;
 
     static constexpr std::size_t kMaxLineBytes = (std::size_t{1} << 32) - 16;
     static constexpr std::uint32_t kMaxRecords = 0xFFFFFFF0u;
@@ -104,6 +113,11 @@ struct LogImport {
     // the last header's columns stand for. Reading the same inputs again
     // with ImportOptions::streamHeader = header gives the table's cells.
     bool streamExact = true;
+    // Streaming: the first header of the log, when it has one. Lines before
+    // it are read with it; a stream does not hold more than a few MB of them
+    // while it waits for it, but reads them with the header in force before
+    // (streamExact turns false when that was another one).
+    std::optional<HeaderLayout> firstHeader;
 };
 
 // What reading one input of a LogImporter gave.

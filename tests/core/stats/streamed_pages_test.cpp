@@ -8,7 +8,11 @@
 #include "support/page_test_support.h"
 #include "text/gbk_codec.h"
 
+#include <cstdio>
 #include <cstring>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -91,6 +95,9 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
         options.threads = 1 + rng() % 3;
         options.rangeBytes = 1 + rng() % 3000;
         options.maxChunkBytes = 64 + rng() % 8000;
+        // Lines before the first header held until it comes, or read at
+        // once with the header in force before it.
+        options.maxStreamedPending = rng() % 2 == 0 ? options.maxStreamedPending : rng() % 600;
         options.makeConsumers = [&] {
             std::vector<std::unique_ptr<RecordConsumer>> consumers;
             for (const Counted& c : counted) {
@@ -102,6 +109,7 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
         if (!streamed.streamExact) {
             ++inexact;
             options.streamHeader = streamed.header;
+            options.streamFirstHeader = streamed.firstHeader;
             streamed = testing::ImportAll(inputs, options).value();
             ASSERT_TRUE(streamed.streamExact) << "round " << round;
         }
@@ -145,6 +153,49 @@ TEST(StreamedPagesTest, RejectedHeaderAndCancelStreamAsTheTableReads) {
     const Result<LogImport> cancelled = ImportLogBytes(log, {}, options);
     ASSERT_FALSE(cancelled);
     EXPECT_EQ(cancelled.error().code, ECANCELED);
+}
+
+// A log without a header, streamed: memory must not grow with it, though
+// its lines would be read with a header that might still come.
+TEST(StreamedPagesTest, ALogWithoutAHeaderStreamsInMemoryThatDoesNotGrowWithIt) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "address-space limits do not apply under sanitizers";
+#endif
+    std::string log;
+    for (int i = 0; log.size() < (std::size_t{64} << 20); ++i) {
+        log += "2013-05-01 00:00:01 10.0.0." + std::to_string(i % 200) + " /p" +
+               std::to_string(i % 5000) + " 200 0 Baiduspider\n";
+    }
+    for (const unsigned threads : {1u, 2u}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            std::FILE* statm = std::fopen("/proc/self/statm", "r");
+            unsigned long pages = 0;
+            if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1) {
+                ::_exit(99);
+            }
+            // What the process has, a thread's stack, and 40 MiB for the
+            // 16 MiB of lines held and the buffers.
+            const rlim_t limit =
+                pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{56} << 20);
+            const rlimit lowered{limit, limit};
+            ::setrlimit(RLIMIT_AS, &lowered);
+            ImportOptions options;
+            options.threads = threads;
+            options.maxChunkBytes = std::size_t{4} << 20;
+            options.makeConsumers = [] {
+                std::vector<std::unique_ptr<RecordConsumer>> consumers;
+                consumers.push_back(MakePageAccumulator(StatsPage::Status, {}));
+                return consumers;
+            };
+            const Result<LogImport> streamed = ImportLogBytes(log, {}, options);
+            ::_exit(!streamed ? 1 : streamed->streamExact && !streamed->firstHeader ? 0 : 2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << threads << " threads; 1: out of memory";
+    }
 }
 
 } // namespace
