@@ -421,6 +421,11 @@ void CheckThreadedAndStreamed(std::string_view bytes, const LogImport& table) {
     const SpiderFilter baidu{SpiderDisplayName(SpiderId::Baidu)};
     options.maxChunkBytes = 16 + bytes.size() % 53;
     options.threads = 1 + bytes.size() % 3;
+    // Lines before the first header held for it, or read at once with the
+    // header in force before.
+    if (bytes.size() % 2 == 0) {
+        options.maxStreamedPending = bytes.size() % 29;
+    }
     options.makeConsumers = [&] {
         std::vector<std::unique_ptr<RecordConsumer>> consumers;
         for (StatsPage page : pages) {
@@ -433,6 +438,7 @@ void CheckThreadedAndStreamed(std::string_view bytes, const LogImport& table) {
     FUZZ_CHECK(streamed);
     if (!streamed->streamExact) {
         options.streamHeader = streamed->header;
+        options.streamFirstHeader = streamed->firstHeader;
         streamed = ImportLogBytes(bytes, PreviousHeader(), options);
         FUZZ_CHECK(streamed && streamed->streamExact);
     }
