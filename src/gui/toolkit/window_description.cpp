@@ -119,7 +119,11 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
             }
         }
         if (!c.itemIcons.empty()) {
-            tabs->setIconSize(QSize(32, 32));
+            // 24 pixels: a tab strip 36 high draws no bigger an icon, and the
+            // captions of four tabs in a bold 19-pixel face need the rest of
+            // their width, with the padding that keeps a caption's last
+            // character clear of the next tab.
+            tabs->setIconSize(QSize(24, 24));
         }
         return tabs;
     }
