@@ -52,10 +52,17 @@ private:
         const QStringList filters = request.filter.split(QStringLiteral(";;"));
         dialog.setNameFilters(filters);
         // The dialog's own overwrite question must see the name with its
-        // suffix, not the name as typed.
+        // suffix, not the name as typed: the suffix of the file type chosen.
         dialog.setDefaultSuffix(request.defaultSuffix);
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                         [&dialog, &request](const QString& filter) {
+                             dialog.setDefaultSuffix(
+                                 SuffixOfFilter(filter, request.defaultSuffix));
+                         });
         if (request.initialFilter >= 0 && request.initialFilter < filters.size()) {
             dialog.selectNameFilter(filters[request.initialFilter]);
+            dialog.setDefaultSuffix(
+                SuffixOfFilter(filters[request.initialFilter], request.defaultSuffix));
         }
         if (!request.fileName.isEmpty()) {
             dialog.selectFile(request.fileName);
@@ -76,6 +83,26 @@ DesktopSeam desktop;
 UiSeam* installed = nullptr;
 
 } // namespace
+
+QString SuffixOfFilter(const QString& filter, const QString& fallback) {
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+    const qsizetype close = filter.lastIndexOf(QLatin1Char(')'));
+    if (open < 0 || close < open) {
+        return fallback;
+    }
+    const QString first =
+        filter.mid(open + 1, close - open - 1).split(QLatin1Char(' '), Qt::SkipEmptyParts).value(0);
+    if (!first.startsWith(QStringLiteral("*.")) || first.size() < 3) {
+        return fallback;
+    }
+    const QString suffix = first.mid(2);
+    for (const QChar c : suffix) {
+        if (!c.isLetterOrNumber()) {
+            return fallback; // "*.*", "*.log*": no one suffix
+        }
+    }
+    return suffix;
+}
 
 std::optional<QStringList> UiSeam::askFileNames(QWidget* parent, const FileDialogRequest& request) {
     const std::optional<QString> chosen = askFileName(parent, request);

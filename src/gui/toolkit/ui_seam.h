@@ -47,6 +47,11 @@ public:
     virtual void openUrl(const QUrl& url) = 0;
 };
 
+// The suffix a save dialog appends with this file type chosen ("jpg图像
+// (*.jpg)" gives "jpg"); `fallback` for a type of no single suffix, as
+// "所有文件 (*.*)".
+QString SuffixOfFilter(const QString& filter, const QString& fallback);
+
 // The seam in force; the desktop one unless a test installed another.
 UiSeam& Ui();
 // Installs a seam (not owned) and returns the previous one; nullptr restores

@@ -2,9 +2,11 @@
 // the offscreen platform.
 #include "support/import_test_support.h"
 #include "toolkit/controls.h"
+#include "toolkit/ui_seam.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -23,8 +25,10 @@ using testing::TempFile;
 // everything after ten seconds, so that a test never hangs.
 class DialogDriver {
 public:
-    DialogDriver(QString name, QMessageBox::StandardButton answer)
-        : name_(std::move(name)), answer_(answer) {
+    // With `fileType` >= 0 the driver picks that file type, as a click in
+    // the dialog's list of types does, before it types the name.
+    DialogDriver(QString name, QMessageBox::StandardButton answer, int fileType = -1)
+        : name_(std::move(name)), answer_(answer), fileType_(fileType) {
         QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
         timer_.start(20);
         clock_.start();
@@ -60,6 +64,15 @@ private:
         if (edit == nullptr) {
             return;
         }
+        if (fileType_ >= 0) {
+            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            if (types == nullptr) {
+                return;
+            }
+            types->setCurrentIndex(fileType_);
+            emit types->activated(fileType_);
+            emit types->textActivated(types->itemText(fileType_));
+        }
         edit->setText(name_);
         typed = true;
         // Accepted from the event loop, so that the question it may ask runs
@@ -69,6 +82,7 @@ private:
 
     QString name_;
     QMessageBox::StandardButton answer_;
+    int fileType_;
     QTimer timer_;
     QElapsedTimer clock_;
 };
@@ -122,6 +136,30 @@ TEST_F(SaveDialogTest, ANewNameGetsTheExtensionWithoutAQuestion) {
     ASSERT_FALSE(driver.timedOut);
     EXPECT_TRUE(driver.questions.isEmpty());
     EXPECT_EQ(dialog_.fileName, dir(QStringLiteral("piechart.png")));
+}
+
+// The name typed gets the suffix of the file type chosen, and the question
+// before replacing a file is about that name.
+TEST_F(SaveDialogTest, TheChosenFileTypeGivesTheSuffix) {
+    {
+        DialogDriver driver(QStringLiteral("barchart"), QMessageBox::No, 0);
+        EXPECT_TRUE(dialog_.show(nullptr));
+        ASSERT_FALSE(driver.timedOut);
+        EXPECT_TRUE(driver.questions.isEmpty()) << driver.questions.join(' ').toStdString();
+        EXPECT_EQ(dialog_.fileName, dir(QStringLiteral("barchart.bmp")));
+    }
+    QFile existing(dir(QStringLiteral("barchart.bmp")));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    DialogDriver driver(QStringLiteral("barchart"), QMessageBox::No, 0);
+    EXPECT_FALSE(dialog_.show(nullptr));
+    ASSERT_EQ(driver.questions.size(), 1);
+    EXPECT_TRUE(driver.questions[0].contains(QStringLiteral("barchart.bmp")));
+
+    EXPECT_EQ(SuffixOfFilter(QStringLiteral("jpg图像 (*.jpg)"), QStringLiteral("png")),
+              QStringLiteral("jpg"));
+    EXPECT_EQ(SuffixOfFilter(QStringLiteral("所有文件 (*.*)"), QStringLiteral("csv")),
+              QStringLiteral("csv"));
 }
 
 TEST(OpenDialogTest, SeveralFilesPickedComeBackAll) {
