@@ -105,6 +105,9 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
         }
     });
     connect(tabs_, &TabStrip::rightClicked, this, &StatsWindow::exportList);
+    // The title promises the export on a right click of the 栏目头: the page
+    // tabs, and the column titles under them, where a user looks for it too.
+    connect(list_, &ReportList::headerRightClicked, this, &StatsWindow::exportList);
     connect(list_, &ReportList::headerClicked, this, &StatsWindow::headerClicked);
     connect(list_, &QAbstractItemView::doubleClicked, this, &StatsWindow::doubleClicked);
     connect(list_, &ReportList::rowRightClicked, this, &StatsWindow::copyRow);

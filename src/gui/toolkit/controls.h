@@ -159,6 +159,8 @@ public:
     void fitColumns(const QStringList& longestCells);
 signals:
     void headerClicked(int column);
+    // A right click on the column titles.
+    void headerRightClicked();
     void rowRightClicked();
 
 protected:

@@ -10,6 +10,8 @@
 #include "toolkit/window_description.h"
 
 #include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QSignalSpy>
 #include <QTest>
@@ -286,6 +288,15 @@ TEST_F(StatsWindowTest, ExportsAndRowCopy) {
               QString::fromStdString((dir_.dir() / "urls.CSV").string()));
     EXPECT_EQ(GbkToUtf8(ReadFile(txt)),
               "全部URL,5,3\r\n/a.htm,3,2\r\n/b.htm,1,1\r\n/c.htm,1,1\r\n");
+
+    // A right click on the column titles exports too.
+    const std::string again = (dir_.dir() / "again.csv").string();
+    ui_.answers.push_back(QString::fromStdString(again));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            list_->horizontalHeader()->viewport()->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(list_->horizontalHeader()->viewport(), &click);
+    ASSERT_TRUE(exported.wait(10000));
+    EXPECT_EQ(ReadFile(again), ReadFile((dir_.dir() / "urls.CSV").string()));
 
     list_->setSelectedRow(-1);
     emit list_->rowRightClicked();
