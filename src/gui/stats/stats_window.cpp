@@ -210,6 +210,7 @@ void StatsWindow::finishLookup(const Lookup& lookup, const std::string& location
     // with its row through any sort, and the location goes where the IP is.
     if (lookup.page == pageGeneration_) {
         model_->setCell(rowOfIp(lookup.ip, lookup.row), kLocationColumn, location);
+        list_->widenColumnFor(kLocationColumn, FromGbk(location));
     }
     emit lookupEnded();
     if (lookup.walk && walk_) {

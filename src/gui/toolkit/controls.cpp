@@ -262,6 +262,14 @@ void ReportList::fitColumns(const QStringList& longestCells) {
     }
 }
 
+void ReportList::widenColumnFor(int column, const QString& text) {
+    const int padding = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin) + 8;
+    const int wanted = QFontMetrics(font()).horizontalAdvance(text) + padding;
+    if (column >= 0 && column < columnCount() && wanted > columnWidth(column)) {
+        setColumnWidth(column, wanted);
+    }
+}
+
 void ReportList::mousePressEvent(QMouseEvent* event) {
     QTableView::mousePressEvent(event);
     if (event->button() == Qt::RightButton) {

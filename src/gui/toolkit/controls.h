@@ -157,6 +157,9 @@ public:
     // (one longest cell per column, measured instead of every cell); column
     // 0 gets 4 pixels more.
     void fitColumns(const QStringList& longestCells);
+    // Widens a column, never narrows it, so that a cell text written later
+    // (an IP's location) shows whole.
+    void widenColumnFor(int column, const QString& text);
 signals:
     void headerClicked(int column);
     // A right click on the column titles.

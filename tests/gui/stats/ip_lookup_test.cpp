@@ -89,6 +89,9 @@ TEST_F(IpLookupTest, LocatesTheSelectedIp) {
     list_->setSelectedRow(1);
     clickAndWait("按钮查询选中ip");
     EXPECT_EQ(list_->cellText(1, 3), QStringLiteral("place-of-1.1.1.2"));
+    // The column widened for the location: it shows whole.
+    EXPECT_GE(list_->columnWidth(3),
+              list_->fontMetrics().horizontalAdvance(QStringLiteral("place-of-1.1.1.2")));
     EXPECT_EQ(list_->cellText(0, 3), QString());
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].substr(0, 31), "GET /baidu?word=1.1.1.2 HTTP/1.");
