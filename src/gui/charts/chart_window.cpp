@@ -7,7 +7,6 @@
 #include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 #include "toolkit/file_saving.h"
-#include "toolkit/pausable_wait.h"
 #include "toolkit/qt_text.h"
 #include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
@@ -219,6 +218,12 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
     pie_->installEventFilter(this);
     bar_->installEventFilter(this);
 
+    refreshCaption_.setSingleShot(true);
+    connect(&refreshCaption_, &QTimer::timeout, this,
+            [this] { refreshButton_->setCaption(QStringLiteral("点我刷新统计")); });
+    copyCaption_.setSingleShot(true);
+    connect(&copyCaption_, &QTimer::timeout, this,
+            [this] { copyButton_->setCaption(QStringLiteral("复制截图")); });
     connect(kind_, &QComboBox::currentIndexChanged, this, &ChartWindow::showChartKind);
     connect(refreshButton_, &QPushButton::clicked, this, &ChartWindow::refresh);
     connect(copyButton_, &QPushButton::clicked, this, &ChartWindow::copyChart);
@@ -233,7 +238,14 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
     connect(todaysCrawlers_, &QCheckBox::toggled, this, [this](bool on) {
         if (const Result<void> saved = config_.writeFlag(settings::kTodaysCrawlers, on); !saved) {
             Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
+            return;
         }
+        // The chart shows what the last import named; say when the choice
+        // shows.
+        Ui().showMessage(this, on ? QStringLiteral("已选择识别当今蜘蛛：从下次导入日志起，"
+                                                   "统计和图表将列出字节跳动、Yandex 等当今蜘蛛。")
+                                  : QStringLiteral("已取消识别当今蜘蛛：从下次导入日志起，"
+                                                   "当今蜘蛛将计入其他流量。"));
     });
 }
 
@@ -299,11 +311,7 @@ QChartView* ChartWindow::chosenChart() const {
 }
 
 void ChartWindow::refresh() {
-    QPointer<ChartWindow> alive(this);
-    refreshButton_->setCaption(QStringLiteral("统计中.."));
-    // A copy: an import that finishes while messages are processed below
-    // replaces the tally.
-    const std::vector<SpiderTally::Entry> entries = log_.tally.entries();
+    const std::vector<SpiderTally::Entry>& entries = log_.tally.entries();
     setItemCount(static_cast<int>(entries.size()));
     double largest = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -312,18 +320,18 @@ void ChartWindow::refresh() {
                              static_cast<double>(entry.count)};
         setItem(static_cast<int>(i), item);
         largest = std::max(largest, item.value);
-        QCoreApplication::processEvents();
-        if (!alive) {
-            return;
-        }
     }
     setAxisMaximum(largest + 300);
+    // The caption says it is done for a second, then offers the next
+    // refresh; a timer, so that nothing waits on the GUI thread.
     refreshButton_->setCaption(QStringLiteral("统计完成"));
-    PausableWait(1000, neverStop_);
-    if (!alive) {
-        return;
+    refreshCaption_.start(kCaptionMs);
+}
+
+void ChartWindow::showTally() {
+    if (activated_) {
+        refresh();
     }
-    refreshButton_->setCaption(QStringLiteral("点我刷新统计"));
 }
 
 void ChartWindow::setItemCount(int count) {
@@ -517,13 +525,8 @@ void ChartWindow::placeBarTexts() {
 
 void ChartWindow::copyChart() {
     ChartPicture::putOnClipboard(ChartPicture::capture(chosenChart()));
-    QPointer<ChartWindow> alive(this);
     copyButton_->setCaption(QStringLiteral("已复制！"));
-    PausableWait(1000, neverStop_);
-    if (!alive) {
-        return;
-    }
-    copyButton_->setCaption(QStringLiteral("复制截图"));
+    copyCaption_.start(kCaptionMs);
 }
 
 void ChartWindow::saveChart() {

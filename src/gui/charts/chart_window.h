@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <memory>
 #include <string_view>
@@ -52,6 +53,9 @@ public:
     // chart's value axis.
     const std::vector<ChartItem>& items() const { return items_; }
     double axisMaximum() const { return axisMaximum_; }
+    // Draws the log's tally again, once the charts were first drawn: an
+    // import that finished calls it.
+    void showTally();
 
 protected:
     bool event(QEvent* event) override;
@@ -60,9 +64,7 @@ protected:
 
 private:
     void showChartKind();
-    // Rereads the tally into both charts. Processes window messages after
-    // each crawler and for a second at the end, so it may run again inside
-    // itself; a run only rewrites the same data.
+    // Rereads the tally into both charts.
     void refresh();
     void copyChart();
     void saveChart();
@@ -106,8 +108,10 @@ private:
     std::vector<ChartItem> items_;
     double axisMaximum_ = 300;
     bool activated_ = false;
-    // The waits here always run to their end.
-    const bool neverStop_ = false;
+    // A button's caption after a refresh or a copy, for a second.
+    static constexpr int kCaptionMs = 1000;
+    QTimer refreshCaption_;
+    QTimer copyCaption_;
 };
 
 // Its layout, as BuildWindow takes it.

@@ -327,6 +327,9 @@ void MainWindow::finishImport(Finished finished) {
     imported_.files = std::move(all.files);
     model_->setTable(imported_.table);
     fitColumns(finished.longest);
+    if (auto* chart = qobject_cast<ChartWindow*>(chartWindow_.data())) {
+        chart->showTally(); // an open chart shows the new log at once
+    }
     if (result.rejected) {
         Ui().showMessage(this, QStringLiteral("这个文件不是标准的IIS日志文件！"));
     } else {
