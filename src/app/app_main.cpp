@@ -4,6 +4,7 @@
 #include "main/main_window.h"
 #include "resources.h"
 #include "settings/config_file.h"
+#include "toolkit/qt_text.h"
 
 #include <QApplication>
 #include <QFile>
@@ -11,6 +12,7 @@
 int main(int argc, char** argv) {
     logdesk::KeepWritingPastFileSizeLimit();
     QApplication app(argc, argv);
+    logdesk::UseChineseQtTexts();
     logdesk::RegisterResources();
     QApplication::setApplicationName(QStringLiteral("LogDesk"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/logdesk.svg")));

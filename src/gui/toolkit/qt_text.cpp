@@ -2,8 +2,12 @@
 
 #include "text/gbk_codec.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace logdesk {
 
@@ -31,6 +35,18 @@ QString ErrorText(const QString& heading, const Error& error) {
     const QByteArray path(error.path.data(), static_cast<qsizetype>(error.path.size()));
     return heading + QDir::toNativeSeparators(QFile::decodeName(path)) + QStringLiteral("\r\n") +
            QString::fromLocal8Bit(error.reason().c_str());
+}
+
+QTranslator* UseChineseQtTexts() {
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                          QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return nullptr;
+    }
+    return translator;
 }
 
 } // namespace logdesk
