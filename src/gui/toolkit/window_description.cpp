@@ -1,5 +1,7 @@
 #include "window_description.h"
 
+#include <string_view>
+
 #include "controls.h"
 
 #include <QApplication>
@@ -10,6 +12,7 @@
 #include <QScreen>
 #include <QWidget>
 #include <cstring>
+#include <string_view>
 
 namespace logdesk {
 
@@ -193,6 +196,69 @@ void BuildWindow(QWidget* window, const WindowDescription& description) {
     }
     for (TabStrip* tabs : window->findChildren<TabStrip*>()) {
         tabs->fitTabs();
+    }
+    FitWindowToControls(window, description);
+}
+
+namespace {
+
+// What a user clicks or reads, which must never fall off the window's edge.
+// Lists and charts follow the window's size, and the window places its tab
+// strips, pictures and lines as it is resized.
+bool KeepsItsPlace(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::Button:
+    case ControlKind::DropDown:
+    case ControlKind::CheckBox:
+    case ControlKind::EditBox:
+    case ControlKind::Label:
+    case ControlKind::LinkLabel:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Stretches(ControlKind kind) {
+    return kind == ControlKind::ReportList || kind == ControlKind::PieChart ||
+           kind == ControlKind::BarChart;
+}
+
+} // namespace
+
+QSize LeastClientSize(const WindowDescription& description) {
+    QRect least;
+    for (const ControlDescription& c : description.controls) {
+        QRect place = c.geometry.rect();
+        if (c.container != nullptr) {
+            // A page of a tab strip or a picture box: one level down.
+            for (const ControlDescription& holder : description.controls) {
+                if (std::string_view(holder.name) == c.container) {
+                    place.translate(holder.geometry.rect().topLeft());
+                }
+            }
+        }
+        if (KeepsItsPlace(c.kind)) {
+            least |= place;
+        } else if (Stretches(c.kind) && c.container == nullptr) {
+            // The windows keep a list's left margin on its right and below it.
+            least |= QRect(0, 0, 2 * place.x() + kLeastStretchedRoom.width(),
+                           place.y() + kLeastStretchedRoom.height() + place.x());
+        }
+    }
+    return least.isEmpty() ? QSize() : QSize(least.right() + 1, least.bottom() + 1);
+}
+
+void FitWindowToControls(QWidget* window, const WindowDescription& description) {
+    // A button's last pixel is inside the client area, not cut off by a
+    // frame a pixel wider than the one the layout was drawn for.
+    const QSize least = LeastClientSize(description);
+    const QSize wanted = window->size().expandedTo(least);
+    if (description.resizable) {
+        window->setMinimumSize(least);
+        window->resize(wanted);
+    } else {
+        window->setFixedSize(wanted);
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QRect>
+#include <QSize>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -96,10 +97,20 @@ inline constexpr FontDescription kSong12{"宋体", 12, false};
 inline constexpr int kFrameWidth = 16;
 inline constexpr int kFrameHeight = 39;
 
+// The least room a list or chart keeps when its window is made smaller.
+inline constexpr QSize kLeastStretchedRoom{120, 60};
+
 // Creates the controls of a description inside `window` (objectName = the
 // control's name), sets the window's title, client size and border, and
-// centres it on the screen.
+// centres it on the screen; then FitWindowToControls.
 void BuildWindow(QWidget* window, const WindowDescription& description);
+
+// The least client area in which every button, box and text of the window
+// shows whole, and each list and chart keeps kLeastStretchedRoom.
+QSize LeastClientSize(const WindowDescription& description);
+// Makes the client area at least that: the least size of a resizable
+// window, the size of a fixed one when its layout's is smaller.
+void FitWindowToControls(QWidget* window, const WindowDescription& description);
 
 const DialogDescription* FindDialog(const WindowDescription& description, const char* name);
 

@@ -86,8 +86,16 @@ TEST_F(MainWindowTest, StartsAsDescribed) {
     EXPECT_EQ(Find<ReportList>(window, "列表框")->geometry(), QRect(8, 160, 1200 - 16, 700 - 168));
     EXPECT_EQ(Find<QWidget>(window, "图片框官网")->width(), 1200 - 256);
     EXPECT_EQ(Find<QWidget>(window, "标签10")->geometry(), QRect(0, 91, 1200, 2));
-    window.resize(700, 500);
-    EXPECT_EQ(Find<ReportList>(window, "列表框")->geometry(), QRect(8, 160, 700 - 16, 500 - 168));
+    // Made as small as it goes, every button still shows whole.
+    window.resize(300, 200);
+    const QSize least = window.size();
+    EXPECT_EQ(Find<ReportList>(window, "列表框")->geometry(),
+              QRect(8, 160, least.width() - 16, least.height() - 168));
+    for (const Button* button : window.findChildren<Button*>()) {
+        EXPECT_LE(button->geometry().right(), least.width() - 1) << button->objectName().toStdString();
+        EXPECT_LE(button->geometry().bottom(), least.height() - 1);
+    }
+    EXPECT_GE(Find<ReportList>(window, "列表框")->height(), kLeastStretchedRoom.height());
 }
 
 TEST_F(MainWindowTest, HelpAndLinks) {
@@ -268,7 +276,9 @@ TEST_F(MainWindowTest, SecondaryWindowsOpenInTheirInitialState) {
     QTest::mouseClick(Find<Button>(window, "按钮导出csv文件"), Qt::LeftButton);
     auto* csv = window.findChild<CsvExportWindow*>();
     ASSERT_NE(csv, nullptr);
-    EXPECT_EQ(csv->size(), QSize(479 - 16, 381 - 39));
+    // One pixel wider than 479 - 16, so that the right-hand buttons keep
+    // their right border.
+    EXPECT_EQ(csv->size(), QSize(280 + 184, 381 - 39));
     EXPECT_EQ(csv->minimumSize(), csv->maximumSize());
     EXPECT_EQ(Find<Button>(*csv, "按钮导出保存")->geometry(), QRect(280, 269, 184, 67));
     EXPECT_TRUE(Find<Button>(*csv, "按钮导出保存")->font().bold());
@@ -380,8 +390,11 @@ TEST(WindowDescriptionsTest, EveryControlIsBuiltAsDescribed) {
         QWidget window;
         BuildWindow(&window, *description);
         EXPECT_EQ(window.windowTitle(), QString::fromUtf8(description->title));
-        EXPECT_EQ(window.size(), QSize(description->outerWidth - kFrameWidth,
-                                       description->outerHeight - kFrameHeight));
+        // The layout's size, or more where a button or box would be cut off.
+        const QSize laidOut(description->outerWidth - kFrameWidth,
+                            description->outerHeight - kFrameHeight);
+        EXPECT_EQ(window.size(), laidOut.expandedTo(LeastClientSize(*description)));
+        EXPECT_LE(window.width() - laidOut.width(), 8) << "grew by more than a border";
         window.show();
         for (const ControlDescription& c : description->controls) {
             SCOPED_TRACE(c.name);
