@@ -26,8 +26,8 @@ const char* const kReportUsage =
     "usage: logdesk-report [--page "
     "records|spiders|spider-traffic|spider-days|urls|ips|status|verify]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
-    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...] [--block-rules "
-    "iis|list]\n"
+    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...]\n"
+    "                      [--block-rules iis|powershell|appcmd|list] [--block-shared]\n"
     "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
     "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n";
 
@@ -35,8 +35,6 @@ namespace {
 
 enum class Page { Records, Spiders, SpiderTraffic, SpiderDays, Urls, Ips, Status, Verify };
 
-// What --block-rules writes instead of the verification table.
-enum class BlockRules { None, Iis, List };
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -52,7 +50,9 @@ struct ReportArgs {
     // The verification's lookups: --dns-timeout per query and attempt,
     // --dns-server instead of the system's name servers.
     ResolverSettings resolver;
-    BlockRules blockRules = BlockRules::None;
+    // What --block-rules writes instead of the verification table.
+    std::optional<BlockFormat> blockRules;
+    bool blockShared = false; // --block-shared: also addresses with other visits
     bool stream = false; // count the page while reading, keeping no records
     Crawlers crawlers = Crawlers::Classic;
 };
@@ -167,13 +167,35 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             if (v == nullptr) {
                 return std::nullopt;
             }
-            parsed.resolver.servers = *v;
-        } else if (arg == "--block-rules") {
-            const std::optional<bool> iis = either("iis", "list");
-            if (!iis) {
+            // An explicit list is used as given or not at all: never the
+            // system's resolver in its place.
+            const Result<std::string> servers = CheckedDnsServers(*v);
+            if (!servers) {
+                messages += "logdesk-report: --dns-server: " + GbkToUtf8(servers.error().cause) +
+                            "; it takes IPv4 or IPv6 addresses with an optional port, "
+                            "127.0.0.1:5353,[::1]:53\n";
                 return std::nullopt;
             }
-            parsed.blockRules = *iis ? BlockRules::Iis : BlockRules::List;
+            parsed.resolver.servers = *v;
+        } else if (arg == "--block-rules") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            static const std::pair<const char*, BlockFormat> formats[] = {
+                {"iis", BlockFormat::WebConfig},
+                {"powershell", BlockFormat::PowerShell},
+                {"appcmd", BlockFormat::Appcmd},
+                {"list", BlockFormat::List}};
+            const auto it = std::find_if(std::begin(formats), std::end(formats),
+                                         [&](const auto& f) { return *v == f.first; });
+            if (it == std::end(formats)) {
+                messages += "logdesk-report: --block-rules takes iis, powershell, appcmd or list\n";
+                return std::nullopt;
+            }
+            parsed.blockRules = it->second;
+        } else if (arg == "--block-shared") {
+            parsed.blockShared = true;
         } else if (arg == "--stream") {
             parsed.stream = true;
         } else if (arg == "--crawlers") {
@@ -209,7 +231,11 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --desc goes with --sort\n";
         return std::nullopt;
     }
-    if (parsed.blockRules != BlockRules::None) {
+    if (parsed.blockShared && !parsed.blockRules) {
+        messages += "logdesk-report: --block-shared goes with --block-rules\n";
+        return std::nullopt;
+    }
+    if (parsed.blockRules) {
         // The rules come from the verification: no other page has them.
         if (parsed.pageGiven && parsed.page != Page::Verify) {
             messages += "logdesk-report: --block-rules goes with --page verify\n";
@@ -359,9 +385,11 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
 
 // Verifies every address that visited as a catalogue crawler and writes the
 // table of the window 蜘蛛真伪, or the block rules for the fake ones. The
-// lookups run on this thread; a resolver that cannot be set up (a
-// --dns-server it does not understand) ends the run before anything is
-// written, so that a script never takes an empty rule list for a clean log.
+// lookups run on this thread. A resolver that cannot be set up, or that the
+// run shows does not answer reverse lookups (VerifyRun::problem), ends the
+// run with exit 1 before any block rule is written, so that a script never
+// takes an empty or a wrong rule list for a verdict; the table is still
+// written, with what could not be judged as 无法验证.
 int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                     std::string& messages) {
     const std::vector<CrawlerClaim> claims =
@@ -373,10 +401,24 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
         messages += "logdesk-report: DNS: " + GbkToUtf8(run.error) + "\n";
         return 1;
     }
-    if (a.blockRules != BlockRules::None) {
-        const std::vector<IpAddress> fake = AddressesToBlock(claims, run.verdicts);
-        const std::string rules =
-            a.blockRules == BlockRules::Iis ? IpSecurityRules(fake) : AddressLines(fake);
+    const bool unusable = run.problem != ResolverProblem::None;
+    if (unusable) {
+        messages += "logdesk-report: DNS: " + GbkToUtf8(ResolverProblemText(run.problem)) +
+                    "; no address is judged 假, and no block rule is written\n";
+    }
+    if (a.blockRules) {
+        if (unusable) {
+            return 1;
+        }
+        std::size_t shared = 0;
+        const std::vector<IpAddress> fake =
+            AddressesToBlock(claims, run.verdicts, a.blockShared, &shared);
+        if (shared > 0) {
+            messages += "logdesk-report: " + std::to_string(shared) +
+                        " address(es) judged 假 also sent visits that named no crawler and are "
+                        "left out of the block rules (--block-shared lists them)\n";
+        }
+        const std::string rules = BlockRules(*a.blockRules, fake, shared);
         return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) -> Result<void> {
             if (!sink.write(rules)) {
                 return FailureOf(sink);
@@ -391,7 +433,8 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
         const auto row = VerifyTableRow(claims[i], run.verdicts[i]);
         table.rows.emplace_back(row.begin(), row.end());
     }
-    return WriteSortedList(a, table, standardOutput, messages);
+    const int written = WriteSortedList(a, table, standardOutput, messages);
+    return written == 0 && unusable ? 1 : written;
 }
 
 // The records of every input, gathered into one table in memory, and

@@ -7,6 +7,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/file_saving.h"
 #include "toolkit/qt_text.h"
+#include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
 #include "verify_table_model.h"
 
@@ -133,10 +134,25 @@ void VerifyWindow::showRun(const VerifyRun& run) {
     for (Button* button : {exportListButton_, exportIisButton_, exportAddressesButton_}) {
         button->setEnabled(true);
     }
+    std::size_t shared = 0;
+    AddressesToBlock(claims_, verdicts_, false, &shared);
     if (!run.error.empty()) {
         status_->setText(QStringLiteral("DNS出错：") + FromGbk(run.error));
+    } else if (run.problem != ResolverProblem::None) {
+        // Said in a message as well as in the status line: the list and the
+        // rules would otherwise look like those of a clean log.
+        const QString text =
+            FromGbk(ResolverProblemText(run.problem)) +
+            QStringLiteral("。没有IP判为假，导出的屏蔽规则是空的；请在设置中换一个DNS服务器再验证。");
+        status_->setText(text);
+        status_->setToolTip(text);
+        Ui().showMessage(this, text);
     } else {
-        status_->setText(run.completed ? QStringLiteral("验证完毕") : QStringLiteral("验证已停止"));
+        QString text = run.completed ? QStringLiteral("验证完毕") : QStringLiteral("验证已停止");
+        if (shared > 0) {
+            text += QStringLiteral("；%1 个判为假的IP另有非蜘蛛的访问，屏蔽规则不含它们").arg(shared);
+        }
+        status_->setText(text);
     }
     emit verifyEnded(run.completed);
 }
@@ -157,7 +173,8 @@ void VerifyWindow::showRows() {
                             ClaimedCrawlerName(claims_[i]),
                             std::to_string(claims_[i].visits),
                             {},
-                            {}});
+                            {},
+                            std::to_string(claims_[i].unclaimedVisits)});
         }
     }
     model_->setTable({titles.begin(), titles.end()}, std::move(rows), std::move(red));
@@ -208,9 +225,20 @@ void VerifyWindow::exportText(Export what) {
             return WriteTextTable(headers, rows, csv, sink, cancel);
         };
     } else {
-        const std::vector<IpAddress> fake = AddressesToBlock(claims_, verdicts_);
-        std::string rules =
-            &dialog == iisDialog_.get() ? IpSecurityRules(fake) : AddressLines(fake);
+        std::size_t shared = 0;
+        const std::vector<IpAddress> fake = AddressesToBlock(claims_, verdicts_, false, &shared);
+        BlockFormat format = BlockFormat::List;
+        if (&dialog == iisDialog_.get()) {
+            // The dialog's file types pick the export: a web.config fragment,
+            // a PowerShell script or an appcmd batch file.
+            const QString lower = path.toLower();
+            format = lower.endsWith(QStringLiteral(".ps1"))   ? BlockFormat::PowerShell
+                     : lower.endsWith(QStringLiteral(".cmd")) ||
+                             lower.endsWith(QStringLiteral(".bat"))
+                         ? BlockFormat::Appcmd
+                         : BlockFormat::WebConfig;
+        }
+        std::string rules = BlockRules(format, fake, shared);
         write = [rules = std::move(rules)](LineSink& sink, const std::atomic<bool>*) {
             return sink.write(rules) ? Result<void>() : Result<void>(FailureOf(sink));
         };

@@ -61,7 +61,8 @@ const WindowDescription& VerifyWindowDescription() {
                 {.name = "对话框IIS规则",
                  .save = true,
                  .title = "导出IIS屏蔽规则",
-                 .filter = "IIS配置片段(*.config)|*.config|全部文件(*.*)|*.*",
+                 .filter = "IIS配置片段(*.config)|*.config|PowerShell脚本(*.ps1)|*.ps1|"
+                           "appcmd批处理(*.cmd)|*.cmd|全部文件(*.*)|*.*",
                  .initialFilter = 0,
                  .defaultExtension = "config"},
                 {.name = "对话框IP列表",

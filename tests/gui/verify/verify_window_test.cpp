@@ -90,7 +90,7 @@ TEST_F(VerifyWindowTest, ListsEveryClaimWithItsVerdictAndFakeRowsInRed) {
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
     EXPECT_EQ(window_->windowTitle(), QStringLiteral("蜘蛛真伪"));
     ASSERT_EQ(list_->rowCount(), 7);
-    ASSERT_EQ(list_->columnCount(), 5);
+    ASSERT_EQ(list_->columnCount(), 6);
     EXPECT_EQ(list_->columnTitle(1), QStringLiteral("声称蜘蛛"));
     EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("1.1.1.1"));
     EXPECT_EQ(list_->cellText(0, 2), QStringLiteral("4"));
