@@ -144,5 +144,71 @@ TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
 
 }
 
+// A DNS server that cannot answer: nothing is listed, and the run says why
+// and fails, before any rule is written.
+TEST(ReportVerifyTest, AResolverThatCannotAnswerFailsTheRunAndListsNobody) {
+    TempFile log(testing::kVerifyLog);
+    LocalDnsServer nxdomain;
+    nxdomain.setNxdomainForEverything(true);
+    LocalDnsServer silent;
+    silent.setSilent(true);
+    for (const std::string& servers : {nxdomain.servers(), silent.servers()}) {
+        for (const char* format : {"list", "iis", "powershell", "appcmd"}) {
+            const ReportRun rules = Report({"--block-rules", format, "--dns-server", servers,
+                                            "--dns-timeout", "100", log.path()});
+            EXPECT_EQ(rules.code, 1) << format;
+            EXPECT_EQ(rules.out, "") << format;
+            EXPECT_NE(rules.messages.find("DNS服务器不回答反查"), std::string::npos)
+                << rules.messages;
+        }
+        const ReportRun table = Report({"--page", "verify", "--utf8", "--dns-server", servers,
+                                        "--dns-timeout", "100", log.path()});
+        EXPECT_EQ(table.code, 1);
+        EXPECT_EQ(table.out.find("\"假"), std::string::npos) << table.out;
+        EXPECT_NE(table.out.find("\"1.1.1.1\",\"百度(Baiduspider)\",\"4\""), std::string::npos);
+    }
+    const ReportRun table = Report(
+        {"--page", "verify", "--utf8", "--dns-server", nxdomain.servers(), log.path()});
+    EXPECT_NE(table.out.find("无法验证（DNS服务器不回答反查）"), std::string::npos) << table.out;
+}
+
+TEST(ReportVerifyTest, SharedAddressesAreLeftOutUnlessAskedAndCounted) {
+    LocalDnsServer server;
+    server.addCrawler("66.249.66.1", "crawl-66-249-66-1.googlebot.com");
+    std::string text = "#Fields: c-ip cs(User-Agent)\r\n66.249.66.1 Googlebot/2.1\r\n"
+                       "6.6.6.1 Googlebot/2.1\r\n6.6.6.2 Googlebot/2.1\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        text += "6.6.6.1 Mozilla/5.0\r\n";
+    }
+    TempFile log(text);
+    const std::vector<std::string> base = {"--block-rules", "list", "--dns-server",
+                                           server.servers()};
+    std::vector<std::string> args = base;
+    args.push_back(log.path());
+    const ReportRun list = Report(args);
+    ASSERT_EQ(list.code, 0) << list.messages;
+    EXPECT_EQ(list.out, "6.6.6.2\r\n");
+    EXPECT_NE(list.messages.find("1 address(es) judged 假"), std::string::npos) << list.messages;
+    args.insert(args.begin(), "--block-shared");
+    const ReportRun all = Report(args);
+    EXPECT_EQ(all.out, "6.6.6.1\r\n6.6.6.2\r\n");
+    EXPECT_EQ(all.messages, "");
+
+    const ReportRun table =
+        Report({"--page", "verify", "--utf8", "--dns-server", server.servers(), log.path()});
+    EXPECT_NE(table.out.find("\"6.6.6.1\",\"谷歌(Googlebot)\",\"1\",\"\",\"假（没有反查记录）\","
+                             "\"1000\"\r\n"),
+              std::string::npos)
+        << table.out;
+    const ReportRun script = Report({"--block-rules", "powershell", "--dns-server",
+                                     server.servers(), log.path()});
+    EXPECT_NE(script.out.find("    '6.6.6.2'\r\n)"), std::string::npos) << script.out;
+    EXPECT_NE(script.out.find("# 1 address(es) judged fake are left out"), std::string::npos);
+    const ReportRun batch =
+        Report({"--block-rules", "appcmd", "--dns-server", server.servers(), log.path()});
+    EXPECT_NE(batch.out.find("/+\"[ipAddress='6.6.6.2',allowed='false']\" /commit:apphost\r\n"),
+              std::string::npos);
+}
+
 } // namespace
 } // namespace logdesk

@@ -1,5 +1,6 @@
 // The window 蜘蛛真伪 offscreen, against the DNS server of tests/support.
 #include "logimport/imported_log.h"
+#include "net/verification_report.h"
 #include "settings/config_file.h"
 #include "settings/settings_keys.h"
 #include "stats/stats_window.h"
@@ -13,6 +14,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QColor>
+#include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -140,12 +142,43 @@ TEST_F(VerifyWindowTest, ExportsTheListAndTheBlockRulesAsTheReportDoes) {
     EXPECT_EQ(ui_.dialogs[2].defaultSuffix, QStringLiteral("txt"));
     EXPECT_TRUE(ui_.dialogs[1].save);
 
+    // The same button writes the PowerShell and appcmd exports by the
+    // file type chosen.
+    const QString ps1 = QString::fromStdString((dir.dir() / "block.ps1").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportIisRules, ps1));
+    EXPECT_EQ(ReadFile(ps1.toStdString()),
+              BlockRules(BlockFormat::PowerShell, AddressesToBlock(window_->claims(),
+                                                                   window_->verdicts())));
+    const QString cmd = QString::fromStdString((dir.dir() / "block.cmd").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportIisRules, cmd));
+    EXPECT_NE(ReadFile(cmd.toStdString()).find("/+\"[ipAddress='1.1.1.1',allowed='false']\""),
+              std::string::npos);
+    ui_.dialogs.resize(3);
+
     // A cancelled dialog writes nothing and says nothing.
     const auto messages = ui_.messages.size();
     ui_.answers.push_back(std::nullopt);
     window_->exportIisRules();
     EXPECT_FALSE(window_->exporting());
     EXPECT_EQ(ui_.messages.size(), messages);
+}
+
+TEST_F(VerifyWindowTest, AServerWithoutReverseNamesIsSaidPlainlyAndNothingIsRed) {
+    server_.setNxdomainForEverything(true);
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    ASSERT_EQ(list_->rowCount(), 7);
+    for (int r = 0; r < list_->rowCount(); ++r) {
+        EXPECT_FALSE(red(r)) << r;
+        EXPECT_FALSE(list_->cellText(r, 4).startsWith(QStringLiteral("假")));
+    }
+    EXPECT_EQ(list_->cellText(0, 4), QStringLiteral("无法验证（DNS服务器不回答反查）"));
+    ASSERT_EQ(ui_.messages.size(), 1);
+    EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("DNS服务器不回答反查")))
+        << ui_.messages[0].toStdString();
+    EXPECT_TRUE(window_->findChild<QLabel*>(QStringLiteral("标签状态"))
+                    ->text()
+                    .startsWith(QStringLiteral("DNS服务器不回答反查")));
+    EXPECT_TRUE(AddressesToBlock(window_->claims(), window_->verdicts()).empty());
 }
 
 TEST_F(VerifyWindowTest, StopEndsTheRunPromptlyWithWhatItSettled) {
