@@ -5,6 +5,7 @@
 #include "input/import_inputs.h"
 #include "logimport/log_importer.h"
 #include "net/crawler_claims.h"
+#include "net/crawler_ranges.h"
 #include "net/crawler_verifier.h"
 #include "net/verification_report.h"
 #include "stats/page_builds.h"
@@ -28,8 +29,10 @@ const char* const kReportUsage =
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
     "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...]\n"
     "                      [--block-rules iis|powershell|appcmd|list] [--block-shared]\n"
+    "                      [--ranges-dir DIR] [--ranges-source ID=URL]\n"
     "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
-    "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n";
+    "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n"
+    "       logdesk-report --update-ranges [--ranges-dir DIR] [--ranges-source ID=URL]\n";
 
 namespace {
 
@@ -53,6 +56,12 @@ struct ReportArgs {
     // What --block-rules writes instead of the verification table.
     std::optional<BlockFormat> blockRules;
     bool blockShared = false; // --block-shared: also addresses with other visits
+    // The published crawler ranges: --update-ranges fetches them into
+    // rangesDir (the settings folder unless --ranges-dir), which verification
+    // reads; --ranges-source fetches a source from another URL.
+    bool updateRanges = false;
+    std::optional<std::string> rangesDir;
+    std::vector<std::pair<std::string, std::string>> rangeUrls;
     bool stream = false; // count the page while reading, keeping no records
     Crawlers crawlers = Crawlers::Classic;
 };
@@ -196,6 +205,33 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             parsed.blockRules = it->second;
         } else if (arg == "--block-shared") {
             parsed.blockShared = true;
+        } else if (arg == "--update-ranges") {
+            parsed.updateRanges = true;
+        } else if (arg == "--ranges-dir") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            parsed.rangesDir = *v;
+        } else if (arg == "--ranges-source") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const std::size_t equals = v->find('=');
+            const std::string id = v->substr(0, equals);
+            const auto sources = RangeSources();
+            if (equals == std::string::npos ||
+                std::none_of(sources.begin(), sources.end(),
+                             [&](const RangeSource& source) { return source.id == id; })) {
+                messages += "logdesk-report: --ranges-source takes ID=URL, ID one of:";
+                for (const RangeSource& source : sources) {
+                    messages += " " + std::string(source.id);
+                }
+                messages += "\n";
+                return std::nullopt;
+            }
+            parsed.rangeUrls.emplace_back(id, v->substr(equals + 1));
         } else if (arg == "--stream") {
             parsed.stream = true;
         } else if (arg == "--crawlers") {
@@ -222,6 +258,13 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         } else {
             parsed.inputs.push_back(arg);
         }
+    }
+    if (parsed.updateRanges) {
+        if (!parsed.inputs.empty() || parsed.pageGiven || parsed.blockRules) {
+            messages += "logdesk-report: --update-ranges reads no log\n";
+            return std::nullopt;
+        }
+        return parsed;
     }
     if (parsed.inputs.empty()) {
         messages += "logdesk-report: no LOGFILE given\n";
@@ -395,7 +438,8 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
     const std::vector<CrawlerClaim> claims =
         a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
                  : CollectCrawlerClaims(imported.table, imported.header.fieldMap);
-    CrawlerVerifier verifier(a.resolver);
+    CrawlerVerifier verifier(a.resolver, a.rangesDir ? PublishedRanges::Load(*a.rangesDir)
+                                                      : PublishedRanges{});
     const VerifyRun run = verifier.verify(claims);
     if (!run.error.empty()) {
         messages += "logdesk-report: DNS: " + GbkToUtf8(run.error) + "\n";
@@ -435,6 +479,38 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
     }
     const int written = WriteSortedList(a, table, standardOutput, messages);
     return written == 0 && unusable ? 1 : written;
+}
+
+// Fetches every published range list into the ranges folder, one line on
+// standard error per source; exit 1 when any could not be fetched or stored
+// (its previous copy stays).
+int UpdateRanges(const ReportArgs& a, std::string& messages) {
+    if (!a.rangesDir) {
+        messages += "logdesk-report: --update-ranges: no settings folder; name one with "
+                    "--ranges-dir\n";
+        return 2;
+    }
+    const std::vector<RangeUpdate> updates = UpdatePublishedRanges(
+        *a.rangesDir, RangeSources(), UtcNowText(), [&a](const RangeSource& source) {
+            for (const auto& [id, url] : a.rangeUrls) {
+                if (id == source.id) {
+                    return url;
+                }
+            }
+            return std::string(source.url);
+        });
+    int code = 0;
+    for (const RangeUpdate& update : updates) {
+        if (update.stored) {
+            messages += "logdesk-report: ranges " + update.id + ": " +
+                        std::to_string(update.ranges) + " stored\n";
+        } else {
+            messages += "logdesk-report: ranges " + update.id + ": " + GbkToUtf8(update.error) +
+                        "; the previous copy stays\n";
+            code = 1;
+        }
+    }
+    return code;
 }
 
 // The records of every input, gathered into one table in memory, and
@@ -552,13 +628,20 @@ int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput
 }
 
 int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
-                       std::string& messages, int standardInput) {
-    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
+                       std::string& messages, int standardInput,
+                       const std::string& settingsFolder) {
+    std::optional<ReportArgs> parsed = ParseArgs(args, messages);
     if (!parsed) {
         messages += kReportUsage;
         return 2;
     }
+    if (!parsed->rangesDir && !settingsFolder.empty()) {
+        parsed->rangesDir = settingsFolder;
+    }
     const ReportArgs& a = *parsed;
+    if (a.updateRanges) {
+        return UpdateRanges(a, messages);
+    }
     LogInputsOptions inputOptions;
     inputOptions.standardInput = standardInput;
     inputOptions.readAhead = a.parallel.threads != 1;
@@ -589,11 +672,11 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
 } // namespace
 
 int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
-              int standardInput) {
+              int standardInput, const std::string& settingsFolder) {
     // Memory running out in a page build or the output ends the run with one
     // line, as an unreadable log does.
     try {
-        return RunReportUnguarded(args, standardOutput, messages, standardInput);
+        return RunReportUnguarded(args, standardOutput, messages, standardInput, settingsFolder);
     } catch (const std::bad_alloc&) {
         messages += "logdesk-report: out of memory\n";
         return 1;

@@ -15,16 +15,18 @@ static_assert(kMaxReverseNames == 8);
 // The state of one verify() call, shared by the lookups' callbacks.
 class Settling {
 public:
-    Settling(DnsResolver& resolver, std::span<const CrawlerClaim> claims,
-             const VerifyProgress& progress, Cancellation* cancel)
-        : resolver_(resolver), claims_(claims), progress_(progress), cancel_(cancel) {
+    Settling(DnsResolver& resolver, const PublishedRanges& ranges,
+             std::span<const CrawlerClaim> claims, const VerifyProgress& progress,
+             Cancellation* cancel)
+        : resolver_(resolver), ranges_(ranges), claims_(claims), progress_(progress),
+          cancel_(cancel) {
         run_.verdicts.resize(claims.size());
     }
 
     VerifyRun settle() {
         bool control = false;
         for (std::size_t i = 0; i < claims_.size(); ++i) {
-            if (!control && NeedsDns(claims_[i])) {
+            if (!control && NeedsDns(claims_[i]) && !inRange(claims_[i])) {
                 // Asked first, so that it stands before the claims' queries.
                 control = true;
                 resolver_.lookupControl([this](DnsStatus status) { control_ = status; });
@@ -41,6 +43,12 @@ public:
     }
 
 private:
+    bool inRange(const CrawlerClaim& claim) const {
+        const std::optional<IpAddress> address = IpAddress::Parse(claim.ip);
+        return address && claim.spider != SpiderId::Unknown &&
+               ranges_.find(claim.spider, *address) != nullptr;
+    }
+
     static bool NeedsDns(const CrawlerClaim& claim) {
         return RuleForClaim(claim) != nullptr && claim.documented &&
                IpAddress::Parse(claim.ip).has_value();
@@ -84,6 +92,10 @@ private:
 
     void start(std::size_t index) {
         const CrawlerClaim& claim = claims_[index];
+        if (inRange(claim)) {
+            finish(index, {Verdict::Genuine, VerdictReason::InPublishedRange, {}});
+            return;
+        }
         const CrawlerRule* rule = RuleForClaim(claim);
         if (rule == nullptr) {
             finish(index, {Verdict::Unverifiable, VerdictReason::NoRule, {}});
@@ -182,6 +194,7 @@ private:
     }
 
     DnsResolver& resolver_;
+    const PublishedRanges& ranges_;
     std::span<const CrawlerClaim> claims_;
     const VerifyProgress& progress_;
     Cancellation* cancel_;
@@ -221,7 +234,7 @@ std::string ResolverProblemText(ResolverProblem problem) {
 
 VerifyRun CrawlerVerifier::verify(std::span<const CrawlerClaim> claims,
                                   const VerifyProgress& progress, Cancellation* cancel) {
-    Settling settling(resolver_, claims, progress, cancel);
+    Settling settling(resolver_, ranges_, claims, progress, cancel);
     return settling.settle();
 }
 

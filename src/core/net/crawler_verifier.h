@@ -19,6 +19,7 @@
 
 #include "logimport/spider_catalogue.h"
 #include "net/cancellation.h"
+#include "net/crawler_ranges.h"
 #include "net/crawler_rules.h"
 #include "net/dns_resolver.h"
 
@@ -91,6 +92,9 @@ enum class VerdictReason : std::uint8_t {
     // Unverifiable: the server had answered nothing for a while, and the run
     // stopped asking it.
     ServerSilent,
+    // Genuine: the address lies in a range the crawler's owner publishes
+    // (PublishedRanges); no DNS query is sent.
+    InPublishedRange,
 };
 
 struct CrawlerVerdict {
@@ -146,7 +150,10 @@ std::string ResolverProblemText(ResolverProblem problem);
 
 class CrawlerVerifier {
 public:
-    explicit CrawlerVerifier(const ResolverSettings& settings = {}) : resolver_(settings) {}
+    // With ranges, a claim whose address lies in its crawler's published
+    // ranges is 真 before any lookup.
+    explicit CrawlerVerifier(const ResolverSettings& settings = {}, PublishedRanges ranges = {})
+        : resolver_(settings), ranges_(std::move(ranges)) {}
 
     // Settles every claim. Claims of one address share its lookups, and
     // lookups already answered for this verifier are not sent again.
@@ -157,6 +164,7 @@ public:
 
 private:
     DnsResolver resolver_;
+    PublishedRanges ranges_;
 };
 
 } // namespace logdesk

@@ -52,6 +52,8 @@ std::string ReasonText(VerdictReason reason) {
         return Gbk("DNS服务器不回答反查");
     case VerdictReason::ServerSilent:
         return Gbk("DNS服务器没有回应");
+    case VerdictReason::InPublishedRange:
+        return Gbk("在该蜘蛛公布的IP段内");
     case VerdictReason::Cancelled:
         break;
     }
@@ -59,7 +61,7 @@ std::string ReasonText(VerdictReason reason) {
 }
 
 std::string ConclusionText(const CrawlerVerdict& verdict) {
-    if (verdict.verdict == Verdict::Genuine) {
+    if (verdict.verdict == Verdict::Genuine && verdict.reason == VerdictReason::Confirmed) {
         return VerdictText(verdict.verdict);
     }
     return VerdictText(verdict.verdict) + Gbk("（") + ReasonText(verdict.reason) + Gbk("）");

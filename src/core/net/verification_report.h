@@ -27,8 +27,9 @@ std::array<std::string, kVerifyColumns> VerifyColumnTitles();
 std::string VerdictText(Verdict verdict);
 // Why, in a few words ("反查主机名不属于该蜘蛛的域名").
 std::string ReasonText(VerdictReason reason);
-// The 结论 cell: the verdict alone for 真, else the verdict and the reason in
-// full-width parentheses ("假（正查结果与IP不符）").
+// The 结论 cell: the verdict alone for 真 by DNS, else the verdict and the
+// reason in full-width parentheses ("假（正查结果与IP不符）",
+// "真（在该蜘蛛公布的IP段内）").
 std::string ConclusionText(const CrawlerVerdict& verdict);
 // The 声称蜘蛛 cell: the catalogue's display name, or the token as given.
 std::string ClaimedCrawlerName(const CrawlerClaim& claim);
