@@ -2,7 +2,9 @@
 // tests/support on 127.0.0.1.
 #include "report.h"
 #include "support/file_test_support.h"
+#include "net/crawler_ranges.h"
 #include "support/local_dns_server.h"
+#include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
 #include "text/gbk_codec.h"
 
@@ -208,6 +210,47 @@ TEST(ReportVerifyTest, SharedAddressesAreLeftOutUnlessAskedAndCounted) {
         Report({"--block-rules", "appcmd", "--dns-server", server.servers(), log.path()});
     EXPECT_NE(batch.out.find("/+\"[ipAddress='6.6.6.2',allowed='false']\" /commit:apphost\r\n"),
               std::string::npos);
+}
+
+// --update-ranges fetches every published list (here all from a loopback
+// server, never the engines' own), and verification then trusts them.
+TEST(ReportVerifyTest, UpdatedRangesAreStoredAndSettleClaimsInThem) {
+    const std::string googlebot =
+        R"({"creationTime":"2026-12-01","prefixes":[{"ipv4Prefix":"66.249.64.0/27"}]})";
+    LocalHttpServer http(40, [&googlebot](const std::string& request) {
+        if (request.starts_with("GET /googlebot ")) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(googlebot.size()) +
+                   "\r\nConnection: close\r\n\r\n" + googlebot;
+        }
+        return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
+                           "Connection: close\r\n\r\n");
+    });
+    TempFile dir("");
+    const std::string folder = dir.dir().string();
+    std::vector<std::string> update = {"--update-ranges", "--ranges-dir", folder};
+    for (const RangeSource& source : RangeSources()) {
+        update.push_back("--ranges-source");
+        update.push_back(std::string(source.id) + "=" + http.url("/" + std::string(source.id)));
+    }
+    const ReportRun fetched = Report(update);
+    EXPECT_EQ(fetched.code, 1); // the others were not found
+    EXPECT_NE(fetched.messages.find("ranges googlebot: 1 stored"), std::string::npos)
+        << fetched.messages;
+    EXPECT_NE(fetched.messages.find("ranges bingbot: "), std::string::npos);
+    EXPECT_NE(fetched.messages.find("the previous copy stays"), std::string::npos);
+    EXPECT_EQ(http.requests().size(), RangeSources().size());
+
+    LocalDnsServer dns;
+    TempFile log("#Fields: c-ip cs(User-Agent)\r\n66.249.64.7 Googlebot/2.1\r\n"
+                 "66.249.99.7 Googlebot/2.1\r\n");
+    const ReportRun table = Report({"--page", "verify", "--utf8", "--dns-server", dns.servers(),
+                                    "--ranges-dir", folder, log.path()});
+    EXPECT_NE(table.out.find("\"66.249.64.7\",\"谷歌(Googlebot)\",\"1\",\"\","
+                             "\"真（在该蜘蛛公布的IP段内）\""),
+              std::string::npos)
+        << table.out;
+    EXPECT_EQ(Report({"--update-ranges", log.path()}).code, 2);
+    EXPECT_EQ(Report({"--update-ranges", "--ranges-source", "nosuch=http://127.0.0.1/"}).code, 2);
 }
 
 } // namespace

@@ -265,6 +265,36 @@ std::string UtcNowText() {
     return text;
 }
 
+namespace {
+
+// Days since 1970-01-01 of a "YYYY-MM-DD..." text; nothing when it has none.
+std::optional<int> DayNumber(std::string_view text) {
+    if (text.size() < 10 || text[4] != '-' || text[7] != '-') {
+        return std::nullopt;
+    }
+    const std::string digits = std::string(text.substr(0, 4)) + std::string(text.substr(5, 2)) +
+                               std::string(text.substr(8, 2));
+    if (digits.find_first_not_of("0123456789") != std::string::npos) {
+        return std::nullopt;
+    }
+    const std::chrono::year_month_day date{
+        std::chrono::year(std::stoi(digits.substr(0, 4))),
+        std::chrono::month(static_cast<unsigned>(std::stoi(digits.substr(4, 2)))),
+        std::chrono::day(static_cast<unsigned>(std::stoi(digits.substr(6, 2))))};
+    if (!date.ok()) {
+        return std::nullopt;
+    }
+    return std::chrono::sys_days(date).time_since_epoch().count();
+}
+
+} // namespace
+
+int RangeAgeDays(std::string_view fetched, std::string_view now) {
+    const std::optional<int> from = DayNumber(fetched);
+    const std::optional<int> to = DayNumber(now);
+    return from && to ? *to - *from : -1;
+}
+
 std::vector<RangeUpdate>
 UpdatePublishedRanges(const std::string& folder, std::span<const RangeSource> sources,
                       const std::string& now,

@@ -114,4 +114,8 @@ UpdatePublishedRanges(const std::string& folder, std::span<const RangeSource> so
 // The current UTC time as the files write it.
 std::string UtcNowText();
 
+// Whole days from the date of `fetched` to that of `now` (both as the files
+// write them); -1 when either has no date.
+int RangeAgeDays(std::string_view fetched, std::string_view now);
+
 } // namespace logdesk

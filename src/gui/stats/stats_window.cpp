@@ -312,7 +312,11 @@ void StatsWindow::openVerifyWindow() {
     if (const long ms = std::strtol(timeout.c_str(), nullptr, 10); ms > 0 && ms <= 600000) {
         settings.timeoutMs = static_cast<int>(ms);
     }
-    verifyWindow_ = new VerifyWindow(log_, settings, this);
+    // The published crawler ranges live beside the settings file.
+    const std::string& path = config_.path();
+    const std::size_t slash = path.rfind('/');
+    verifyWindow_ = new VerifyWindow(log_, settings, this,
+                                     slash == std::string::npos ? "." : path.substr(0, slash));
     verifyWindow_->show();
 }
 

@@ -47,14 +47,17 @@ void FitColumns(ReportList& list, const VerifyTableModel& model) {
 } // namespace
 
 VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& settings,
-                           QWidget* parent)
-    : QWidget(parent), settings_(settings), logPath_(log.path) {
+                           QWidget* parent, std::string rangesFolder)
+    : QWidget(parent), settings_(settings), rangesFolder_(std::move(rangesFolder)),
+      logPath_(log.path) {
     setAttribute(Qt::WA_DeleteOnClose);
     const BuiltWindow built(this, VerifyWindowDescription());
     stopButton_ = built.control<Button>("按钮停止验证");
     exportListButton_ = built.control<Button>("按钮导出列表");
     exportIisButton_ = built.control<Button>("按钮导出IIS规则");
     exportAddressesButton_ = built.control<Button>("按钮导出IP列表");
+    updateRangesButton_ = built.control<Button>("按钮更新IP段");
+    rangesLabel_ = built.control<QLabel>("标签IP段");
     progress_ = built.control<QProgressBar>("进度条验证");
     status_ = built.control<QLabel>("标签状态");
     sharesLabel_ = built.control<QLabel>("标签占比");
@@ -76,6 +79,9 @@ VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& setti
     connect(exportListButton_, &QPushButton::clicked, this, &VerifyWindow::exportList);
     connect(exportIisButton_, &QPushButton::clicked, this, &VerifyWindow::exportIisRules);
     connect(exportAddressesButton_, &QPushButton::clicked, this, &VerifyWindow::exportAddressList);
+    connect(updateRangesButton_, &QPushButton::clicked, this, &VerifyWindow::updateRanges);
+    updateRangesButton_->setEnabled(!rangesFolder_.empty());
+    showRangesAge();
     showRows();
     layoutControls();
 
@@ -103,8 +109,9 @@ void VerifyWindow::showClaims(std::vector<CrawlerClaim> claims) {
     // thread drives at a time.
     const bool started = task_.start(
         [claims = std::make_shared<const std::vector<CrawlerClaim>>(claims_), settings = settings_,
-         cancel = cancel_](const TaskControl& control) {
-            CrawlerVerifier verifier(settings);
+         folder = rangesFolder_, cancel = cancel_](const TaskControl& control) {
+            CrawlerVerifier verifier(settings, folder.empty() ? PublishedRanges{}
+                                                              : PublishedRanges::Load(folder));
             return verifier.verify(
                 *claims,
                 [&control](std::size_t done, std::size_t total) { control.progress(done, total); },
@@ -260,6 +267,70 @@ void VerifyWindow::exportText(Export what) {
     }
 }
 
+void VerifyWindow::showRangesAge() {
+    if (rangesFolder_.empty()) {
+        rangesLabel_->setText(QStringLiteral("公布的IP段：无"));
+        return;
+    }
+    const PublishedRanges ranges = PublishedRanges::Load(rangesFolder_);
+    QStringList parts;
+    for (const StoredRanges& stored : ranges.stored()) {
+        const int days = RangeAgeDays(stored.fetched, UtcNowText());
+        parts << QStringLiteral("%1 %2天前")
+                     .arg(QString::fromStdString(stored.id))
+                     .arg(std::max(0, days));
+    }
+    const QString text = parts.isEmpty() ? QStringLiteral("公布的IP段：未下载")
+                                         : QStringLiteral("公布的IP段：") + parts.join(QStringLiteral("，"));
+    rangesLabel_->setText(text);
+    QStringList details;
+    for (const StoredRanges& stored : ranges.stored()) {
+        details << QString::fromStdString(stored.id + "  " + stored.fetched + "  " + stored.source);
+    }
+    rangesLabel_->setToolTip(details.join(QLatin1Char('\n')));
+}
+
+void VerifyWindow::updateRanges() {
+    if (rangesFolder_.empty() || exporting()) {
+        return;
+    }
+    updateRangesButton_->setEnabled(false);
+    rangesLabel_->setText(QStringLiteral("正在下载公布的IP段.."));
+    const bool started = export_.start(
+        [folder = rangesFolder_, urlFor = rangeUrls_](const TaskControl& control) {
+            return UpdatePublishedRanges(folder, RangeSources(), UtcNowText(), urlFor,
+                                         control.cancelFlag());
+        },
+        [this](const std::vector<RangeUpdate>& updates) {
+            updateRangesButton_->setEnabled(true);
+            showRangesAge();
+            QString stored;
+            QString kept;
+            bool all = true;
+            for (const RangeUpdate& update : updates) {
+                const QString id = QString::fromStdString(update.id);
+                if (update.stored) {
+                    stored += QStringLiteral("\n  %1：%2 段").arg(id).arg(update.ranges);
+                } else {
+                    all = false;
+                    kept += QStringLiteral("\n  %1：%2").arg(id, FromGbk(update.error));
+                }
+            }
+            QString text = QStringLiteral("已更新的IP段：") + (stored.isEmpty() ? QStringLiteral("无") : stored);
+            if (!kept.isEmpty()) {
+                text += QStringLiteral("\n未能更新，保留原来的：") + kept;
+            }
+            text += QStringLiteral("\n下次验证时使用。");
+            Ui().showMessage(this, text);
+            emit rangesUpdated(all);
+        });
+    if (!started) {
+        updateRangesButton_->setEnabled(true);
+        showRangesAge();
+        emit rangesUpdated(false);
+    }
+}
+
 void VerifyWindow::closeEvent(QCloseEvent* event) {
     cancel_->cancel();
     task_.cancel();
@@ -280,6 +351,8 @@ void VerifyWindow::layoutControls() {
     const int h = height();
     list_->setGeometry(0, kListTop, w, std::max(0, h - kListTop - kSharesBlock));
     sharesLabel_->move(sharesLabel_->x(), h - kSharesBlock + 4);
+    rangesLabel_->move(rangesLabel_->x(), h - kSharesBlock + 4);
+    updateRangesButton_->move(updateRangesButton_->x(), h - kSharesBlock);
     sharesList_->setGeometry(0, h - kSharesListHeight, w, kSharesListHeight);
 }
 

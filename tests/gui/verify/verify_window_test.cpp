@@ -1,5 +1,6 @@
 // The window 蜘蛛真伪 offscreen, against the DNS server of tests/support.
 #include "logimport/imported_log.h"
+#include "net/crawler_ranges.h"
 #include "net/verification_report.h"
 #include "settings/config_file.h"
 #include "settings/settings_keys.h"
@@ -7,6 +8,7 @@
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_dns_server.h"
+#include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
 #include "toolkit/app_state.h"
 #include "toolkit/controls.h"
@@ -54,13 +56,15 @@ protected:
         }
     }
 
+    std::string rangesFolder_;
+
     // Opens the window and waits until its claims are listed.
     void open(int timeoutMs) {
         ResolverSettings settings;
         settings.timeoutMs = timeoutMs;
         settings.attempts = 1;
         settings.servers = server_.servers();
-        window_ = new VerifyWindow(log_, settings, nullptr);
+        window_ = new VerifyWindow(log_, settings, nullptr, rangesFolder_);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
         QSignalSpy shown(window_.data(), &VerifyWindow::claimsShown);
         window_->show();
@@ -179,6 +183,44 @@ TEST_F(VerifyWindowTest, AServerWithoutReverseNamesIsSaidPlainlyAndNothingIsRed)
                     ->text()
                     .startsWith(QStringLiteral("DNS服务器不回答反查")));
     EXPECT_TRUE(AddressesToBlock(window_->claims(), window_->verdicts()).empty());
+}
+
+TEST_F(VerifyWindowTest, TheRangesButtonStoresTheListsAndTheNextRunTrustsThem) {
+    const std::string json =
+        R"({"creationTime":"2026-12-01","prefixes":[{"ipv4Prefix":"1.1.1.0/30"}]})";
+    LocalHttpServer http(40, [&json](const std::string& request) {
+        if (request.starts_with("GET /googlebot ")) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(json.size()) +
+                   "\r\nConnection: close\r\n\r\n" + json;
+        }
+        return std::string("HTTP/1.1 500 Oops\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    });
+    TempFile dir("");
+    rangesFolder_ = dir.dir().string();
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    auto* label = window_->findChild<QLabel*>(QStringLiteral("标签IP段"));
+    EXPECT_EQ(label->text(), QStringLiteral("公布的IP段：未下载"));
+    window_->setRangeUrls(
+        [&http](const RangeSource& source) { return http.url("/" + std::string(source.id)); });
+    QSignalSpy updated(window_.data(), &VerifyWindow::rangesUpdated);
+    QTest::mouseClick(window_->findChild<Button*>(QStringLiteral("按钮更新IP段")), Qt::LeftButton);
+    ASSERT_TRUE(updated.wait(20000));
+    EXPECT_FALSE(updated.at(0).at(0).toBool()); // the other lists kept nothing
+    EXPECT_EQ(label->text(), QStringLiteral("公布的IP段：googlebot 0天前"));
+    ASSERT_FALSE(ui_.messages.isEmpty());
+    EXPECT_TRUE(ui_.messages.back().contains(QStringLiteral("googlebot：1 段")))
+        << ui_.messages.back().toStdString();
+    EXPECT_TRUE(ui_.messages.back().contains(QStringLiteral("未能更新，保留原来的")));
+    EXPECT_EQ(http.requests().size(), RangeSources().size());
+
+    // A new window trusts the stored range for the engine claimed only:
+    // 1.1.1.1 claimed Baiduspider, 1.1.1.2 Googlebot from inside the range.
+    window_->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    EXPECT_EQ(list_->cellText(0, 4), QStringLiteral("假（反查主机名不属于该蜘蛛的域名）"));
+    EXPECT_EQ(list_->cellText(2, 0), QStringLiteral("1.1.1.2"));
+    EXPECT_EQ(list_->cellText(2, 4), QStringLiteral("真（在该蜘蛛公布的IP段内）"));
 }
 
 TEST_F(VerifyWindowTest, StopEndsTheRunPromptlyWithWhatItSettled) {
