@@ -65,10 +65,33 @@ constexpr std::array<std::string_view, 1> kAppleTokens = {"Applebot"};
 constexpr std::array<SpiderId, 1> kAppleSpiders = {SpiderId::Apple};
 constexpr std::array<std::string_view, 1> kAppleDomains = {"applebot.apple.com"};
 
+// Petal Search: "What Is PetalBot", https://aspiegel.com/petalbot: its
+// addresses resolve to petalsearch.com.
+constexpr std::array<std::string_view, 1> kPetalTokens = {"PetalBot"};
+constexpr std::array<SpiderId, 1> kPetalSpiders = {SpiderId::Petal};
+constexpr std::array<std::string_view, 1> kPetalDomains = {"petalsearch.com"};
+
+// Naver: the Yeti page of Naver Search Advisor checks Yeti by reverse DNS
+// in naver.com.
+constexpr std::array<std::string_view, 1> kNaverTokens = {"Yeti"};
+constexpr std::array<SpiderId, 1> kNaverSpiders = {SpiderId::Naver};
+constexpr std::array<std::string_view, 1> kNaverDomains = {"naver.com"};
+
+// Seznam: the SeznamBot page names its crawlers' reverse names in seznam.cz.
+constexpr std::array<std::string_view, 1> kSeznamTokens = {"SeznamBot"};
+constexpr std::array<SpiderId, 1> kSeznamSpiders = {SpiderId::Seznam};
+constexpr std::array<std::string_view, 1> kSeznamDomains = {"seznam.cz"};
+
+// Coc Coc: its crawler's addresses resolve to coccoc.com.
+constexpr std::array<std::string_view, 3> kCocCocTokens = {"coccocbot", "coccocbot-web",
+                                                           "coccocbot-image"};
+constexpr std::array<SpiderId, 1> kCocCocSpiders = {SpiderId::CocCoc};
+constexpr std::array<std::string_view, 1> kCocCocDomains = {"coccoc.com"};
+
 // Sogou, 360, Soso, Yodao and the other crawlers of the catalogue have no
 // rule: their owners' help pages describe the agents but no reverse-lookup
 // check.
-constexpr std::array<CrawlerRule, 6> kRules = {{
+constexpr std::array<CrawlerRule, 10> kRules = {{
     {kGoogleTokens, kGoogleSpiders, kGoogleDomains,
      "https://developers.google.com/search/docs/crawling-indexing/verifying-googlebot"},
     {kBaiduTokens, kBaiduSpiders, kBaiduDomains, "https://www.baidu.com/search/spider.html"},
@@ -80,6 +103,12 @@ constexpr std::array<CrawlerRule, 6> kRules = {{
     {kYandexTokens, kYandexSpiders, kYandexDomains,
      "https://yandex.com/support/webmaster/robot-workings/check-yandex-robots.html"},
     {kAppleTokens, kAppleSpiders, kAppleDomains, "https://support.apple.com/en-us/119829"},
+    {kPetalTokens, kPetalSpiders, kPetalDomains, "https://aspiegel.com/petalbot"},
+    {kNaverTokens, kNaverSpiders, kNaverDomains,
+     "https://searchadvisor.naver.com/guide/seo-basic-firewall"},
+    {kSeznamTokens, kSeznamSpiders, kSeznamDomains,
+     "https://o-seznam.cz/napoveda/vyhledavani/en/seznambot-crawler/"},
+    {kCocCocTokens, kCocCocSpiders, kCocCocDomains, "https://help.coccoc.com/en/search-engine"},
 }};
 
 bool TokenByte(char c) {
