@@ -94,9 +94,10 @@ int main(int argc, char** argv) {
     int portPipe[2];
     int lifePipe[2];
     if (ips <= 0 || ips >= (1 << 24) ||
-        (mode != "answering" && mode != "silent" && mode != "nxdomain") ||
-        ::pipe(portPipe) != 0 || ::pipe(lifePipe) != 0) {
-        std::fprintf(stderr, "usage: logdesk-verify-bench [IPS [SEED [answering|silent|nxdomain]]]\n");
+        (mode != "answering" && mode != "silent" && mode != "nxdomain") || ::pipe(portPipe) != 0 ||
+        ::pipe(lifePipe) != 0) {
+        std::fprintf(stderr,
+                     "usage: logdesk-verify-bench [IPS [SEED [answering|silent|nxdomain]]]\n");
         return 2;
     }
     // The child is forked before this process has any thread.

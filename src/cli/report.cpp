@@ -3,6 +3,7 @@
 #include "base/platform.h"
 #include "export/csv_format.h"
 #include "input/import_inputs.h"
+#include "logimport/client_address.h"
 #include "logimport/log_importer.h"
 #include "net/crawler_claims.h"
 #include "net/crawler_ranges.h"
@@ -29,7 +30,7 @@ const char* const kReportUsage =
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
     "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...]\n"
     "                      [--block-rules iis|powershell|appcmd|list] [--block-shared]\n"
-    "                      [--ranges-dir DIR] [--ranges-source ID=URL]\n"
+    "                      [--ranges-dir DIR] [--ranges-source ID=URL] [--client-ip-field NAME]\n"
     "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
     "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n"
     "       logdesk-report --update-ranges [--ranges-dir DIR] [--ranges-source ID=URL]\n";
@@ -37,7 +38,6 @@ const char* const kReportUsage =
 namespace {
 
 enum class Page { Records, Spiders, SpiderTraffic, SpiderDays, Urls, Ips, Status, Verify };
-
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -60,6 +60,8 @@ struct ReportArgs {
     // rangesDir (the settings folder unless --ranges-dir), which verification
     // reads; --ranges-source fetches a source from another URL.
     bool updateRanges = false;
+    // --client-ip-field: the log field naming the client behind a proxy.
+    std::optional<std::string> clientIpField;
     std::optional<std::string> rangesDir;
     std::vector<std::pair<std::string, std::string>> rangeUrls;
     bool stream = false; // count the page while reading, keeping no records
@@ -205,6 +207,16 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             parsed.blockRules = it->second;
         } else if (arg == "--block-shared") {
             parsed.blockShared = true;
+        } else if (arg == "--client-ip-field") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (v->empty()) {
+                messages += "logdesk-report: --client-ip-field needs a field name\n";
+                return std::nullopt;
+            }
+            parsed.clientIpField = *v;
         } else if (arg == "--update-ranges") {
             parsed.updateRanges = true;
         } else if (arg == "--ranges-dir") {
@@ -289,6 +301,12 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             return std::nullopt;
         }
         parsed.page = Page::Verify;
+    }
+    if (parsed.clientIpField &&
+        (parsed.stream || parsed.page == Page::Records || parsed.page == Page::Spiders)) {
+        messages += "logdesk-report: --client-ip-field goes with the urls, ips, status, "
+                    "spider-traffic, spider-days and verify pages, without --stream\n";
+        return std::nullopt;
     }
     if (parsed.stream && parsed.page == Page::Records) {
         messages += "logdesk-report: --page records lists every record and cannot --stream\n";
@@ -402,6 +420,21 @@ int WriteSortedList(const ReportArgs& a, StatsTable& table, LineSink& standardOu
     });
 }
 
+// The column of --client-ip-field in the log, 0 without the option; -1
+// after saying that the log has no such field.
+std::int32_t ClientIpColumn(const ReportArgs& a, const LogImport& imported, std::string& messages) {
+    if (!a.clientIpField) {
+        return 0;
+    }
+    const std::int32_t column = FieldColumn(imported.header, *a.clientIpField);
+    if (column == 0) {
+        messages += "logdesk-report: the log has no field '" + *a.clientIpField +
+                    "' (--client-ip-field)\n" + kReportUsage;
+        return -1;
+    }
+    return column;
+}
+
 // Writes one page of the statistics window in the list export format.
 int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                    std::string& messages) {
@@ -417,12 +450,16 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
         }
         filter = SpiderFilterOfTab(imported.tally, static_cast<int>(it - captions.begin()));
     }
+    const std::int32_t clientIp = ClientIpColumn(a, imported, messages);
+    if (clientIp < 0) {
+        return 2;
+    }
     const StatsPage page = StatsPageOf(a.page);
     StatsTable table =
         a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
                                       page, filter, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
-                                  filter, nullptr, a.parallel);
+                                  filter, nullptr, a.parallel, clientIp);
     return WriteSortedList(a, table, standardOutput, messages);
 }
 
@@ -435,11 +472,16 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
 // written, with what could not be judged as 无法验证.
 int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                     std::string& messages) {
+    const std::int32_t clientIp = ClientIpColumn(a, imported, messages);
+    if (clientIp < 0) {
+        return 2;
+    }
     const std::vector<CrawlerClaim> claims =
-        a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
-                 : CollectCrawlerClaims(imported.table, imported.header.fieldMap);
-    CrawlerVerifier verifier(a.resolver, a.rangesDir ? PublishedRanges::Load(*a.rangesDir)
-                                                      : PublishedRanges{});
+        a.stream
+            ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
+            : CollectCrawlerClaims(imported.table, imported.header.fieldMap, nullptr, clientIp);
+    CrawlerVerifier verifier(a.resolver,
+                             a.rangesDir ? PublishedRanges::Load(*a.rangesDir) : PublishedRanges{});
     const VerifyRun run = verifier.verify(claims);
     if (!run.error.empty()) {
         messages += "logdesk-report: DNS: " + GbkToUtf8(run.error) + "\n";

@@ -1,8 +1,8 @@
 // logdesk-report --page verify and --block-rules against the DNS server of
 // tests/support on 127.0.0.1.
+#include "net/crawler_ranges.h"
 #include "report.h"
 #include "support/file_test_support.h"
-#include "net/crawler_ranges.h"
 #include "support/local_dns_server.h"
 #include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
@@ -77,9 +77,9 @@ TEST(ReportVerifyTest, TableAndBlockRulesAsGoldenFiles) {
     const std::string text = ReadFile(sorted.path());
     EXPECT_EQ(text.find("IP,"), std::string::npos);
     EXPECT_EQ(text.substr(0, text.find(',')), "1.1.1.1");
-    EXPECT_NE(
-        text.find(Gbk("\r\n66.249.66.1,谷歌(Googlebot),1,crawl-66-249-66-1.googlebot.com,真,0\r\n")),
-        std::string::npos);
+    EXPECT_NE(text.find(Gbk(
+                  "\r\n66.249.66.1,谷歌(Googlebot),1,crawl-66-249-66-1.googlebot.com,真,0\r\n")),
+              std::string::npos);
 }
 
 TEST(ReportVerifyTest, ALogWithoutCrawlersGivesTheColumnsAndNoRules) {
@@ -88,7 +88,8 @@ TEST(ReportVerifyTest, ALogWithoutCrawlersGivesTheColumnsAndNoRules) {
     const ReportRun table =
         Report({"--page", "verify", "--utf8", "--dns-server", server.servers(), log.path()});
     ASSERT_EQ(table.code, 0) << table.messages;
-    EXPECT_EQ(table.out, "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\",\"非蜘蛛访问次数\"\r\n");
+    EXPECT_EQ(table.out,
+              "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\",\"非蜘蛛访问次数\"\r\n");
     const ReportRun rules =
         Report({"--block-rules", "list", "--dns-server", server.servers(), log.path()});
     EXPECT_EQ(rules.code, 0);
@@ -117,7 +118,8 @@ TEST(ReportVerifyTest, TodaysCrawlersAreClaimedWithCrawlersAll) {
               std::string::npos);
     std::vector<std::string> classic = verify;
     classic.push_back(log.path());
-    EXPECT_EQ(Report(classic).out, "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\",\"非蜘蛛访问次数\"\r\n");
+    EXPECT_EQ(Report(classic).out,
+              "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\",\"非蜘蛛访问次数\"\r\n");
 }
 
 TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
@@ -143,7 +145,6 @@ TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
         EXPECT_EQ(run.code, 2) << args[0] << " " << args[1];
         EXPECT_NE(run.messages.find("usage:"), std::string::npos);
     }
-
 }
 
 // A DNS server that cannot answer: nothing is listed, and the run says why
@@ -169,8 +170,8 @@ TEST(ReportVerifyTest, AResolverThatCannotAnswerFailsTheRunAndListsNobody) {
         EXPECT_EQ(table.out.find("\"假"), std::string::npos) << table.out;
         EXPECT_NE(table.out.find("\"1.1.1.1\",\"百度(Baiduspider)\",\"4\""), std::string::npos);
     }
-    const ReportRun table = Report(
-        {"--page", "verify", "--utf8", "--dns-server", nxdomain.servers(), log.path()});
+    const ReportRun table =
+        Report({"--page", "verify", "--utf8", "--dns-server", nxdomain.servers(), log.path()});
     EXPECT_NE(table.out.find("无法验证（DNS服务器不回答反查）"), std::string::npos) << table.out;
 }
 
@@ -202,8 +203,8 @@ TEST(ReportVerifyTest, SharedAddressesAreLeftOutUnlessAskedAndCounted) {
                              "\"1000\"\r\n"),
               std::string::npos)
         << table.out;
-    const ReportRun script = Report({"--block-rules", "powershell", "--dns-server",
-                                     server.servers(), log.path()});
+    const ReportRun script =
+        Report({"--block-rules", "powershell", "--dns-server", server.servers(), log.path()});
     EXPECT_NE(script.out.find("    '6.6.6.2'\r\n)"), std::string::npos) << script.out;
     EXPECT_NE(script.out.find("# 1 address(es) judged fake are left out"), std::string::npos);
     const ReportRun batch =
@@ -251,6 +252,42 @@ TEST(ReportVerifyTest, UpdatedRangesAreStoredAndSettleClaimsInThem) {
         << table.out;
     EXPECT_EQ(Report({"--update-ranges", log.path()}).code, 2);
     EXPECT_EQ(Report({"--update-ranges", "--ranges-source", "nosuch=http://127.0.0.1/"}).code, 2);
+}
+
+// Behind a proxy every visit comes from its address; the field the
+// administrator logs names the client, and the pages and verdicts follow it.
+TEST(ReportVerifyTest, TheClientBehindAProxyIsJudgedAndCounted) {
+    LocalDnsServer server;
+    server.addCrawler("66.249.66.1", "crawl-66-249-66-1.googlebot.com");
+    TempFile log("#Fields: c-ip X-Forwarded-For cs(User-Agent)\r\n"
+                 "10.0.0.1 66.249.66.1,+10.0.0.7 Googlebot/2.1\r\n"
+                 "10.0.0.1 6.6.6.6 Googlebot/2.1\r\n"
+                 "10.0.0.1 203.0.113.5 Mozilla/5.0\r\n"
+                 "10.0.0.1 - Mozilla/5.0\r\n");
+    const std::vector<std::string> dns = {"--dns-server", server.servers()};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), dns.begin(), dns.end());
+        args.push_back(log.path());
+        return Report(args);
+    };
+    const ReportRun off = run({"--block-rules", "list"});
+    EXPECT_EQ(off.out, ""); // the proxy also sent other visits: left out
+    const ReportRun on = run({"--block-rules", "list", "--client-ip-field", "X-Forwarded-For"});
+    ASSERT_EQ(on.code, 0) << on.messages;
+    EXPECT_EQ(on.out, "6.6.6.6\r\n");
+    const ReportRun table =
+        run({"--page", "verify", "--utf8", "--client-ip-field", "x-forwarded-for"});
+    EXPECT_NE(table.out.find("\"66.249.66.1\",\"谷歌(Googlebot)\",\"1\","
+                             "\"crawl-66-249-66-1.googlebot.com\",\"真\",\"0\""),
+              std::string::npos)
+        << table.out;
+    const ReportRun ips = run({"--page", "ips", "--utf8", "--client-ip-field", "X-Forwarded-For"});
+    EXPECT_NE(ips.out.find("\"203.0.113.5\""), std::string::npos) << ips.out;
+    EXPECT_NE(ips.out.find("\"10.0.0.1\",\"1\""), std::string::npos) << ips.out; // the "-" visit
+    // Off by default: the IP page is the proxy's.
+    EXPECT_NE(run({"--page", "ips", "--utf8"}).out.find("\"10.0.0.1\",\"4\""), std::string::npos);
+    EXPECT_EQ(run({"--page", "ips", "--client-ip-field", "X-Real-IP"}).code, 2);
+    EXPECT_EQ(run({"--page", "ips", "--stream", "--client-ip-field", "X-Forwarded-For"}).code, 2);
 }
 
 } // namespace

@@ -266,9 +266,11 @@ private:
         std::size_t payload = 512;
         bool edns = false;
         if (!ignoreEdns_ && (byte(10) << 8 | byte(11)) == 1 && questionEnd + 11 <= query.size() &&
-            byte(questionEnd) == 0 && (byte(questionEnd + 1) << 8 | byte(questionEnd + 2)) == kTypeOpt) {
+            byte(questionEnd) == 0 &&
+            (byte(questionEnd + 1) << 8 | byte(questionEnd + 2)) == kTypeOpt) {
             edns = true;
-            payload = std::max<std::size_t>(512, byte(questionEnd + 3) << 8 | byte(questionEnd + 4));
+            payload =
+                std::max<std::size_t>(512, byte(questionEnd + 3) << 8 | byte(questionEnd + 4));
         }
 
         const std::lock_guard lock(mutex_);

@@ -1,8 +1,7 @@
 #include "record_table.h"
 
-#include "parallel_work.h"
-
 #include "longest_cells.h"
+#include "parallel_work.h"
 
 #include <cstdlib>
 

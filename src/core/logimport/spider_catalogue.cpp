@@ -45,13 +45,19 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
             // YandexBot is the main indexing robot; the page lists the
             // others, each with an agent token of its own.
             {SpiderId::Yandex,
-             {"YandexBot", "YandexImages", "YandexMobileBot", "YandexAccessibilityBot",
-              "YandexAdNet", "YandexBlogs", "YandexCalendar", "YandexDirect", "YaDirectFetcher",
-              "YandexFavicons", "YandexForDomain", "YandexImageResizer", "YandexMarket",
-              "YandexMedia", "YandexMetrika", "YandexMobileScreenShotBot", "YandexNews",
-              "YandexPagechecker", "YandexRCA", "YandexScreenshotBot", "YandexSearchShop",
-              "YandexSitelinks", "YandexSpravBot", "YandexTracker", "YandexVertis",
-              "YandexVideo"},
+             {"YandexBot",        "YandexImages",
+              "YandexMobileBot",  "YandexAccessibilityBot",
+              "YandexAdNet",      "YandexBlogs",
+              "YandexCalendar",   "YandexDirect",
+              "YaDirectFetcher",  "YandexFavicons",
+              "YandexForDomain",  "YandexImageResizer",
+              "YandexMarket",     "YandexMedia",
+              "YandexMetrika",    "YandexMobileScreenShotBot",
+              "YandexNews",       "YandexPagechecker",
+              "YandexRCA",        "YandexScreenshotBot",
+              "YandexSearchShop", "YandexSitelinks",
+              "YandexSpravBot",   "YandexTracker",
+              "YandexVertis",     "YandexVideo"},
              "Yandex(YandexBot)",
              "Yandex",
              false},
@@ -84,9 +90,11 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
             {SpiderId::CommonCrawl, {"CCBot"}, "CommonCrawl(CCBot)", "CommonCrawl", false},
             // "SemrushBot", https://www.semrush.com/bot/
             {SpiderId::Semrush, {"SemrushBot"}, "Semrush(SemrushBot)", "Semrush", false},
-            // Naver: "네이버 검색로봇 Yeti", https://searchadvisor.naver.com/guide/seo-basic-firewall
+            // Naver: "네이버 검색로봇 Yeti",
+            // https://searchadvisor.naver.com/guide/seo-basic-firewall
             {SpiderId::Naver, {"Yeti"}, "Naver(Yeti)", "Naver", false},
-            // Seznam: "SeznamBot crawler", https://o-seznam.cz/napoveda/vyhledavani/en/seznambot-crawler/
+            // Seznam: "SeznamBot crawler",
+            // https://o-seznam.cz/napoveda/vyhledavani/en/seznambot-crawler/
             {SpiderId::Seznam, {"SeznamBot"}, "Seznam(SeznamBot)", "Seznam", false},
             // Coc Coc: "Coc Coc's crawler", https://help.coccoc.com/en/search-engine
             {SpiderId::CocCoc, {"coccocbot"}, "CocCoc(coccocbot)", "CocCoc", false},

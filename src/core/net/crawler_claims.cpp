@@ -1,5 +1,6 @@
 #include "crawler_claims.h"
 
+#include "logimport/client_address.h"
 #include "net/crawler_rules.h"
 
 #include <algorithm>
@@ -74,8 +75,12 @@ std::vector<CrawlerClaim> CrawlerClaimCollector::claims() const {
     for (const auto& [key, count] : visits_) {
         const std::string_view ip = std::string_view(key).substr(0, key.size() - 1);
         const auto unclaimed = unclaimed_.find(ip);
-        claims.push_back({std::string(ip), static_cast<SpiderId>(key.back()), {}, count.visits,
-                          count.documented, unclaimed == unclaimed_.end() ? 0 : unclaimed->second});
+        claims.push_back({std::string(ip),
+                          static_cast<SpiderId>(key.back()),
+                          {},
+                          count.visits,
+                          count.documented,
+                          unclaimed == unclaimed_.end() ? 0 : unclaimed->second});
     }
     std::sort(claims.begin(), claims.end(), [](const CrawlerClaim& a, const CrawlerClaim& b) {
         if (a.visits != b.visits) {
@@ -90,14 +95,16 @@ std::vector<CrawlerClaim> CrawlerClaimCollector::claims() const {
 }
 
 std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const FieldMap& fields,
-                                               const std::atomic<bool>* cancel) {
+                                               const std::atomic<bool>* cancel,
+                                               std::int32_t clientIpColumn) {
     CrawlerClaimCollector collector;
-    if (fields[FieldSlot::UserAgent] <= 0 || fields[FieldSlot::ClientIp] <= 0 ||
-        table.data() == nullptr) {
+    if (fields[FieldSlot::UserAgent] <= 0 ||
+        (fields[FieldSlot::ClientIp] <= 0 && clientIpColumn <= 0) || table.data() == nullptr) {
         return {};
     }
-    const std::array<ColumnIndex, 2> columns = {ColumnIndex{fields[FieldSlot::UserAgent]},
-                                                ColumnIndex{fields[FieldSlot::ClientIp]}};
+    const std::array<ColumnIndex, 2> columns = {
+        ColumnIndex{fields[FieldSlot::UserAgent]},
+        ColumnIndex{fields[FieldSlot::ClientIp] > 0 ? fields[FieldSlot::ClientIp] : -1}};
     std::array<std::string_view, 2> cells;
     PageRecord record;
     const std::uint32_t rows = table.rowCount();
@@ -108,7 +115,10 @@ std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const F
         const RecordIndex at = table.record(RowIndex{r});
         table.data()->cellsOf(at, columns.data(), columns.size(), cells.data());
         record.agent = cells[0];
-        record.ip = cells[1];
+        record.ip =
+            clientIpColumn > 0
+                ? ClientAddress(table.data()->cell(at, ColumnIndex{clientIpColumn}), cells[1])
+                : cells[1];
         record.loggedAgent = table.data()->loggedCell(at, columns[0]);
         collector.add(record);
     }

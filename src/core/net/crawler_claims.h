@@ -80,8 +80,11 @@ SpiderId SpiderOfDisplayName(std::string_view agent);
 // thread, through the columns `fields` names). A log without a user-agent or
 // c-ip field has none. `*cancel` is polled every few thousand rows; once it
 // turns true the result is empty.
+// With a clientIpColumn (1-based; 0 for none) a record's address is
+// ClientAddress(that column's cell, its c-ip cell): the client behind a proxy.
 std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const FieldMap& fields,
-                                               const std::atomic<bool>* cancel = nullptr);
+                                               const std::atomic<bool>* cancel = nullptr,
+                                               std::int32_t clientIpColumn = 0);
 inline std::vector<CrawlerClaim> CollectCrawlerClaims(const ImportedLog& log,
                                                       const std::atomic<bool>* cancel = nullptr) {
     return CollectCrawlerClaims(log.table, log.header.fieldMap, cancel);

@@ -256,8 +256,7 @@ const StoredRanges* PublishedRanges::find(SpiderId spider, const IpAddress& addr
 }
 
 std::string UtcNowText() {
-    const std::time_t now =
-        std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
     std::tm parts{};
     gmtime_r(&now, &parts);
     char text[32] = {};
@@ -295,11 +294,9 @@ int RangeAgeDays(std::string_view fetched, std::string_view now) {
     return from && to ? *to - *from : -1;
 }
 
-std::vector<RangeUpdate>
-UpdatePublishedRanges(const std::string& folder, std::span<const RangeSource> sources,
-                      const std::string& now,
-                      const std::function<std::string(const RangeSource&)>& urlFor,
-                      const std::atomic<bool>* cancel) {
+std::vector<RangeUpdate> UpdatePublishedRanges(
+    const std::string& folder, std::span<const RangeSource> sources, const std::string& now,
+    const std::function<std::string(const RangeSource&)>& urlFor, const std::atomic<bool>* cancel) {
     std::vector<RangeUpdate> updates;
     for (const RangeSource& source : sources) {
         RangeUpdate& update = updates.emplace_back(RangeUpdate{std::string(source.id)});
@@ -334,7 +331,8 @@ UpdatePublishedRanges(const std::string& folder, std::span<const RangeSource> so
             text += range.text() + "\r\n";
         }
         Result<FileReplacement> file = FileReplacement::Begin(RangeFilePath(folder, source.id));
-        Result<void> written = file ? WriteAll(file->descriptor(), text) : Result<void>(file.error());
+        Result<void> written =
+            file ? WriteAll(file->descriptor(), text) : Result<void>(file.error());
         if (written) {
             written = file->commit();
         }

@@ -97,9 +97,9 @@ std::string RangeFilePath(const std::string& folder, std::string_view id);
 
 struct RangeUpdate {
     std::string id;
-    bool stored = false;     // a new copy replaced the file
-    std::size_t ranges = 0;  // in the new copy
-    std::string error{};     // GBK; the previous copy stays when set
+    bool stored = false;    // a new copy replaced the file
+    std::size_t ranges = 0; // in the new copy
+    std::string error{};    // GBK; the previous copy stays when set
 };
 
 // Downloads every source (through HttpExchange, urlFor(source) when given,

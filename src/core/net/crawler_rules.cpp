@@ -12,12 +12,23 @@ namespace {
 // https://developers.google.com/search/docs/crawling-indexing/verifying-googlebot
 // and the agents of "Google's common crawlers", "special-case crawlers" and
 // "user-triggered fetchers" on the crawler overview.
-constexpr std::array<std::string_view, 17> kGoogleTokens = {
-    "Googlebot",           "Googlebot-Image",      "Googlebot-News",        "Googlebot-Video",
-    "Storebot-Google",     "Google-InspectionTool", "GoogleOther",          "GoogleOther-Image",
-    "GoogleOther-Video",   "Google-CloudVertexBot", "APIs-Google",          "AdsBot-Google",
-    "AdsBot-Google-Mobile", "Mediapartners-Google", "FeedFetcher-Google",   "Google-Read-Aloud",
-    "Google-Site-Verification"};
+constexpr std::array<std::string_view, 17> kGoogleTokens = {"Googlebot",
+                                                            "Googlebot-Image",
+                                                            "Googlebot-News",
+                                                            "Googlebot-Video",
+                                                            "Storebot-Google",
+                                                            "Google-InspectionTool",
+                                                            "GoogleOther",
+                                                            "GoogleOther-Image",
+                                                            "GoogleOther-Video",
+                                                            "Google-CloudVertexBot",
+                                                            "APIs-Google",
+                                                            "AdsBot-Google",
+                                                            "AdsBot-Google-Mobile",
+                                                            "Mediapartners-Google",
+                                                            "FeedFetcher-Google",
+                                                            "Google-Read-Aloud",
+                                                            "Google-Site-Verification"};
 constexpr std::array<SpiderId, 1> kGoogleSpiders = {SpiderId::Google};
 constexpr std::array<std::string_view, 2> kGoogleDomains = {"googlebot.com", "google.com"};
 
@@ -48,14 +59,33 @@ constexpr std::array<std::string_view, 1> kYahooDomains = {"crawl.yahoo.net"};
 // Yandex: "How to check that a robot belongs to Yandex" and "Yandex robots in
 // the server logs",
 // https://yandex.com/support/webmaster/robot-workings/check-yandex-robots.html
-constexpr std::array<std::string_view, 27> kYandexTokens = {
-    "YandexBot",         "YandexAccessibilityBot", "YandexAdNet",        "YandexBlogs",
-    "YandexCalendar",    "YandexDirect",           "YandexDirectDyn",    "YaDirectFetcher",
-    "YandexFavicons",    "YandexForDomain",        "YandexImageResizer", "YandexImages",
-    "YandexMarket",      "YandexMedia",            "YandexMetrika",      "YandexMobileBot",
-    "YandexMobileScreenShotBot", "YandexNews",     "YandexPagechecker",  "YandexRCA",
-    "YandexScreenshotBot", "YandexSearchShop",     "YandexSitelinks",    "YandexSpravBot",
-    "YandexTracker",     "YandexVertis",           "YandexVideo"};
+constexpr std::array<std::string_view, 27> kYandexTokens = {"YandexBot",
+                                                            "YandexAccessibilityBot",
+                                                            "YandexAdNet",
+                                                            "YandexBlogs",
+                                                            "YandexCalendar",
+                                                            "YandexDirect",
+                                                            "YandexDirectDyn",
+                                                            "YaDirectFetcher",
+                                                            "YandexFavicons",
+                                                            "YandexForDomain",
+                                                            "YandexImageResizer",
+                                                            "YandexImages",
+                                                            "YandexMarket",
+                                                            "YandexMedia",
+                                                            "YandexMetrika",
+                                                            "YandexMobileBot",
+                                                            "YandexMobileScreenShotBot",
+                                                            "YandexNews",
+                                                            "YandexPagechecker",
+                                                            "YandexRCA",
+                                                            "YandexScreenshotBot",
+                                                            "YandexSearchShop",
+                                                            "YandexSitelinks",
+                                                            "YandexSpravBot",
+                                                            "YandexTracker",
+                                                            "YandexVertis",
+                                                            "YandexVideo"};
 constexpr std::array<SpiderId, 1> kYandexSpiders = {SpiderId::Yandex};
 constexpr std::array<std::string_view, 3> kYandexDomains = {"yandex.ru", "yandex.net",
                                                             "yandex.com"};
@@ -112,8 +142,8 @@ constexpr std::array<CrawlerRule, 10> kRules = {{
 }};
 
 bool TokenByte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_';
 }
 
 } // namespace

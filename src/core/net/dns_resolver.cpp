@@ -6,9 +6,9 @@
 
 #include <algorithm>
 #include <ares.h>
-#include <chrono>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <netdb.h>
@@ -230,7 +230,8 @@ ReverseLookup ParseReverse(const unsigned char* answer, int length, std::string_
             !message.u16(at + 8, dataLength) || at + 10 + dataLength > message.size()) {
             break;
         }
-        const bool owned = std::find(owners.begin(), owners.end(), OwnerKey(labels)) != owners.end();
+        const bool owned =
+            std::find(owners.begin(), owners.end(), OwnerKey(labels)) != owners.end();
         std::size_t data = at + 10;
         at = data + dataLength;
         if (!owned || cls != kClassIn || (type != kTypePtr && type != kTypeCname)) {
@@ -295,8 +296,8 @@ bool Truncated(const unsigned char* answer, int length) {
 }
 
 Error ServersError(std::string_view entry, const char* why) {
-    return Error{"", "", Gbk("DNS服务器设置无效：") + std::string(entry) + Gbk("（") + Gbk(why) +
-                             Gbk("）")};
+    return Error{
+        "", "", Gbk("DNS服务器设置无效：") + std::string(entry) + Gbk("（") + Gbk(why) + Gbk("）")};
 }
 
 } // namespace
@@ -800,8 +801,7 @@ void DnsResolver::waitForSockets() {
         const bool readable = (item.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
         const bool writable = (item.revents & POLLOUT) != 0;
         ares_process_fd(channels_[static_cast<std::size_t>(owners[i])],
-                        readable ? item.fd : ARES_SOCKET_BAD,
-                        writable ? item.fd : ARES_SOCKET_BAD);
+                        readable ? item.fd : ARES_SOCKET_BAD, writable ? item.fd : ARES_SOCKET_BAD);
     }
 }
 

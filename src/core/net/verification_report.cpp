@@ -10,7 +10,7 @@
 namespace logdesk {
 
 std::array<std::string, kVerifyColumns> VerifyColumnTitles() {
-    return {"IP",         Gbk("声称蜘蛛"), Gbk("访问次数"), Gbk("反查主机名"),
+    return {"IP",        Gbk("声称蜘蛛"),      Gbk("访问次数"), Gbk("反查主机名"),
             Gbk("结论"), Gbk("非蜘蛛访问次数")};
 }
 
@@ -268,18 +268,19 @@ std::string BlockRules(BlockFormat format, std::span<const IpAddress> addresses,
         }
         return text;
     case BlockFormat::WebConfig:
-        text = "<!--\r\n" + Requirements("  ", sharedLeftOut) +
-               "  Goes into <system.webServer> of the site's web.config. IIS locks ipSecurity at\r\n"
-               "  the server level (overrideModeDefault=\"Deny\"), and a web.config that sets\r\n"
-               "  it then fails with HTTP Error 500.19. Unlock it once, as an administrator:\r\n"
-               "    %windir%\\system32\\inetsrv\\appcmd.exe unlock config\r\n"
-               "      -section:" +
-               std::string(kSection) +
-               "\r\n"
-               "  or use the PowerShell or appcmd export, which need no unlocking.\r\n"
-               "-->\r\n"
-               "<security>\r\n"
-               "  <ipSecurity allowUnlisted=\"true\">\r\n";
+        text =
+            "<!--\r\n" + Requirements("  ", sharedLeftOut) +
+            "  Goes into <system.webServer> of the site's web.config. IIS locks ipSecurity at\r\n"
+            "  the server level (overrideModeDefault=\"Deny\"), and a web.config that sets\r\n"
+            "  it then fails with HTTP Error 500.19. Unlock it once, as an administrator:\r\n"
+            "    %windir%\\system32\\inetsrv\\appcmd.exe unlock config\r\n"
+            "      -section:" +
+            std::string(kSection) +
+            "\r\n"
+            "  or use the PowerShell or appcmd export, which need no unlocking.\r\n"
+            "-->\r\n"
+            "<security>\r\n"
+            "  <ipSecurity allowUnlisted=\"true\">\r\n";
         for (const IpAddress& address : addresses) {
             text += "    <add ipAddress=\"" + address.text() + "\" allowed=\"false\" />\r\n";
         }
@@ -324,7 +325,8 @@ std::string BlockRules(BlockFormat format, std::span<const IpAddress> addresses,
                "set APPCMD=%windir%\\system32\\inetsrv\\appcmd.exe\r\n";
         for (const IpAddress& address : addresses) {
             text += "\"%APPCMD%\" set config \"%~1\" -section:" + std::string(kSection) +
-                    " /+\"[ipAddress='" + address.text() + "',allowed='false']\" /commit:apphost\r\n";
+                    " /+\"[ipAddress='" + address.text() +
+                    "',allowed='false']\" /commit:apphost\r\n";
         }
         return text;
     }

@@ -47,7 +47,7 @@ void FitColumns(ReportList& list, const VerifyTableModel& model) {
 } // namespace
 
 VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& settings,
-                           QWidget* parent, std::string rangesFolder)
+                           QWidget* parent, std::string rangesFolder, std::int32_t clientIpColumn)
     : QWidget(parent), settings_(settings), rangesFolder_(std::move(rangesFolder)),
       logPath_(log.path) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -86,8 +86,9 @@ VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& setti
     layoutControls();
 
     const bool started = task_.start(
-        [table = log.table, fields = log.header.fieldMap](const TaskControl& control) {
-            return CollectCrawlerClaims(table, fields, control.cancelFlag());
+        [table = log.table, fields = log.header.fieldMap,
+         clientIpColumn](const TaskControl& control) {
+            return CollectCrawlerClaims(table, fields, control.cancelFlag(), clientIpColumn);
         },
         [this](std::vector<CrawlerClaim> claims) { showClaims(std::move(claims)); });
     if (!started) {
@@ -150,14 +151,16 @@ void VerifyWindow::showRun(const VerifyRun& run) {
         // rules would otherwise look like those of a clean log.
         const QString text =
             FromGbk(ResolverProblemText(run.problem)) +
-            QStringLiteral("。没有IP判为假，导出的屏蔽规则是空的；请在设置中换一个DNS服务器再验证。");
+            QStringLiteral(
+                "。没有IP判为假，导出的屏蔽规则是空的；请在设置中换一个DNS服务器再验证。");
         status_->setText(text);
         status_->setToolTip(text);
         Ui().showMessage(this, text);
     } else {
         QString text = run.completed ? QStringLiteral("验证完毕") : QStringLiteral("验证已停止");
         if (shared > 0) {
-            text += QStringLiteral("；%1 个判为假的IP另有非蜘蛛的访问，屏蔽规则不含它们").arg(shared);
+            text +=
+                QStringLiteral("；%1 个判为假的IP另有非蜘蛛的访问，屏蔽规则不含它们").arg(shared);
         }
         status_->setText(text);
     }
@@ -239,11 +242,11 @@ void VerifyWindow::exportText(Export what) {
             // The dialog's file types pick the export: a web.config fragment,
             // a PowerShell script or an appcmd batch file.
             const QString lower = path.toLower();
-            format = lower.endsWith(QStringLiteral(".ps1"))   ? BlockFormat::PowerShell
-                     : lower.endsWith(QStringLiteral(".cmd")) ||
-                             lower.endsWith(QStringLiteral(".bat"))
-                         ? BlockFormat::Appcmd
-                         : BlockFormat::WebConfig;
+            format =
+                lower.endsWith(QStringLiteral(".ps1")) ? BlockFormat::PowerShell
+                : lower.endsWith(QStringLiteral(".cmd")) || lower.endsWith(QStringLiteral(".bat"))
+                    ? BlockFormat::Appcmd
+                    : BlockFormat::WebConfig;
         }
         std::string rules = BlockRules(format, fake, shared);
         write = [rules = std::move(rules)](LineSink& sink, const std::atomic<bool>*) {
@@ -280,8 +283,9 @@ void VerifyWindow::showRangesAge() {
                      .arg(QString::fromStdString(stored.id))
                      .arg(std::max(0, days));
     }
-    const QString text = parts.isEmpty() ? QStringLiteral("公布的IP段：未下载")
-                                         : QStringLiteral("公布的IP段：") + parts.join(QStringLiteral("，"));
+    const QString text = parts.isEmpty()
+                             ? QStringLiteral("公布的IP段：未下载")
+                             : QStringLiteral("公布的IP段：") + parts.join(QStringLiteral("，"));
     rangesLabel_->setText(text);
     QStringList details;
     for (const StoredRanges& stored : ranges.stored()) {
@@ -316,7 +320,8 @@ void VerifyWindow::updateRanges() {
                     kept += QStringLiteral("\n  %1：%2").arg(id, FromGbk(update.error));
                 }
             }
-            QString text = QStringLiteral("已更新的IP段：") + (stored.isEmpty() ? QStringLiteral("无") : stored);
+            QString text = QStringLiteral("已更新的IP段：") +
+                           (stored.isEmpty() ? QStringLiteral("无") : stored);
             if (!kept.isEmpty()) {
                 text += QStringLiteral("\n未能更新，保留原来的：") + kept;
             }

@@ -20,6 +20,7 @@
 #include "toolkit/background_task.h"
 
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -44,8 +45,10 @@ public:
     // outlive the window) and verifies them with `settings`. Deletes itself
     // on close.
     // rangesFolder: where the published ranges are kept; empty: none.
+    // clientIpColumn: the log's column naming the client behind a proxy
+    // (CollectCrawlerClaims); 0 for none.
     VerifyWindow(const ImportedLog& log, const ResolverSettings& settings, QWidget* parent,
-                 std::string rangesFolder = {});
+                 std::string rangesFolder = {}, std::int32_t clientIpColumn = 0);
     // Stops the lookups and joins the worker.
     ~VerifyWindow() override;
 

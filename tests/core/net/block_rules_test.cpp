@@ -37,7 +37,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 struct Parsed {
-    std::vector<std::string> path; // element names from the root
+    std::vector<std::string> path;                           // element names from the root
     std::vector<std::pair<std::string, std::string>> denied; // ipAddress, allowed
     std::string allowUnlisted;
     std::vector<std::string> comments;
@@ -78,8 +78,8 @@ bool ParseWebConfig(const std::string& fragment, Parsed& parsed, std::string& er
     XML_SetCommentHandler(parser, [](void* data, const XML_Char* text) {
         static_cast<Parsed*>(data)->comments.emplace_back(text);
     });
-    const bool ok = XML_Parse(parser, document.data(), static_cast<int>(document.size()), 1) ==
-                    XML_STATUS_OK;
+    const bool ok =
+        XML_Parse(parser, document.data(), static_cast<int>(document.size()), 1) == XML_STATUS_OK;
     if (!ok) {
         error = XML_ErrorString(XML_GetErrorCode(parser));
     }
@@ -94,10 +94,9 @@ TEST(BlockRulesTest, TheWebConfigFragmentIsWellFormedAndSaysWhatItNeeds) {
         std::string error;
         ASSERT_TRUE(ParseWebConfig(fragment, parsed, error)) << error << "\n" << fragment;
         EXPECT_EQ(parsed.allowUnlisted, "true");
-        EXPECT_EQ(parsed.denied, (std::vector<std::pair<std::string, std::string>>{
-                                     {"1.1.1.1", "false"},
-                                     {"203.0.113.77", "false"},
-                                     {"2001:db8::7", "false"}}));
+        EXPECT_EQ(parsed.denied,
+                  (std::vector<std::pair<std::string, std::string>>{
+                      {"1.1.1.1", "false"}, {"203.0.113.77", "false"}, {"2001:db8::7", "false"}}));
         ASSERT_EQ(parsed.comments.size(), 1u);
         const std::string& comment = parsed.comments[0];
         EXPECT_NE(comment.find("IP and Domain Restrictions"), std::string::npos);
@@ -149,16 +148,15 @@ TEST(BlockRulesTest, ThePowerShellScriptUsesTheDocumentedCmdletForms) {
     const std::regex get(R"(\$present = @\(Get-WebConfigurationProperty -PSPath \$psPath )"
                          R"(-Location \$Site -Filter \$filter -Name 'collection' \| )"
                          R"(ForEach-Object \{ \$_\.ipAddress \}\))");
-    const std::vector<std::string> fixed = {
-        "param([Parameter(Mandatory = $true)][string]$Site)",
-        "Import-Module WebAdministration",
-        "$psPath = 'MACHINE/WEBROOT/APPHOST'",
-        "$filter = 'system.webServer/security/ipSecurity'",
-        "$addresses = @(",
-        ")",
-        "foreach ($address in $addresses) {",
-        "    if ($present -contains $address) { continue }",
-        "}"};
+    const std::vector<std::string> fixed = {"param([Parameter(Mandatory = $true)][string]$Site)",
+                                            "Import-Module WebAdministration",
+                                            "$psPath = 'MACHINE/WEBROOT/APPHOST'",
+                                            "$filter = 'system.webServer/security/ipSecurity'",
+                                            "$addresses = @(",
+                                            ")",
+                                            "foreach ($address in $addresses) {",
+                                            "    if ($present -contains $address) { continue }",
+                                            "}"};
     std::vector<std::string> listed;
     bool sawAdd = false;
     bool sawGet = false;
@@ -215,14 +213,14 @@ TEST(BlockRulesTest, TheAppcmdFileAddsEachAddressForTheNamedSiteInApplicationHos
             EXPECT_TRUE(line == "@echo off" || line.starts_with("rem ") ||
                         line.starts_with("if \"%~1\"==\"\" (") ||
                         line.starts_with("    echo usage:") || line == "    exit /b 2" ||
-                        line == ")" ||
-                        line == "set APPCMD=%windir%\\system32\\inetsrv\\appcmd.exe")
+                        line == ")" || line == "set APPCMD=%windir%\\system32\\inetsrv\\appcmd.exe")
                 << line;
         }
     }
     EXPECT_EQ(listed, (std::vector<std::string>{"1.1.1.1", "203.0.113.77", "2001:db8::7"}));
     EXPECT_NE(batch.find("rem Needs the IIS role service"), std::string::npos);
-    EXPECT_EQ(BlockRules(BlockFormat::List, Addresses()), "1.1.1.1\r\n203.0.113.77\r\n2001:db8::7\r\n");
+    EXPECT_EQ(BlockRules(BlockFormat::List, Addresses()),
+              "1.1.1.1\r\n203.0.113.77\r\n2001:db8::7\r\n");
 }
 
 } // namespace

@@ -9,8 +9,8 @@
 #include "support/local_http_server.h"
 #include "text/gbk_codec.h"
 
-#include <gtest/gtest.h>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 
 namespace logdesk {
@@ -40,8 +40,9 @@ constexpr const char* kDuckDuckBotPage =
     "<li>20.191.45.212</li>\n<li>40.88.21.235</li>\n<li>not an address</li></ul></body></html>";
 
 std::string Reply(const std::string& body, const char* status = "200 OK") {
-    return std::string("HTTP/1.1 ") + status + "\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    return std::string("HTTP/1.1 ") + status +
+           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
+           body;
 }
 
 TEST(CrawlerRangesTest, RangesParseAndHoldTheirAddressesOnly) {
@@ -57,8 +58,8 @@ TEST(CrawlerRangesTest, RangesParseAndHoldTheirAddressesOnly) {
     EXPECT_FALSE(v6->contains(*IpAddress::Parse("2001:4860:4801:11::1")));
     EXPECT_FALSE(v6->contains(*IpAddress::Parse("66.249.64.1")));
     EXPECT_EQ(IpRange::Parse("20.191.45.212")->prefixLength, 32);
-    for (const char* bad : {"", "66.249.64.0/33", "66.249.64.0/", "/8", "x/8", "::/129",
-                            "66.249.64.0/2x"}) {
+    for (const char* bad :
+         {"", "66.249.64.0/33", "66.249.64.0/", "/8", "x/8", "::/129", "66.249.64.0/2x"}) {
         EXPECT_FALSE(IpRange::Parse(bad)) << bad;
     }
     ASSERT_TRUE(ParseRangeBody(RangeFormat::PrefixJson, kGooglebotJson));
@@ -140,8 +141,8 @@ TEST(CrawlerRangesTest, AnAddressInItsEnginesRangeIsGenuineWhateverDnsSays) {
     TempFile dir("");
     const std::string folder = dir.dir().string();
     WriteFile(RangeFilePath(folder, "googlebot"),
-                       "# source https://example\r\n# fetched 2026-12-10 20:00:00 UTC\r\n"
-                       "66.249.64.0/27\r\n");
+              "# source https://example\r\n# fetched 2026-12-10 20:00:00 UTC\r\n"
+              "66.249.64.0/27\r\n");
     LocalDnsServer server;
     server.addPtr("66.249.64.9", "scraper.example"); // DNS would say 假
     server.addPtr("66.249.99.1", "scraper.example");

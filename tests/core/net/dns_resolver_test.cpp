@@ -219,10 +219,10 @@ TEST(DnsResolverTest, ServerListsAreAddressesWithPortsOrRefused) {
     const Result<std::string> mixed = CheckedDnsServers(" 127.0.0.1:5353, [::1]:53,::1,10.0.0.1");
     ASSERT_TRUE(mixed);
     EXPECT_EQ(*mixed, "127.0.0.1:5353,[::1]:53,[::1]:53,10.0.0.1:53");
-    for (const char* bad : {"", " ", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:99999",
-                            "127.0.0.1:", "127.0.0.1:5x", "[::1]:", "[::1]x", ",",
-                            "127.0.0.1,", "127.0.0.1,,::1", "dns.example", "dns.example:53",
-                            "256.0.0.1", "[127.0.0.1:53"}) {
+    for (const char* bad :
+         {"", " ", "127.0.0.1:0", "127.0.0.1:65536", "127.0.0.1:99999",
+          "127.0.0.1:", "127.0.0.1:5x", "[::1]:", "[::1]x", ",", "127.0.0.1,", "127.0.0.1,,::1",
+          "dns.example", "dns.example:53", "256.0.0.1", "[127.0.0.1:53"}) {
         EXPECT_FALSE(CheckedDnsServers(bad)) << bad;
     }
     EXPECT_TRUE(CheckedDnsServers("[::1]"));

@@ -10,8 +10,8 @@
 #include "text/gbk_codec.h"
 
 #include <chrono>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -151,11 +151,11 @@ TEST(VerifySafetyTest, OddBytesInOnePtrNameHideNoOtherName) {
                                               {"6.6.6.2", SpiderId::Google, {}, 1}};
     CrawlerVerifier verifier(Settings(server.servers()));
     const VerifyRun run = verifier.verify(claims);
-    EXPECT_EQ(run.verdicts, (std::vector<CrawlerVerdict>{
-                                {Verdict::Genuine, VerdictReason::Confirmed,
-                                 "crawl-66-249-66-1.googlebot.com"},
-                                {Verdict::Fake, VerdictReason::OtherDomain, "scraper.example"},
-                                {Verdict::Fake, VerdictReason::UnusableReverseName, {}}}));
+    EXPECT_EQ(run.verdicts,
+              (std::vector<CrawlerVerdict>{
+                  {Verdict::Genuine, VerdictReason::Confirmed, "crawl-66-249-66-1.googlebot.com"},
+                  {Verdict::Fake, VerdictReason::OtherDomain, "scraper.example"},
+                  {Verdict::Fake, VerdictReason::UnusableReverseName, {}}}));
     EXPECT_EQ(AddressesToBlock(claims, run.verdicts).size(), 2u);
 }
 
@@ -172,7 +172,8 @@ void AddLongPtr(LocalDnsServer& server, const std::string& ip, int names,
 }
 
 TEST(VerifySafetyTest, LongAnswersAndBrokenTcpSpoilNoOtherLookup) {
-    for (const LocalDnsServer::Tcp tcp : {LocalDnsServer::Tcp::Close, LocalDnsServer::Tcp::Refuse}) {
+    for (const LocalDnsServer::Tcp tcp :
+         {LocalDnsServer::Tcp::Close, LocalDnsServer::Tcp::Refuse}) {
         LocalDnsServer server;
         server.setTcp(tcp);
         server.randomDelays(1, 20, 5);
@@ -258,7 +259,8 @@ TEST(VerifySafetyTest, OnlyTheEnginesDocumentedTokensMakeAClaimTheyCheck) {
         "6.6.6.1 Bingo-Blitz/2.1\r\n"
         "6.6.6.2 Yahoo+Ad+Monitoring\r\n"
         "6.6.6.3 YahooMailProxy\r\n"
-        "72.30.14.1 Mozilla/5.0+(compatible;+Yahoo!+Slurp;+http://help.yahoo.com/help/us/ysearch/slurp)\r\n"
+        "72.30.14.1 "
+        "Mozilla/5.0+(compatible;+Yahoo!+Slurp;+http://help.yahoo.com/help/us/ysearch/slurp)\r\n"
         "6.6.6.4 Googlebot-Image/1.0\r\n"
         "6.6.6.5 NotGooglebot/1.0\r\n"));
     // The tally still names them as it always did.
@@ -306,8 +308,9 @@ TEST(VerifySafetyTest, AnAddressSharedWithPeopleIsLeftOutOfTheBlockRules) {
     ASSERT_EQ(blocked.size(), 1u);
     EXPECT_EQ(blocked[0].text(), "6.6.6.2");
     EXPECT_EQ(leftOut, 1u);
-    EXPECT_NE(BlockRules(BlockFormat::WebConfig, blocked, leftOut).find("1 address(es) judged fake"),
-              std::string::npos);
+    EXPECT_NE(
+        BlockRules(BlockFormat::WebConfig, blocked, leftOut).find("1 address(es) judged fake"),
+        std::string::npos);
     EXPECT_EQ(AddressesToBlock(claims, fake, true, &leftOut).size(), 2u);
     EXPECT_EQ(leftOut, 0u);
 

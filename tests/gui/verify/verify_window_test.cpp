@@ -151,8 +151,8 @@ TEST_F(VerifyWindowTest, ExportsTheListAndTheBlockRulesAsTheReportDoes) {
     const QString ps1 = QString::fromStdString((dir.dir() / "block.ps1").string());
     ASSERT_TRUE(exportTo(&VerifyWindow::exportIisRules, ps1));
     EXPECT_EQ(ReadFile(ps1.toStdString()),
-              BlockRules(BlockFormat::PowerShell, AddressesToBlock(window_->claims(),
-                                                                   window_->verdicts())));
+              BlockRules(BlockFormat::PowerShell,
+                         AddressesToBlock(window_->claims(), window_->verdicts())));
     const QString cmd = QString::fromStdString((dir.dir() / "block.cmd").string());
     ASSERT_TRUE(exportTo(&VerifyWindow::exportIisRules, cmd));
     EXPECT_NE(ReadFile(cmd.toStdString()).find("/+\"[ipAddress='1.1.1.1',allowed='false']\""),
@@ -295,6 +295,40 @@ TEST(VerifyFromStatsWindowTest, TheIpPageButtonOpensOneWindowWithTheStoredResolv
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(stats.isNull());
     EXPECT_TRUE(verify.isNull());
+}
+
+TEST(VerifyFromStatsWindowTest, TheClientIpSettingNamesTheVisitorBehindAProxy) {
+    FakeUiSeam ui;
+    LocalDnsServer server;
+    server.addCrawler("220.181.108.89", "baiduspider-220-181-108-89.crawl.baidu.com");
+    TempFile dir("");
+    ConfigFile config((dir.dir() / "logdesk.ini").string());
+    ASSERT_TRUE(config.write(settings::kVerifyDnsServers, server.servers()));
+    ASSERT_TRUE(config.write(settings::kVerifyClientIpField, "X-Forwarded-For"));
+    LogImport r =
+        testing::Imported(ImportLogBytes("#Fields: c-ip X-Forwarded-For cs(User-Agent)\r\n"
+                                         "10.0.0.1 220.181.108.89,+10.0.0.3 Baiduspider\r\n"));
+    const ImportedLog log{r.table, r.header, r.tally};
+    AppState app;
+    QPointer<StatsWindow> stats = new StatsWindow(log, config, app, nullptr);
+    QSignalSpy shown(stats.data(), &StatsWindow::pageShown);
+    stats->show();
+    ASSERT_TRUE(shown.wait(10000));
+    stats->findChild<TabStrip*>(QStringLiteral("选择夹"))->setCurrentIndex(2);
+    ASSERT_TRUE(shown.wait(10000));
+    // The IP page counts the client, not the proxy.
+    EXPECT_EQ(stats->page().rows.at(0).at(0), "220.181.108.89");
+    QTest::mouseClick(stats->findChild<Button*>(QStringLiteral("按钮验证蜘蛛")), Qt::LeftButton);
+    QPointer<VerifyWindow> verify = qobject_cast<VerifyWindow*>(stats->verifyWindow());
+    ASSERT_FALSE(verify.isNull());
+    QSignalSpy ended(verify.data(), &VerifyWindow::verifyEnded);
+    ASSERT_TRUE(ended.wait(10000));
+    auto* list = verify->findChild<ReportList*>(QStringLiteral("列表框"));
+    ASSERT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->cellText(0, 0), QStringLiteral("220.181.108.89"));
+    EXPECT_EQ(list->cellText(0, 4), QStringLiteral("真"));
+    stats->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 } // namespace
