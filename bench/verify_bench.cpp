@@ -1,14 +1,17 @@
 // Figures of crawler verification against a DNS server on 127.0.0.1, one line:
-//   logdesk-verify-bench [IPS [SEED]]
+//   logdesk-verify-bench [IPS [SEED [answering|silent|nxdomain]]]
 // verifies IPS distinct crawler addresses (20000 by default) whose every
 // question the server answers after a delay drawn from 1-50 ms (seeded by
 // SEED, 1 by default), with the resolver's default settings. Nine in ten
 // addresses are real crawlers (a PTR and a forward lookup each); of the rest
-// half have a PTR name outside the domain, half none. Prints the wall time,
-// the verdict counts, the queries sent, the resident memory before the run
-// and the peak. The server runs in a child process, so the peak is the
-// verifier's own (with the claims and the program's baseline).
+// half have a PTR name outside the domain, half none. `silent` makes the
+// server answer nothing, `nxdomain` answer NXDOMAIN to everything. Prints the
+// wall time, the verdict counts, the addresses the block rules would list,
+// the run's resolver problem, the queries sent, the resident memory before
+// the run and the peak. The server runs in a child process, so the peak is
+// the verifier's own (with the claims and the program's baseline).
 #include "net/crawler_verifier.h"
+#include "net/verification_report.h"
 #include "support/local_dns_server.h"
 
 #include <chrono>
@@ -59,9 +62,12 @@ std::string Host(int i) {
 }
 
 // Serves the table until the parent closes its end of the pipe.
-[[noreturn]] void Serve(int ips, unsigned seed, int portOut, int parentGone) {
+[[noreturn]] void Serve(int ips, unsigned seed, const std::string& mode, int portOut,
+                        int parentGone) {
     logdesk::LocalDnsServer server;
     server.randomDelays(1, 50, seed);
+    server.setSilent(mode == "silent");
+    server.setNxdomainForEverything(mode == "nxdomain");
     for (int i = 1; i <= ips; ++i) {
         if (i % 10 == 0) {
             server.addPtr(Ip(i), "host-" + std::to_string(i) + ".scraper.example");
@@ -84,17 +90,21 @@ std::string Host(int i) {
 int main(int argc, char** argv) {
     const int ips = argc > 1 ? std::atoi(argv[1]) : 20000;
     const unsigned seed = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 1;
+    const std::string mode = argc > 3 ? argv[3] : "answering";
     int portPipe[2];
     int lifePipe[2];
-    if (ips <= 0 || ips >= (1 << 24) || ::pipe(portPipe) != 0 || ::pipe(lifePipe) != 0) {
-        std::fprintf(stderr, "usage: logdesk-verify-bench [IPS [SEED]]\n");
+    if (ips <= 0 || ips >= (1 << 24) ||
+        (mode != "answering" && mode != "silent" && mode != "nxdomain") || ::pipe(portPipe) != 0 ||
+        ::pipe(lifePipe) != 0) {
+        std::fprintf(stderr,
+                     "usage: logdesk-verify-bench [IPS [SEED [answering|silent|nxdomain]]]\n");
         return 2;
     }
     // The child is forked before this process has any thread.
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(lifePipe[1]);
-        Serve(ips, seed, portPipe[1], lifePipe[0]);
+        Serve(ips, seed, mode, portPipe[1], lifePipe[0]);
     }
     ::close(lifePipe[0]);
     int port = 0;
@@ -120,9 +130,11 @@ int main(int argc, char** argv) {
     for (const logdesk::CrawlerVerdict& verdict : run.verdicts) {
         ++counts[static_cast<int>(verdict.verdict)];
     }
-    std::printf("ips=%d seconds=%.3f genuine=%d fake=%d unverifiable=%d queries=%llu "
-                "max_in_flight=%d before_kib=%ld peak_kib=%ld\n",
-                ips, seconds, counts[0], counts[1], counts[2],
+    const std::size_t listed = logdesk::AddressesToBlock(claims, run.verdicts).size();
+    std::printf("mode=%s ips=%d seconds=%.3f genuine=%d fake=%d unverifiable=%d listed=%zu "
+                "problem=%d queries=%llu max_in_flight=%d before_kib=%ld peak_kib=%ld\n",
+                mode.c_str(), ips, seconds, counts[0], counts[1], counts[2], listed,
+                static_cast<int>(run.problem),
                 static_cast<unsigned long long>(verifier.resolver().queriesSent()),
                 verifier.resolver().maxInFlight(), beforeKib, peakKib);
     ::close(lifePipe[1]);

@@ -3,8 +3,10 @@
 #include "base/platform.h"
 #include "export/csv_format.h"
 #include "input/import_inputs.h"
+#include "logimport/client_address.h"
 #include "logimport/log_importer.h"
 #include "net/crawler_claims.h"
+#include "net/crawler_ranges.h"
 #include "net/crawler_verifier.h"
 #include "net/verification_report.h"
 #include "stats/page_builds.h"
@@ -26,17 +28,16 @@ const char* const kReportUsage =
     "usage: logdesk-report [--page "
     "records|spiders|spider-traffic|spider-days|urls|ips|status|verify]\n"
     "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
-    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...] [--block-rules "
-    "iis|list]\n"
+    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...]\n"
+    "                      [--block-rules iis|powershell|appcmd|list] [--block-shared]\n"
+    "                      [--ranges-dir DIR] [--ranges-source ID=URL] [--client-ip-field NAME]\n"
     "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
-    "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n";
+    "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n"
+    "       logdesk-report --update-ranges [--ranges-dir DIR] [--ranges-source ID=URL]\n";
 
 namespace {
 
 enum class Page { Records, Spiders, SpiderTraffic, SpiderDays, Urls, Ips, Status, Verify };
-
-// What --block-rules writes instead of the verification table.
-enum class BlockRules { None, Iis, List };
 
 struct ReportArgs {
     Page page = Page::Records;
@@ -52,7 +53,17 @@ struct ReportArgs {
     // The verification's lookups: --dns-timeout per query and attempt,
     // --dns-server instead of the system's name servers.
     ResolverSettings resolver;
-    BlockRules blockRules = BlockRules::None;
+    // What --block-rules writes instead of the verification table.
+    std::optional<BlockFormat> blockRules;
+    bool blockShared = false; // --block-shared: also addresses with other visits
+    // The published crawler ranges: --update-ranges fetches them into
+    // rangesDir (the settings folder unless --ranges-dir), which verification
+    // reads; --ranges-source fetches a source from another URL.
+    bool updateRanges = false;
+    // --client-ip-field: the log field naming the client behind a proxy.
+    std::optional<std::string> clientIpField;
+    std::optional<std::string> rangesDir;
+    std::vector<std::pair<std::string, std::string>> rangeUrls;
     bool stream = false; // count the page while reading, keeping no records
     Crawlers crawlers = Crawlers::Classic;
 };
@@ -167,13 +178,72 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             if (v == nullptr) {
                 return std::nullopt;
             }
-            parsed.resolver.servers = *v;
-        } else if (arg == "--block-rules") {
-            const std::optional<bool> iis = either("iis", "list");
-            if (!iis) {
+            // An explicit list is used as given or not at all: never the
+            // system's resolver in its place.
+            const Result<std::string> servers = CheckedDnsServers(*v);
+            if (!servers) {
+                messages += "logdesk-report: --dns-server: " + GbkToUtf8(servers.error().cause) +
+                            "; it takes IPv4 or IPv6 addresses with an optional port, "
+                            "127.0.0.1:5353,[::1]:53\n";
                 return std::nullopt;
             }
-            parsed.blockRules = *iis ? BlockRules::Iis : BlockRules::List;
+            parsed.resolver.servers = *v;
+        } else if (arg == "--block-rules") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            static const std::pair<const char*, BlockFormat> formats[] = {
+                {"iis", BlockFormat::WebConfig},
+                {"powershell", BlockFormat::PowerShell},
+                {"appcmd", BlockFormat::Appcmd},
+                {"list", BlockFormat::List}};
+            const auto it = std::find_if(std::begin(formats), std::end(formats),
+                                         [&](const auto& f) { return *v == f.first; });
+            if (it == std::end(formats)) {
+                messages += "logdesk-report: --block-rules takes iis, powershell, appcmd or list\n";
+                return std::nullopt;
+            }
+            parsed.blockRules = it->second;
+        } else if (arg == "--block-shared") {
+            parsed.blockShared = true;
+        } else if (arg == "--client-ip-field") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            if (v->empty()) {
+                messages += "logdesk-report: --client-ip-field needs a field name\n";
+                return std::nullopt;
+            }
+            parsed.clientIpField = *v;
+        } else if (arg == "--update-ranges") {
+            parsed.updateRanges = true;
+        } else if (arg == "--ranges-dir") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            parsed.rangesDir = *v;
+        } else if (arg == "--ranges-source") {
+            const std::string* v = value();
+            if (v == nullptr) {
+                return std::nullopt;
+            }
+            const std::size_t equals = v->find('=');
+            const std::string id = v->substr(0, equals);
+            const auto sources = RangeSources();
+            if (equals == std::string::npos ||
+                std::none_of(sources.begin(), sources.end(),
+                             [&](const RangeSource& source) { return source.id == id; })) {
+                messages += "logdesk-report: --ranges-source takes ID=URL, ID one of:";
+                for (const RangeSource& source : sources) {
+                    messages += " " + std::string(source.id);
+                }
+                messages += "\n";
+                return std::nullopt;
+            }
+            parsed.rangeUrls.emplace_back(id, v->substr(equals + 1));
         } else if (arg == "--stream") {
             parsed.stream = true;
         } else if (arg == "--crawlers") {
@@ -201,6 +271,13 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             parsed.inputs.push_back(arg);
         }
     }
+    if (parsed.updateRanges) {
+        if (!parsed.inputs.empty() || parsed.pageGiven || parsed.blockRules) {
+            messages += "logdesk-report: --update-ranges reads no log\n";
+            return std::nullopt;
+        }
+        return parsed;
+    }
     if (parsed.inputs.empty()) {
         messages += "logdesk-report: no LOGFILE given\n";
         return std::nullopt;
@@ -209,7 +286,11 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --desc goes with --sort\n";
         return std::nullopt;
     }
-    if (parsed.blockRules != BlockRules::None) {
+    if (parsed.blockShared && !parsed.blockRules) {
+        messages += "logdesk-report: --block-shared goes with --block-rules\n";
+        return std::nullopt;
+    }
+    if (parsed.blockRules) {
         // The rules come from the verification: no other page has them.
         if (parsed.pageGiven && parsed.page != Page::Verify) {
             messages += "logdesk-report: --block-rules goes with --page verify\n";
@@ -220,6 +301,12 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
             return std::nullopt;
         }
         parsed.page = Page::Verify;
+    }
+    if (parsed.clientIpField &&
+        (parsed.stream || parsed.page == Page::Records || parsed.page == Page::Spiders)) {
+        messages += "logdesk-report: --client-ip-field goes with the urls, ips, status, "
+                    "spider-traffic, spider-days and verify pages, without --stream\n";
+        return std::nullopt;
     }
     if (parsed.stream && parsed.page == Page::Records) {
         messages += "logdesk-report: --page records lists every record and cannot --stream\n";
@@ -333,6 +420,21 @@ int WriteSortedList(const ReportArgs& a, StatsTable& table, LineSink& standardOu
     });
 }
 
+// The column of --client-ip-field in the log, 0 without the option; -1
+// after saying that the log has no such field.
+std::int32_t ClientIpColumn(const ReportArgs& a, const LogImport& imported, std::string& messages) {
+    if (!a.clientIpField) {
+        return 0;
+    }
+    const std::int32_t column = FieldColumn(imported.header, *a.clientIpField);
+    if (column == 0) {
+        messages += "logdesk-report: the log has no field '" + *a.clientIpField +
+                    "' (--client-ip-field)\n" + kReportUsage;
+        return -1;
+    }
+    return column;
+}
+
 // Writes one page of the statistics window in the list export format.
 int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                    std::string& messages) {
@@ -348,35 +450,61 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
         }
         filter = SpiderFilterOfTab(imported.tally, static_cast<int>(it - captions.begin()));
     }
+    const std::int32_t clientIp = ClientIpColumn(a, imported, messages);
+    if (clientIp < 0) {
+        return 2;
+    }
     const StatsPage page = StatsPageOf(a.page);
     StatsTable table =
         a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
                                       page, filter, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
-                                  filter, nullptr, a.parallel);
+                                  filter, nullptr, a.parallel, clientIp);
     return WriteSortedList(a, table, standardOutput, messages);
 }
 
 // Verifies every address that visited as a catalogue crawler and writes the
 // table of the window 蜘蛛真伪, or the block rules for the fake ones. The
-// lookups run on this thread; a resolver that cannot be set up (a
-// --dns-server it does not understand) ends the run before anything is
-// written, so that a script never takes an empty rule list for a clean log.
+// lookups run on this thread. A resolver that cannot be set up, or that the
+// run shows does not answer reverse lookups (VerifyRun::problem), ends the
+// run with exit 1 before any block rule is written, so that a script never
+// takes an empty or a wrong rule list for a verdict; the table is still
+// written, with what could not be judged as 无法验证.
 int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
                     std::string& messages) {
+    const std::int32_t clientIp = ClientIpColumn(a, imported, messages);
+    if (clientIp < 0) {
+        return 2;
+    }
     const std::vector<CrawlerClaim> claims =
-        a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
-                 : CollectCrawlerClaims(imported.table, imported.header.fieldMap);
-    CrawlerVerifier verifier(a.resolver);
+        a.stream
+            ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
+            : CollectCrawlerClaims(imported.table, imported.header.fieldMap, nullptr, clientIp);
+    CrawlerVerifier verifier(a.resolver,
+                             a.rangesDir ? PublishedRanges::Load(*a.rangesDir) : PublishedRanges{});
     const VerifyRun run = verifier.verify(claims);
     if (!run.error.empty()) {
         messages += "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error)) + "\n";
         return 1;
     }
-    if (a.blockRules != BlockRules::None) {
-        const std::vector<IpAddress> fake = AddressesToBlock(claims, run.verdicts);
-        const std::string rules =
-            a.blockRules == BlockRules::Iis ? IpSecurityRules(fake) : AddressLines(fake);
+    const bool unusable = run.problem != ResolverProblem::None;
+    if (unusable) {
+        messages += "logdesk-report: DNS: " + GbkToUtf8(ResolverProblemText(run.problem)) +
+                    "; no address is judged 假, and no block rule is written\n";
+    }
+    if (a.blockRules) {
+        if (unusable) {
+            return 1;
+        }
+        std::size_t shared = 0;
+        const std::vector<IpAddress> fake =
+            AddressesToBlock(claims, run.verdicts, a.blockShared, &shared);
+        if (shared > 0) {
+            messages += "logdesk-report: " + std::to_string(shared) +
+                        " address(es) judged 假 also sent visits that named no crawler and are "
+                        "left out of the block rules (--block-shared lists them)\n";
+        }
+        const std::string rules = BlockRules(*a.blockRules, fake, shared);
         return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) -> Result<void> {
             if (!sink.write(rules)) {
                 return FailureOf(sink);
@@ -391,7 +519,40 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
         const auto row = VerifyTableRow(claims[i], run.verdicts[i]);
         table.rows.emplace_back(row.begin(), row.end());
     }
-    return WriteSortedList(a, table, standardOutput, messages);
+    const int written = WriteSortedList(a, table, standardOutput, messages);
+    return written == 0 && unusable ? 1 : written;
+}
+
+// Fetches every published range list into the ranges folder, one line on
+// standard error per source; exit 1 when any could not be fetched or stored
+// (its previous copy stays).
+int UpdateRanges(const ReportArgs& a, std::string& messages) {
+    if (!a.rangesDir) {
+        messages += "logdesk-report: --update-ranges: no settings folder; name one with "
+                    "--ranges-dir\n";
+        return 2;
+    }
+    const std::vector<RangeUpdate> updates = UpdatePublishedRanges(
+        *a.rangesDir, RangeSources(), UtcNowText(), [&a](const RangeSource& source) {
+            for (const auto& [id, url] : a.rangeUrls) {
+                if (id == source.id) {
+                    return url;
+                }
+            }
+            return std::string(source.url);
+        });
+    int code = 0;
+    for (const RangeUpdate& update : updates) {
+        if (update.stored) {
+            messages += "logdesk-report: ranges " + update.id + ": " +
+                        std::to_string(update.ranges) + " stored\n";
+        } else {
+            messages += "logdesk-report: ranges " + update.id + ": " + GbkToUtf8(update.error) +
+                        "; the previous copy stays\n";
+            code = 1;
+        }
+    }
+    return code;
 }
 
 // The records of every input, gathered into one table in memory, and
@@ -525,13 +686,20 @@ bool OutputIsStandardInput(const std::string& output, int standardInput) {
 }
 
 int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
-                       std::string& messages, int standardInput) {
-    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
+                       std::string& messages, int standardInput,
+                       const std::string& settingsFolder) {
+    std::optional<ReportArgs> parsed = ParseArgs(args, messages);
     if (!parsed) {
         messages += kReportUsage;
         return 2;
     }
+    if (!parsed->rangesDir && !settingsFolder.empty()) {
+        parsed->rangesDir = settingsFolder;
+    }
     const ReportArgs& a = *parsed;
+    if (a.updateRanges) {
+        return UpdateRanges(a, messages);
+    }
     LogInputsOptions inputOptions;
     inputOptions.standardInput = standardInput;
     inputOptions.readAhead = a.parallel.threads != 1;
@@ -563,11 +731,11 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
 } // namespace
 
 int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
-              int standardInput) {
+              int standardInput, const std::string& settingsFolder) {
     // Memory running out in a page build or the output ends the run with one
     // line, as an unreadable log does.
     try {
-        return RunReportUnguarded(args, standardOutput, messages, standardInput);
+        return RunReportUnguarded(args, standardOutput, messages, standardInput, settingsFolder);
     } catch (const std::bad_alloc&) {
         messages += "logdesk-report: out of memory\n";
         return 1;

@@ -18,8 +18,11 @@ namespace logdesk {
 // or the one log named failed), or the output could not be written or is
 // one of the logs; 2 bad arguments, also a --sort column the table turns
 // out not to have or a --spider crawler the logs turn out not to have.
+// `settingsFolder` is where the published crawler ranges are kept unless
+// --ranges-dir names another folder; empty: none (verification then uses no
+// ranges, and --update-ranges needs --ranges-dir).
 int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
-              int standardInput = 0);
+              int standardInput = 0, const std::string& settingsFolder = {});
 
 extern const char* const kReportUsage;
 

@@ -1,8 +1,10 @@
 // logdesk-report --page verify and --block-rules against the DNS server of
 // tests/support on 127.0.0.1.
+#include "net/crawler_ranges.h"
 #include "report.h"
 #include "support/file_test_support.h"
 #include "support/local_dns_server.h"
+#include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
 #include "text/gbk_codec.h"
 
@@ -75,9 +77,9 @@ TEST(ReportVerifyTest, TableAndBlockRulesAsGoldenFiles) {
     const std::string text = ReadFile(sorted.path());
     EXPECT_EQ(text.find("IP,"), std::string::npos);
     EXPECT_EQ(text.substr(0, text.find(',')), "1.1.1.1");
-    EXPECT_NE(
-        text.find(Gbk("\r\n66.249.66.1,谷歌(Googlebot),1,crawl-66-249-66-1.googlebot.com,真\r\n")),
-        std::string::npos);
+    EXPECT_NE(text.find(Gbk(
+                  "\r\n66.249.66.1,谷歌(Googlebot),1,crawl-66-249-66-1.googlebot.com,真,0\r\n")),
+              std::string::npos);
 }
 
 TEST(ReportVerifyTest, ALogWithoutCrawlersGivesTheColumnsAndNoRules) {
@@ -86,7 +88,8 @@ TEST(ReportVerifyTest, ALogWithoutCrawlersGivesTheColumnsAndNoRules) {
     const ReportRun table =
         Report({"--page", "verify", "--utf8", "--dns-server", server.servers(), log.path()});
     ASSERT_EQ(table.code, 0) << table.messages;
-    EXPECT_EQ(table.out, "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\"\r\n");
+    EXPECT_EQ(table.out,
+              "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\",\"非蜘蛛访问次数\"\r\n");
     const ReportRun rules =
         Report({"--block-rules", "list", "--dns-server", server.servers(), log.path()});
     EXPECT_EQ(rules.code, 0);
@@ -108,14 +111,15 @@ TEST(ReportVerifyTest, TodaysCrawlersAreClaimedWithCrawlersAll) {
     const ReportRun today = Report(all);
     ASSERT_EQ(today.code, 0) << today.messages;
     EXPECT_NE(today.out.find("\"5.255.253.1\",\"Yandex(YandexBot)\",\"1\","
-                             "\"5-255-253-1.spider.yandex.com\",\"真\"\r\n"),
+                             "\"5-255-253-1.spider.yandex.com\",\"真\",\"0\"\r\n"),
               std::string::npos)
         << today.out;
     EXPECT_NE(today.out.find("\"5.255.253.2\",\"Yandex(YandexBot)\",\"1\",\"\",\"假"),
               std::string::npos);
     std::vector<std::string> classic = verify;
     classic.push_back(log.path());
-    EXPECT_EQ(Report(classic).out, "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\"\r\n");
+    EXPECT_EQ(Report(classic).out,
+              "\"IP\",\"声称蜘蛛\",\"访问次数\",\"反查主机名\",\"结论\",\"非蜘蛛访问次数\"\r\n");
 }
 
 TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
@@ -126,17 +130,164 @@ TEST(ReportVerifyTest, BadOptionsAndAResolverThatCannotStart) {
              {"--block-rules", "iis", "--sort", "1", log.path()},
              {"--page", "verify", "--dns-timeout", "0", log.path()},
              {"--page", "verify", "--dns-timeout", "2s", log.path()},
-             {"--page", "verify", "--dns-server", log.path()}}) {
+             {"--page", "verify", "--dns-server", log.path()},
+             // An explicit list that is empty, has a bad port or no address:
+             // never the system's resolver instead.
+             {"--page", "verify", "--dns-server", "", log.path()},
+             {"--page", "verify", "--dns-server", "127.0.0.1:0", log.path()},
+             {"--page", "verify", "--dns-server", "127.0.0.1:99999", log.path()},
+             {"--page", "verify", "--dns-server", "127.0.0.1:", log.path()},
+             {"--page", "verify", "--dns-server", "127.0.0.1,,[::1]:53", log.path()},
+             {"--page", "verify", "--dns-server", "dns.example:53", log.path()},
+             {"--page", "verify", "--dns-server", "not a server!", log.path()},
+             {"--block-shared", log.path()}}) {
         const ReportRun run = Report(args);
         EXPECT_EQ(run.code, 2) << args[0] << " " << args[1];
         EXPECT_NE(run.messages.find("usage:"), std::string::npos);
     }
-    // A server list the resolver does not understand: nothing is written.
-    const ReportRun broken =
-        Report({"--block-rules", "list", "--dns-server", "not a server!", log.path()});
-    EXPECT_EQ(broken.code, 1);
-    EXPECT_EQ(broken.out, "");
-    EXPECT_NE(broken.messages.find("logdesk-report: DNS: "), std::string::npos) << broken.messages;
+}
+
+// A DNS server that cannot answer: nothing is listed, and the run says why
+// and fails, before any rule is written.
+TEST(ReportVerifyTest, AResolverThatCannotAnswerFailsTheRunAndListsNobody) {
+    TempFile log(testing::kVerifyLog);
+    LocalDnsServer nxdomain;
+    nxdomain.setNxdomainForEverything(true);
+    LocalDnsServer silent;
+    silent.setSilent(true);
+    for (const std::string& servers : {nxdomain.servers(), silent.servers()}) {
+        for (const char* format : {"list", "iis", "powershell", "appcmd"}) {
+            const ReportRun rules = Report({"--block-rules", format, "--dns-server", servers,
+                                            "--dns-timeout", "100", log.path()});
+            EXPECT_EQ(rules.code, 1) << format;
+            EXPECT_EQ(rules.out, "") << format;
+            EXPECT_NE(rules.messages.find("DNS服务器不回答反查"), std::string::npos)
+                << rules.messages;
+        }
+        const ReportRun table = Report({"--page", "verify", "--utf8", "--dns-server", servers,
+                                        "--dns-timeout", "100", log.path()});
+        EXPECT_EQ(table.code, 1);
+        EXPECT_EQ(table.out.find("\"假"), std::string::npos) << table.out;
+        EXPECT_NE(table.out.find("\"1.1.1.1\",\"百度(Baiduspider)\",\"4\""), std::string::npos);
+    }
+    const ReportRun table =
+        Report({"--page", "verify", "--utf8", "--dns-server", nxdomain.servers(), log.path()});
+    EXPECT_NE(table.out.find("无法验证（DNS服务器不回答反查）"), std::string::npos) << table.out;
+}
+
+TEST(ReportVerifyTest, SharedAddressesAreLeftOutUnlessAskedAndCounted) {
+    LocalDnsServer server;
+    server.addCrawler("66.249.66.1", "crawl-66-249-66-1.googlebot.com");
+    std::string text = "#Fields: c-ip cs(User-Agent)\r\n66.249.66.1 Googlebot/2.1\r\n"
+                       "6.6.6.1 Googlebot/2.1\r\n6.6.6.2 Googlebot/2.1\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        text += "6.6.6.1 Mozilla/5.0\r\n";
+    }
+    TempFile log(text);
+    const std::vector<std::string> base = {"--block-rules", "list", "--dns-server",
+                                           server.servers()};
+    std::vector<std::string> args = base;
+    args.push_back(log.path());
+    const ReportRun list = Report(args);
+    ASSERT_EQ(list.code, 0) << list.messages;
+    EXPECT_EQ(list.out, "6.6.6.2\r\n");
+    EXPECT_NE(list.messages.find("1 address(es) judged 假"), std::string::npos) << list.messages;
+    args.insert(args.begin(), "--block-shared");
+    const ReportRun all = Report(args);
+    EXPECT_EQ(all.out, "6.6.6.1\r\n6.6.6.2\r\n");
+    EXPECT_EQ(all.messages, "");
+
+    const ReportRun table =
+        Report({"--page", "verify", "--utf8", "--dns-server", server.servers(), log.path()});
+    EXPECT_NE(table.out.find("\"6.6.6.1\",\"谷歌(Googlebot)\",\"1\",\"\",\"假（没有反查记录）\","
+                             "\"1000\"\r\n"),
+              std::string::npos)
+        << table.out;
+    const ReportRun script =
+        Report({"--block-rules", "powershell", "--dns-server", server.servers(), log.path()});
+    EXPECT_NE(script.out.find("    '6.6.6.2'\r\n)"), std::string::npos) << script.out;
+    EXPECT_NE(script.out.find("# 1 address(es) judged fake are left out"), std::string::npos);
+    const ReportRun batch =
+        Report({"--block-rules", "appcmd", "--dns-server", server.servers(), log.path()});
+    EXPECT_NE(batch.out.find("/+\"[ipAddress='6.6.6.2',allowed='false']\" /commit:apphost\r\n"),
+              std::string::npos);
+}
+
+// --update-ranges fetches every published list (here all from a loopback
+// server, never the engines' own), and verification then trusts them.
+TEST(ReportVerifyTest, UpdatedRangesAreStoredAndSettleClaimsInThem) {
+    const std::string googlebot =
+        R"({"creationTime":"2026-12-01","prefixes":[{"ipv4Prefix":"66.249.64.0/27"}]})";
+    LocalHttpServer http(40, [&googlebot](const std::string& request) {
+        if (request.starts_with("GET /googlebot ")) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(googlebot.size()) +
+                   "\r\nConnection: close\r\n\r\n" + googlebot;
+        }
+        return std::string("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n"
+                           "Connection: close\r\n\r\n");
+    });
+    TempFile dir("");
+    const std::string folder = dir.dir().string();
+    std::vector<std::string> update = {"--update-ranges", "--ranges-dir", folder};
+    for (const RangeSource& source : RangeSources()) {
+        update.push_back("--ranges-source");
+        update.push_back(std::string(source.id) + "=" + http.url("/" + std::string(source.id)));
+    }
+    const ReportRun fetched = Report(update);
+    EXPECT_EQ(fetched.code, 1); // the others were not found
+    EXPECT_NE(fetched.messages.find("ranges googlebot: 1 stored"), std::string::npos)
+        << fetched.messages;
+    EXPECT_NE(fetched.messages.find("ranges bingbot: "), std::string::npos);
+    EXPECT_NE(fetched.messages.find("the previous copy stays"), std::string::npos);
+    EXPECT_EQ(http.requests().size(), RangeSources().size());
+
+    LocalDnsServer dns;
+    TempFile log("#Fields: c-ip cs(User-Agent)\r\n66.249.64.7 Googlebot/2.1\r\n"
+                 "66.249.99.7 Googlebot/2.1\r\n");
+    const ReportRun table = Report({"--page", "verify", "--utf8", "--dns-server", dns.servers(),
+                                    "--ranges-dir", folder, log.path()});
+    EXPECT_NE(table.out.find("\"66.249.64.7\",\"谷歌(Googlebot)\",\"1\",\"\","
+                             "\"真（在该蜘蛛公布的IP段内）\""),
+              std::string::npos)
+        << table.out;
+    EXPECT_EQ(Report({"--update-ranges", log.path()}).code, 2);
+    EXPECT_EQ(Report({"--update-ranges", "--ranges-source", "nosuch=http://127.0.0.1/"}).code, 2);
+}
+
+// Behind a proxy every visit comes from its address; the field the
+// administrator logs names the client, and the pages and verdicts follow it.
+TEST(ReportVerifyTest, TheClientBehindAProxyIsJudgedAndCounted) {
+    LocalDnsServer server;
+    server.addCrawler("66.249.66.1", "crawl-66-249-66-1.googlebot.com");
+    TempFile log("#Fields: c-ip X-Forwarded-For cs(User-Agent)\r\n"
+                 "10.0.0.1 66.249.66.1,+10.0.0.7 Googlebot/2.1\r\n"
+                 "10.0.0.1 6.6.6.6 Googlebot/2.1\r\n"
+                 "10.0.0.1 203.0.113.5 Mozilla/5.0\r\n"
+                 "10.0.0.1 - Mozilla/5.0\r\n");
+    const std::vector<std::string> dns = {"--dns-server", server.servers()};
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), dns.begin(), dns.end());
+        args.push_back(log.path());
+        return Report(args);
+    };
+    const ReportRun off = run({"--block-rules", "list"});
+    EXPECT_EQ(off.out, ""); // the proxy also sent other visits: left out
+    const ReportRun on = run({"--block-rules", "list", "--client-ip-field", "X-Forwarded-For"});
+    ASSERT_EQ(on.code, 0) << on.messages;
+    EXPECT_EQ(on.out, "6.6.6.6\r\n");
+    const ReportRun table =
+        run({"--page", "verify", "--utf8", "--client-ip-field", "x-forwarded-for"});
+    EXPECT_NE(table.out.find("\"66.249.66.1\",\"谷歌(Googlebot)\",\"1\","
+                             "\"crawl-66-249-66-1.googlebot.com\",\"真\",\"0\""),
+              std::string::npos)
+        << table.out;
+    const ReportRun ips = run({"--page", "ips", "--utf8", "--client-ip-field", "X-Forwarded-For"});
+    EXPECT_NE(ips.out.find("\"203.0.113.5\""), std::string::npos) << ips.out;
+    EXPECT_NE(ips.out.find("\"10.0.0.1\",\"1\""), std::string::npos) << ips.out; // the "-" visit
+    // Off by default: the IP page is the proxy's.
+    EXPECT_NE(run({"--page", "ips", "--utf8"}).out.find("\"10.0.0.1\",\"4\""), std::string::npos);
+    EXPECT_EQ(run({"--page", "ips", "--client-ip-field", "X-Real-IP"}).code, 2);
+    EXPECT_EQ(run({"--page", "ips", "--stream", "--client-ip-field", "X-Forwarded-For"}).code, 2);
 }
 
 } // namespace

@@ -1,12 +1,17 @@
-// A DNS server on 127.0.0.1 (UDP, an ephemeral port) for the resolver tests
-// and benchmark. It answers PTR, A and AAAA questions from a table, of class
-// IN, one question a message:
+// A DNS server on 127.0.0.1 (UDP and TCP on one ephemeral port) for the
+// resolver tests and benchmark. It answers PTR, A, AAAA and NS questions from
+// a table, of class IN, one question a message:
 // - a name with records of the type asked for: NOERROR with those records;
 // - a name in the table with records of other types only: NOERROR, no
 //   answer (NODATA);
-// - any other name: NXDOMAIN; a name marked failing: SERVFAIL.
-// An answer goes out after the name's delay, or after a random delay when a
-// range is set, or at once; in silent mode nothing is ever answered. The
+// - any other name: NXDOMAIN; a name marked failing: SERVFAIL; every name in
+//   NXDOMAIN-for-everything mode.
+// Like a working recursive server it holds the NS records of in-addr.arpa,
+// the resolver's control query. Over UDP an answer longer than 512 bytes, or
+// than the EDNS payload the query offers, goes out truncated (TC, no
+// records); TCP answers whole, or is refused or closed at once as set.
+// A UDP answer goes out after the name's delay, or after a random delay when
+// a range is set, or at once; in silent mode nothing is ever answered. The
 // server counts the questions it got and the most it held unanswered at one
 // time. Its thread stops when the server is destroyed.
 //
@@ -35,25 +40,50 @@ namespace logdesk {
 class LocalDnsServer {
 public:
     static constexpr std::uint16_t kTypeA = 1;
+    static constexpr std::uint16_t kTypeNs = 2;
     static constexpr std::uint16_t kTypePtr = 12;
     static constexpr std::uint16_t kTypeAaaa = 28;
+    static constexpr std::uint16_t kTypeOpt = 41;
+
+    // What a TCP connection gets.
+    enum class Tcp { Serve, Refuse, Close };
 
     LocalDnsServer() {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        auto* generic = reinterpret_cast<sockaddr*>(&address);
-        if (::bind(socket_, generic, length) == 0 &&
-            ::getsockname(socket_, generic, &length) == 0) {
-            port_ = ntohs(address.sin_port);
+        // A UDP port whose TCP twin is free too.
+        for (int tries = 0; tries < 50 && port_ == 0; ++tries) {
+            socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+            tcp_ = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            socklen_t length = sizeof address;
+            auto* generic = reinterpret_cast<sockaddr*>(&address);
+            if (::bind(socket_, generic, length) == 0 &&
+                ::getsockname(socket_, generic, &length) == 0 &&
+                ::bind(tcp_, generic, length) == 0) {
+                port_ = ntohs(address.sin_port);
+                break;
+            }
+            ::close(socket_);
+            ::close(tcp_);
+            socket_ = tcp_ = -1;
         }
+        if (tcp_ >= 0) {
+            ::listen(tcp_, 16);
+        }
+        add("in-addr.arpa", kTypeNs, EncodeName("a.in-addr-servers.arpa"));
         thread_ = std::thread([this] { serve(); });
     }
     ~LocalDnsServer() {
         stop_ = true;
         thread_.join();
         ::close(socket_);
+        if (tcp_ >= 0) {
+            ::close(tcp_);
+        }
+        if (refused_ >= 0) {
+            ::close(refused_);
+        }
     }
     LocalDnsServer(const LocalDnsServer&) = delete;
     LocalDnsServer& operator=(const LocalDnsServer&) = delete;
@@ -86,6 +116,16 @@ public:
     // The PTR record host for the address ip (text).
     void addPtr(const std::string& ip, const std::string& host) {
         add(ReverseName(ip), kTypePtr, EncodeName(host));
+    }
+    // A PTR record whose name is these labels, byte for byte (NULs, blanks,
+    // dots and bytes above 0x7f included).
+    void addPtrLabels(const std::string& ip, const std::vector<std::string>& labels) {
+        std::string wire;
+        for (const std::string& label : labels) {
+            wire += static_cast<char>(label.size());
+            wire += label;
+        }
+        add(ReverseName(ip), kTypePtr, wire + '\0');
     }
     // An A or AAAA record, by the family of the address text.
     void addAddress(const std::string& host, const std::string& ip) {
@@ -122,6 +162,30 @@ public:
         random_.seed(seed);
     }
     void setSilent(bool silent) { silent_ = silent; }
+    // NXDOMAIN to every question, the control zone's included.
+    void setNxdomainForEverything(bool on) { nxdomainAll_ = on; }
+    // Answers as a server without EDNS: no OPT record back, truncation at 512.
+    void setIgnoreEdns(bool on) { ignoreEdns_ = on; }
+    void setTcp(Tcp mode) {
+        tcpMode_ = mode;
+        if (mode == Tcp::Refuse && tcp_ >= 0) {
+            // A bound socket that does not listen answers a connect with RST.
+            const int fresh = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address.sin_port = htons(static_cast<std::uint16_t>(port_));
+            const int old = tcp_.exchange(-1);
+            ::close(old);
+            if (::bind(fresh, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                refused_ = fresh;
+            } else {
+                ::close(fresh);
+            }
+        }
+    }
+    // Questions that came over TCP.
+    int tcpQuestions() const { return tcpQuestions_; }
 
     int questions() const { return questions_; }
     int questionsFor(const std::string& name) const {
@@ -173,7 +237,8 @@ private:
     }
 
     // The reply to one message, or nothing for what is no single question.
-    bool answer(const std::string& query, std::string& reply, std::string& name, int& delayMs) {
+    bool answer(const std::string& query, std::string& reply, std::string& name, int& delayMs,
+                bool udp = true) {
         if (query.size() < 12 || query[4] != 0 || query[5] != 1) {
             return false;
         }
@@ -196,13 +261,26 @@ private:
         const unsigned type = byte(at + 1) << 8 | byte(at + 2);
         const std::size_t questionEnd = at + 5;
         name = Lower(name);
+        // An OPT record right after the question (how resolvers send it)
+        // offers a larger UDP payload.
+        std::size_t payload = 512;
+        bool edns = false;
+        if (!ignoreEdns_ && (byte(10) << 8 | byte(11)) == 1 && questionEnd + 11 <= query.size() &&
+            byte(questionEnd) == 0 &&
+            (byte(questionEnd + 1) << 8 | byte(questionEnd + 2)) == kTypeOpt) {
+            edns = true;
+            payload =
+                std::max<std::size_t>(512, byte(questionEnd + 3) << 8 | byte(questionEnd + 4));
+        }
 
         const std::lock_guard lock(mutex_);
         ++perName_[name];
         unsigned rcode = 0;
         std::vector<const std::string*> records;
         const auto found = names_.find(name);
-        if (std::find(failing_.begin(), failing_.end(), name) != failing_.end()) {
+        if (nxdomainAll_) {
+            rcode = 3;
+        } else if (std::find(failing_.begin(), failing_.end(), name) != failing_.end()) {
             rcode = 2;
         } else if (found == names_.end()) {
             rcode = 3;
@@ -230,6 +308,16 @@ private:
             Put16(reply, static_cast<unsigned>(data->size()));
             reply += *data;
         }
+        if (edns) {
+            reply[11] = 1; // ARCOUNT
+            reply += std::string("\0\0\x29\x04\xd0\0\0\0\0\0\0", 11);
+        }
+        if (udp && reply.size() > payload) {
+            // Truncated: the header and the question only.
+            reply.resize(questionEnd);
+            reply[2] = static_cast<char>(reply[2] | 0x02);
+            reply[6] = reply[7] = reply[8] = reply[9] = reply[10] = reply[11] = 0;
+        }
         const auto delay = delays_.find(name);
         if (delay != delays_.end()) {
             delayMs = delay->second;
@@ -249,8 +337,13 @@ private:
                     waiting.top().due - Clock::now());
                 waitMs = static_cast<int>(std::clamp<long long>(left.count(), 0, 20));
             }
-            pollfd entry{socket_, POLLIN, 0};
-            if (::poll(&entry, 1, waitMs) > 0) {
+            pollfd entries[2] = {{socket_, POLLIN, 0}, {tcp_, POLLIN, 0}};
+            const int listening = tcp_ >= 0 ? 2 : 1;
+            if (::poll(entries, static_cast<nfds_t>(listening), waitMs) > 0 && listening == 2 &&
+                (entries[1].revents & POLLIN) != 0) {
+                serveTcp();
+            }
+            if ((entries[0].revents & POLLIN) != 0) {
                 sockaddr_in from{};
                 socklen_t fromLength = sizeof from;
                 const ssize_t got = ::recvfrom(socket_, buffer, sizeof buffer, 0,
@@ -279,12 +372,68 @@ private:
         }
     }
 
+    // One connection: its questions in turn until the client closes it (or
+    // it goes quiet for a second), each answered whole.
+    void serveTcp() {
+        const int connection = ::accept(tcp_, nullptr, nullptr);
+        if (connection < 0) {
+            return;
+        }
+        auto readAll = [connection](char* into, std::size_t size) {
+            std::size_t got = 0;
+            while (got < size) {
+                pollfd entry{connection, POLLIN, 0};
+                if (::poll(&entry, 1, 1000) <= 0) {
+                    return false;
+                }
+                const ssize_t n = ::read(connection, into + got, size - got);
+                if (n <= 0) {
+                    return false;
+                }
+                got += static_cast<std::size_t>(n);
+            }
+            return true;
+        };
+        while (tcpMode_ == Tcp::Serve && !silent_ && !stop_) {
+            unsigned char prefix[2];
+            if (!readAll(reinterpret_cast<char*>(prefix), 2)) {
+                break;
+            }
+            std::string query(static_cast<std::size_t>(prefix[0] << 8 | prefix[1]), '\0');
+            if (!readAll(query.data(), query.size())) {
+                break;
+            }
+            std::string reply;
+            std::string name;
+            int delayMs = 0;
+            if (!answer(query, reply, name, delayMs, false)) {
+                break;
+            }
+            ++tcpQuestions_;
+            ++questions_;
+            std::string framed;
+            Put16(framed, static_cast<unsigned>(reply.size()));
+            framed += reply;
+            if (::write(connection, framed.data(), framed.size()) !=
+                static_cast<ssize_t>(framed.size())) {
+                break;
+            }
+        }
+        ::close(connection);
+    }
+
     struct Record {
         std::uint16_t type;
         std::string data;
     };
 
-    const int socket_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+    int socket_ = -1;
+    std::atomic<int> tcp_{-1};
+    int refused_ = -1;
+    std::atomic<Tcp> tcpMode_{Tcp::Serve};
+    std::atomic<bool> nxdomainAll_{false};
+    std::atomic<bool> ignoreEdns_{false};
+    std::atomic<int> tcpQuestions_{0};
     int port_ = 0;
     std::atomic<bool> stop_{false};
     std::atomic<bool> silent_{false};

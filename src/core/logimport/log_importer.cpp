@@ -236,9 +236,10 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
             return cellAt(f);
         };
         using F = RecordData::PageField;
-        batch_[batched_++] = {pageCell(F::Agent), pageCell(F::Date), pageCell(F::Time),
-                              pageCell(F::Url),   pageCell(F::Ip),   pageCell(F::Status),
-                              pageCell(F::Win32)};
+        batch_[batched_++] = {pageCell(F::Agent), pageCell(F::Date),
+                              pageCell(F::Time),  pageCell(F::Url),
+                              pageCell(F::Ip),    pageCell(F::Status),
+                              pageCell(F::Win32), cellAt(layout.userAgentField)};
         ++streamed_;
         if (batched_ == batch_.size()) {
             flushStream();

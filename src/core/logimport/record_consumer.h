@@ -27,6 +27,9 @@ struct PageRecord {
     std::string_view ip;
     std::string_view status;
     std::string_view win32;
+    // The user-agent as logged, where the producer has it (a streaming
+    // import does; pages built from a table leave it empty).
+    std::string_view loggedAgent{};
 };
 
 // Consumers of consecutive runs of records join into the one of all of

@@ -1,8 +1,7 @@
 #include "record_table.h"
 
-#include "parallel_work.h"
-
 #include "longest_cells.h"
+#include "parallel_work.h"
 
 #include <cstdlib>
 
@@ -42,6 +41,14 @@ std::int32_t RecordData::Layout::fieldOf(std::int32_t column) const {
 }
 
 std::string_view RecordData::cell(RecordIndex record, ColumnIndex column) const {
+    return cellOf(record, column, false);
+}
+
+std::string_view RecordData::loggedCell(RecordIndex record, ColumnIndex column) const {
+    return cellOf(record, column, true);
+}
+
+std::string_view RecordData::cellOf(RecordIndex record, ColumnIndex column, bool logged) const {
     const std::int32_t col = ToInt(column);
     if (col < 0 || col >= columnCount() || ToInt(record) >= recordCount()) {
         return {};
@@ -57,7 +64,7 @@ std::string_view RecordData::cell(RecordIndex record, ColumnIndex column) const 
     if (field < 0) {
         return {};
     }
-    if (field == layout.userAgentField) {
+    if (field == layout.userAgentField && !logged) {
         return SpiderDisplayName(at.row->spider);
     }
     const auto f = static_cast<std::size_t>(field);

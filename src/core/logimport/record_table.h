@@ -54,6 +54,9 @@ public:
 
     // Valid as long as this storage lives. An unknown column gives "".
     std::string_view cell(RecordIndex record, ColumnIndex column) const;
+    // The cell as the line holds it: for the user-agent column the agent as
+    // logged, not the crawler's name; any other column as cell() gives it.
+    std::string_view loggedCell(RecordIndex record, ColumnIndex column) const;
 
     // The crawler identified for a record; Unknown when its header had no
     // user-agent field.
@@ -74,6 +77,8 @@ public:
     std::size_t memoryBytes() const;
 
 private:
+    std::string_view cellOf(RecordIndex record, ColumnIndex column, bool logged) const;
+
     // The importer's parts.
     friend class RecordDataBuilder;
     friend class PartBuilder;

@@ -42,9 +42,25 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
             {SpiderId::ByteDance, {"Bytespider"}, "字节跳动(Bytespider)", "字节跳动", false},
             // "Yandex robots in the server logs",
             // https://yandex.com/support/webmaster/robot-workings/check-yandex-robots.html
-            // YandexBot is the main indexing robot; the others have agents of
-            // their own and stay unknown here.
-            {SpiderId::Yandex, {"YandexBot"}, "Yandex(YandexBot)", "Yandex", false},
+            // YandexBot is the main indexing robot; the page lists the
+            // others, each with an agent token of its own.
+            {SpiderId::Yandex,
+             {"YandexBot",        "YandexImages",
+              "YandexMobileBot",  "YandexAccessibilityBot",
+              "YandexAdNet",      "YandexBlogs",
+              "YandexCalendar",   "YandexDirect",
+              "YaDirectFetcher",  "YandexFavicons",
+              "YandexForDomain",  "YandexImageResizer",
+              "YandexMarket",     "YandexMedia",
+              "YandexMetrika",    "YandexMobileScreenShotBot",
+              "YandexNews",       "YandexPagechecker",
+              "YandexRCA",        "YandexScreenshotBot",
+              "YandexSearchShop", "YandexSitelinks",
+              "YandexSpravBot",   "YandexTracker",
+              "YandexVertis",     "YandexVideo"},
+             "Yandex(YandexBot)",
+             "Yandex",
+             false},
             // Petal Search (Huawei, 花瓣搜索): "What Is PetalBot",
             // https://aspiegel.com/petalbot
             {SpiderId::Petal, {"PetalBot"}, "花瓣(PetalBot)", "花瓣", false},
@@ -52,10 +68,20 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
             {SpiderId::Apple, {"Applebot"}, "苹果(Applebot)", "苹果", false},
             // "Is DuckDuckBot related to DuckDuckGo?",
             // https://duckduckgo.com/duckduckgo-help-pages/results/duckduckbot
-            {SpiderId::DuckDuckGo, {"DuckDuckBot"}, "DuckDuckGo(DuckDuckBot)", "DuckDuckGo", false},
+            // DuckAssistBot fetches pages for DuckAssist answers.
+            {SpiderId::DuckDuckGo,
+             {"DuckDuckBot", "DuckAssistBot"},
+             "DuckDuckGo(DuckDuckBot)",
+             "DuckDuckGo",
+             false},
             // "Overview of OpenAI Crawlers", https://developers.openai.com/api/docs/bots
-            // GPTBot is the crawler; ChatGPT-User fetches for a person.
-            {SpiderId::OpenAi, {"GPTBot"}, "OpenAI(GPTBot)", "OpenAI", false},
+            // GPTBot is the crawler, OAI-SearchBot the search's, and
+            // ChatGPT-User fetches for a person.
+            {SpiderId::OpenAi,
+             {"GPTBot", "OAI-SearchBot", "ChatGPT-User"},
+             "OpenAI(GPTBot)",
+             "OpenAI",
+             false},
             // "Does Anthropic crawl data from the web, and how can site owners
             // block the crawler?",
             // https://support.claude.com/en/articles/8896518-does-anthropic-crawl-data-from-the-web-and-how-can-site-owners-block-the-crawler
@@ -64,6 +90,14 @@ const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue() {
             {SpiderId::CommonCrawl, {"CCBot"}, "CommonCrawl(CCBot)", "CommonCrawl", false},
             // "SemrushBot", https://www.semrush.com/bot/
             {SpiderId::Semrush, {"SemrushBot"}, "Semrush(SemrushBot)", "Semrush", false},
+            // Naver: "네이버 검색로봇 Yeti",
+            // https://searchadvisor.naver.com/guide/seo-basic-firewall
+            {SpiderId::Naver, {"Yeti"}, "Naver(Yeti)", "Naver", false},
+            // Seznam: "SeznamBot crawler",
+            // https://o-seznam.cz/napoveda/vyhledavani/en/seznambot-crawler/
+            {SpiderId::Seznam, {"SeznamBot"}, "Seznam(SeznamBot)", "Seznam", false},
+            // Coc Coc: "Coc Coc's crawler", https://help.coccoc.com/en/search-engine
+            {SpiderId::CocCoc, {"coccocbot"}, "CocCoc(coccocbot)", "CocCoc", false},
             {SpiderId::Unknown, {}, "其他流量(unknown)", "其他流量"},
         };
         std::array<SpiderInfo, kSpiderCount> entries;
@@ -110,6 +144,9 @@ const std::array<std::string, kSpiderCount>& SpiderTallyOrder() {
             "Anthropic",
             "CommonCrawl",
             "Semrush",
+            "Naver",
+            "Seznam",
+            "CocCoc",
             "其他流量",
         };
         std::array<std::string, kSpiderCount> names;

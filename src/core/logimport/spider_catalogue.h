@@ -50,10 +50,13 @@ enum class SpiderId : std::uint8_t {
     Anthropic,
     CommonCrawl,
     Semrush,
+    Naver,
+    Seznam,
+    CocCoc,
     Unknown,
 };
 inline constexpr int kClassicSpiderCount = 20;
-inline constexpr int kTodaySpiderCount = 9;
+inline constexpr int kTodaySpiderCount = 12;
 // Every entry and the fallback: the size of per-crawler arrays.
 inline constexpr int kSpiderCount = kClassicSpiderCount + kTodaySpiderCount + 1;
 

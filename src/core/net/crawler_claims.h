@@ -4,9 +4,13 @@
 // A claim is one (c-ip cell, crawler) pair: an address whose visits name two
 // crawlers gives two claims. Only crawlers of the catalogue count, with a
 // verification rule or without one; records of the fallback
-// (其他流量(unknown)) and records with an empty c-ip cell give none. The IP
-// is kept as logged, byte for byte ("-" and other non-addresses included:
-// the verifier judges them).
+// (其他流量(unknown)) give none but are counted as the address's unclaimed
+// visits, and records with an empty c-ip cell give nothing. The IP is kept
+// as logged, byte for byte ("-" and other non-addresses included: the
+// verifier judges them). A claim is documented when some visit's agent as
+// logged holds a token of the crawler's rule as a whole token; a record
+// without the logged agent (PageRecord::loggedAgent empty) is judged by its
+// crawler's name alone, as documented.
 //
 // Order of the claims, so that a table, a report and its golden file never
 // depend on hashing or threads: most visits first; equal visits by the IP
@@ -51,12 +55,21 @@ private:
             return std::hash<std::string_view>{}(key);
         }
     };
+    struct Count {
+        std::int64_t visits = 0;
+        bool documented = false;
+    };
     // Key: the IP bytes followed by one byte, the SpiderId.
-    std::unordered_map<std::string, std::int64_t, Hash, std::equal_to<>> visits_;
+    std::unordered_map<std::string, Count, Hash, std::equal_to<>> visits_;
+    // Visits that named no crawler, by IP.
+    std::unordered_map<std::string, std::int64_t, Hash, std::equal_to<>> unclaimed_;
     std::string key_; // reused, so that a repeated pair costs no allocation
     // The display name matched last, and its crawler: logs repeat agents.
     std::string lastAgent_;
     SpiderId lastSpider_ = SpiderId::Unknown;
+    // The logged agent looked at last, and whether it was documented.
+    std::string lastLogged_;
+    bool lastDocumented_ = true;
 };
 
 // The catalogue crawler whose display name `agent` is, byte for byte;
@@ -67,8 +80,11 @@ SpiderId SpiderOfDisplayName(std::string_view agent);
 // thread, through the columns `fields` names). A log without a user-agent or
 // c-ip field has none. `*cancel` is polled every few thousand rows; once it
 // turns true the result is empty.
+// With a clientIpColumn (1-based; 0 for none) a record's address is
+// ClientAddress(that column's cell, its c-ip cell): the client behind a proxy.
 std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const FieldMap& fields,
-                                               const std::atomic<bool>* cancel = nullptr);
+                                               const std::atomic<bool>* cancel = nullptr,
+                                               std::int32_t clientIpColumn = 0);
 inline std::vector<CrawlerClaim> CollectCrawlerClaims(const ImportedLog& log,
                                                       const std::atomic<bool>* cancel = nullptr) {
     return CollectCrawlerClaims(log.table, log.header.fieldMap, cancel);

@@ -17,11 +17,13 @@
 namespace logdesk {
 
 struct CrawlerRule {
-    // User-agent tokens (ASCII) of the crawler the rule is for. A catalogue
-    // entry takes the rule when one of its own tokens equals one of these,
-    // ignoring ASCII case, so crawlers added to the catalogue later pick up
-    // their rule without a change here.
+    // The product tokens (ASCII) the engine documents for the agents of the
+    // crawlers the check covers. A visit is judged by the rule only when its
+    // user-agent holds one of them as a whole token (AgentHasToken), so an
+    // agent that merely contains the engine's name is no claim.
     std::span<const std::string_view> tokens;
+    // The catalogue entries the rule checks.
+    std::span<const SpiderId> spiders;
     // Domains, lower case, without leading or trailing dot.
     std::span<const std::string_view> domains;
     // Where the engine documents the check.
@@ -34,6 +36,12 @@ std::span<const CrawlerRule> CrawlerRules();
 // The rule for a catalogue entry; null when its owner documents no check (and
 // for SpiderId::Unknown).
 const CrawlerRule* RuleForSpider(SpiderId id);
+
+// True when one of the rule's tokens stands in agent as a whole token,
+// ignoring ASCII case: bounded by the text's ends or by bytes other than
+// ASCII letters, digits, '-' and '_' ("Googlebot/2.1", "(compatible;
+// bingbot/2.0;" hold theirs; "Bingo-Blitz/2.1" holds no "Bing").
+bool AgentHasToken(const CrawlerRule& rule, std::string_view agent);
 
 // The rule one of whose tokens equals token, ignoring ASCII case; null when
 // there is none.

@@ -19,6 +19,7 @@
 
 #include "logimport/spider_catalogue.h"
 #include "net/cancellation.h"
+#include "net/crawler_ranges.h"
 #include "net/crawler_rules.h"
 #include "net/dns_resolver.h"
 
@@ -42,6 +43,12 @@ struct CrawlerClaim {
     // looked at only when spider is Unknown.
     std::string token{};
     std::int64_t visits = 0;
+    // Some visit's user-agent held one of the rule's documented tokens as a
+    // whole token (AgentHasToken); a claim without is not judged by the rule.
+    bool documented = true;
+    // Visits of the same address whose agent named no crawler: people or
+    // programs behind the same address (a proxy, a NAT, a shared host).
+    std::int64_t unclaimedVisits = 0;
 };
 
 enum class Verdict : std::uint8_t {
@@ -73,6 +80,21 @@ enum class VerdictReason : std::uint8_t {
     ServerFailure,
     // Unverifiable: the run was cancelled before this claim was settled.
     Cancelled,
+    // Fake: every PTR name of the answer is no host name (odd bytes).
+    UnusableReverseName,
+    // Unverifiable: the agent holds none of the tokens the engine documents
+    // for the crawlers its check covers (it only contains the engine's name).
+    NoDocumentedToken,
+    // Unverifiable: the run showed that its DNS server does not answer reverse
+    // lookups (VerifyRun::problem), so a missing or foreign name proves
+    // nothing.
+    ResolverUnusable,
+    // Unverifiable: the server had answered nothing for a while, and the run
+    // stopped asking it.
+    ServerSilent,
+    // Genuine: the address lies in a range the crawler's owner publishes
+    // (PublishedRanges); no DNS query is sent.
+    InPublishedRange,
 };
 
 struct CrawlerVerdict {
@@ -86,6 +108,24 @@ struct CrawlerVerdict {
     bool operator==(const CrawlerVerdict&) const = default;
 };
 
+// What a run learnt about its DNS server as a whole.
+enum class ResolverProblem : std::uint8_t {
+    None,
+    // It answered no query at all within the give-up time.
+    Silent,
+    // Every reverse lookup timed out or failed.
+    NoAnswers,
+    // It failed the control query (NXDOMAIN, no records, SERVFAIL, REFUSED
+    // for the NS records of in-addr.arpa).
+    ControlFailed,
+    // No address of the run has a reverse name.
+    NoReverseNames,
+};
+
+// The rule that keeps a resolver from blocking anyone: a run with a problem
+// other than None judges no claim 假 (ResolverUnusable instead), as neither a
+// missing nor a foreign reverse name can be told from what such a server
+// gives. A run without claims that need DNS has no problem.
 struct VerifyRun {
     // False when cancelled: the claims not settled by then have the reason
     // Cancelled.
@@ -93,6 +133,7 @@ struct VerifyRun {
     // The resolver's set-up failure (GBK); empty otherwise. The claims that
     // needed a lookup then end as ServerFailure.
     std::string error{};
+    ResolverProblem problem = ResolverProblem::None;
     // One per claim, in the claims' order.
     std::vector<CrawlerVerdict> verdicts{};
 };
@@ -103,9 +144,16 @@ using VerifyProgress = std::function<void(std::size_t done, std::size_t total)>;
 // The rule a claim is judged by; null when it has none.
 const CrawlerRule* RuleForClaim(const CrawlerClaim& claim);
 
+// Why a run's DNS server could not be relied on, in a sentence (GBK) that
+// says the server does not answer reverse lookups; empty for None.
+std::string ResolverProblemText(ResolverProblem problem);
+
 class CrawlerVerifier {
 public:
-    explicit CrawlerVerifier(const ResolverSettings& settings = {}) : resolver_(settings) {}
+    // With ranges, a claim whose address lies in its crawler's published
+    // ranges is 真 before any lookup.
+    explicit CrawlerVerifier(const ResolverSettings& settings = {}, PublishedRanges ranges = {})
+        : resolver_(settings), ranges_(std::move(ranges)) {}
 
     // Settles every claim. Claims of one address share its lookups, and
     // lookups already answered for this verifier are not sent again.
@@ -116,6 +164,7 @@ public:
 
 private:
     DnsResolver resolver_;
+    PublishedRanges ranges_;
 };
 
 } // namespace logdesk

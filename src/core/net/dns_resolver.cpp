@@ -2,11 +2,13 @@
 
 #include "net/crawler_rules.h"
 #include "text/gbk_codec.h"
+#include "text/gbk_text.h"
 
 #include <algorithm>
 #include <ares.h>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <netdb.h>
@@ -18,9 +20,19 @@ namespace {
 
 constexpr int kClassIn = 1;
 constexpr int kTypeA = 1;
+constexpr int kTypeNs = 2;
+constexpr int kTypeCname = 5;
 constexpr int kTypePtr = 12;
 constexpr int kTypeAaaa = 28;
 constexpr int kPollStepMs = 10;
+// The EDNS payload DNS Flag Day 2020 settled on: fits an unfragmented packet
+// on every usual path.
+constexpr int kEdnsPayload = 1232;
+// Retries of a lookup whose query ended with a connection error (refused,
+// reset, closed), beyond its attempts: such an error is about a socket that
+// several queries shared, not about this query's answer.
+constexpr int kConnectionRetries = 3;
+constexpr std::string_view kControlZone = "in-addr.arpa";
 
 // ares_library_init must run once before the first channel and is not safe to
 // run from two threads at once. Resolvers are made on whatever worker needs
@@ -30,6 +42,12 @@ std::once_flag gAresLibraryOnce;
 
 void InitAresLibrary() {
     std::call_once(gAresLibraryOnce, [] { ares_library_init(ARES_LIB_INIT_ALL); });
+}
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 int AddressFamily(IpFamily family) {
@@ -52,37 +70,192 @@ DnsStatus StatusOf(int aresStatus) {
     }
 }
 
-bool Transient(DnsStatus status) {
-    return status == DnsStatus::TimedOut || status == DnsStatus::ServerFailed;
+// Whether a status says that a server answered at all.
+bool Heard(int aresStatus) {
+    switch (aresStatus) {
+    case ARES_SUCCESS:
+    case ARES_ENODATA:
+    case ARES_ENOTFOUND:
+    case ARES_ESERVFAIL:
+    case ARES_EREFUSED:
+    case ARES_EFORMERR:
+    case ARES_ENOTIMP:
+    case ARES_EBADRESP:
+        return true;
+    default:
+        return false;
+    }
 }
 
-ReverseLookup ParseReverse(const unsigned char* answer, int length, const IpAddress& address) {
+bool Transient(DnsStatus status) {
+    return status == DnsStatus::TimedOut || status == DnsStatus::ServerFailed ||
+           status == DnsStatus::Abandoned;
+}
+
+// A DNS message read field by field; every read checks the bounds.
+class Message {
+public:
+    Message(const unsigned char* bytes, int length)
+        : bytes_(bytes), length_(length < 0 ? 0 : static_cast<std::size_t>(length)) {}
+
+    std::size_t size() const { return length_; }
+    bool u16(std::size_t at, unsigned& value) const {
+        if (at + 2 > length_) {
+            return false;
+        }
+        value = static_cast<unsigned>(bytes_[at]) << 8 | bytes_[at + 1];
+        return true;
+    }
+    // The labels of the name at `at`, following compression pointers; `at`
+    // moves past the name where it stands. False for a malformed name.
+    bool name(std::size_t& at, std::vector<std::string>& labels) const {
+        labels.clear();
+        std::size_t pos = at;
+        bool jumped = false;
+        std::size_t total = 0;
+        for (int hops = 0; hops < 128; ++hops) {
+            if (pos >= length_) {
+                return false;
+            }
+            const unsigned length = bytes_[pos];
+            if (length == 0) {
+                if (!jumped) {
+                    at = pos + 1;
+                }
+                return true;
+            }
+            if ((length & 0xC0) == 0xC0) {
+                if (pos + 1 >= length_) {
+                    return false;
+                }
+                if (!jumped) {
+                    at = pos + 2;
+                    jumped = true;
+                }
+                pos = (length & 0x3F) << 8 | bytes_[pos + 1];
+                continue;
+            }
+            if ((length & 0xC0) != 0 || pos + 1 + length > length_) {
+                return false;
+            }
+            total += length + 1;
+            if (total > 255) {
+                return false;
+            }
+            labels.emplace_back(reinterpret_cast<const char*>(bytes_ + pos + 1), length);
+            pos += 1 + length;
+            if (!jumped) {
+                at = pos;
+            }
+        }
+        return false;
+    }
+
+private:
+    const unsigned char* bytes_;
+    std::size_t length_;
+};
+
+// Labels as a host name (lower case, dots between them); empty when a label
+// holds anything but ASCII letters, digits, '-' and '_', or there is none.
+std::string HostName(const std::vector<std::string>& labels) {
+    std::string host;
+    for (const std::string& label : labels) {
+        for (const char c : label) {
+            const bool fits = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                              (c >= '0' && c <= '9') || c == '-' || c == '_';
+            if (!fits) {
+                return {};
+            }
+        }
+        if (!host.empty()) {
+            host += '.';
+        }
+        host += label;
+    }
+    return AsciiLower(host);
+}
+
+// The labels joined for comparing owner names; their bytes as they are.
+std::string OwnerKey(const std::vector<std::string>& labels) {
+    std::string key;
+    for (const std::string& label : labels) {
+        key += AsciiLower(label);
+        key += '\0';
+    }
+    return key;
+}
+
+std::vector<std::string> LabelsOf(std::string_view name) {
+    std::vector<std::string> labels;
+    std::size_t start = 0;
+    while (start < name.size()) {
+        std::size_t end = name.find('.', start);
+        if (end == std::string_view::npos) {
+            end = name.size();
+        }
+        labels.emplace_back(name.substr(start, end - start));
+        start = end + 1;
+    }
+    return labels;
+}
+
+// The PTR records of an answer to `question`, record by record: a CNAME
+// chain from the question (classless reverse delegation) is followed, and a
+// name that is no host name is counted, not taken, so it hides no other. A
+// message that breaks off keeps what came before the break.
+ReverseLookup ParseReverse(const unsigned char* answer, int length, std::string_view question) {
     ReverseLookup result;
-    hostent* host = nullptr;
-    const int status =
-        ares_parse_ptr_reply(answer, length, address.bytes.data(), static_cast<int>(address.size()),
-                             AddressFamily(address.family), &host);
-    if (status != ARES_SUCCESS) {
-        result.status = status == ARES_ENODATA ? DnsStatus::NoRecords : DnsStatus::ServerFailed;
+    const Message message(answer, length);
+    unsigned questions = 0;
+    unsigned answers = 0;
+    if (!message.u16(4, questions) || !message.u16(6, answers)) {
         return result;
     }
-    // c-ares lists every PTR name among the aliases and repeats the last as
-    // the host name.
-    auto add = [&result](const char* name) {
-        std::string normal = NormaliseHostName(name);
-        if (!normal.empty() &&
-            std::find(result.names.begin(), result.names.end(), normal) == result.names.end()) {
-            result.names.push_back(std::move(normal));
+    std::size_t at = 12;
+    std::vector<std::string> labels;
+    for (unsigned q = 0; q < questions; ++q) {
+        if (!message.name(at, labels)) {
+            return result;
         }
-    };
-    for (char** alias = host->h_aliases; alias != nullptr && *alias != nullptr; ++alias) {
-        add(*alias);
+        at += 4;
     }
-    if (host->h_name != nullptr) {
-        add(host->h_name);
+    std::vector<std::string> owners = {OwnerKey(LabelsOf(question))};
+    bool anyPtr = false;
+    for (unsigned a = 0; a < answers; ++a) {
+        unsigned type = 0;
+        unsigned cls = 0;
+        unsigned dataLength = 0;
+        if (!message.name(at, labels) || !message.u16(at, type) || !message.u16(at + 2, cls) ||
+            !message.u16(at + 8, dataLength) || at + 10 + dataLength > message.size()) {
+            break;
+        }
+        const bool owned =
+            std::find(owners.begin(), owners.end(), OwnerKey(labels)) != owners.end();
+        std::size_t data = at + 10;
+        at = data + dataLength;
+        if (!owned || cls != kClassIn || (type != kTypePtr && type != kTypeCname)) {
+            continue;
+        }
+        std::vector<std::string> target;
+        const bool read = message.name(data, target);
+        if (type == kTypeCname) {
+            if (read) {
+                owners.push_back(OwnerKey(target));
+            }
+            continue;
+        }
+        anyPtr = true;
+        const std::string host = read ? HostName(target) : std::string();
+        if (host.empty()) {
+            ++result.unusableNames;
+        } else if (std::find(result.names.begin(), result.names.end(), host) ==
+                       result.names.end() &&
+                   result.names.size() < kMaxReverseNames) {
+            result.names.push_back(host);
+        }
     }
-    ares_free_hostent(host);
-    result.status = result.names.empty() ? DnsStatus::NoRecords : DnsStatus::Answered;
+    result.status = anyPtr ? DnsStatus::Answered : DnsStatus::NoRecords;
     return result;
 }
 
@@ -107,6 +280,24 @@ ForwardLookup ParseForward(const unsigned char* answer, int length, IpFamily fam
     ares_free_hostent(host);
     result.status = result.addresses.empty() ? DnsStatus::NoRecords : DnsStatus::Answered;
     return result;
+}
+
+// Answered when the answer section holds a record.
+DnsStatus ParseControl(const unsigned char* answer, int length) {
+    unsigned answers = 0;
+    if (!Message(answer, length).u16(6, answers)) {
+        return DnsStatus::ServerFailed;
+    }
+    return answers > 0 ? DnsStatus::Answered : DnsStatus::NoRecords;
+}
+
+bool Truncated(const unsigned char* answer, int length) {
+    return answer != nullptr && length > 2 && (answer[2] & 0x02) != 0;
+}
+
+Error ServersError(std::string_view entry, const char* why) {
+    return Error{
+        "", "", Gbk("DNS服务器设置无效：") + std::string(entry) + Gbk("（") + Gbk(why) + Gbk("）")};
 }
 
 } // namespace
@@ -161,23 +352,91 @@ std::string IpAddress::reverseName() const {
     return name + "ip6.arpa";
 }
 
+Result<std::string> CheckedDnsServers(std::string_view servers) {
+    if (TrimBlanks(servers).empty()) {
+        return ServersError(servers, "没有给出服务器");
+    }
+    std::string checked;
+    std::size_t start = 0;
+    while (start <= servers.size()) {
+        std::size_t end = servers.find(',', start);
+        if (end == std::string_view::npos) {
+            end = servers.size();
+        }
+        const std::string_view entry = TrimBlanks(servers.substr(start, end - start));
+        start = end + 1;
+        if (entry.empty()) {
+            return ServersError(servers, "有空的一项");
+        }
+        std::string_view host = entry;
+        std::string_view port;
+        if (entry.front() == '[') {
+            const std::size_t close = entry.find(']');
+            if (close == std::string_view::npos ||
+                (close + 1 < entry.size() && entry[close + 1] != ':')) {
+                return ServersError(entry, "不是IP地址");
+            }
+            host = entry.substr(1, close - 1);
+            if (close + 1 < entry.size()) {
+                port = entry.substr(close + 2);
+                if (port.empty()) {
+                    return ServersError(entry, "端口须在1到65535之间");
+                }
+            }
+        } else if (std::count(entry.begin(), entry.end(), ':') == 1) {
+            host = entry.substr(0, entry.find(':'));
+            port = entry.substr(entry.find(':') + 1);
+            if (port.empty()) {
+                return ServersError(entry, "端口须在1到65535之间");
+            }
+        }
+        const std::optional<IpAddress> address = IpAddress::Parse(host);
+        if (!address) {
+            return ServersError(entry, "不是IP地址");
+        }
+        long number = 53;
+        if (!port.empty()) {
+            if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string_view::npos) {
+                return ServersError(entry, "端口须在1到65535之间");
+            }
+            number = std::stol(std::string(port));
+            if (number < 1 || number > 65535) {
+                return ServersError(entry, "端口须在1到65535之间");
+            }
+        }
+        if (!checked.empty()) {
+            checked += ',';
+        }
+        checked += address->family == IpFamily::V4 ? address->text() : "[" + address->text() + "]";
+        checked += ':' + std::to_string(number);
+        if (end == servers.size()) {
+            break;
+        }
+    }
+    return checked;
+}
+
 struct DnsResolver::Lookup {
     enum class State : std::uint8_t { Queued, Sent, Finished };
+    enum class Kind : std::uint8_t { Reverse, Forward, Control };
 
     std::string key;
-    bool reverse = true;
+    Kind kind = Kind::Reverse;
     std::string name; // the name the query asks for
     IpFamily family = IpFamily::V4;
-    IpAddress address{}; // reverse lookups only
     State state = State::Queued;
     bool awaitingDelivery = false;
+    bool tcp = false; // its answer came back truncated over UDP
     int attempt = 0;
+    int connectionRetries = 0;
     std::uint64_t serial = 0; // of the query outstanding
     DnsStatus status = DnsStatus::ServerFailed;
     std::vector<std::string> names;
+    std::size_t unusableNames = 0;
     std::vector<IpAddress> addresses;
     std::vector<ReverseDone> reverseWaiters;
     std::vector<ForwardDone> forwardWaiters;
+    std::vector<ControlDone> controlWaiters;
 };
 
 // What c-ares hands back to OnAnswer: a lookup is found again by key and
@@ -191,33 +450,65 @@ struct DnsResolver::QueryTag {
 DnsResolver::DnsResolver(const ResolverSettings& settings)
     : maxInFlight_(std::max(1, settings.maxInFlight)), attempts_(std::max(1, settings.attempts)) {
     InitAresLibrary();
-    ares_options options{};
-    // One try per ares_query: attempts are counted here, so each waits the
-    // same timeout instead of c-ares doubling it.
-    options.timeout = std::max(1, settings.timeoutMs);
-    options.tries = 1;
-    options.sock_state_cb = &DnsResolver::OnSocketState;
-    options.sock_state_cb_data = this;
-    const int mask = ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_SOCK_STATE_CB;
-    const int status = ares_init_options(&channel_, &options, mask);
-    if (status != ARES_SUCCESS) {
-        channel_ = nullptr;
-        error_ = Gbk("无法启动DNS解析：") + ares_strerror(status);
-        return;
+    const int timeoutMs = std::max(1, settings.timeoutMs);
+    giveUpMs_ = settings.giveUpMs > 0 ? settings.giveUpMs : timeoutMs * attempts_;
+    std::string servers;
+    if (!settings.servers.empty()) {
+        Result<std::string> checked = CheckedDnsServers(settings.servers);
+        if (!checked) {
+            error_ = checked.error().cause;
+            return;
+        }
+        servers = std::move(*checked);
     }
-    if (!settings.servers.empty() &&
-        ares_set_servers_ports_csv(channel_, settings.servers.c_str()) != ARES_SUCCESS) {
-        error_ = Gbk("DNS服务器设置无效：") + settings.servers;
-        ares_destroy(channel_);
-        channel_ = nullptr;
+    for (int index : {kUdp, kTcp}) {
+        channelRefs_[static_cast<std::size_t>(index)] = {this, index};
+        ares_options options{};
+        // One try per ares_query: attempts are counted here, so each waits
+        // the same timeout instead of c-ares doubling it.
+        options.timeout = timeoutMs;
+        options.tries = 1;
+        // UDP keeps a truncated answer for this resolver to send over TCP on
+        // the other channel; c-ares would switch the shared connection.
+        // SERVFAIL and REFUSED come back as such (NOCHECKRESP): c-ares would
+        // report them as a refused connection, which is retried here.
+        options.flags = ARES_FLAG_NOCHECKRESP |
+                        (index == kUdp ? (ARES_FLAG_EDNS | ARES_FLAG_IGNTC) : ARES_FLAG_USEVC);
+        options.ednspsz = kEdnsPayload;
+        options.sock_state_cb = &DnsResolver::OnSocketState;
+        options.sock_state_cb_data = &channelRefs_[static_cast<std::size_t>(index)];
+        const int mask = ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_SOCK_STATE_CB |
+                         ARES_OPT_FLAGS | (index == kUdp ? ARES_OPT_EDNSPSZ : 0);
+        ares_channeldata*& channel = channels_[static_cast<std::size_t>(index)];
+        const int status = ares_init_options(&channel, &options, mask);
+        if (status != ARES_SUCCESS) {
+            channel = nullptr;
+            error_ = Gbk("无法启动DNS解析：") + ares_strerror(status);
+            break;
+        }
+        if (!servers.empty() &&
+            ares_set_servers_ports_csv(channel, servers.c_str()) != ARES_SUCCESS) {
+            error_ = Gbk("DNS服务器设置无效：") + settings.servers;
+            break;
+        }
+    }
+    if (!error_.empty()) {
+        for (ares_channeldata*& channel : channels_) {
+            if (channel != nullptr) {
+                ares_destroy(channel);
+                channel = nullptr;
+            }
+        }
     }
 }
 
 DnsResolver::~DnsResolver() {
-    if (channel_ != nullptr) {
-        // Ends every outstanding query with ARES_EDESTRUCTION; OnAnswer only
-        // frees its tag then.
-        ares_destroy(channel_);
+    for (ares_channeldata* channel : channels_) {
+        if (channel != nullptr) {
+            // Ends every outstanding query with ARES_EDESTRUCTION; OnAnswer
+            // only frees its tag then.
+            ares_destroy(channel);
+        }
     }
 }
 
@@ -230,6 +521,28 @@ DnsResolver::Lookup& DnsResolver::entry(std::string key) {
     return *it->second;
 }
 
+void DnsResolver::queue(Lookup& lookup, bool fresh) {
+    if (fresh) {
+        if (gaveUp_) {
+            finishNow(lookup, DnsStatus::Abandoned);
+        } else {
+            queued_.push_back(&lookup);
+        }
+    } else if (lookup.state == Lookup::State::Finished && !lookup.awaitingDelivery) {
+        lookup.awaitingDelivery = true;
+        finished_.push_back(&lookup);
+    }
+}
+
+void DnsResolver::finishNow(Lookup& lookup, DnsStatus status) {
+    lookup.status = status;
+    lookup.state = Lookup::State::Finished;
+    if (!lookup.awaitingDelivery) {
+        lookup.awaitingDelivery = true;
+        finished_.push_back(&lookup);
+    }
+}
+
 void DnsResolver::lookupReverse(const IpAddress& address, ReverseDone done) {
     std::string key = "r";
     key += address.family == IpFamily::V4 ? '4' : '6';
@@ -237,18 +550,12 @@ void DnsResolver::lookupReverse(const IpAddress& address, ReverseDone done) {
     Lookup& lookup = entry(std::move(key));
     const bool fresh = lookup.name.empty();
     if (fresh) {
-        lookup.reverse = true;
+        lookup.kind = Lookup::Kind::Reverse;
         lookup.family = address.family;
-        lookup.address = address;
         lookup.name = address.reverseName();
     }
     lookup.reverseWaiters.push_back(std::move(done));
-    if (fresh) {
-        queued_.push_back(&lookup);
-    } else if (lookup.state == Lookup::State::Finished && !lookup.awaitingDelivery) {
-        lookup.awaitingDelivery = true;
-        finished_.push_back(&lookup);
-    }
+    queue(lookup, fresh);
 }
 
 void DnsResolver::lookupForward(std::string_view host, IpFamily family, ForwardDone done) {
@@ -258,42 +565,49 @@ void DnsResolver::lookupForward(std::string_view host, IpFamily family, ForwardD
     Lookup& lookup = entry(std::move(key));
     const bool fresh = lookup.name.empty();
     if (fresh) {
-        lookup.reverse = false;
+        lookup.kind = Lookup::Kind::Forward;
         lookup.family = family;
         // An empty name still needs a query name that marks the entry as set
         // up; the root never holds a crawler's address.
         lookup.name = name.empty() ? "." : std::move(name);
     }
     lookup.forwardWaiters.push_back(std::move(done));
+    queue(lookup, fresh);
+}
+
+void DnsResolver::lookupControl(ControlDone done) {
+    Lookup& lookup = entry("c");
+    const bool fresh = lookup.name.empty();
     if (fresh) {
-        queued_.push_back(&lookup);
-    } else if (lookup.state == Lookup::State::Finished && !lookup.awaitingDelivery) {
-        lookup.awaitingDelivery = true;
-        finished_.push_back(&lookup);
+        lookup.kind = Lookup::Kind::Control;
+        lookup.name = kControlZone;
     }
+    lookup.controlWaiters.push_back(std::move(done));
+    queue(lookup, fresh);
 }
 
 void DnsResolver::sendQueued() {
     while (inFlight_ < maxInFlight_ && !queued_.empty()) {
         Lookup& lookup = *queued_.front();
         queued_.pop_front();
-        if (channel_ == nullptr) {
-            lookup.status = DnsStatus::ServerFailed;
-            lookup.state = Lookup::State::Finished;
-            lookup.awaitingDelivery = true;
-            finished_.push_back(&lookup);
+        ares_channeldata* channel = channels_[lookup.tcp ? kTcp : kUdp];
+        if (channel == nullptr) {
+            lookup.awaitingDelivery = false;
+            finishNow(lookup, DnsStatus::ServerFailed);
             continue;
         }
         lookup.state = Lookup::State::Sent;
         ++lookup.attempt;
         lookup.serial = nextSerial_++;
-        const int type =
-            lookup.reverse ? kTypePtr : (lookup.family == IpFamily::V4 ? kTypeA : kTypeAaaa);
+        const int type = lookup.kind == Lookup::Kind::Reverse   ? kTypePtr
+                         : lookup.kind == Lookup::Kind::Control ? kTypeNs
+                         : lookup.family == IpFamily::V4        ? kTypeA
+                                                                : kTypeAaaa;
         ++inFlight_;
         ++queriesSent_;
         // c-ares may answer at once (from inside ares_query), which OnAnswer
         // handles like any later answer.
-        ares_query(channel_, lookup.name.c_str(), kClassIn, type, &DnsResolver::OnAnswer,
+        ares_query(channel, lookup.name.c_str(), kClassIn, type, &DnsResolver::OnAnswer,
                    new QueryTag{this, lookup.key, lookup.serial});
     }
 }
@@ -309,33 +623,61 @@ void DnsResolver::OnAnswer(void* arg, int status, int /*timeouts*/, unsigned cha
 }
 
 void DnsResolver::answered(QueryTag& tag, int status, const unsigned char* answer, int length) {
+    if (Heard(status)) {
+        lastHeardMs_ = NowMs();
+        timedOutSinceHeard_ = false;
+    }
     const auto it = lookups_.find(tag.key);
     if (it == lookups_.end() || it->second->serial != tag.serial ||
         it->second->state != Lookup::State::Sent) {
         return;
     }
     Lookup& lookup = *it->second;
+    if (!lookup.tcp && Truncated(answer, length)) {
+        // Asked again over TCP, as a new attempt that keeps the ones left.
+        lookup.tcp = true;
+        --lookup.attempt;
+        lookup.state = Lookup::State::Queued;
+        queued_.push_front(&lookup);
+        return;
+    }
+    if (status == ARES_ECONNREFUSED && lookup.connectionRetries < kConnectionRetries) {
+        ++lookup.connectionRetries;
+        --lookup.attempt;
+        lookup.state = Lookup::State::Queued;
+        queued_.push_back(&lookup);
+        return;
+    }
     DnsStatus result = StatusOf(status);
     if (result == DnsStatus::TimedOut && lookup.attempt < attempts_) {
         lookup.state = Lookup::State::Queued;
         queued_.push_front(&lookup);
         return;
     }
+    if (result == DnsStatus::TimedOut) {
+        timedOutSinceHeard_ = true;
+    }
     if (result == DnsStatus::Answered) {
-        if (lookup.reverse) {
-            ReverseLookup parsed = ParseReverse(answer, length, lookup.address);
+        switch (lookup.kind) {
+        case Lookup::Kind::Reverse: {
+            ReverseLookup parsed = ParseReverse(answer, length, lookup.name);
             result = parsed.status;
             lookup.names = std::move(parsed.names);
-        } else {
+            lookup.unusableNames = parsed.unusableNames;
+            break;
+        }
+        case Lookup::Kind::Forward: {
             ForwardLookup parsed = ParseForward(answer, length, lookup.family);
             result = parsed.status;
             lookup.addresses = std::move(parsed.addresses);
+            break;
+        }
+        case Lookup::Kind::Control:
+            result = ParseControl(answer, length);
+            break;
         }
     }
-    lookup.status = result;
-    lookup.state = Lookup::State::Finished;
-    lookup.awaitingDelivery = true;
-    finished_.push_back(&lookup);
+    finishNow(lookup, result);
 }
 
 void DnsResolver::deliverFinished(Cancellation* cancel, bool& stopped) {
@@ -348,10 +690,15 @@ void DnsResolver::deliverFinished(Cancellation* cancel, bool& stopped) {
         // for a query of its own).
         std::vector<ReverseDone> reverseWaiters = std::move(lookup->reverseWaiters);
         std::vector<ForwardDone> forwardWaiters = std::move(lookup->forwardWaiters);
+        std::vector<ControlDone> controlWaiters = std::move(lookup->controlWaiters);
         lookup->reverseWaiters.clear();
         lookup->forwardWaiters.clear();
-        ReverseLookup reverse{.status = lookup->status, .names = lookup->names};
-        ForwardLookup forward{.status = lookup->status, .addresses = lookup->addresses};
+        lookup->controlWaiters.clear();
+        const ReverseLookup reverse{.status = lookup->status,
+                                    .names = lookup->names,
+                                    .unusableNames = lookup->unusableNames};
+        const ForwardLookup forward{.status = lookup->status, .addresses = lookup->addresses};
+        const DnsStatus control = lookup->status;
         if (Transient(lookup->status)) {
             const std::string key = lookup->key;
             lookups_.erase(key);
@@ -375,13 +722,21 @@ void DnsResolver::deliverFinished(Cancellation* cancel, bool& stopped) {
                 return;
             }
         }
+        for (ControlDone& done : controlWaiters) {
+            call(done, control);
+            if (stopped) {
+                return;
+            }
+        }
     }
 }
 
 void DnsResolver::abandon() {
-    if (channel_ != nullptr) {
-        // Every outstanding query ends here with ARES_ECANCELLED.
-        ares_cancel(channel_);
+    for (ares_channeldata* channel : channels_) {
+        if (channel != nullptr) {
+            // Every outstanding query ends here with ARES_ECANCELLED.
+            ares_cancel(channel);
+        }
     }
     queued_.clear();
     finished_.clear();
@@ -394,41 +749,67 @@ void DnsResolver::abandon() {
         lookup.awaitingDelivery = false;
         lookup.reverseWaiters.clear();
         lookup.forwardWaiters.clear();
+        lookup.controlWaiters.clear();
         ++it;
+    }
+}
+
+void DnsResolver::giveUp() {
+    gaveUp_ = true;
+    for (ares_channeldata* channel : channels_) {
+        if (channel != nullptr) {
+            ares_cancel(channel);
+        }
+    }
+    queued_.clear();
+    for (auto& [key, lookup] : lookups_) {
+        if (lookup->state != Lookup::State::Finished) {
+            finishNow(*lookup, DnsStatus::Abandoned);
+        }
     }
 }
 
 void DnsResolver::waitForSockets() {
     timeval longest{0, kPollStepMs * 1000};
-    timeval next{};
-    const timeval* wait = ares_timeout(channel_, &longest, &next);
+    timeval next[2]{};
+    const timeval* wait = &longest;
+    for (int index : {kUdp, kTcp}) {
+        wait = ares_timeout(channels_[static_cast<std::size_t>(index)], const_cast<timeval*>(wait),
+                            &next[index]);
+    }
     const int waitMs = static_cast<int>(wait->tv_sec * 1000 + (wait->tv_usec + 999) / 1000);
     std::vector<pollfd> watched;
+    std::vector<int> owners;
     watched.reserve(sockets_.size());
-    for (const auto& [fd, events] : sockets_) {
-        watched.push_back({fd, events, 0});
+    for (const Socket& socket : sockets_) {
+        watched.push_back({socket.fd, socket.events, 0});
+        owners.push_back(socket.channel);
     }
     const int ready = ::poll(watched.data(), watched.size(), waitMs);
     if (ready <= 0) {
         // Time for c-ares to retry or give up on what has gone unanswered.
-        ares_process_fd(channel_, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+        for (ares_channeldata* channel : channels_) {
+            ares_process_fd(channel, ARES_SOCKET_BAD, ARES_SOCKET_BAD);
+        }
         return;
     }
-    for (const pollfd& item : watched) {
+    for (std::size_t i = 0; i < watched.size(); ++i) {
+        const pollfd& item = watched[i];
         if (item.revents == 0) {
             continue;
         }
         const bool readable = (item.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
         const bool writable = (item.revents & POLLOUT) != 0;
-        ares_process_fd(channel_, readable ? item.fd : ARES_SOCKET_BAD,
-                        writable ? item.fd : ARES_SOCKET_BAD);
+        ares_process_fd(channels_[static_cast<std::size_t>(owners[i])],
+                        readable ? item.fd : ARES_SOCKET_BAD, writable ? item.fd : ARES_SOCKET_BAD);
     }
 }
 
 void DnsResolver::OnSocketState(void* data, int fd, int readable, int writable) {
-    auto& sockets = static_cast<DnsResolver*>(data)->sockets_;
+    const auto* ref = static_cast<const ChannelRef*>(data);
+    auto& sockets = ref->owner->sockets_;
     const auto it = std::find_if(sockets.begin(), sockets.end(),
-                                 [fd](const auto& item) { return item.first == fd; });
+                                 [fd](const Socket& item) { return item.fd == fd; });
     const short events =
         static_cast<short>((readable != 0 ? POLLIN : 0) | (writable != 0 ? POLLOUT : 0));
     if (events == 0) {
@@ -436,14 +817,18 @@ void DnsResolver::OnSocketState(void* data, int fd, int readable, int writable) 
             sockets.erase(it);
         }
     } else if (it != sockets.end()) {
-        it->second = events;
+        it->events = events;
+        it->channel = ref->index;
     } else {
-        sockets.emplace_back(fd, events);
+        sockets.push_back({fd, events, ref->index});
     }
 }
 
 bool DnsResolver::run(Cancellation* cancel) {
     bool stopped = false;
+    gaveUp_ = false;
+    timedOutSinceHeard_ = false;
+    lastHeardMs_ = NowMs();
     while (true) {
         if (cancel != nullptr && cancel->cancelled()) {
             abandon();
@@ -462,6 +847,9 @@ bool DnsResolver::run(Cancellation* cancel) {
             return true;
         }
         waitForSockets();
+        if (timedOutSinceHeard_ && !gaveUp_ && NowMs() - lastHeardMs_ >= giveUpMs_) {
+            giveUp();
+        }
     }
 }
 

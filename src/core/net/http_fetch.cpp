@@ -268,13 +268,17 @@ Origin OriginOf(const std::string& url) {
 }
 
 // The URL of the first request, rebuilt from the parts the URL routines find.
+// A URL that starts with "https://" (published lists, never the IP lookup's
+// pages) is split as the same URL over http and asked for over TLS.
 std::string FirstTarget(const std::string& url) {
-    const int port = UrlPort(url);
-    std::string target = "http://" + UrlHost(url);
+    const bool tls = url.size() > 8 && EqualsIgnoreAsciiCase(url.substr(0, 8), "https://");
+    const std::string plain = tls ? "http://" + url.substr(8) : url;
+    const int port = UrlPort(plain);
+    std::string target = (tls ? "https://" : "http://") + UrlHost(plain);
     if (port != 80 && port != 0) {
         target += ':' + DecimalText(port);
     }
-    return target + EncodeRequestTarget(UrlPath(url));
+    return target + EncodeRequestTarget(UrlPath(plain));
 }
 
 // What one request of the exchange collects; curl calls back on the worker

@@ -10,7 +10,8 @@
 namespace logdesk {
 
 std::array<std::string, kVerifyColumns> VerifyColumnTitles() {
-    return {"IP", Gbk("声称蜘蛛"), Gbk("访问次数"), Gbk("反查主机名"), Gbk("结论")};
+    return {"IP",        Gbk("声称蜘蛛"),      Gbk("访问次数"), Gbk("反查主机名"),
+            Gbk("结论"), Gbk("非蜘蛛访问次数")};
 }
 
 std::string VerdictText(Verdict verdict) {
@@ -43,6 +44,16 @@ std::string ReasonText(VerdictReason reason) {
         return Gbk("DNS查询超时");
     case VerdictReason::ServerFailure:
         return Gbk("DNS服务器出错");
+    case VerdictReason::UnusableReverseName:
+        return Gbk("反查主机名无效");
+    case VerdictReason::NoDocumentedToken:
+        return Gbk("用户代理不含该蜘蛛公布的标识");
+    case VerdictReason::ResolverUnusable:
+        return Gbk("DNS服务器不回答反查");
+    case VerdictReason::ServerSilent:
+        return Gbk("DNS服务器没有回应");
+    case VerdictReason::InPublishedRange:
+        return Gbk("在该蜘蛛公布的IP段内");
     case VerdictReason::Cancelled:
         break;
     }
@@ -50,7 +61,7 @@ std::string ReasonText(VerdictReason reason) {
 }
 
 std::string ConclusionText(const CrawlerVerdict& verdict) {
-    if (verdict.verdict == Verdict::Genuine) {
+    if (verdict.verdict == Verdict::Genuine && verdict.reason == VerdictReason::Confirmed) {
         return VerdictText(verdict.verdict);
     }
     return VerdictText(verdict.verdict) + Gbk("（") + ReasonText(verdict.reason) + Gbk("）");
@@ -65,8 +76,12 @@ std::string ClaimedCrawlerName(const CrawlerClaim& claim) {
 
 std::array<std::string, kVerifyColumns> VerifyTableRow(const CrawlerClaim& claim,
                                                        const CrawlerVerdict& verdict) {
-    return {claim.ip, ClaimedCrawlerName(claim), std::to_string(claim.visits), verdict.reverseHost,
-            ConclusionText(verdict)};
+    return {claim.ip,
+            ClaimedCrawlerName(claim),
+            std::to_string(claim.visits),
+            verdict.reverseHost,
+            ConclusionText(verdict),
+            std::to_string(claim.unclaimedVisits)};
 }
 
 std::vector<CrawlerShare> CrawlerShares(std::span<const CrawlerClaim> claims,
@@ -172,48 +187,148 @@ ShareTableRows(std::span<const CrawlerShare> shares) {
 }
 
 std::vector<IpAddress> AddressesToBlock(std::span<const CrawlerClaim> claims,
-                                        std::span<const CrawlerVerdict> verdicts) {
+                                        std::span<const CrawlerVerdict> verdicts, bool blockShared,
+                                        std::size_t* sharedLeftOut) {
     const std::size_t count = std::min(claims.size(), verdicts.size());
     auto key = [](const IpAddress& address) {
         return std::string(reinterpret_cast<const char*>(address.bytes.data()), address.size());
     };
-    std::unordered_set<std::string> genuine;
+    std::unordered_set<std::string> spared;
     for (std::size_t i = 0; i < count; ++i) {
         if (verdicts[i].verdict == Verdict::Genuine) {
             if (const std::optional<IpAddress> address = IpAddress::Parse(claims[i].ip)) {
-                genuine.insert(key(*address));
+                spared.insert(key(*address));
+            }
+        }
+    }
+    std::unordered_set<std::string> shared;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (claims[i].unclaimedVisits > 0) {
+            if (const std::optional<IpAddress> address = IpAddress::Parse(claims[i].ip)) {
+                shared.insert(key(*address));
             }
         }
     }
     std::unordered_set<std::string> listed;
     std::vector<IpAddress> fake;
+    std::size_t leftOut = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (verdicts[i].verdict != Verdict::Fake) {
             continue;
         }
         const std::optional<IpAddress> address = IpAddress::Parse(claims[i].ip);
-        if (address && !genuine.contains(key(*address)) && listed.insert(key(*address)).second) {
-            fake.push_back(*address);
+        if (!address || spared.contains(key(*address)) || !listed.insert(key(*address)).second) {
+            continue;
         }
+        if (!blockShared && shared.contains(key(*address))) {
+            ++leftOut;
+            continue;
+        }
+        fake.push_back(*address);
+    }
+    if (sharedLeftOut != nullptr) {
+        *sharedLeftOut = leftOut;
     }
     return fake;
 }
 
-std::string IpSecurityRules(std::span<const IpAddress> addresses) {
-    std::string text = "<security>\r\n"
-                       "  <ipSecurity allowUnlisted=\"true\">\r\n";
-    for (const IpAddress& address : addresses) {
-        text += "    <add ipAddress=\"" + address.text() + "\" allowed=\"false\" />\r\n";
+namespace {
+
+constexpr std::string_view kSection = "system.webServer/security/ipSecurity";
+
+// What every deployable export says first, each line after `lead`.
+std::string Requirements(std::string_view lead, std::size_t sharedLeftOut) {
+    std::string text;
+    auto line = [&](std::string_view words) {
+        text += lead;
+        text += words;
+        text += "\r\n";
+    };
+    line("Addresses that claimed to be a search-engine crawler and failed its check.");
+    line("Needs the IIS role service \"IP and Domain Restrictions\" (Server Manager: Web Server");
+    line("> Security > IP and Domain Restrictions; PowerShell: Install-WindowsFeature");
+    line("Web-IP-Security). Without it IIS does not know the ipSecurity section.");
+    if (sharedLeftOut > 0) {
+        line(std::to_string(sharedLeftOut) +
+             " address(es) judged fake are left out: they also sent visits that named no");
+        line("crawler, so blocking them would shut out those visitors too.");
     }
-    text += "  </ipSecurity>\r\n"
-            "</security>\r\n";
     return text;
 }
 
-std::string AddressLines(std::span<const IpAddress> addresses) {
+} // namespace
+
+std::string BlockRules(BlockFormat format, std::span<const IpAddress> addresses,
+                       std::size_t sharedLeftOut) {
     std::string text;
-    for (const IpAddress& address : addresses) {
-        text += address.text() + "\r\n";
+    switch (format) {
+    case BlockFormat::List:
+        for (const IpAddress& address : addresses) {
+            text += address.text() + "\r\n";
+        }
+        return text;
+    case BlockFormat::WebConfig:
+        text =
+            "<!--\r\n" + Requirements("  ", sharedLeftOut) +
+            "  Goes into <system.webServer> of the site's web.config. IIS locks ipSecurity at\r\n"
+            "  the server level (overrideModeDefault=\"Deny\"), and a web.config that sets\r\n"
+            "  it then fails with HTTP Error 500.19. Unlock it once, as an administrator:\r\n"
+            "    %windir%\\system32\\inetsrv\\appcmd.exe unlock config\r\n"
+            "      -section:" +
+            std::string(kSection) +
+            "\r\n"
+            "  or use the PowerShell or appcmd export, which need no unlocking.\r\n"
+            "-->\r\n"
+            "<security>\r\n"
+            "  <ipSecurity allowUnlisted=\"true\">\r\n";
+        for (const IpAddress& address : addresses) {
+            text += "    <add ipAddress=\"" + address.text() + "\" allowed=\"false\" />\r\n";
+        }
+        text += "  </ipSecurity>\r\n"
+                "</security>\r\n";
+        return text;
+    case BlockFormat::PowerShell:
+        text = Requirements("# ", sharedLeftOut) +
+               "# Run as an administrator: .\\block.ps1 -Site 'Default Web Site'\r\n"
+               "# The entries go into applicationHost.config for that site (-Location), which\r\n"
+               "# works while the section is locked for web.config files.\r\n"
+               "param([Parameter(Mandatory = $true)][string]$Site)\r\n"
+               "Import-Module WebAdministration\r\n"
+               "$psPath = 'MACHINE/WEBROOT/APPHOST'\r\n"
+               "$filter = '" +
+               std::string(kSection) +
+               "'\r\n"
+               "$addresses = @(\r\n";
+        for (std::size_t i = 0; i < addresses.size(); ++i) {
+            text += "    '" + addresses[i].text() + "'" + (i + 1 < addresses.size() ? "," : "") +
+                    "\r\n";
+        }
+        text += ")\r\n"
+                "$present = @(Get-WebConfigurationProperty -PSPath $psPath -Location $Site "
+                "-Filter $filter -Name 'collection' | ForEach-Object { $_.ipAddress })\r\n"
+                "foreach ($address in $addresses) {\r\n"
+                "    if ($present -contains $address) { continue }\r\n"
+                "    Add-WebConfigurationProperty -PSPath $psPath -Location $Site -Filter $filter "
+                "-Name '.' -Value @{ ipAddress = $address; allowed = 'false' }\r\n"
+                "}\r\n";
+        return text;
+    case BlockFormat::Appcmd:
+        text = "@echo off\r\n" + Requirements("rem ", sharedLeftOut) +
+               "rem Run as an administrator: block.cmd \"Default Web Site\"\r\n"
+               "rem /commit:apphost writes the entries into applicationHost.config for that\r\n"
+               "rem site, which works while the section is locked for web.config files. An\r\n"
+               "rem address already listed makes appcmd report a duplicate; the others go on.\r\n"
+               "if \"%~1\"==\"\" (\r\n"
+               "    echo usage: %~nx0 \"SITE NAME\"\r\n"
+               "    exit /b 2\r\n"
+               ")\r\n"
+               "set APPCMD=%windir%\\system32\\inetsrv\\appcmd.exe\r\n";
+        for (const IpAddress& address : addresses) {
+            text += "\"%APPCMD%\" set config \"%~1\" -section:" + std::string(kSection) +
+                    " /+\"[ipAddress='" + address.text() +
+                    "',allowed='false']\" /commit:apphost\r\n";
+        }
+        return text;
     }
     return text;
 }

@@ -18,22 +18,24 @@
 
 namespace logdesk {
 
-inline constexpr int kVerifyColumns = 5;
+inline constexpr int kVerifyColumns = 6;
 
-// "IP", "声称蜘蛛", "访问次数", "反查主机名", "结论".
+// "IP", "声称蜘蛛", "访问次数", "反查主机名", "结论", "非蜘蛛访问次数".
 std::array<std::string, kVerifyColumns> VerifyColumnTitles();
 
 // "真", "假", "无法验证".
 std::string VerdictText(Verdict verdict);
 // Why, in a few words ("反查主机名不属于该蜘蛛的域名").
 std::string ReasonText(VerdictReason reason);
-// The 结论 cell: the verdict alone for 真, else the verdict and the reason in
-// full-width parentheses ("假（正查结果与IP不符）").
+// The 结论 cell: the verdict alone for 真 by DNS, else the verdict and the
+// reason in full-width parentheses ("假（正查结果与IP不符）",
+// "真（在该蜘蛛公布的IP段内）").
 std::string ConclusionText(const CrawlerVerdict& verdict);
 // The 声称蜘蛛 cell: the catalogue's display name, or the token as given.
 std::string ClaimedCrawlerName(const CrawlerClaim& claim);
 // One table row: the IP as logged, the claimed crawler, the visits in decimal,
-// the reverse host, the conclusion.
+// the reverse host, the conclusion, the address's visits that named no
+// crawler in decimal.
 std::array<std::string, kVerifyColumns> VerifyTableRow(const CrawlerClaim& claim,
                                                        const CrawlerVerdict& verdict);
 
@@ -67,17 +69,46 @@ std::vector<CrawlerShare> CrawlerShares(std::span<const CrawlerClaim> claims,
 
 // The addresses to refuse: judged 假 for some claim and 真 for none (an
 // address that is one engine's real crawler and also named another one stays
-// open), each once, in the order of its first 假 claim.
+// open), each once, in the order of its first 假 claim. An address with
+// visits that named no crawler (CrawlerClaim::unclaimedVisits) is shared with
+// people or other programs: it is left out unless blockShared, and counted
+// in *sharedLeftOut when given.
 std::vector<IpAddress> AddressesToBlock(std::span<const CrawlerClaim> claims,
-                                        std::span<const CrawlerVerdict> verdicts);
+                                        std::span<const CrawlerVerdict> verdicts,
+                                        bool blockShared = false,
+                                        std::size_t* sharedLeftOut = nullptr);
 
-// An IIS <security> element for the <system.webServer> section of a
-// web.config: every other address allowed, each given one refused. A single
-// address needs no subnetMask (IIS matches the whole address by default).
-// ASCII only, so it reads the same in the UTF-8 web.config; CR LF line ends.
-std::string IpSecurityRules(std::span<const IpAddress> addresses);
+// The block exports. All are ASCII with CR LF line ends, and all but the
+// plain list open with comments that say what IIS needs for them: the role
+// service "IP and Domain Restrictions", and for the fragment the section
+// unlocked (IIS locks ipSecurity at the server level).
+enum class BlockFormat : std::uint8_t {
+    // An IIS <security> element for the <system.webServer> section of a
+    // web.config: every other address allowed, each given one refused. A
+    // single address needs no subnetMask (IIS matches it whole by default).
+    WebConfig,
+    // A PowerShell script (module WebAdministration) that adds the entries
+    // for one site (-Site NAME) in applicationHost.config, with -PSPath
+    // MACHINE/WEBROOT/APPHOST and -Location, which a locked section allows;
+    // entries already present are skipped.
+    PowerShell,
+    // A batch file of appcmd set config SITE ... /commit:apphost lines, one
+    // per address, for the site named as its first argument.
+    Appcmd,
+    // One address a line, nothing else.
+    List,
+};
 
-// One address a line, CR LF line ends.
-std::string AddressLines(std::span<const IpAddress> addresses);
+// The export of `addresses` in `format`; sharedLeftOut is said in the
+// comments of the formats that have them.
+std::string BlockRules(BlockFormat format, std::span<const IpAddress> addresses,
+                       std::size_t sharedLeftOut = 0);
+
+inline std::string IpSecurityRules(std::span<const IpAddress> addresses) {
+    return BlockRules(BlockFormat::WebConfig, addresses);
+}
+inline std::string AddressLines(std::span<const IpAddress> addresses) {
+    return BlockRules(BlockFormat::List, addresses);
+}
 
 } // namespace logdesk

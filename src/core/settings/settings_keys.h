@@ -41,6 +41,11 @@ inline constexpr SettingKey kVerifyDnsServers{"蜘蛛真伪", "DNS服务器"};
 inline constexpr std::string_view kVerifyDnsServersDefault = "";
 inline constexpr SettingKey kVerifyDnsTimeout{"蜘蛛真伪", "DNS超时毫秒"};
 inline constexpr std::string_view kVerifyDnsTimeoutDefault = "2000";
+// The log field that holds the client's address behind a proxy or CDN
+// (X-Forwarded-For, or what the administrator named it); empty: c-ip is the
+// client. Read by the statistics pages and the crawler verification.
+inline constexpr SettingKey kVerifyClientIpField{"蜘蛛真伪", "客户端IP字段"};
+inline constexpr std::string_view kVerifyClientIpFieldDefault = "";
 
 // The record export's column choice: one boolean per column caption, keyed
 // by the caption followed by kCheckedSuffix (the record number column as

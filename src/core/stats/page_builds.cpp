@@ -1,6 +1,7 @@
 #include "page_builds.h"
 
 #include "base/text_hash.h"
+#include "logimport/client_address.h"
 #include "logimport/longest_cells.h"
 #include "logimport/parallel_work.h"
 #include "status_tables.h"
@@ -692,7 +693,8 @@ StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
 
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
                           const SpiderTally& tally, const SpiderFilter& filter,
-                          const std::atomic<bool>* cancel, const Parallelism& parallel) {
+                          const std::atomic<bool>* cancel, const Parallelism& parallel,
+                          std::int32_t clientIpColumn) {
     // The columns a record's page cells come from; a field the log lacks
     // reads as "" (column 0 would be the record number: never asked for).
     const auto& slots = kPageRecordSlots;
@@ -701,7 +703,8 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
     for (std::size_t i = 0; i < kCells; ++i) {
         columns[i] = ColumnIndex{fields[slots[i]] > 0 ? fields[slots[i]] : -1};
     }
-    const PageFields present = PageFields::Of(fields);
+    PageFields present = PageFields::Of(fields);
+    present.ip = present.ip || clientIpColumn > 0;
     const std::unique_ptr<PageAccumulator> kind = MakePageAccumulator(page, filter);
     const std::uint32_t rows = kind->needsRecords(present) ? table.rowCount() : 0;
     // Tests ask for pieces by size: that checks the join of every page.
@@ -726,7 +729,12 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
                 stopped = true;
                 return;
             }
-            table.data()->cellsOf(table.record(RowIndex{r}), columns.data(), kCells, cells.data());
+            const RecordIndex record = table.record(RowIndex{r});
+            table.data()->cellsOf(record, columns.data(), kCells, cells.data());
+            if (clientIpColumn > 0) {
+                cells[4] = ClientAddress(table.data()->cell(record, ColumnIndex{clientIpColumn}),
+                                         cells[4]);
+            }
             batch[batched++] = {cells[0], cells[1], cells[2], cells[3],
                                 cells[4], cells[5], cells[6]};
             if (batched == batch.size()) {

@@ -146,11 +146,14 @@ StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
 // records are counted in pieces on the threads `parallel` gives and the
 // pieces joined in row order, which gives what one pass in row order gives
 // (one thread makes that one pass). With `*cancel` turned true (polled every
-// few thousand rows) the build stops and returns no page.
+// few thousand rows) the build stops and returns no page. With a
+// clientIpColumn (1-based, 0 for none) every page reads a record's address
+// as ClientAddress(that column's cell, its c-ip cell): the client behind a
+// proxy.
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
                           const SpiderTally& tally, const SpiderFilter& filter,
                           const std::atomic<bool>* cancel = nullptr,
-                          const Parallelism& parallel = {});
+                          const Parallelism& parallel = {}, std::int32_t clientIpColumn = 0);
 
 // For each column of a page, the row of one of its longest cells (by
 // bytes), the first such row; -1 for a column whose cells are all empty.

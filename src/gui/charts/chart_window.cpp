@@ -72,6 +72,9 @@ const std::vector<ColourRule>& ColourTable() {
             {"Anthropic", qRgb(255, 150, 100)},
             {"CommonCrawl", qRgb(120, 0, 30)},
             {"Semrush", qRgb(200, 0, 210)},
+            {"Naver", qRgb(120, 255, 200)},
+            {"Seznam", qRgb(255, 255, 140)},
+            {"CocCoc", qRgb(60, 120, 180)},
         };
         std::vector<ColourRule> built;
         for (const auto& [name, rgb] : rows) {

@@ -1,6 +1,7 @@
 #include "stats_window.h"
 
 #include "export/csv_format.h"
+#include "logimport/client_address.h"
 #include "logimport/imported_log.h"
 #include "net/http_fetch.h"
 #include "net/ip_location.h"
@@ -301,6 +302,12 @@ void StatsWindow::openIpSearchPage() {
     Ui().openUrl(QUrl(FromGbk(ipQueryUrl(ip))));
 }
 
+std::int32_t StatsWindow::clientIpColumn() const {
+    // Off (0) unless the setting names a field of this log.
+    return FieldColumn(log_.header, config_.read(settings::kVerifyClientIpField,
+                                                 Gbk(settings::kVerifyClientIpFieldDefault)));
+}
+
 void StatsWindow::openVerifyWindow() {
     if (verifyWindow_) {
         verifyWindow_->raise();
@@ -316,7 +323,12 @@ void StatsWindow::openVerifyWindow() {
     if (const long ms = std::strtol(timeout.c_str(), nullptr, 10); ms > 0 && ms <= 600000) {
         settings.timeoutMs = static_cast<int>(ms);
     }
-    verifyWindow_ = new VerifyWindow(log_, settings, this);
+    // The published crawler ranges live beside the settings file.
+    const std::string& path = config_.path();
+    const std::size_t slash = path.rfind('/');
+    verifyWindow_ = new VerifyWindow(log_, settings, this,
+                                     slash == std::string::npos ? "." : path.substr(0, slash),
+                                     clientIpColumn());
     verifyWindow_->show();
 }
 
@@ -385,10 +397,12 @@ void StatsWindow::build(StatsPage page, const SpiderFilter& filter) {
     const RecordTable table = log_.table;
     const FieldMap fields = log_.header.fieldMap;
     const SpiderTally tally = log_.tally;
+    const std::int32_t clientIp = clientIpColumn();
     const bool started = build_.start(
-        [page, filter, table, fields, tally](const TaskControl& control) {
-            BuiltPage built{
-                BuildStatsPage(page, table, fields, tally, filter, control.cancelFlag()), {}};
+        [page, filter, table, fields, tally, clientIp](const TaskControl& control) {
+            BuiltPage built{BuildStatsPage(page, table, fields, tally, filter, control.cancelFlag(),
+                                           {}, clientIp),
+                            {}};
             if (!control.cancelled()) {
                 built.longest = LongestCells(built.page);
             }

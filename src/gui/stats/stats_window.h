@@ -147,6 +147,9 @@ private:
     int rowOfIp(const std::string& ip, int likely) const;
     std::string ipQueryUrl(const std::string& ip);
 
+    // The column of the client-address field the settings name; 0 for none.
+    std::int32_t clientIpColumn() const;
+
     const ImportedLog& log_;
     ConfigFile& config_;
     AppState& app_;

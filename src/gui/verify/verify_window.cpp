@@ -7,6 +7,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/file_saving.h"
 #include "toolkit/qt_text.h"
+#include "toolkit/ui_seam.h"
 #include "toolkit/window_description.h"
 #include "verify_table_model.h"
 
@@ -46,14 +47,17 @@ void FitColumns(ReportList& list, const VerifyTableModel& model) {
 } // namespace
 
 VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& settings,
-                           QWidget* parent)
-    : QWidget(parent), settings_(settings), logPath_(log.path) {
+                           QWidget* parent, std::string rangesFolder, std::int32_t clientIpColumn)
+    : QWidget(parent), settings_(settings), rangesFolder_(std::move(rangesFolder)),
+      logPath_(log.path) {
     setAttribute(Qt::WA_DeleteOnClose);
     const BuiltWindow built(this, VerifyWindowDescription());
     stopButton_ = built.control<Button>("按钮停止验证");
     exportListButton_ = built.control<Button>("按钮导出列表");
     exportIisButton_ = built.control<Button>("按钮导出IIS规则");
     exportAddressesButton_ = built.control<Button>("按钮导出IP列表");
+    updateRangesButton_ = built.control<Button>("按钮更新IP段");
+    rangesLabel_ = built.control<QLabel>("标签IP段");
     progress_ = built.control<QProgressBar>("进度条验证");
     status_ = built.control<QLabel>("标签状态");
     sharesLabel_ = built.control<QLabel>("标签占比");
@@ -75,12 +79,16 @@ VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& setti
     connect(exportListButton_, &QPushButton::clicked, this, &VerifyWindow::exportList);
     connect(exportIisButton_, &QPushButton::clicked, this, &VerifyWindow::exportIisRules);
     connect(exportAddressesButton_, &QPushButton::clicked, this, &VerifyWindow::exportAddressList);
+    connect(updateRangesButton_, &QPushButton::clicked, this, &VerifyWindow::updateRanges);
+    updateRangesButton_->setEnabled(!rangesFolder_.empty());
+    showRangesAge();
     showRows();
     layoutControls();
 
     const bool started = task_.start(
-        [table = log.table, fields = log.header.fieldMap](const TaskControl& control) {
-            return CollectCrawlerClaims(table, fields, control.cancelFlag());
+        [table = log.table, fields = log.header.fieldMap,
+         clientIpColumn](const TaskControl& control) {
+            return CollectCrawlerClaims(table, fields, control.cancelFlag(), clientIpColumn);
         },
         [this](std::vector<CrawlerClaim> claims) { showClaims(std::move(claims)); });
     if (!started) {
@@ -102,8 +110,9 @@ void VerifyWindow::showClaims(std::vector<CrawlerClaim> claims) {
     // thread drives at a time.
     const bool started = task_.start(
         [claims = std::make_shared<const std::vector<CrawlerClaim>>(claims_), settings = settings_,
-         cancel = cancel_](const TaskControl& control) {
-            CrawlerVerifier verifier(settings);
+         folder = rangesFolder_, cancel = cancel_](const TaskControl& control) {
+            CrawlerVerifier verifier(settings, folder.empty() ? PublishedRanges{}
+                                                              : PublishedRanges::Load(folder));
             return verifier.verify(
                 *claims,
                 [&control](std::size_t done, std::size_t total) { control.progress(done, total); },
@@ -133,10 +142,27 @@ void VerifyWindow::showRun(const VerifyRun& run) {
     for (Button* button : {exportListButton_, exportIisButton_, exportAddressesButton_}) {
         button->setEnabled(true);
     }
+    std::size_t shared = 0;
+    AddressesToBlock(claims_, verdicts_, false, &shared);
     if (!run.error.empty()) {
         status_->setText(QStringLiteral("DNS出错：") + FromGbk(run.error));
+    } else if (run.problem != ResolverProblem::None) {
+        // Said in a message as well as in the status line: the list and the
+        // rules would otherwise look like those of a clean log.
+        const QString text =
+            FromGbk(ResolverProblemText(run.problem)) +
+            QStringLiteral(
+                "。没有IP判为假，导出的屏蔽规则是空的；请在设置中换一个DNS服务器再验证。");
+        status_->setText(text);
+        status_->setToolTip(text);
+        Ui().showMessage(this, text);
     } else {
-        status_->setText(run.completed ? QStringLiteral("验证完毕") : QStringLiteral("验证已停止"));
+        QString text = run.completed ? QStringLiteral("验证完毕") : QStringLiteral("验证已停止");
+        if (shared > 0) {
+            text +=
+                QStringLiteral("；%1 个判为假的IP另有非蜘蛛的访问，屏蔽规则不含它们").arg(shared);
+        }
+        status_->setText(text);
     }
     emit verifyEnded(run.completed);
 }
@@ -157,7 +183,8 @@ void VerifyWindow::showRows() {
                             ClaimedCrawlerName(claims_[i]),
                             std::to_string(claims_[i].visits),
                             {},
-                            {}});
+                            {},
+                            std::to_string(claims_[i].unclaimedVisits)});
         }
     }
     model_->setTable({titles.begin(), titles.end()}, std::move(rows), std::move(red));
@@ -208,9 +235,20 @@ void VerifyWindow::exportText(Export what) {
             return WriteTextTable(headers, rows, csv, sink, cancel);
         };
     } else {
-        const std::vector<IpAddress> fake = AddressesToBlock(claims_, verdicts_);
-        std::string rules =
-            &dialog == iisDialog_.get() ? IpSecurityRules(fake) : AddressLines(fake);
+        std::size_t shared = 0;
+        const std::vector<IpAddress> fake = AddressesToBlock(claims_, verdicts_, false, &shared);
+        BlockFormat format = BlockFormat::List;
+        if (&dialog == iisDialog_.get()) {
+            // The dialog's file types pick the export: a web.config fragment,
+            // a PowerShell script or an appcmd batch file.
+            const QString lower = path.toLower();
+            format =
+                lower.endsWith(QStringLiteral(".ps1")) ? BlockFormat::PowerShell
+                : lower.endsWith(QStringLiteral(".cmd")) || lower.endsWith(QStringLiteral(".bat"))
+                    ? BlockFormat::Appcmd
+                    : BlockFormat::WebConfig;
+        }
+        std::string rules = BlockRules(format, fake, shared);
         write = [rules = std::move(rules)](LineSink& sink, const std::atomic<bool>*) {
             return sink.write(rules) ? Result<void>() : Result<void>(FailureOf(sink));
         };
@@ -229,6 +267,72 @@ void VerifyWindow::exportText(Export what) {
         TellSaveOutcome(this, SavedFile::Table, path,
                         Result<void>(SystemError(EAGAIN, "cannot start", nativePath)));
         emit exportEnded(false);
+    }
+}
+
+void VerifyWindow::showRangesAge() {
+    if (rangesFolder_.empty()) {
+        rangesLabel_->setText(QStringLiteral("公布的IP段：无"));
+        return;
+    }
+    const PublishedRanges ranges = PublishedRanges::Load(rangesFolder_);
+    QStringList parts;
+    for (const StoredRanges& stored : ranges.stored()) {
+        const int days = RangeAgeDays(stored.fetched, UtcNowText());
+        parts << QStringLiteral("%1 %2天前")
+                     .arg(QString::fromStdString(stored.id))
+                     .arg(std::max(0, days));
+    }
+    const QString text = parts.isEmpty()
+                             ? QStringLiteral("公布的IP段：未下载")
+                             : QStringLiteral("公布的IP段：") + parts.join(QStringLiteral("，"));
+    rangesLabel_->setText(text);
+    QStringList details;
+    for (const StoredRanges& stored : ranges.stored()) {
+        details << QString::fromStdString(stored.id + "  " + stored.fetched + "  " + stored.source);
+    }
+    rangesLabel_->setToolTip(details.join(QLatin1Char('\n')));
+}
+
+void VerifyWindow::updateRanges() {
+    if (rangesFolder_.empty() || exporting()) {
+        return;
+    }
+    updateRangesButton_->setEnabled(false);
+    rangesLabel_->setText(QStringLiteral("正在下载公布的IP段.."));
+    const bool started = export_.start(
+        [folder = rangesFolder_, urlFor = rangeUrls_](const TaskControl& control) {
+            return UpdatePublishedRanges(folder, RangeSources(), UtcNowText(), urlFor,
+                                         control.cancelFlag());
+        },
+        [this](const std::vector<RangeUpdate>& updates) {
+            updateRangesButton_->setEnabled(true);
+            showRangesAge();
+            QString stored;
+            QString kept;
+            bool all = true;
+            for (const RangeUpdate& update : updates) {
+                const QString id = QString::fromStdString(update.id);
+                if (update.stored) {
+                    stored += QStringLiteral("\n  %1：%2 段").arg(id).arg(update.ranges);
+                } else {
+                    all = false;
+                    kept += QStringLiteral("\n  %1：%2").arg(id, FromGbk(update.error));
+                }
+            }
+            QString text = QStringLiteral("已更新的IP段：") +
+                           (stored.isEmpty() ? QStringLiteral("无") : stored);
+            if (!kept.isEmpty()) {
+                text += QStringLiteral("\n未能更新，保留原来的：") + kept;
+            }
+            text += QStringLiteral("\n下次验证时使用。");
+            Ui().showMessage(this, text);
+            emit rangesUpdated(all);
+        });
+    if (!started) {
+        updateRangesButton_->setEnabled(true);
+        showRangesAge();
+        emit rangesUpdated(false);
     }
 }
 
@@ -252,6 +356,8 @@ void VerifyWindow::layoutControls() {
     const int h = height();
     list_->setGeometry(0, kListTop, w, std::max(0, h - kListTop - kSharesBlock));
     sharesLabel_->move(sharesLabel_->x(), h - kSharesBlock + 4);
+    rangesLabel_->move(rangesLabel_->x(), h - kSharesBlock + 4);
+    updateRangesButton_->move(updateRangesButton_->x(), h - kSharesBlock);
     sharesList_->setGeometry(0, h - kSharesListHeight, w, kSharesListHeight);
 }
 

@@ -8,13 +8,20 @@
 // Cancellation: the verifier returns within about 10 ms with the claims
 // settled so far, which the window then shows. Closing the window cancels
 // the run and drops its result.
+//
+// Published ranges: the verification reads the copies kept in the ranges
+// folder (the settings folder); 更新IP段 fetches them anew on a worker, and
+// the label beside it names each stored list with its date and age.
 #pragma once
 
 #include "net/cancellation.h"
+#include "net/crawler_ranges.h"
 #include "net/crawler_verifier.h"
 #include "toolkit/background_task.h"
 
 #include <QWidget>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -37,7 +44,11 @@ public:
     // Starts at once: reads the claims of `log` (a snapshot: `log` need not
     // outlive the window) and verifies them with `settings`. Deletes itself
     // on close.
-    VerifyWindow(const ImportedLog& log, const ResolverSettings& settings, QWidget* parent);
+    // rangesFolder: where the published ranges are kept; empty: none.
+    // clientIpColumn: the log's column naming the client behind a proxy
+    // (CollectCrawlerClaims); 0 for none.
+    VerifyWindow(const ImportedLog& log, const ResolverSettings& settings, QWidget* parent,
+                 std::string rangesFolder = {}, std::int32_t clientIpColumn = 0);
     // Stops the lookups and joins the worker.
     ~VerifyWindow() override;
 
@@ -55,6 +66,13 @@ public:
     void exportList();
     void exportIisRules();
     void exportAddressList();
+    // The button 更新IP段: fetches every published list into the ranges
+    // folder on a worker, then says what was stored and what was kept.
+    void updateRanges();
+    // Where updateRanges fetches each list; by default its owner's URL.
+    void setRangeUrls(std::function<std::string(const RangeSource&)> urlFor) {
+        rangeUrls_ = std::move(urlFor);
+    }
 
 signals:
     // The claims are listed; their lookups have started.
@@ -64,6 +82,9 @@ signals:
     void verifyEnded(bool completed);
     // An export ended; `written` false when it failed or was refused.
     void exportEnded(bool written);
+    // An update of the published ranges ended; `allStored` false when some
+    // list kept its previous copy.
+    void rangesUpdated(bool allStored);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -77,8 +98,11 @@ private:
     enum class Export { List, IisRules, AddressLines };
     void exportText(Export what);
     void layoutControls();
+    void showRangesAge();
 
     ResolverSettings settings_;
+    std::string rangesFolder_;
+    std::function<std::string(const RangeSource&)> rangeUrls_;
     std::string logPath_; // exports refuse to write over it
     std::vector<CrawlerClaim> claims_;
     std::vector<CrawlerVerdict> verdicts_;
@@ -88,6 +112,8 @@ private:
     Button* exportListButton_ = nullptr;
     Button* exportIisButton_ = nullptr;
     Button* exportAddressesButton_ = nullptr;
+    Button* updateRangesButton_ = nullptr;
+    QLabel* rangesLabel_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;
     QLabel* sharesLabel_ = nullptr;

@@ -47,6 +47,14 @@ const TodaysAgent kTodaysAgents[] = {
     {SpiderId::Semrush,
      "Mozilla/5.0+(compatible;+SemrushBot/7~bl;++http://www.semrush.com/bot.html)",
      "Semrush(SemrushBot)"},
+    {SpiderId::Naver, "Mozilla/5.0+(compatible;+Yeti/1.1;++https://naver.me/spd)", "Naver(Yeti)"},
+    {SpiderId::Seznam,
+     "Mozilla/5.0+(compatible;+SeznamBot/4.0;++https://o-seznam.cz/napoveda/"
+     "vyhledavani/en/seznambot-crawler/)",
+     "Seznam(SeznamBot)"},
+    {SpiderId::CocCoc,
+     "Mozilla/5.0+(compatible;+coccocbot-web/1.0;++http://help.coccoc.com/searchengine)",
+     "CocCoc(coccocbot)"},
 };
 
 TEST(IdentifySpiderTest, TokensInTestOrder) {
@@ -86,6 +94,20 @@ TEST(IdentifySpiderTest, TodaysCrawlersOnlyWhenAsked) {
     // Tokens match ignoring ASCII case, as the classic ones do.
     EXPECT_EQ(Identify("gptbot/1.0", Crawlers::All), "OpenAI(GPTBot)");
     EXPECT_EQ(Identify("BYTESPIDER", Crawlers::All), "字节跳动(Bytespider)");
+    // The owners' other documented robots go to their crawler.
+    EXPECT_EQ(Identify("Mozilla/5.0+(compatible;+YandexImages/3.0;++http://yandex.com/bots)",
+                       Crawlers::All),
+              "Yandex(YandexBot)");
+    EXPECT_EQ(Identify("Mozilla/5.0+(compatible;+OAI-SearchBot/1.0;++https://openai.com/searchbot)",
+                       Crawlers::All),
+              "OpenAI(GPTBot)");
+    EXPECT_EQ(Identify("Mozilla/5.0+(compatible;+ChatGPT-User/1.0;++https://openai.com/bot)",
+                       Crawlers::All),
+              "OpenAI(GPTBot)");
+    EXPECT_EQ(
+        Identify("DuckAssistBot/1.2;+(+http://duckduckgo.com/duckassistbot.html)", Crawlers::All),
+        "DuckDuckGo(DuckDuckBot)");
+    EXPECT_EQ(Identify("YandexImages/3.0"), "其他流量(unknown)");
 }
 
 TEST(IdentifySpiderTest, TodaysCrawlersNeverTakeAClassicAgent) {

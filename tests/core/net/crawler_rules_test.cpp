@@ -56,5 +56,27 @@ TEST(CrawlerRulesTest, CatalogueCrawlersAndLaterTokensFindTheirRules) {
     }
 }
 
+TEST(CrawlerRulesTest, TodaysCrawlersWithAPublishedCheckHaveTheirRule) {
+    const std::pair<SpiderId, const char*> checked[] = {
+        {SpiderId::Petal, "crawl-114-119-1-1.petalsearch.com"},
+        {SpiderId::Naver, "crawl.211-249-40-1.web.naver.com"},
+        {SpiderId::Seznam, "fulltextrobot-77-75-77-1.seznam.cz"},
+        {SpiderId::CocCoc, "bot-1.coccoc.com"},
+        {SpiderId::Yandex, "5-255-253-1.spider.yandex.com"}};
+    for (const auto& [id, host] : checked) {
+        const CrawlerRule* rule = RuleForSpider(id);
+        ASSERT_NE(rule, nullptr) << host;
+        EXPECT_FALSE(MatchingDomain(*rule, host).empty()) << host;
+        EXPECT_TRUE(AgentHasToken(*rule, Spider(id).tokens.front())) << host;
+    }
+    // OpenAI, DuckDuckGo, Anthropic publish no reverse-lookup check.
+    for (SpiderId id : {SpiderId::OpenAi, SpiderId::DuckDuckGo, SpiderId::Anthropic}) {
+        EXPECT_EQ(RuleForSpider(id), nullptr);
+    }
+    EXPECT_TRUE(AgentHasToken(*RuleForSpider(SpiderId::Yandex), "YandexImages/3.0"));
+    EXPECT_TRUE(AgentHasToken(*RuleForSpider(SpiderId::CocCoc), "coccocbot-image/1.0"));
+    EXPECT_FALSE(AgentHasToken(*RuleForSpider(SpiderId::Naver), "Yetifier/2.0"));
+}
+
 } // namespace
 } // namespace logdesk

@@ -1,11 +1,14 @@
 // The window 蜘蛛真伪 offscreen, against the DNS server of tests/support.
 #include "logimport/imported_log.h"
+#include "net/crawler_ranges.h"
+#include "net/verification_report.h"
 #include "settings/config_file.h"
 #include "settings/settings_keys.h"
 #include "stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_dns_server.h"
+#include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
 #include "toolkit/app_state.h"
 #include "toolkit/controls.h"
@@ -13,6 +16,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QColor>
+#include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -52,13 +56,15 @@ protected:
         }
     }
 
+    std::string rangesFolder_;
+
     // Opens the window and waits until its claims are listed.
     void open(int timeoutMs) {
         ResolverSettings settings;
         settings.timeoutMs = timeoutMs;
         settings.attempts = 1;
         settings.servers = server_.servers();
-        window_ = new VerifyWindow(log_, settings, nullptr);
+        window_ = new VerifyWindow(log_, settings, nullptr, rangesFolder_);
         list_ = window_->findChild<ReportList*>(QStringLiteral("列表框"));
         QSignalSpy shown(window_.data(), &VerifyWindow::claimsShown);
         window_->show();
@@ -90,7 +96,7 @@ TEST_F(VerifyWindowTest, ListsEveryClaimWithItsVerdictAndFakeRowsInRed) {
                                     QAbstractItemModelTester::FailureReportingMode::Fatal);
     EXPECT_EQ(window_->windowTitle(), QStringLiteral("蜘蛛真伪"));
     ASSERT_EQ(list_->rowCount(), 7);
-    ASSERT_EQ(list_->columnCount(), 5);
+    ASSERT_EQ(list_->columnCount(), 6);
     EXPECT_EQ(list_->columnTitle(1), QStringLiteral("声称蜘蛛"));
     EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("1.1.1.1"));
     EXPECT_EQ(list_->cellText(0, 2), QStringLiteral("4"));
@@ -140,12 +146,81 @@ TEST_F(VerifyWindowTest, ExportsTheListAndTheBlockRulesAsTheReportDoes) {
     EXPECT_EQ(ui_.dialogs[2].defaultSuffix, QStringLiteral("txt"));
     EXPECT_TRUE(ui_.dialogs[1].save);
 
+    // The same button writes the PowerShell and appcmd exports by the
+    // file type chosen.
+    const QString ps1 = QString::fromStdString((dir.dir() / "block.ps1").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportIisRules, ps1));
+    EXPECT_EQ(ReadFile(ps1.toStdString()),
+              BlockRules(BlockFormat::PowerShell,
+                         AddressesToBlock(window_->claims(), window_->verdicts())));
+    const QString cmd = QString::fromStdString((dir.dir() / "block.cmd").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportIisRules, cmd));
+    EXPECT_NE(ReadFile(cmd.toStdString()).find("/+\"[ipAddress='1.1.1.1',allowed='false']\""),
+              std::string::npos);
+    ui_.dialogs.resize(3);
+
     // A cancelled dialog writes nothing and says nothing.
     const auto messages = ui_.messages.size();
     ui_.answers.push_back(std::nullopt);
     window_->exportIisRules();
     EXPECT_FALSE(window_->exporting());
     EXPECT_EQ(ui_.messages.size(), messages);
+}
+
+TEST_F(VerifyWindowTest, AServerWithoutReverseNamesIsSaidPlainlyAndNothingIsRed) {
+    server_.setNxdomainForEverything(true);
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    ASSERT_EQ(list_->rowCount(), 7);
+    for (int r = 0; r < list_->rowCount(); ++r) {
+        EXPECT_FALSE(red(r)) << r;
+        EXPECT_FALSE(list_->cellText(r, 4).startsWith(QStringLiteral("假")));
+    }
+    EXPECT_EQ(list_->cellText(0, 4), QStringLiteral("无法验证（DNS服务器不回答反查）"));
+    ASSERT_EQ(ui_.messages.size(), 1);
+    EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("DNS服务器不回答反查")))
+        << ui_.messages[0].toStdString();
+    EXPECT_TRUE(window_->findChild<QLabel*>(QStringLiteral("标签状态"))
+                    ->text()
+                    .startsWith(QStringLiteral("DNS服务器不回答反查")));
+    EXPECT_TRUE(AddressesToBlock(window_->claims(), window_->verdicts()).empty());
+}
+
+TEST_F(VerifyWindowTest, TheRangesButtonStoresTheListsAndTheNextRunTrustsThem) {
+    const std::string json =
+        R"({"creationTime":"2026-12-01","prefixes":[{"ipv4Prefix":"1.1.1.0/30"}]})";
+    LocalHttpServer http(40, [&json](const std::string& request) {
+        if (request.starts_with("GET /googlebot ")) {
+            return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(json.size()) +
+                   "\r\nConnection: close\r\n\r\n" + json;
+        }
+        return std::string("HTTP/1.1 500 Oops\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    });
+    TempFile dir("");
+    rangesFolder_ = dir.dir().string();
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    auto* label = window_->findChild<QLabel*>(QStringLiteral("标签IP段"));
+    EXPECT_EQ(label->text(), QStringLiteral("公布的IP段：未下载"));
+    window_->setRangeUrls(
+        [&http](const RangeSource& source) { return http.url("/" + std::string(source.id)); });
+    QSignalSpy updated(window_.data(), &VerifyWindow::rangesUpdated);
+    QTest::mouseClick(window_->findChild<Button*>(QStringLiteral("按钮更新IP段")), Qt::LeftButton);
+    ASSERT_TRUE(updated.wait(20000));
+    EXPECT_FALSE(updated.at(0).at(0).toBool()); // the other lists kept nothing
+    EXPECT_EQ(label->text(), QStringLiteral("公布的IP段：googlebot 0天前"));
+    ASSERT_FALSE(ui_.messages.isEmpty());
+    EXPECT_TRUE(ui_.messages.back().contains(QStringLiteral("googlebot：1 段")))
+        << ui_.messages.back().toStdString();
+    EXPECT_TRUE(ui_.messages.back().contains(QStringLiteral("未能更新，保留原来的")));
+    EXPECT_EQ(http.requests().size(), RangeSources().size());
+
+    // A new window trusts the stored range for the engine claimed only:
+    // 1.1.1.1 claimed Baiduspider, 1.1.1.2 Googlebot from inside the range.
+    window_->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    EXPECT_EQ(list_->cellText(0, 4), QStringLiteral("假（反查主机名不属于该蜘蛛的域名）"));
+    EXPECT_EQ(list_->cellText(2, 0), QStringLiteral("1.1.1.2"));
+    EXPECT_EQ(list_->cellText(2, 4), QStringLiteral("真（在该蜘蛛公布的IP段内）"));
 }
 
 TEST_F(VerifyWindowTest, StopEndsTheRunPromptlyWithWhatItSettled) {
@@ -220,6 +295,40 @@ TEST(VerifyFromStatsWindowTest, TheIpPageButtonOpensOneWindowWithTheStoredResolv
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(stats.isNull());
     EXPECT_TRUE(verify.isNull());
+}
+
+TEST(VerifyFromStatsWindowTest, TheClientIpSettingNamesTheVisitorBehindAProxy) {
+    FakeUiSeam ui;
+    LocalDnsServer server;
+    server.addCrawler("220.181.108.89", "baiduspider-220-181-108-89.crawl.baidu.com");
+    TempFile dir("");
+    ConfigFile config((dir.dir() / "logdesk.ini").string());
+    ASSERT_TRUE(config.write(settings::kVerifyDnsServers, server.servers()));
+    ASSERT_TRUE(config.write(settings::kVerifyClientIpField, "X-Forwarded-For"));
+    LogImport r =
+        testing::Imported(ImportLogBytes("#Fields: c-ip X-Forwarded-For cs(User-Agent)\r\n"
+                                         "10.0.0.1 220.181.108.89,+10.0.0.3 Baiduspider\r\n"));
+    const ImportedLog log{r.table, r.header, r.tally};
+    AppState app;
+    QPointer<StatsWindow> stats = new StatsWindow(log, config, app, nullptr);
+    QSignalSpy shown(stats.data(), &StatsWindow::pageShown);
+    stats->show();
+    ASSERT_TRUE(shown.wait(10000));
+    stats->findChild<TabStrip*>(QStringLiteral("选择夹"))->setCurrentIndex(2);
+    ASSERT_TRUE(shown.wait(10000));
+    // The IP page counts the client, not the proxy.
+    EXPECT_EQ(stats->page().rows.at(0).at(0), "220.181.108.89");
+    QTest::mouseClick(stats->findChild<Button*>(QStringLiteral("按钮验证蜘蛛")), Qt::LeftButton);
+    QPointer<VerifyWindow> verify = qobject_cast<VerifyWindow*>(stats->verifyWindow());
+    ASSERT_FALSE(verify.isNull());
+    QSignalSpy ended(verify.data(), &VerifyWindow::verifyEnded);
+    ASSERT_TRUE(ended.wait(10000));
+    auto* list = verify->findChild<ReportList*>(QStringLiteral("列表框"));
+    ASSERT_EQ(list->rowCount(), 1);
+    EXPECT_EQ(list->cellText(0, 0), QStringLiteral("220.181.108.89"));
+    EXPECT_EQ(list->cellText(0, 4), QStringLiteral("真"));
+    stats->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 } // namespace
