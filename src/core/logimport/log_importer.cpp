@@ -179,7 +179,7 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
                             std::uint32_t layoutIndex, const std::uint32_t* fieldStarts,
                             std::size_t blanks) {
     const RecordData::Layout& layout = data_.layouts_[layoutIndex];
-    const char* line = data_.chunks_[chunk].bytes.get() + begin;
+    const char* line = data_.chunks_[chunk].bytes.data() + begin;
     const auto length = static_cast<std::uint32_t>(end - begin);
     const auto fields = static_cast<std::size_t>(layout.fieldCount);
 
@@ -464,11 +464,11 @@ public:
 
     // A new buffer for the file's bytes; returns its index.
     std::uint32_t addChunk(std::size_t capacity) {
-        auto* bytes = static_cast<char*>(std::malloc(capacity + kScanSlack));
-        if (bytes == nullptr) {
+        BigBuffer bytes = BigBuffer::allocate(capacity + kScanSlack);
+        if (!bytes) {
             throw std::bad_alloc();
         }
-        data_->chunks_.push_back({std::unique_ptr<char, RecordData::FreeBytes>(bytes), capacity});
+        data_->chunks_.push_back({std::move(bytes), capacity});
         return static_cast<std::uint32_t>(data_->chunks_.size() - 1);
     }
     // Gives a buffer a new capacity, keeping its bytes up to the smaller of
@@ -476,15 +476,12 @@ public:
     // stay valid, pointers do not.
     void resizeChunk(std::uint32_t chunk, std::size_t capacity) {
         RecordData::Chunk& c = data_->chunks_[chunk];
-        auto* bytes = static_cast<char*>(std::realloc(c.bytes.get(), capacity + kScanSlack));
-        if (bytes == nullptr) {
+        if (!c.bytes.resize(capacity + kScanSlack)) {
             throw std::bad_alloc();
         }
-        (void)c.bytes.release();
-        c.bytes.reset(bytes);
         c.capacity = capacity;
     }
-    char* chunkBytes(std::uint32_t chunk) { return data_->chunks_[chunk].bytes.get(); }
+    char* chunkBytes(std::uint32_t chunk) { return data_->chunks_[chunk].bytes.data(); }
     std::size_t chunkCapacity(std::uint32_t chunk) const { return data_->chunks_[chunk].capacity; }
     // Whether a row, or a line waiting for the file's first header, points
     // into the buffer; one that holds none can be reused or resized.
@@ -636,7 +633,7 @@ void PartBuilder::appendPending(const std::vector<PendingLine>& lines, std::uint
     std::vector<std::uint32_t> starts(fields);
     const LineScanner scan = BestLineScanner();
     for (const PendingLine& line : lines) {
-        const char* buf = data_.chunks_[line.chunk].bytes.get();
+        const char* buf = data_.chunks_[line.chunk].bytes.data();
         const LineScan found = scan(buf + line.begin, buf + line.end, starts.data(), fields);
         appendRow(line.chunk, line.begin, line.end, layout, starts.data(), found.blanks);
     }
@@ -1130,7 +1127,7 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
 void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const {
     PartBuilder rows(*data_, range.part, agents, streaming_ && !whole_ ? &range.consumers : nullptr,
                      whole_ ? &range.records : nullptr);
-    const char* buf = data_->chunks_[chunk].bytes.get();
+    const char* buf = data_->chunks_[chunk].bytes.data();
     RangeHandler handler(*data_, range, rows, chunk, options_.cancel);
     LineSplitter splitter(scan_);
     std::size_t pos = range.begin;
