@@ -53,7 +53,9 @@ struct ReportArgs {
     // --dns-server instead of the system's name servers.
     ResolverSettings resolver;
     BlockRules blockRules = BlockRules::None;
-    bool stream = false; // count the page while reading, keeping no records
+    // --stream; then, once the inputs are known, whether the run counts the
+    // page while reading, keeping no records.
+    bool stream = false;
     Crawlers crawlers = Crawlers::Classic;
 };
 
@@ -407,7 +409,7 @@ struct GatheredLog {
 // rejected, no input could be read, or none was named.
 std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
                                          const LogInputsOptions& inputOptions,
-                                         std::string& messages) {
+                                         std::string& messages, ReportReading& reading) {
     ImportOptions options;
     options.threads = a.parallel.threads;
     if (a.stream) {
@@ -424,6 +426,8 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
     }
     options.crawlers = a.crawlers;
     Result<InputsImport> read = ImportLogInputs(inputs, {}, options);
+    reading.streamed = a.stream;
+    reading.passes = 1;
     if (read && !read->log.streamExact) {
         // The headers changed which fields the last header's columns stand
         // for: count again, knowing that header.
@@ -439,6 +443,7 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
         options.streamHeader = read->log.header;
         LogInputs again(a.inputs, inputOptions);
         read = ImportLogInputs(again, {}, options);
+        reading.passes = 2;
     }
     if (!read) {
         const Error& error = read.error();
@@ -508,18 +513,34 @@ int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput
     });
 }
 
+// Whether the page is counted while the logs are read: asked for, or chosen
+// where the output is the same and a second pass could read the inputs again.
+bool Streams(const ReportArgs& a, const LogInputs& inputs, const ReportReading& reading) {
+    if (a.stream) {
+        return true;
+    }
+    if (a.page == Page::Records || reading.keepRecords) {
+        return false;
+    }
+    const auto& files = inputs.files();
+    return std::none_of(files.begin(), files.end(), [](const InputFile& file) {
+        return file.kind == InputKind::StandardInput;
+    });
+}
+
 int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
-                       std::string& messages, int standardInput) {
-    const std::optional<ReportArgs> parsed = ParseArgs(args, messages);
+                       std::string& messages, int standardInput, ReportReading& reading) {
+    std::optional<ReportArgs> parsed = ParseArgs(args, messages);
     if (!parsed) {
         messages += kReportUsage;
         return 2;
     }
-    const ReportArgs& a = *parsed;
+    ReportArgs& a = *parsed;
     LogInputsOptions inputOptions;
     inputOptions.standardInput = standardInput;
     inputOptions.readAhead = a.parallel.threads != 1;
     LogInputs inputs(a.inputs, inputOptions);
+    a.stream = Streams(a, inputs, reading);
     // The table is written only after every log was read, but what a log
     // held would still be gone.
     if (a.output) {
@@ -531,7 +552,8 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             }
         }
     }
-    std::optional<GatheredLog> gathered = GatherRecords(a, inputs, inputOptions, messages);
+    std::optional<GatheredLog> gathered =
+        GatherRecords(a, inputs, inputOptions, messages, reading);
     if (!gathered) {
         return 1;
     }
@@ -546,11 +568,13 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
 } // namespace
 
 int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
-              int standardInput) {
+              int standardInput, ReportReading* reading) {
+    ReportReading ignored;
     // Memory running out in a page build or the output ends the run with one
     // line, as an unreadable log does.
     try {
-        return RunReportUnguarded(args, standardOutput, messages, standardInput);
+        return RunReportUnguarded(args, standardOutput, messages, standardInput,
+                                  reading != nullptr ? *reading : ignored);
     } catch (const std::bad_alloc&) {
         messages += "logdesk-report: out of memory\n";
         return 1;

@@ -491,7 +491,11 @@ public:
     // Releases what the last buffer holds beyond `filled` once reading ended.
     void trimChunk(std::uint32_t chunk, std::size_t filled) {
         if (!chunkReferenced(chunk)) {
-            filled = 0; // no row reads it
+            // No row reads it (a streaming import's buffer): back to the
+            // pool whole, for the next import to fill without faults.
+            data_->chunks_[chunk].bytes.release();
+            data_->chunks_[chunk].capacity = 0;
+            return;
         }
         if (chunkCapacity(chunk) - filled >= kMinChunk) {
             resizeChunk(chunk, std::max<std::size_t>(filled, 1));
