@@ -32,8 +32,9 @@ namespace {
 constexpr std::string_view kFieldsDirective = "#Fields:";
 constexpr std::size_t kMinChunk = std::size_t{64} << 10;
 constexpr std::size_t kReadStep = std::size_t{8} << 20;
-// Largest buffer for input of unknown size (a pipe, a device).
-constexpr std::uint64_t kStreamChunk = std::uint64_t{64} << 20;
+// Largest buffer for input of unknown size (a pipe, a device), and for a
+// streaming import, which reads into a second one beside the splitting.
+constexpr std::uint64_t kStreamChunk = std::uint64_t{32} << 20;
 // Bytes the threaded import collects before it shares them out, and how
 // it cuts them: about this many ranges per thread, none smaller than this.
 constexpr std::size_t kParallelBatch = std::size_t{64} << 20;
@@ -63,17 +64,18 @@ public:
     // With `ownKeys` the cache keeps copies of the agents it stores, for an
     // import whose buffers are reused as soon as their lines are taken.
     explicit UserAgentCache(bool ownKeys = false, Crawlers crawlers = Crawlers::Classic)
-        : slots_(kSlots), ownKeys_(ownKeys), crawlers_(crawlers) {}
+        : slots_(kFirstSlots), ownKeys_(ownKeys), crawlers_(crawlers) {}
 
     SpiderId identify(std::string_view agent) {
         const std::uint64_t h = HashShortText(agent);
-        std::size_t i = h & (kSlots - 1);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
         for (;;) {
             Slot& slot = slots_[i];
             if (!slot.used) {
                 const SpiderId id = IdentifySpider(agent, crawlers_);
                 ++identifications_;
-                if (used_ < kSlots / 2) {
+                if (used_ < kMostSlots / 2) {
                     const char* key = agent.data();
                     if (ownKeys_ && !agent.empty()) {
                         kept_.push_back(std::make_unique_for_overwrite<char[]>(agent.size()));
@@ -81,7 +83,9 @@ public:
                         key = kept_.back().get();
                     }
                     slot = {key, agent.size(), h, id, true};
-                    ++used_;
+                    if (++used_ >= slots_.size() / 2 && slots_.size() < kMostSlots) {
+                        grow();
+                    }
                 }
                 return id;
             }
@@ -89,14 +93,18 @@ public:
                 (agent.empty() || std::memcmp(slot.data, agent.data(), agent.size()) == 0)) {
                 return slot.id;
             }
-            i = (i + 1) & (kSlots - 1);
+            i = (i + 1) & mask;
         }
     }
 
     std::uint64_t identifications() const { return identifications_; }
 
 private:
-    static constexpr std::size_t kSlots = std::size_t{1} << 16;
+    // The table starts small (a log repeats few distinct agents, and every
+    // thread of an import has a cache) and doubles while half full, up to
+    // kMostSlots; past half of that, agents are identified without a slot.
+    static constexpr std::size_t kFirstSlots = std::size_t{1} << 10;
+    static constexpr std::size_t kMostSlots = std::size_t{1} << 16;
     struct Slot {
         const char* data = nullptr;
         std::size_t size = 0;
@@ -104,6 +112,21 @@ private:
         SpiderId id = SpiderId::Unknown;
         bool used = false;
     };
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.used) {
+                std::size_t i = slot.hash & mask;
+                while (slots_[i].used) {
+                    i = (i + 1) & mask;
+                }
+                slots_[i] = slot;
+            }
+        }
+    }
+
     std::vector<Slot> slots_;
     bool ownKeys_;
     Crawlers crawlers_;
@@ -224,6 +247,10 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
     }
     ++layoutRows_[layoutIndex];
 
+    if (consumers_ != nullptr && consumers_->empty() && records_ == nullptr) {
+        ++streamed_; // counted in the tally alone
+        return;
+    }
     if (consumers_ != nullptr || records_ != nullptr) {
         // The cells the pages read, as a table would give them: the crawler's
         // name in the user-agent field.
@@ -827,10 +854,27 @@ public:
         }
     }
 
+    // Work run once beside the splitting of a batch, on one of its threads,
+    // given where the batch ends: reading what comes after it, so that the
+    // copy from the system overlaps the splitting.
+    using Alongside = std::function<void(std::size_t cut)>;
+
     // Parses the complete lines of chunk bytes [pos, filled) once enough have
     // come (or the buffer is full, or the file ended) and moves pos past
-    // them.
-    void parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof);
+    // them. With `alongside`, a batch that is parsed runs it once (beside
+    // its splitting where it has ranges to split, after it otherwise);
+    // returns whether it ran.
+    bool parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof,
+               const Alongside* alongside = nullptr);
+
+    std::size_t batchBytes() const {
+        return options_.batchBytes > 0 ? options_.batchBytes : kParallelBatch;
+    }
+    // Whether parse() would take a batch now, before the end of the file.
+    bool batchDue(std::uint32_t chunk, std::size_t pos, std::size_t filled) const {
+        return !rejected_ && !full() &&
+               (filled == chunkCapacity(chunk) || filled - pos >= batchBytes());
+    }
 
     bool rejected() const { return rejected_; }
     bool full() const { return rows_ + pending_.size() > options_.maxRecords; }
@@ -867,7 +911,8 @@ private:
     };
     class RangeHandler;
 
-    void parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof);
+    void parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof,
+                    const Alongside* alongside);
     // The last place in [pos, filled) where a batch may end; pos for none.
     std::size_t lastCut(const char* buf, std::size_t pos, std::size_t filled);
     std::vector<Range> cutRanges(const char* buf, std::size_t begin, std::size_t end) const;
@@ -954,27 +999,31 @@ private:
     bool stopped_ = false;
 };
 
-void ParallelImport::parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof) {
+bool ParallelImport::parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof,
+                           const Alongside* alongside) {
     if (rejected_ || full()) {
-        return;
+        return false;
     }
     const bool bufferFull = filled == chunkCapacity(chunk);
     // Batches big enough to share out; the whole rest at the end.
-    if (!eof && !bufferFull && filled - pos < kParallelBatch) {
-        return;
+    if (!eof && !bufferFull && filled - pos < batchBytes()) {
+        return false;
     }
     std::size_t end = filled;
     if (!eof) {
         end = lastCut(chunkBytes(chunk), pos, filled);
         if (end == pos) {
-            return; // one line longer than what was read: the caller grows the buffer
+            return false; // one line longer than what was read: the caller grows the buffer
         }
     }
     if (end > pos) {
-        parseBatch(chunk, pos, end, eof);
+        parseBatch(chunk, pos, end, eof, alongside);
+    } else if (alongside != nullptr) {
+        (*alongside)(end);
     }
     pos = end;
     searched_ = 0;
+    return alongside != nullptr;
 }
 
 std::size_t ParallelImport::lastCut(const char* buf, std::size_t pos, std::size_t filled) {
@@ -1057,7 +1106,14 @@ template <typename Work> void ParallelImport::runOnThreads(std::size_t count, Wo
     RunPieces(count, threads_, std::forward<Work>(work));
 }
 
-void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof) {
+void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof,
+                                const Alongside* alongside) {
+    // Whatever way the batch goes, the work beside it runs once.
+    auto runAlongside = [&] {
+        if (alongside != nullptr) {
+            (*alongside)(end);
+        }
+    };
     const char* buf = chunkBytes(chunk);
     std::vector<Range> ranges = cutRanges(buf, begin, end);
     ranges.back().last = eof;
@@ -1097,6 +1153,7 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
     if (!fileHasHeader_) {
         // No header yet: these lines wait for the file's first one.
         collectPending(chunk, begin, end, eof);
+        runAlongside();
         return;
     }
     if (firstLayout) {
@@ -1118,9 +1175,13 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
             range.consumers = options_.makeConsumers();
         }
     }
-    runOnThreads(ranges.size(), [&](std::size_t i, unsigned worker) {
-        if (!cancelled()) {
-            splitRange(chunk, ranges[i], agents_[worker]);
+    // Piece 0 is the work beside the splitting, taken first; the ranges follow.
+    const std::size_t first = alongside != nullptr ? 1 : 0;
+    runOnThreads(ranges.size() + first, [&](std::size_t i, unsigned worker) {
+        if (i < first) {
+            runAlongside();
+        } else if (!cancelled()) {
+            splitRange(chunk, ranges[i - first], agents_[worker]);
         }
     });
     if (takeRows(ranges) && !streaming_) {
@@ -1296,13 +1357,17 @@ public:
                                     : options.maxChunkBytes,
               16, std::size_t{1} << 31)),
           minChunk_(std::min(kMinChunk, maxChunk_)),
-          maxLine_(std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes)) {}
+          maxLine_(std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes)),
+          readBeside_(std::is_same_v<Builder, ParallelImport> && !options.progress) {}
 
     Result<InputRead> read(const LogImporter::Reader& read, std::uint64_t total,
                            bool reportProgress) override;
     LogImport finish() override {
         if (started_) {
             builder_.trimChunk(chunk_, filled_);
+        }
+        if (spare_) {
+            builder_.trimChunk(*spare_, 0);
         }
         LogImport result = builder_.finish();
         result.bytesRead = bytesRead_;
@@ -1320,17 +1385,104 @@ private:
         }
     }
 
+    // What was read beside the splitting of the last batch: `got` bytes in
+    // place at filled_, and how the reading that stopped there ended.
+    struct ReadBeside {
+        std::size_t got = 0;
+        bool ended = false; // a read gave 0 bytes
+        std::optional<Error> failure;
+    };
+    // Reads up to `want` bytes to `to`, read by read, until the input ends.
+    static ReadBeside ReadUpTo(const LogImporter::Reader& read, char* to, std::size_t want);
+    // The threaded import parses as builder_.parse() does, reading the next
+    // bytes meanwhile where that can go beside the batch: into the buffer
+    // after the bytes read (an import that keeps its rows), or after the
+    // carried-over line into a second buffer that takes the first's place
+    // (a streaming one). Nothing, when no batch is due or it cannot.
+    std::optional<ReadBeside> parseReadingAhead(const LogImporter::Reader& read);
+
     Builder builder_;
     const ImportOptions& options_;
     const std::size_t maxChunk_;
     const std::size_t minChunk_;
     const std::size_t maxLine_;
+    // Reading beside the splitting: the reader then runs on a worker thread,
+    // so not where it reports progress (which belongs to this thread).
+    const bool readBeside_;
     bool started_ = false;
     std::uint32_t chunk_ = 0;
     std::size_t filled_ = 0;
     std::size_t pos_ = 0;
-    std::uint64_t bytesRead_ = 0; // of every input
+    std::optional<std::uint32_t> spare_; // streaming: the buffer read into beside a batch
+    std::uint64_t bytesRead_ = 0;        // of every input
 };
+
+template <typename Builder>
+typename InputLoop<Builder>::ReadBeside
+InputLoop<Builder>::ReadUpTo(const LogImporter::Reader& read, char* to, std::size_t want) {
+    ReadBeside outcome;
+    while (outcome.got < want) {
+        const Result<std::size_t> block =
+            read(to + outcome.got, std::min(want - outcome.got, kReadStep));
+        if (!block) {
+            outcome.failure = block.error();
+            break;
+        }
+        if (*block == 0) {
+            outcome.ended = true;
+            break;
+        }
+        outcome.got += *block;
+    }
+    return outcome;
+}
+
+template <typename Builder>
+auto InputLoop<Builder>::parseReadingAhead(const LogImporter::Reader& read)
+    -> std::optional<ReadBeside> {
+    if constexpr (!std::is_same_v<Builder, ParallelImport>) {
+        (void)read;
+        return std::nullopt;
+    } else {
+        if (!builder_.batchDue(chunk_, pos_, filled_)) {
+            builder_.parse(chunk_, pos_, filled_, false);
+            return std::nullopt;
+        }
+        const bool streaming = static_cast<bool>(options_.makeConsumers);
+        const std::size_t capacity = builder_.chunkCapacity(chunk_);
+        if (streaming && !spare_) {
+            spare_ = builder_.addChunk(capacity);
+        }
+        std::optional<ReadBeside> beside;
+        bool swapped = false;
+        const std::uint32_t spare = spare_.value_or(chunk_);
+        const bool spareFree = streaming && !builder_.chunkReferenced(spare) &&
+                               builder_.chunkCapacity(spare) == capacity;
+        const typename ParallelImport::Alongside readNext = [&](std::size_t cut) {
+            const std::size_t carried = filled_ - cut;
+            if (spareFree && carried * 2 <= capacity) {
+                // The splitting reads only the first buffer.
+                char* to = builder_.chunkBytes(spare);
+                std::memcpy(to, builder_.chunkBytes(chunk_) + cut, carried);
+                beside = ReadUpTo(read, to + carried, capacity - carried);
+                swapped = true;
+            } else if (!streaming && carried >= kScanSlack && filled_ < capacity) {
+                // The scans read up to kScanSlack bytes past the batch, all
+                // of them read already; the new bytes go after them.
+                beside = ReadUpTo(read, builder_.chunkBytes(chunk_) + filled_,
+                                  std::min(capacity - filled_, builder_.batchBytes()));
+            }
+        };
+        builder_.parse(chunk_, pos_, filled_, false, &readNext);
+        if (swapped) {
+            spare_ = chunk_;
+            chunk_ = spare;
+            filled_ -= pos_;
+            pos_ = 0;
+        }
+        return beside;
+    }
+}
 
 template <typename Builder>
 Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std::uint64_t total,
@@ -1354,45 +1506,60 @@ Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std:
     builder_.beginInput();
     InputRead outcome;
     std::uint64_t reported = 0;
+    std::optional<ReadBeside> ahead;
     for (;;) {
         if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
             return Failed(ECANCELED);
         }
-        if (filled_ == builder_.chunkCapacity(chunk_)) {
-            const std::size_t carried = filled_ - pos_;
-            if (carried >= maxLine_) {
-                return Failed(EFBIG, "a line at byte " + std::to_string(inputRead - carried) +
-                                         " is longer than " + std::to_string(maxLine_) + " bytes");
-            }
-            const std::uint64_t remaining = total > inputRead ? total - inputRead : 0;
-            const std::size_t capacity = chunkSizeFor(remaining, carried);
-            if (!builder_.chunkReferenced(chunk_)) {
-                // No row points into this buffer (a long line, a NUL run):
-                // reuse it for the unfinished line instead of keeping it.
-                std::memmove(builder_.chunkBytes(chunk_), builder_.chunkBytes(chunk_) + pos_,
-                             carried);
-                if (capacity > builder_.chunkCapacity(chunk_)) {
-                    builder_.resizeChunk(chunk_, capacity);
-                }
-            } else {
-                // Carry the unfinished line over into a fresh buffer; the old
-                // one stays, since earlier rows point into it.
-                const std::uint32_t next = builder_.addChunk(capacity);
-                std::memcpy(builder_.chunkBytes(next), builder_.chunkBytes(chunk_) + pos_, carried);
-                chunk_ = next;
-            }
-            filled_ = carried;
-            pos_ = 0;
-        }
-        const std::size_t want =
-            std::min({builder_.chunkCapacity(chunk_) - filled_, kReadStep, maxChunk_});
-        const Result<std::size_t> block = read(builder_.chunkBytes(chunk_) + filled_, want);
         std::size_t got = 0;
-        if (!block) {
-            // What came before stays: the input ends here.
-            outcome.failure = block.error();
+        if (ahead) {
+            // Read beside the last batch: first its bytes, then how it ended.
+            got = ahead->got;
+            ahead->got = 0;
+            if (got == 0) {
+                outcome.failure = std::move(ahead->failure);
+            }
+            if (got == 0 || (!ahead->ended && !ahead->failure)) {
+                ahead.reset();
+            }
         } else {
-            got = *block;
+            if (filled_ == builder_.chunkCapacity(chunk_)) {
+                const std::size_t carried = filled_ - pos_;
+                if (carried >= maxLine_) {
+                    return Failed(EFBIG, "a line at byte " + std::to_string(inputRead - carried) +
+                                             " is longer than " + std::to_string(maxLine_) +
+                                             " bytes");
+                }
+                const std::uint64_t remaining = total > inputRead ? total - inputRead : 0;
+                const std::size_t capacity = chunkSizeFor(remaining, carried);
+                if (!builder_.chunkReferenced(chunk_)) {
+                    // No row points into this buffer (a long line, a NUL run):
+                    // reuse it for the unfinished line instead of keeping it.
+                    std::memmove(builder_.chunkBytes(chunk_), builder_.chunkBytes(chunk_) + pos_,
+                                 carried);
+                    if (capacity > builder_.chunkCapacity(chunk_)) {
+                        builder_.resizeChunk(chunk_, capacity);
+                    }
+                } else {
+                    // Carry the unfinished line over into a fresh buffer; the old
+                    // one stays, since earlier rows point into it.
+                    const std::uint32_t next = builder_.addChunk(capacity);
+                    std::memcpy(builder_.chunkBytes(next), builder_.chunkBytes(chunk_) + pos_,
+                                carried);
+                    chunk_ = next;
+                }
+                filled_ = carried;
+                pos_ = 0;
+            }
+            const std::size_t want =
+                std::min({builder_.chunkCapacity(chunk_) - filled_, kReadStep, maxChunk_});
+            const Result<std::size_t> block = read(builder_.chunkBytes(chunk_) + filled_, want);
+            if (!block) {
+                // What came before stays: the input ends here.
+                outcome.failure = block.error();
+            } else {
+                got = *block;
+            }
         }
         if (got == 0) {
             builder_.parse(chunk_, pos_, filled_, true);
@@ -1401,10 +1568,14 @@ Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std:
         filled_ += got;
         inputRead += got;
         bytesRead_ += got;
-        builder_.parse(chunk_, pos_, filled_, false);
+        if (readBeside_) {
+            ahead = parseReadingAhead(read);
+        } else {
+            builder_.parse(chunk_, pos_, filled_, false);
+        }
         if (builder_.rejected() || builder_.full()) {
             // The rest of a rejected input is not read; its unread lines
-            // are dropped from the buffer.
+            // are dropped from the buffer, and so is what was read beside.
             pos_ = filled_;
             break;
         }
