@@ -910,6 +910,11 @@ private:
         std::uint64_t streamed = 0;
     };
     class RangeHandler;
+    class OrderedFeed;
+
+    // Hands a range's collected records to consumers_ and keeps their
+    // vector for a later range.
+    void feedRecords(Range& range);
 
     void parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof,
                     const Alongside* alongside);
@@ -939,6 +944,8 @@ private:
     // Streaming to a consumer that does not split: the ranges collect their
     // records' cells, which consumers_ take in file order on this thread.
     bool whole_ = false;
+    // Their vectors, kept from batch to batch with their room.
+    std::vector<std::vector<PageRecord>> recordPool_;
     bool fileHasHeader_ = false;
     std::uint32_t layout_ = 0;
     bool rejected_ = false;
@@ -997,6 +1004,48 @@ private:
     std::size_t next_ = 0;
     std::uint64_t lines_ = 0;
     bool stopped_ = false;
+};
+
+// Streaming to consumers that do not split: a range's records go to them as
+// soon as it and every range before it are split, on whichever thread finds
+// them ready, so that the counting overlaps the splitting of later ranges.
+// One thread feeds at a time; a range finished meanwhile is taken by the
+// feeder, which looks again after it lets go.
+class ParallelImport::OrderedFeed {
+public:
+    OrderedFeed(ParallelImport& import, std::vector<Range>& ranges)
+        : import_(import), ranges_(ranges), done_(ranges.size()) {}
+
+    // Range i is split (on the calling thread).
+    void finished(std::size_t i) {
+        // Sequentially consistent throughout: a thread that finds the feeder
+        // busy stored its range's flag before the feeder's last look.
+        done_[i].store(true);
+        while (!feeding_.exchange(true)) {
+            std::size_t next = next_.load();
+            try {
+                while (next < ranges_.size() && done_[next].load()) {
+                    import_.feedRecords(ranges_[next]);
+                    next_.store(++next);
+                }
+            } catch (...) {
+                feeding_.store(false);
+                throw;
+            }
+            feeding_.store(false);
+            // Look again for a range finished while this thread fed.
+            if (next >= ranges_.size() || !done_[next].load()) {
+                return;
+            }
+        }
+    }
+
+private:
+    ParallelImport& import_;
+    std::vector<Range>& ranges_;
+    std::vector<std::atomic<bool>> done_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> feeding_{false};
 };
 
 bool ParallelImport::parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof,
@@ -1175,6 +1224,15 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
             range.consumers = options_.makeConsumers();
         }
     }
+    if (whole_) {
+        for (Range& range : ranges) {
+            if (!recordPool_.empty()) {
+                range.records = std::move(recordPool_.back());
+                recordPool_.pop_back();
+            }
+        }
+    }
+    OrderedFeed feed(*this, ranges);
     // Piece 0 is the work beside the splitting, taken first; the ranges follow.
     const std::size_t first = alongside != nullptr ? 1 : 0;
     runOnThreads(ranges.size() + first, [&](std::size_t i, unsigned worker) {
@@ -1182,11 +1240,29 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
             runAlongside();
         } else if (!cancelled()) {
             splitRange(chunk, ranges[i - first], agents_[worker]);
+            if (whole_) {
+                feed.finished(i - first);
+            }
         }
     });
     if (takeRows(ranges) && !streaming_) {
         reference(chunk);
     }
+}
+
+void ParallelImport::feedRecords(Range& range) {
+    const std::vector<PageRecord>& records = range.records;
+    for (std::size_t r = 0; r < records.size(); r += RecordConsumer::kBatch) {
+        const std::size_t n = std::min(RecordConsumer::kBatch, records.size() - r);
+        for (const std::unique_ptr<RecordConsumer>& consumer : consumers_) {
+            consumer->addBatch(records.data() + r, n);
+        }
+    }
+    if (range.records.capacity() > 0) {
+        range.records.clear();
+        recordPool_.push_back(std::move(range.records));
+    }
+    range.records = {};
 }
 
 void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const {
@@ -1226,13 +1302,7 @@ bool ParallelImport::takeRows(std::vector<Range>& ranges) {
             consumers_[c]->join(*range.consumers[c]);
         }
         range.consumers.clear();
-        for (std::size_t r = 0; r < range.records.size(); r += RecordConsumer::kBatch) {
-            const std::size_t n = std::min(RecordConsumer::kBatch, range.records.size() - r);
-            for (const std::unique_ptr<RecordConsumer>& consumer : consumers_) {
-                consumer->addBatch(range.records.data() + r, n);
-            }
-        }
-        range.records = {};
+        feedRecords(range);
         if (!range.part.rows.empty()) {
             data_->parts_.push_back(std::move(range.part));
         }
