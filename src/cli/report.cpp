@@ -64,7 +64,9 @@ struct ReportArgs {
     std::optional<std::string> clientIpField;
     std::optional<std::string> rangesDir;
     std::vector<std::pair<std::string, std::string>> rangeUrls;
-    bool stream = false; // count the page while reading, keeping no records
+    // --stream; then, once the inputs are known, whether the run counts the
+    // page while reading, keeping no records.
+    bool stream = false;
     Crawlers crawlers = Crawlers::Classic;
 };
 
@@ -568,7 +570,7 @@ struct GatheredLog {
 // rejected, no input could be read, or none was named.
 std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
                                          const LogInputsOptions& inputOptions,
-                                         std::string& messages) {
+                                         std::string& messages, ReportReading& reading) {
     ImportOptions options;
     options.threads = a.parallel.threads;
     if (a.stream) {
@@ -585,6 +587,8 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
     }
     options.crawlers = a.crawlers;
     Result<InputsImport> read = ImportLogInputs(inputs, {}, options);
+    reading.streamed = a.stream;
+    reading.passes = 1;
     if (read && !read->log.streamExact) {
         // The headers changed which fields the last header's columns stand
         // for: count again, knowing that header.
@@ -601,6 +605,7 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
         options.streamFirstHeader = read->log.firstHeader;
         LogInputs again(a.inputs, inputOptions);
         read = ImportLogInputs(again, {}, options);
+        reading.passes = 2;
     }
     if (!read) {
         const Error& error = read.error();
@@ -685,9 +690,25 @@ bool OutputIsStandardInput(const std::string& output, int standardInput) {
            in->inode == out->inode;
 }
 
+// Whether the page is counted while the logs are read: asked for, or chosen
+// where the output is the same and a second pass could read the inputs again.
+bool Streams(const ReportArgs& a, const LogInputs& inputs, const ReportReading& reading) {
+    if (a.stream) {
+        return true;
+    }
+    // The client behind a proxy is found in the table's cells.
+    if (a.page == Page::Records || reading.keepRecords || a.clientIpField) {
+        return false;
+    }
+    const auto& files = inputs.files();
+    return std::none_of(files.begin(), files.end(), [](const InputFile& file) {
+        return file.kind == InputKind::StandardInput;
+    });
+}
+
 int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
                        std::string& messages, int standardInput,
-                       const std::string& settingsFolder) {
+                       const std::string& settingsFolder, ReportReading& reading) {
     std::optional<ReportArgs> parsed = ParseArgs(args, messages);
     if (!parsed) {
         messages += kReportUsage;
@@ -696,7 +717,7 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
     if (!parsed->rangesDir && !settingsFolder.empty()) {
         parsed->rangesDir = settingsFolder;
     }
-    const ReportArgs& a = *parsed;
+    ReportArgs& a = *parsed;
     if (a.updateRanges) {
         return UpdateRanges(a, messages);
     }
@@ -704,6 +725,7 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
     inputOptions.standardInput = standardInput;
     inputOptions.readAhead = a.parallel.threads != 1;
     LogInputs inputs(a.inputs, inputOptions);
+    a.stream = Streams(a, inputs, reading);
     // The table is written only after every log was read, but what a log
     // held would still be gone.
     if (a.output) {
@@ -716,7 +738,8 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             }
         }
     }
-    std::optional<GatheredLog> gathered = GatherRecords(a, inputs, inputOptions, messages);
+    std::optional<GatheredLog> gathered =
+        GatherRecords(a, inputs, inputOptions, messages, reading);
     if (!gathered) {
         return 1;
     }
@@ -731,11 +754,14 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
 } // namespace
 
 int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
-              int standardInput, const std::string& settingsFolder) {
+              int standardInput, const std::string& settingsFolder,
+              ReportReading* reading) {
+    ReportReading ignored;
     // Memory running out in a page build or the output ends the run with one
     // line, as an unreadable log does.
     try {
-        return RunReportUnguarded(args, standardOutput, messages, standardInput, settingsFolder);
+        return RunReportUnguarded(args, standardOutput, messages, standardInput, settingsFolder,
+                                  reading != nullptr ? *reading : ignored);
     } catch (const std::bad_alloc&) {
         messages += "logdesk-report: out of memory\n";
         return 1;

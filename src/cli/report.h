@@ -21,8 +21,20 @@ namespace logdesk {
 // `settingsFolder` is where the published crawler ranges are kept unless
 // --ranges-dir names another folder; empty: none (verification then uses no
 // ranges, and --update-ranges needs --ranges-dir).
+//
+// Every page but records is counted while the logs are read, keeping no
+// records, unless standard input is among the inputs and --stream was not
+// given (a second pass, which headers that disagree need, cannot read it
+// again). `reading`, for tests, can ask for the table instead and is told
+// what the run did; the output is the same either way.
+struct ReportReading {
+    bool keepRecords = false; // in: read the logs into a table in any case
+    bool streamed = false;    // out: the page was counted while reading
+    int passes = 0;           // out: how often the inputs were read
+};
 int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, std::string& messages,
-              int standardInput = 0, const std::string& settingsFolder = {});
+              int standardInput = 0, const std::string& settingsFolder = {},
+              ReportReading* reading = nullptr);
 
 extern const char* const kReportUsage;
 

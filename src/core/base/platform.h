@@ -174,4 +174,69 @@ struct WriteTarget {
 // which may have no name at all.
 Result<WriteTarget> ResolveWriteTarget(const std::string& path);
 
+
+// ---- Big buffers -----------------------------------------------------------
+//
+// Memory for buffers of megabytes that are filled once and then read: the
+// import's buffers of log text, the sources' rings. The first touch of each
+// fresh page costs a kernel fault, so a buffer of 2 MiB or more is mapped on
+// its own, 2 MiB aligned and advised for transparent huge pages where the
+// system offers them (one fault per 2 MiB instead of one per 4 KiB); smaller
+// ones, and every one where mapping fails, come from the C heap. A released
+// buffer goes back to a pool of the process and is handed out again to the
+// next request it fits, its pages already in place, so a streaming import
+// or a second pass over the same logs faults only once. Thread-safe.
+namespace bigbuffer {
+// Requests below this are ordinary heap memory and never pooled.
+inline constexpr std::size_t kMappedFrom = std::size_t{2} << 20;
+// Bytes of released buffers the pool keeps at most; beyond them the least
+// recently released go back to the system.
+inline constexpr std::size_t kPoolLimit = std::size_t{512} << 20;
+} // namespace bigbuffer
+
+class BigBuffer {
+public:
+    BigBuffer() = default;
+    // At least `size` bytes, their contents unspecified (a pooled buffer
+    // keeps what it held); an empty buffer (data() null) when memory cannot
+    // be had. A size of 0 gives an empty buffer.
+    static BigBuffer allocate(std::size_t size);
+
+    BigBuffer(BigBuffer&& other) noexcept;
+    BigBuffer& operator=(BigBuffer&& other) noexcept;
+    BigBuffer(const BigBuffer&) = delete;
+    BigBuffer& operator=(const BigBuffer&) = delete;
+    ~BigBuffer() { release(); }
+
+    char* data() const { return data_; }
+    // The bytes asked for; the buffer may own more.
+    std::size_t size() const { return size_; }
+    explicit operator bool() const { return data_ != nullptr; }
+
+    // Gives the buffer `size` bytes, keeping the first of them up to the
+    // smaller of the two sizes; a mapped buffer grows or shrinks in place
+    // where it can and is remapped, not copied, where it cannot. False when
+    // memory cannot be had: the buffer stays as it was.
+    bool resize(std::size_t size);
+    // Returns the memory to the pool (mapped) or the heap; the buffer is
+    // empty afterwards.
+    void release();
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t owned_ = 0; // mapped bytes; 0 for heap memory
+};
+
+// What the pool has done in this process, for benchmarks and tests.
+struct BigBufferCounts {
+    std::uint64_t mapped = 0;     // buffers mapped afresh
+    std::uint64_t reused = 0;     // requests served from the pool
+    std::uint64_t pooledBytes = 0; // bytes waiting in the pool now
+    bool hugePages = false;       // the system takes the huge-page advice
+};
+BigBufferCounts BigBufferStatistics();
+// Gives every pooled buffer back to the system.
+void TrimBigBufferPool();
+
 } // namespace logdesk

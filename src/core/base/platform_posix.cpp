@@ -8,10 +8,14 @@
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <memory>
+#include <mutex>
 #include <random>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace logdesk {
 
@@ -428,6 +432,240 @@ Result<WriteTarget> ResolveWriteTarget(const std::string& path) {
         return WriteTarget{WriteTarget::InPlace, candidate};
     }
     return Failed("cannot resolve", path, ELOOP);
+}
+
+// ---- Big buffers -----------------------------------------------------------
+
+namespace {
+
+// A huge page on x86-64 and on most arm64 kernels; where pages are larger
+// the advice still applies to every aligned 2 MiB run that fits.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::size_t RoundUpToHugePage(std::size_t size) {
+    return (size + kHugePage - 1) & ~(kHugePage - 1);
+}
+
+// Released mapped buffers, least recently released first.
+class BigBufferPool {
+public:
+    // Never destroyed: buffers of static objects may come back after exit
+    // began.
+    static BigBufferPool& instance() {
+        static BigBufferPool* const pool = new BigBufferPool;
+        return *pool;
+    }
+
+    // A pooled mapping of at least `bytes` (a multiple of kHugePage): the
+    // smallest that fits; a much larger one is cut down to size first.
+    std::pair<char*, std::size_t> take(std::size_t bytes) {
+        const std::lock_guard lock(mutex_);
+        std::size_t best = free_.size();
+        for (std::size_t i = 0; i < free_.size(); ++i) {
+            if (free_[i].second >= bytes &&
+                (best == free_.size() || free_[i].second < free_[best].second)) {
+                best = i;
+            }
+        }
+        if (best == free_.size()) {
+            return {nullptr, 0};
+        }
+        auto [base, owned] = free_[best];
+        free_.erase(free_.begin() + static_cast<std::ptrdiff_t>(best));
+        pooled_ -= owned;
+        ++reused_;
+        if (owned > 2 * bytes) {
+            ::munmap(base + bytes, owned - bytes);
+            owned = bytes;
+        }
+        return {base, owned};
+    }
+
+    void give(char* base, std::size_t owned) {
+        const std::lock_guard lock(mutex_);
+        free_.emplace_back(base, owned);
+        pooled_ += owned;
+        while (pooled_ > bigbuffer::kPoolLimit && !free_.empty()) {
+            ::munmap(free_.front().first, free_.front().second);
+            pooled_ -= free_.front().second;
+            free_.erase(free_.begin());
+        }
+    }
+
+    void trim() {
+        const std::lock_guard lock(mutex_);
+        for (const auto& [base, owned] : free_) {
+            ::munmap(base, owned);
+        }
+        free_.clear();
+        pooled_ = 0;
+    }
+
+    void countMapped() {
+        const std::lock_guard lock(mutex_);
+        ++mapped_;
+    }
+
+    BigBufferCounts counts() {
+        const std::lock_guard lock(mutex_);
+        return {mapped_, reused_, pooled_, hugePages_};
+    }
+
+private:
+    BigBufferPool() {
+        // "always [madvise] never": the advice counts unless "never" is chosen.
+        const int fd =
+            ::open("/sys/kernel/mm/transparent_hugepage/enabled", O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char text[128] = {};
+            const ssize_t n = ::read(fd, text, sizeof text - 1);
+            ::close(fd);
+            hugePages_ = n > 0 && std::strstr(text, "[never]") == nullptr;
+        }
+    }
+
+    std::mutex mutex_;
+    std::vector<std::pair<char*, std::size_t>> free_;
+    std::size_t pooled_ = 0;
+    std::uint64_t mapped_ = 0;
+    std::uint64_t reused_ = 0;
+    bool hugePages_ = false;
+};
+
+// A fresh mapping of `bytes` (a multiple of kHugePage) starting on a huge
+// page boundary, advised for huge pages; null when the system refuses.
+char* MapHugePageAligned(std::size_t bytes) {
+    void* raw = ::mmap(nullptr, bytes + kHugePage, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) {
+        return nullptr;
+    }
+    auto* start = static_cast<char*>(raw);
+    const auto at = reinterpret_cast<std::uintptr_t>(start);
+    const std::size_t head = ((at + kHugePage - 1) & ~(kHugePage - 1)) - at;
+    if (head > 0) {
+        ::munmap(start, head);
+    }
+    if (kHugePage - head > 0) {
+        ::munmap(start + head + bytes, kHugePage - head);
+    }
+#ifdef MADV_HUGEPAGE
+    // Advice only: a kernel without transparent huge pages refuses it and
+    // the mapping works with small pages.
+    ::madvise(start + head, bytes, MADV_HUGEPAGE);
+#endif
+    BigBufferPool::instance().countMapped();
+    return start + head;
+}
+
+} // namespace
+
+BigBuffer BigBuffer::allocate(std::size_t size) {
+    BigBuffer buffer;
+    if (size == 0) {
+        return buffer;
+    }
+    if (size >= bigbuffer::kMappedFrom) {
+        const std::size_t bytes = RoundUpToHugePage(size);
+        auto [base, owned] = BigBufferPool::instance().take(bytes);
+        if (base == nullptr) {
+            base = MapHugePageAligned(bytes);
+            owned = bytes;
+        }
+        if (base != nullptr) {
+            buffer.data_ = base;
+            buffer.size_ = size;
+            buffer.owned_ = owned;
+            return buffer;
+        }
+        // Mapping refused: the heap may still have room.
+    }
+    buffer.data_ = static_cast<char*>(std::malloc(size));
+    buffer.size_ = buffer.data_ != nullptr ? size : 0;
+    return buffer;
+}
+
+BigBuffer::BigBuffer(BigBuffer&& other) noexcept
+    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)),
+      owned_(std::exchange(other.owned_, 0)) {}
+
+BigBuffer& BigBuffer::operator=(BigBuffer&& other) noexcept {
+    if (this != &other) {
+        release();
+        data_ = std::exchange(other.data_, nullptr);
+        size_ = std::exchange(other.size_, 0);
+        owned_ = std::exchange(other.owned_, 0);
+    }
+    return *this;
+}
+
+bool BigBuffer::resize(std::size_t size) {
+    if (data_ == nullptr || size == 0) {
+        BigBuffer fresh = allocate(size);
+        if (size > 0 && !fresh) {
+            return false;
+        }
+        *this = std::move(fresh);
+        return true;
+    }
+    if (owned_ == 0) {
+        if (size >= bigbuffer::kMappedFrom) {
+            BigBuffer bigger = allocate(size);
+            if (!bigger) {
+                return false;
+            }
+            std::memcpy(bigger.data_, data_, std::min(size, size_));
+            *this = std::move(bigger);
+            return true;
+        }
+        void* moved = std::realloc(data_, size);
+        if (moved == nullptr) {
+            return false;
+        }
+        data_ = static_cast<char*>(moved);
+        size_ = size;
+        return true;
+    }
+    const std::size_t bytes = RoundUpToHugePage(size);
+    if (bytes <= owned_) {
+        if (bytes < owned_) {
+            ::munmap(data_ + bytes, owned_ - bytes);
+            owned_ = bytes;
+        }
+        size_ = size;
+        return true;
+    }
+    // The advice belongs to the mapping and moves with it.
+    void* moved = ::mremap(data_, owned_, bytes, MREMAP_MAYMOVE);
+    if (moved == MAP_FAILED) {
+        return false;
+    }
+    data_ = static_cast<char*>(moved);
+    owned_ = bytes;
+    size_ = size;
+    return true;
+}
+
+void BigBuffer::release() {
+    if (data_ == nullptr) {
+        return;
+    }
+    if (owned_ > 0) {
+        BigBufferPool::instance().give(data_, owned_);
+    } else {
+        std::free(data_);
+    }
+    data_ = nullptr;
+    size_ = 0;
+    owned_ = 0;
+}
+
+BigBufferCounts BigBufferStatistics() {
+    return BigBufferPool::instance().counts();
+}
+
+void TrimBigBufferPool() {
+    BigBufferPool::instance().trim();
 }
 
 } // namespace logdesk

@@ -196,6 +196,26 @@ LogInputs::LogInputs(const std::vector<std::string>& arguments, const LogInputsO
 LogInputs::~LogInputs() = default;
 
 std::unique_ptr<LogSource> LogInputs::next() {
+    std::unique_ptr<LogSource> source;
+    if (prefetched_ != nullptr) {
+        source = std::move(prefetched_);
+        currentFile_ = prefetchedFile_;
+    } else {
+        source = openGuarded();
+        currentFile_ = nextFile_ > 0 ? nextFile_ - 1 : 0;
+    }
+    // One .gz file after another: the next one inflates on a core of its own
+    // while this one is read, instead of waiting for it to end.
+    if (source != nullptr && options_.readAhead && archive_ == nullptr && nextFile_ > 0 &&
+        files_[currentFile_].kind == InputKind::Gzip && nextFile_ < files_.size() &&
+        files_[nextFile_].kind == InputKind::Gzip) {
+        prefetched_ = openGuarded();
+        prefetchedFile_ = nextFile_ - 1;
+    }
+    return source;
+}
+
+std::unique_ptr<LogSource> LogInputs::openGuarded() {
     try {
         return openNext();
     } catch (const std::bad_alloc&) {
@@ -268,7 +288,7 @@ SourceProgress LogInputs::overallProgress(const LogSource& current) const {
     if (nextFile_ == 0) {
         return {0, totalBytes_};
     }
-    const std::size_t file = nextFile_ - 1;
+    const std::size_t file = currentFile_;
     std::uint64_t done = current.progress().done;
     if (files_[file].size > 0) {
         done = std::min(done, files_[file].size);

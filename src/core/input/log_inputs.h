@@ -41,7 +41,9 @@
 //
 // Files are opened only when next() reaches them, one at a time (an archive
 // stays open while its members are read), so a month of logs does not hold
-// thirty files open. A file that cannot be opened then, an archive that holds
+// thirty files open; with LogInputsOptions::readAhead, next() returning a
+// .gz file also opens the .gz file after it, so that the two inflate at once
+// on threads of their own. A file that cannot be opened then, an archive that holds
 // no .log member and an archive whose listing stopped at damage each come
 // out of next() as a source that has already failed, in their place.
 #pragma once
@@ -89,8 +91,9 @@ struct LogInputsOptions {
     // The descriptor "-" reads; it is left open.
     int standardInput = 0;
     // Decode compressed files and archive members on a thread of their own
-    // (read_ahead.h), those of a few MB of text or more. Plain files and
-    // standard input are read directly.
+    // (read_ahead.h), those of a few MB of text or more, and the next .gz
+    // file already while one is read. Plain files and standard input are
+    // read directly.
     bool readAhead = false;
 };
 
@@ -126,6 +129,8 @@ public:
     SourceProgress overallProgress(const LogSource& current) const;
 
 private:
+    // openNext(), with running out of memory as a failed source.
+    std::unique_ptr<LogSource> openGuarded();
     std::unique_ptr<LogSource> openNext();
     // Reads ahead on a thread of its own where asked and worth it: about
     // textSize bytes of text are expected.
@@ -140,6 +145,10 @@ private:
     std::size_t nextFile_ = 0;
     std::unique_ptr<LogArchive> archive_;
     std::size_t nextMember_ = 0;
+    std::size_t currentFile_ = 0; // of the source next() returned last
+    // The .gz file after the current one, decoding already.
+    std::unique_ptr<LogSource> prefetched_;
+    std::size_t prefetchedFile_ = 0;
     mutable std::uint64_t overallDone_ = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "input/read_ahead.h"
 
+#include "base/platform.h"
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
@@ -19,15 +21,21 @@ public:
           blockBytes_(std::max<std::size_t>(options.blockBytes, 1)), progress_(inner_->progress()) {
         try {
             ring_.resize(std::max<std::size_t>(options.blocks, 1));
-            for (Block& block : ring_) {
-                block.bytes = std::make_unique_for_overwrite<char[]>(blockBytes_);
+            memory_ = BigBuffer::allocate(ring_.size() * blockBytes_);
+            if (!memory_) {
+                throw std::bad_alloc();
+            }
+            for (std::size_t b = 0; b < ring_.size(); ++b) {
+                ring_[b].bytes = memory_.data() + b * blockBytes_;
             }
             worker_ = std::thread([this] { work(); });
             threaded_ = true;
         } catch (const std::bad_alloc&) {
             ring_.clear();
+            memory_.release();
         } catch (const std::system_error&) {
             ring_.clear();
+            memory_.release();
         }
     }
 
@@ -66,7 +74,7 @@ protected:
         Block& block = ring_[head_];
         lock.unlock();
         const std::size_t n = std::min(size, block.size - taken_);
-        std::memcpy(buffer, block.bytes.get() + taken_, n);
+        std::memcpy(buffer, block.bytes + taken_, n);
         taken_ += n;
         progress_ = block.progress;
         if (taken_ == block.size) {
@@ -82,7 +90,7 @@ protected:
 
 private:
     struct Block {
-        std::unique_ptr<char[]> bytes;
+        char* bytes = nullptr; // in memory_
         std::size_t size = 0;
         SourceProgress progress;
     };
@@ -104,7 +112,7 @@ private:
             bool ended = false;
             while (block.size < blockBytes_) {
                 const ssize_t got =
-                    inner_->read(block.bytes.get() + block.size, blockBytes_ - block.size);
+                    inner_->read(block.bytes + block.size, blockBytes_ - block.size);
                 if (got <= 0) {
                     ended = true;
                     break;
@@ -131,6 +139,7 @@ private:
 
     std::unique_ptr<LogSource> inner_;
     const std::size_t blockBytes_;
+    BigBuffer memory_;
     std::vector<Block> ring_;
     std::size_t head_ = 0;    // the block the reader takes from next
     std::size_t filled_ = 0;  // blocks filled from head_ on

@@ -9,9 +9,12 @@
 // the same status (see log_source.h); progress() is the source's progress as
 // of the last byte handed out.
 //
-// Memory: blocks × blockBytes, allocated up front. When the thread or the
-// buffers cannot be had, the wrapper reads the source on the caller's thread
-// instead.
+// Memory: blocks × blockBytes, allocated up front as one big buffer
+// (base/platform.h), which goes back to the pool for the next file's ring.
+// The ring holds more than the streaming import splits at once, so that the
+// worker inflates on while the import's threads split. When the thread or
+// the buffers cannot be had, the wrapper reads the source on the caller's
+// thread instead.
 //
 // Destroying the wrapper stops the worker after its current read of the
 // source. Do not wrap a source whose read may wait without end (standard
@@ -26,8 +29,8 @@
 namespace logdesk {
 
 struct ReadAheadOptions {
-    std::size_t blockBytes = std::size_t{1} << 20;
-    std::size_t blocks = 4;
+    std::size_t blockBytes = std::size_t{2} << 20;
+    std::size_t blocks = 20;
 };
 
 std::unique_ptr<LogSource> ReadAhead(std::unique_ptr<LogSource> source,

@@ -32,9 +32,9 @@ namespace {
 constexpr std::string_view kFieldsDirective = "#Fields:";
 constexpr std::size_t kMinChunk = std::size_t{64} << 10;
 constexpr std::size_t kReadStep = std::size_t{8} << 20;
-// Largest buffer for input of unknown size (a pipe, a device).
-constexpr std::uint64_t kStreamChunk = std::uint64_t{64} << 20;
-
+// Largest buffer for input of unknown size (a pipe, a device), and for a
+// streaming import, which reads into a second one beside the splitting.
+constexpr std::uint64_t kStreamChunk = std::uint64_t{32} << 20;
 // Bytes the threaded import collects before it shares them out, and how
 // it cuts them: about this many ranges per thread, none smaller than this.
 constexpr std::size_t kParallelBatch = std::size_t{64} << 20;
@@ -64,17 +64,18 @@ public:
     // With `ownKeys` the cache keeps copies of the agents it stores, for an
     // import whose buffers are reused as soon as their lines are taken.
     explicit UserAgentCache(bool ownKeys = false, Crawlers crawlers = Crawlers::Classic)
-        : slots_(kSlots), ownKeys_(ownKeys), crawlers_(crawlers) {}
+        : slots_(kFirstSlots), ownKeys_(ownKeys), crawlers_(crawlers) {}
 
     SpiderId identify(std::string_view agent) {
         const std::uint64_t h = HashShortText(agent);
-        std::size_t i = h & (kSlots - 1);
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t i = h & mask;
         for (;;) {
             Slot& slot = slots_[i];
             if (!slot.used) {
                 const SpiderId id = IdentifySpider(agent, crawlers_);
                 ++identifications_;
-                if (used_ < kSlots / 2) {
+                if (used_ < kMostSlots / 2) {
                     const char* key = agent.data();
                     if (ownKeys_ && !agent.empty()) {
                         kept_.push_back(std::make_unique_for_overwrite<char[]>(agent.size()));
@@ -82,7 +83,9 @@ public:
                         key = kept_.back().get();
                     }
                     slot = {key, agent.size(), h, id, true};
-                    ++used_;
+                    if (++used_ >= slots_.size() / 2 && slots_.size() < kMostSlots) {
+                        grow();
+                    }
                 }
                 return id;
             }
@@ -90,14 +93,18 @@ public:
                 (agent.empty() || std::memcmp(slot.data, agent.data(), agent.size()) == 0)) {
                 return slot.id;
             }
-            i = (i + 1) & (kSlots - 1);
+            i = (i + 1) & mask;
         }
     }
 
     std::uint64_t identifications() const { return identifications_; }
 
 private:
-    static constexpr std::size_t kSlots = std::size_t{1} << 16;
+    // The table starts small (a log repeats few distinct agents, and every
+    // thread of an import has a cache) and doubles while half full, up to
+    // kMostSlots; past half of that, agents are identified without a slot.
+    static constexpr std::size_t kFirstSlots = std::size_t{1} << 10;
+    static constexpr std::size_t kMostSlots = std::size_t{1} << 16;
     struct Slot {
         const char* data = nullptr;
         std::size_t size = 0;
@@ -105,6 +112,21 @@ private:
         SpiderId id = SpiderId::Unknown;
         bool used = false;
     };
+    void grow() {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        const std::size_t mask = slots_.size() - 1;
+        for (const Slot& slot : old) {
+            if (slot.used) {
+                std::size_t i = slot.hash & mask;
+                while (slots_[i].used) {
+                    i = (i + 1) & mask;
+                }
+                slots_[i] = slot;
+            }
+        }
+    }
+
     std::vector<Slot> slots_;
     bool ownKeys_;
     Crawlers crawlers_;
@@ -180,7 +202,7 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
                             std::uint32_t layoutIndex, const std::uint32_t* fieldStarts,
                             std::size_t blanks) {
     const RecordData::Layout& layout = data_.layouts_[layoutIndex];
-    const char* line = data_.chunks_[chunk].bytes.get() + begin;
+    const char* line = data_.chunks_[chunk].bytes.data() + begin;
     const auto length = static_cast<std::uint32_t>(end - begin);
     const auto fields = static_cast<std::size_t>(layout.fieldCount);
 
@@ -225,6 +247,10 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
     }
     ++layoutRows_[layoutIndex];
 
+    if (consumers_ != nullptr && consumers_->empty() && records_ == nullptr) {
+        ++streamed_; // counted in the tally alone
+        return;
+    }
     if (consumers_ != nullptr || records_ != nullptr) {
         // The cells the pages read, as a table would give them: the crawler's
         // name in the user-agent field.
@@ -466,11 +492,11 @@ public:
 
     // A new buffer for the file's bytes; returns its index.
     std::uint32_t addChunk(std::size_t capacity) {
-        auto* bytes = static_cast<char*>(std::malloc(capacity + kScanSlack));
-        if (bytes == nullptr) {
+        BigBuffer bytes = BigBuffer::allocate(capacity + kScanSlack);
+        if (!bytes) {
             throw std::bad_alloc();
         }
-        data_->chunks_.push_back({std::unique_ptr<char, RecordData::FreeBytes>(bytes), capacity});
+        data_->chunks_.push_back({std::move(bytes), capacity});
         return static_cast<std::uint32_t>(data_->chunks_.size() - 1);
     }
     // Gives a buffer a new capacity, keeping its bytes up to the smaller of
@@ -478,15 +504,12 @@ public:
     // stay valid, pointers do not.
     void resizeChunk(std::uint32_t chunk, std::size_t capacity) {
         RecordData::Chunk& c = data_->chunks_[chunk];
-        auto* bytes = static_cast<char*>(std::realloc(c.bytes.get(), capacity + kScanSlack));
-        if (bytes == nullptr) {
+        if (!c.bytes.resize(capacity + kScanSlack)) {
             throw std::bad_alloc();
         }
-        (void)c.bytes.release();
-        c.bytes.reset(bytes);
         c.capacity = capacity;
     }
-    char* chunkBytes(std::uint32_t chunk) { return data_->chunks_[chunk].bytes.get(); }
+    char* chunkBytes(std::uint32_t chunk) { return data_->chunks_[chunk].bytes.data(); }
     std::size_t chunkCapacity(std::uint32_t chunk) const { return data_->chunks_[chunk].capacity; }
     // Whether a row, or a line waiting for the file's first header, points
     // into the buffer; one that holds none can be reused or resized.
@@ -496,7 +519,11 @@ public:
     // Releases what the last buffer holds beyond `filled` once reading ended.
     void trimChunk(std::uint32_t chunk, std::size_t filled) {
         if (!chunkReferenced(chunk)) {
-            filled = 0; // no row reads it
+            // No row reads it (a streaming import's buffer): back to the
+            // pool whole, for the next import to fill without faults.
+            data_->chunks_[chunk].bytes.release();
+            data_->chunks_[chunk].capacity = 0;
+            return;
         }
         if (chunkCapacity(chunk) - filled >= kMinChunk) {
             resizeChunk(chunk, std::max<std::size_t>(filled, 1));
@@ -665,7 +692,7 @@ void PartBuilder::appendPending(const std::vector<PendingLine>& lines, std::uint
     std::vector<std::uint32_t> starts(fields);
     const LineScanner scan = BestLineScanner();
     for (const PendingLine& line : lines) {
-        const char* buf = data_.chunks_[line.chunk].bytes.get();
+        const char* buf = data_.chunks_[line.chunk].bytes.data();
         const LineScan found = scan(buf + line.begin, buf + line.end, starts.data(), fields);
         appendRow(line.chunk, line.begin, line.end, layout, starts.data(), found.blanks);
     }
@@ -863,10 +890,27 @@ public:
         }
     }
 
+    // Work run once beside the splitting of a batch, on one of its threads,
+    // given where the batch ends: reading what comes after it, so that the
+    // copy from the system overlaps the splitting.
+    using Alongside = std::function<void(std::size_t cut)>;
+
     // Parses the complete lines of chunk bytes [pos, filled) once enough have
     // come (or the buffer is full, or the file ended) and moves pos past
-    // them.
-    void parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof);
+    // them. With `alongside`, a batch that is parsed runs it once (beside
+    // its splitting where it has ranges to split, after it otherwise);
+    // returns whether it ran.
+    bool parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof,
+               const Alongside* alongside = nullptr);
+
+    std::size_t batchBytes() const {
+        return options_.batchBytes > 0 ? options_.batchBytes : kParallelBatch;
+    }
+    // Whether parse() would take a batch now, before the end of the file.
+    bool batchDue(std::uint32_t chunk, std::size_t pos, std::size_t filled) const {
+        return !rejected_ && !full() &&
+               (filled == chunkCapacity(chunk) || filled - pos >= batchBytes());
+    }
 
     bool rejected() const { return rejected_; }
     bool full() const { return rows_ + pending_.size() > options_.maxRecords; }
@@ -902,8 +946,14 @@ private:
         std::uint64_t streamed = 0;
     };
     class RangeHandler;
+    class OrderedFeed;
 
-    void parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof);
+    // Hands a range's collected records to consumers_ and keeps their
+    // vector for a later range.
+    void feedRecords(Range& range);
+
+    void parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof,
+                    const Alongside* alongside);
     // The last place in [pos, filled) where a batch may end; pos for none.
     std::size_t lastCut(const char* buf, std::size_t pos, std::size_t filled);
     std::vector<Range> cutRanges(const char* buf, std::size_t begin, std::size_t end) const;
@@ -930,6 +980,8 @@ private:
     // Streaming to a consumer that does not split: the ranges collect their
     // records' cells, which consumers_ take in file order on this thread.
     bool whole_ = false;
+    // Their vectors, kept from batch to batch with their room.
+    std::vector<std::vector<PageRecord>> recordPool_;
     bool fileHasHeader_ = false;
     std::uint32_t layout_ = 0;
     bool rejected_ = false;
@@ -996,27 +1048,73 @@ private:
     bool stopped_ = false;
 };
 
-void ParallelImport::parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof) {
+// Streaming to consumers that do not split: a range's records go to them as
+// soon as it and every range before it are split, on whichever thread finds
+// them ready, so that the counting overlaps the splitting of later ranges.
+// One thread feeds at a time; a range finished meanwhile is taken by the
+// feeder, which looks again after it lets go.
+class ParallelImport::OrderedFeed {
+public:
+    OrderedFeed(ParallelImport& import, std::vector<Range>& ranges)
+        : import_(import), ranges_(ranges), done_(ranges.size()) {}
+
+    // Range i is split (on the calling thread).
+    void finished(std::size_t i) {
+        // Sequentially consistent throughout: a thread that finds the feeder
+        // busy stored its range's flag before the feeder's last look.
+        done_[i].store(true);
+        while (!feeding_.exchange(true)) {
+            std::size_t next = next_.load();
+            try {
+                while (next < ranges_.size() && done_[next].load()) {
+                    import_.feedRecords(ranges_[next]);
+                    next_.store(++next);
+                }
+            } catch (...) {
+                feeding_.store(false);
+                throw;
+            }
+            feeding_.store(false);
+            // Look again for a range finished while this thread fed.
+            if (next >= ranges_.size() || !done_[next].load()) {
+                return;
+            }
+        }
+    }
+
+private:
+    ParallelImport& import_;
+    std::vector<Range>& ranges_;
+    std::vector<std::atomic<bool>> done_;
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> feeding_{false};
+};
+
+bool ParallelImport::parse(std::uint32_t chunk, std::size_t& pos, std::size_t filled, bool eof,
+                           const Alongside* alongside) {
     if (rejected_ || full()) {
-        return;
+        return false;
     }
     const bool bufferFull = filled == chunkCapacity(chunk);
     // Batches big enough to share out; the whole rest at the end.
-    if (!eof && !bufferFull && filled - pos < kParallelBatch) {
-        return;
+    if (!eof && !bufferFull && filled - pos < batchBytes()) {
+        return false;
     }
     std::size_t end = filled;
     if (!eof) {
         end = lastCut(chunkBytes(chunk), pos, filled);
         if (end == pos) {
-            return; // one line longer than what was read: the caller grows the buffer
+            return false; // one line longer than what was read: the caller grows the buffer
         }
     }
     if (end > pos) {
-        parseBatch(chunk, pos, end, eof);
+        parseBatch(chunk, pos, end, eof, alongside);
+    } else if (alongside != nullptr) {
+        (*alongside)(end);
     }
     pos = end;
     searched_ = 0;
+    return alongside != nullptr;
 }
 
 std::size_t ParallelImport::lastCut(const char* buf, std::size_t pos, std::size_t filled) {
@@ -1099,7 +1197,14 @@ template <typename Work> void ParallelImport::runOnThreads(std::size_t count, Wo
     RunPieces(count, threads_, std::forward<Work>(work));
 }
 
-void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof) {
+void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof,
+                                const Alongside* alongside) {
+    // Whatever way the batch goes, the work beside it runs once.
+    auto runAlongside = [&] {
+        if (alongside != nullptr) {
+            (*alongside)(end);
+        }
+    };
     const char* buf = chunkBytes(chunk);
     if (streaming_ && !fileHasHeader_ && !assumed_ &&
         pendingBytes_ + (end - begin) > options_.maxStreamedPending) {
@@ -1154,6 +1259,7 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
         // No header yet: these lines wait for the file's first one.
         collectPending(chunk, begin, end, eof);
         pendingBytes_ += end - begin;
+        runAlongside();
         return;
     }
     if (firstLayout) {
@@ -1175,9 +1281,25 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
             range.consumers = options_.makeConsumers();
         }
     }
-    runOnThreads(ranges.size(), [&](std::size_t i, unsigned worker) {
-        if (!cancelled()) {
-            splitRange(chunk, ranges[i], agents_[worker]);
+    if (whole_) {
+        for (Range& range : ranges) {
+            if (!recordPool_.empty()) {
+                range.records = std::move(recordPool_.back());
+                recordPool_.pop_back();
+            }
+        }
+    }
+    OrderedFeed feed(*this, ranges);
+    // Piece 0 is the work beside the splitting, taken first; the ranges follow.
+    const std::size_t first = alongside != nullptr ? 1 : 0;
+    runOnThreads(ranges.size() + first, [&](std::size_t i, unsigned worker) {
+        if (i < first) {
+            runAlongside();
+        } else if (!cancelled()) {
+            splitRange(chunk, ranges[i - first], agents_[worker]);
+            if (whole_) {
+                feed.finished(i - first);
+            }
         }
     });
     if (takeRows(ranges) && !streaming_) {
@@ -1185,10 +1307,25 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
     }
 }
 
+void ParallelImport::feedRecords(Range& range) {
+    const std::vector<PageRecord>& records = range.records;
+    for (std::size_t r = 0; r < records.size(); r += RecordConsumer::kBatch) {
+        const std::size_t n = std::min(RecordConsumer::kBatch, records.size() - r);
+        for (const std::unique_ptr<RecordConsumer>& consumer : consumers_) {
+            consumer->addBatch(records.data() + r, n);
+        }
+    }
+    if (range.records.capacity() > 0) {
+        range.records.clear();
+        recordPool_.push_back(std::move(range.records));
+    }
+    range.records = {};
+}
+
 void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const {
     PartBuilder rows(*data_, range.part, agents, streaming_ && !whole_ ? &range.consumers : nullptr,
                      whole_ ? &range.records : nullptr);
-    const char* buf = data_->chunks_[chunk].bytes.get();
+    const char* buf = data_->chunks_[chunk].bytes.data();
     RangeHandler handler(*data_, range, rows, chunk, options_.cancel);
     LineSplitter splitter(scan_);
     std::size_t pos = range.begin;
@@ -1222,13 +1359,7 @@ bool ParallelImport::takeRows(std::vector<Range>& ranges) {
             consumers_[c]->join(*range.consumers[c]);
         }
         range.consumers.clear();
-        for (std::size_t r = 0; r < range.records.size(); r += RecordConsumer::kBatch) {
-            const std::size_t n = std::min(RecordConsumer::kBatch, range.records.size() - r);
-            for (const std::unique_ptr<RecordConsumer>& consumer : consumers_) {
-                consumer->addBatch(range.records.data() + r, n);
-            }
-        }
-        range.records = {};
+        feedRecords(range);
         if (!range.part.rows.empty()) {
             data_->parts_.push_back(std::move(range.part));
         }
@@ -1356,13 +1487,17 @@ public:
                                     : options.maxChunkBytes,
               16, std::size_t{1} << 31)),
           minChunk_(std::min(kMinChunk, maxChunk_)),
-          maxLine_(std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes)) {}
+          maxLine_(std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes)),
+          readBeside_(std::is_same_v<Builder, ParallelImport> && !options.progress) {}
 
     Result<InputRead> read(const LogImporter::Reader& read, std::uint64_t total,
                            bool reportProgress) override;
     LogImport finish() override {
         if (started_) {
             builder_.trimChunk(chunk_, filled_);
+        }
+        if (spare_) {
+            builder_.trimChunk(*spare_, 0);
         }
         LogImport result = builder_.finish();
         result.bytesRead = bytesRead_;
@@ -1380,17 +1515,104 @@ private:
         }
     }
 
+    // What was read beside the splitting of the last batch: `got` bytes in
+    // place at filled_, and how the reading that stopped there ended.
+    struct ReadBeside {
+        std::size_t got = 0;
+        bool ended = false; // a read gave 0 bytes
+        std::optional<Error> failure;
+    };
+    // Reads up to `want` bytes to `to`, read by read, until the input ends.
+    static ReadBeside ReadUpTo(const LogImporter::Reader& read, char* to, std::size_t want);
+    // The threaded import parses as builder_.parse() does, reading the next
+    // bytes meanwhile where that can go beside the batch: into the buffer
+    // after the bytes read (an import that keeps its rows), or after the
+    // carried-over line into a second buffer that takes the first's place
+    // (a streaming one). Nothing, when no batch is due or it cannot.
+    std::optional<ReadBeside> parseReadingAhead(const LogImporter::Reader& read);
+
     Builder builder_;
     const ImportOptions& options_;
     const std::size_t maxChunk_;
     const std::size_t minChunk_;
     const std::size_t maxLine_;
+    // Reading beside the splitting: the reader then runs on a worker thread,
+    // so not where it reports progress (which belongs to this thread).
+    const bool readBeside_;
     bool started_ = false;
     std::uint32_t chunk_ = 0;
     std::size_t filled_ = 0;
     std::size_t pos_ = 0;
-    std::uint64_t bytesRead_ = 0; // of every input
+    std::optional<std::uint32_t> spare_; // streaming: the buffer read into beside a batch
+    std::uint64_t bytesRead_ = 0;        // of every input
 };
+
+template <typename Builder>
+typename InputLoop<Builder>::ReadBeside
+InputLoop<Builder>::ReadUpTo(const LogImporter::Reader& read, char* to, std::size_t want) {
+    ReadBeside outcome;
+    while (outcome.got < want) {
+        const Result<std::size_t> block =
+            read(to + outcome.got, std::min(want - outcome.got, kReadStep));
+        if (!block) {
+            outcome.failure = block.error();
+            break;
+        }
+        if (*block == 0) {
+            outcome.ended = true;
+            break;
+        }
+        outcome.got += *block;
+    }
+    return outcome;
+}
+
+template <typename Builder>
+auto InputLoop<Builder>::parseReadingAhead(const LogImporter::Reader& read)
+    -> std::optional<ReadBeside> {
+    if constexpr (!std::is_same_v<Builder, ParallelImport>) {
+        (void)read;
+        return std::nullopt;
+    } else {
+        if (!builder_.batchDue(chunk_, pos_, filled_)) {
+            builder_.parse(chunk_, pos_, filled_, false);
+            return std::nullopt;
+        }
+        const bool streaming = static_cast<bool>(options_.makeConsumers);
+        const std::size_t capacity = builder_.chunkCapacity(chunk_);
+        if (streaming && !spare_) {
+            spare_ = builder_.addChunk(capacity);
+        }
+        std::optional<ReadBeside> beside;
+        bool swapped = false;
+        const std::uint32_t spare = spare_.value_or(chunk_);
+        const bool spareFree = streaming && !builder_.chunkReferenced(spare) &&
+                               builder_.chunkCapacity(spare) == capacity;
+        const typename ParallelImport::Alongside readNext = [&](std::size_t cut) {
+            const std::size_t carried = filled_ - cut;
+            if (spareFree && carried * 2 <= capacity) {
+                // The splitting reads only the first buffer.
+                char* to = builder_.chunkBytes(spare);
+                std::memcpy(to, builder_.chunkBytes(chunk_) + cut, carried);
+                beside = ReadUpTo(read, to + carried, capacity - carried);
+                swapped = true;
+            } else if (!streaming && carried >= kScanSlack && filled_ < capacity) {
+                // The scans read up to kScanSlack bytes past the batch, all
+                // of them read already; the new bytes go after them.
+                beside = ReadUpTo(read, builder_.chunkBytes(chunk_) + filled_,
+                                  std::min(capacity - filled_, builder_.batchBytes()));
+            }
+        };
+        builder_.parse(chunk_, pos_, filled_, false, &readNext);
+        if (swapped) {
+            spare_ = chunk_;
+            chunk_ = spare;
+            filled_ -= pos_;
+            pos_ = 0;
+        }
+        return beside;
+    }
+}
 
 template <typename Builder>
 Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std::uint64_t total,
@@ -1414,45 +1636,60 @@ Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std:
     builder_.beginInput();
     InputRead outcome;
     std::uint64_t reported = 0;
+    std::optional<ReadBeside> ahead;
     for (;;) {
         if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
             return Failed(ECANCELED);
         }
-        if (filled_ == builder_.chunkCapacity(chunk_)) {
-            const std::size_t carried = filled_ - pos_;
-            if (carried >= maxLine_) {
-                return Failed(EFBIG, "a line at byte " + std::to_string(inputRead - carried) +
-                                         " is longer than " + std::to_string(maxLine_) + " bytes");
-            }
-            const std::uint64_t remaining = total > inputRead ? total - inputRead : 0;
-            const std::size_t capacity = chunkSizeFor(remaining, carried);
-            if (!builder_.chunkReferenced(chunk_)) {
-                // No row points into this buffer (a long line, a NUL run):
-                // reuse it for the unfinished line instead of keeping it.
-                std::memmove(builder_.chunkBytes(chunk_), builder_.chunkBytes(chunk_) + pos_,
-                             carried);
-                if (capacity > builder_.chunkCapacity(chunk_)) {
-                    builder_.resizeChunk(chunk_, capacity);
-                }
-            } else {
-                // Carry the unfinished line over into a fresh buffer; the old
-                // one stays, since earlier rows point into it.
-                const std::uint32_t next = builder_.addChunk(capacity);
-                std::memcpy(builder_.chunkBytes(next), builder_.chunkBytes(chunk_) + pos_, carried);
-                chunk_ = next;
-            }
-            filled_ = carried;
-            pos_ = 0;
-        }
-        const std::size_t want =
-            std::min({builder_.chunkCapacity(chunk_) - filled_, kReadStep, maxChunk_});
-        const Result<std::size_t> block = read(builder_.chunkBytes(chunk_) + filled_, want);
         std::size_t got = 0;
-        if (!block) {
-            // What came before stays: the input ends here.
-            outcome.failure = block.error();
+        if (ahead) {
+            // Read beside the last batch: first its bytes, then how it ended.
+            got = ahead->got;
+            ahead->got = 0;
+            if (got == 0) {
+                outcome.failure = std::move(ahead->failure);
+            }
+            if (got == 0 || (!ahead->ended && !ahead->failure)) {
+                ahead.reset();
+            }
         } else {
-            got = *block;
+            if (filled_ == builder_.chunkCapacity(chunk_)) {
+                const std::size_t carried = filled_ - pos_;
+                if (carried >= maxLine_) {
+                    return Failed(EFBIG, "a line at byte " + std::to_string(inputRead - carried) +
+                                             " is longer than " + std::to_string(maxLine_) +
+                                             " bytes");
+                }
+                const std::uint64_t remaining = total > inputRead ? total - inputRead : 0;
+                const std::size_t capacity = chunkSizeFor(remaining, carried);
+                if (!builder_.chunkReferenced(chunk_)) {
+                    // No row points into this buffer (a long line, a NUL run):
+                    // reuse it for the unfinished line instead of keeping it.
+                    std::memmove(builder_.chunkBytes(chunk_), builder_.chunkBytes(chunk_) + pos_,
+                                 carried);
+                    if (capacity > builder_.chunkCapacity(chunk_)) {
+                        builder_.resizeChunk(chunk_, capacity);
+                    }
+                } else {
+                    // Carry the unfinished line over into a fresh buffer; the old
+                    // one stays, since earlier rows point into it.
+                    const std::uint32_t next = builder_.addChunk(capacity);
+                    std::memcpy(builder_.chunkBytes(next), builder_.chunkBytes(chunk_) + pos_,
+                                carried);
+                    chunk_ = next;
+                }
+                filled_ = carried;
+                pos_ = 0;
+            }
+            const std::size_t want =
+                std::min({builder_.chunkCapacity(chunk_) - filled_, kReadStep, maxChunk_});
+            const Result<std::size_t> block = read(builder_.chunkBytes(chunk_) + filled_, want);
+            if (!block) {
+                // What came before stays: the input ends here.
+                outcome.failure = block.error();
+            } else {
+                got = *block;
+            }
         }
         if (got == 0) {
             builder_.parse(chunk_, pos_, filled_, true);
@@ -1461,10 +1698,14 @@ Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std:
         filled_ += got;
         inputRead += got;
         bytesRead_ += got;
-        builder_.parse(chunk_, pos_, filled_, false);
+        if (readBeside_) {
+            ahead = parseReadingAhead(read);
+        } else {
+            builder_.parse(chunk_, pos_, filled_, false);
+        }
         if (builder_.rejected() || builder_.full()) {
             // The rest of a rejected input is not read; its unread lines
-            // are dropped from the buffer.
+            // are dropped from the buffer, and so is what was read beside.
             pos_ = filled_;
             break;
         }

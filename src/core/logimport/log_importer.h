@@ -57,6 +57,10 @@ struct ImportOptions {
     // Bytes per piece of work of a threaded import (0: chosen from the size
     // and the threads); small values let tests cut a log into many pieces.
     std::size_t rangeBytes = 0;
+    // Bytes a threaded import collects before it splits them, reading the
+    // next ones meanwhile (0: 64 MiB); small values let tests cut a log into
+    // many batches.
+    std::size_t batchBytes = 0;
     // The crawlers the user-agent column names: the classic ones, or today's
     // as well; with Classic the table and the tally are those of the classic
     // catalogue alone.

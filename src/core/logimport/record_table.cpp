@@ -25,10 +25,6 @@ std::size_t NumberOffset(std::uint64_t n, std::size_t* length) {
 
 } // namespace
 
-void RecordData::FreeBytes::operator()(char* p) const {
-    std::free(p);
-}
-
 std::int32_t RecordData::Layout::fieldOf(std::int32_t column) const {
     if (!columnToField.empty()) {
         return static_cast<std::size_t>(column) < columnToField.size()
@@ -76,7 +72,7 @@ std::string_view RecordData::cellOf(RecordIndex record, ColumnIndex column, bool
     if (next <= begin) {
         return {};
     }
-    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.get() + at.row->lineStart;
+    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.data() + at.row->lineStart;
     return std::string_view(line + begin, next - 1 - begin);
 }
 
@@ -89,7 +85,7 @@ void RecordData::cellsOf(RecordIndex record, const ColumnIndex* columns, std::si
     const Located at = locate(record);
     const Layout& layout = layouts_[at.row->layout];
     const std::size_t stored = boundaryCount(at);
-    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.get() + at.row->lineStart;
+    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.data() + at.row->lineStart;
     for (std::size_t i = 0; i < count; ++i) {
         const std::int32_t col = ToInt(columns[i]);
         out[i] = {};

@@ -9,6 +9,7 @@
 // the GUI thread and snapshotted by readers on other threads.
 #pragma once
 
+#include "base/platform.h"
 #include "segmented_vector.h"
 #include "spider_catalogue.h"
 
@@ -144,11 +145,9 @@ private:
     };
     enum class PageField { Agent, Date, Time, Url, Ip, Status, Win32 };
 
-    struct FreeBytes {
-        void operator()(char* p) const;
-    };
     struct Chunk {
-        std::unique_ptr<char, FreeBytes> bytes; // malloc'd, so it can grow in place
+        // Mapped for few page faults, resized by remapping (base/platform.h).
+        BigBuffer bytes;
         std::size_t capacity = 0;
     };
 
@@ -218,7 +217,7 @@ void RecordData::forEachStoredCell(RecordIndex record, Visit&& visit) const {
     const Located at = locate(record);
     const Layout& layout = layouts_[at.row->layout];
     const std::size_t stored = boundaryCount(at);
-    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.get() + at.row->lineStart;
+    const char* line = chunks_[at.part->chunkOf(at.localRow)].bytes.data() + at.row->lineStart;
     const std::size_t present = std::min(layout.fieldToColumn.size(), stored - 1);
     std::uint32_t begin = 0;
     for (std::size_t f = 0; f < present; ++f) {

@@ -3,6 +3,7 @@
 #include "support/file_test_support.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace logdesk {
 namespace {
@@ -196,6 +198,94 @@ TEST_F(PlatformTest, WhatAFileIsAndWhatAFolderHolds) {
     EXPECT_FALSE(ReadAt(fds[0], buffer, 1, 0));
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+// Fills [0, n) with a pattern that tells every byte's place.
+void Fill(char* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n; i += 4093) {
+        bytes[i] = static_cast<char>(i / 4093);
+    }
+}
+bool Holds(const char* bytes, std::size_t n) {
+    for (std::size_t i = 0; i < n; i += 4093) {
+        if (bytes[i] != static_cast<char>(i / 4093)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+TEST(BigBufferTest, ResizingKeepsTheBytesAcrossHeapAndMappedMemory) {
+    TrimBigBufferPool();
+    BigBuffer small = BigBuffer::allocate(100 * 1024);
+    ASSERT_TRUE(small);
+    Fill(small.data(), small.size());
+    // Heap memory that grows into a mapping, then grows by remapping and
+    // shrinks again.
+    for (const std::size_t size : {3 * kMiB, 40 * kMiB, 5 * kMiB + 17, std::size_t{4096}}) {
+        const std::size_t kept = std::min(size, small.size());
+        ASSERT_TRUE(small.resize(size));
+        EXPECT_EQ(small.size(), size);
+        EXPECT_TRUE(Holds(small.data(), kept)) << size;
+        Fill(small.data(), size);
+    }
+    BigBuffer big = BigBuffer::allocate(9 * kMiB);
+    ASSERT_TRUE(big);
+    // Mapped afresh on a huge-page boundary, so that every 2 MiB can be one page.
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(big.data()) % (2 * kMiB), 0u);
+    Fill(big.data(), big.size());
+    BigBuffer moved = std::move(big);
+    EXPECT_FALSE(big);
+    EXPECT_TRUE(Holds(moved.data(), 9 * kMiB));
+    EXPECT_FALSE(BigBuffer::allocate(0));
+}
+
+TEST(BigBufferTest, ReleasedBuffersAreHandedOutAgainUpToThePoolLimit) {
+    TrimBigBufferPool();
+    const BigBufferCounts before = BigBufferStatistics();
+    BigBuffer first = BigBuffer::allocate(8 * kMiB);
+    ASSERT_TRUE(first);
+    Fill(first.data(), first.size());
+    char* const at = first.data();
+    first.release();
+    EXPECT_FALSE(first);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 8 * kMiB);
+
+    // The next request it fits gets it, pages and bytes as they were.
+    BigBuffer again = BigBuffer::allocate(7 * kMiB);
+    EXPECT_EQ(again.data(), at);
+    EXPECT_TRUE(Holds(again.data(), 7 * kMiB));
+    EXPECT_EQ(BigBufferStatistics().reused, before.reused + 1);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 0u);
+    // One that does not fit is mapped afresh.
+    BigBuffer larger = BigBuffer::allocate(20 * kMiB);
+    EXPECT_NE(larger.data(), at);
+    again.release();
+    larger.release();
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 28 * kMiB);
+    // The smallest that fits; one many times the size asked is cut down to it.
+    BigBuffer best = BigBuffer::allocate(3 * kMiB);
+    EXPECT_EQ(best.data(), at);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 20 * kMiB);
+    BigBuffer cut = BigBuffer::allocate(5 * kMiB);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 0u);
+    cut.release();
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 6 * kMiB);
+    best.release();
+
+    // The pool keeps at most its limit, dropping the oldest first.
+    std::vector<BigBuffer> many;
+    for (std::size_t held = 0; held < 2 * bigbuffer::kPoolLimit; held += 64 * kMiB) {
+        many.push_back(BigBuffer::allocate(64 * kMiB));
+        ASSERT_TRUE(many.back());
+    }
+    many.clear();
+    EXPECT_LE(BigBufferStatistics().pooledBytes, bigbuffer::kPoolLimit);
+    EXPECT_GE(BigBufferStatistics().pooledBytes, bigbuffer::kPoolLimit - 64 * kMiB);
+    TrimBigBufferPool();
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 0u);
 }
 
 } // namespace

@@ -200,6 +200,46 @@ TEST(LogInputs, NextOpensTheSourcesOneByOneInOrderWithProgressOverAll) {
     }
 }
 
+TEST(LogInputs, ReadingAheadOpensTheNextGzipFileOnlyAndKeepsProgressPerFile) {
+    ScratchFolder folder;
+    std::vector<std::string> days;
+    for (int d = 1; d <= 4; ++d) {
+        days.push_back(LogText(3000 * d, d));
+        folder.write("ex13050" + std::to_string(d) + ".log.gz", GzipMember(days.back()));
+    }
+    LogInputsOptions options;
+    options.readAhead = true;
+    LogInputs inputs({folder.path()}, options);
+    ASSERT_EQ(inputs.files().size(), 4u);
+    std::unique_ptr<LogSource> first = inputs.next();
+    // The second file inflates already, so it no longer needs its name; the
+    // third and fourth are not open yet.
+    ASSERT_EQ(::unlink((folder / "ex130502.log.gz").c_str()), 0);
+    ASSERT_EQ(::unlink((folder / "ex130504.log.gz").c_str()), 0);
+    std::vector<std::unique_ptr<LogSource>> sources;
+    sources.push_back(std::move(first));
+    std::uint64_t before = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (i > 0) {
+            sources.push_back(inputs.next());
+        }
+        ASSERT_NE(sources.back(), nullptr);
+        LogSource& source = *sources.back();
+        const auto outcome = ReadToEnd(source, 4096);
+        const SourceProgress overall = inputs.overallProgress(source);
+        if (i < 3) {
+            EXPECT_EQ(source.status().state, SourceState::Complete) << i;
+            EXPECT_TRUE(outcome.bytes == days[i]) << i;
+            // The progress of the file read, not of the one opened after it.
+            EXPECT_EQ(overall.done, before + inputs.files()[i].size) << i;
+        } else {
+            EXPECT_EQ(source.status().state, SourceState::OpenFailed);
+        }
+        before += inputs.files()[i].size;
+    }
+    EXPECT_EQ(inputs.next(), nullptr);
+}
+
 TEST(LogInputs, StandardInputIsReadFromTheGivenDescriptor) {
     const std::string text = LogText(2000, 7);
     int fds[2];

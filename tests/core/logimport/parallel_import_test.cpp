@@ -148,13 +148,20 @@ TEST(ParallelImportTest, SameTableFromFilesThroughSmallBuffers) {
         ImportOptions one;
         one.threads = 1;
         const Seen expected = SeenOf(ImportLogFile(file.path(), {}, one));
-        for (std::size_t chunk : {16u, 61u, 4096u}) {
+        for (std::size_t chunk : {16u, 61u, 4096u, 0u}) {
             ImportOptions many;
             many.threads = 2;
-            many.maxChunkBytes = chunk;
+            if (chunk > 0) {
+                many.maxChunkBytes = chunk;
+            }
             many.rangeBytes = 1 + rng() % 300;
             ASSERT_EQ(SeenOf(ImportLogFile(file.path(), {}, many)), expected)
                 << "round " << round << " buffers of " << chunk;
+            // Small batches, each split while the next is read.
+            many.batchBytes = 1 + rng() % 700;
+            ASSERT_EQ(SeenOf(ImportLogFile(file.path(), {}, many)), expected)
+                << "round " << round << " buffers of " << chunk << " batches of "
+                << many.batchBytes;
         }
     }
 }
