@@ -225,9 +225,11 @@ std::unique_ptr<LogSource> LogInputs::openGuarded() {
 }
 
 void LogInputs::restart() {
+    prefetched_.reset();
     archive_.reset();
     nextMember_ = 0;
     nextFile_ = 0;
+    currentFile_ = 0;
 }
 
 std::unique_ptr<LogSource> LogInputs::openNext() {
