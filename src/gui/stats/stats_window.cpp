@@ -325,9 +325,8 @@ void StatsWindow::openVerifyWindow() {
     auto* window = new VerifyWindow(log_, settings, this,
                                     slash == std::string::npos ? "." : path.substr(0, slash),
                                     clientIpColumn());
-    window->setBlockShared(
-        config_.read(settings::kVerifyBlockShared, Gbk(settings::kVerifyBlockSharedDefault)) ==
-        "1");
+    window->setBlockShared(config_.read(settings::kVerifyBlockShared,
+                                        Gbk(settings::kVerifyBlockSharedDefault)) == "1");
     verifyWindow_ = window;
     verifyWindow_->show();
 }
