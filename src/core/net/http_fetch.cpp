@@ -270,9 +270,18 @@ Origin OriginOf(const std::string& url) {
 // The URL of the first request, rebuilt from the parts the URL routines find.
 // A URL that starts with "https://" (published lists, never the IP lookup's
 // pages) is split as the same URL over http and asked for over TLS.
+bool IsTls(const std::string& url) {
+    return url.size() > 8 && EqualsIgnoreAsciiCase(url.substr(0, 8), "https://");
+}
+
+// The URL as the URL routines read it: an https URL as the same over http.
+std::string PlainUrl(const std::string& url) {
+    return IsTls(url) ? "http://" + url.substr(8) : url;
+}
+
 std::string FirstTarget(const std::string& url) {
-    const bool tls = url.size() > 8 && EqualsIgnoreAsciiCase(url.substr(0, 8), "https://");
-    const std::string plain = tls ? "http://" + url.substr(8) : url;
+    const bool tls = IsTls(url);
+    const std::string plain = PlainUrl(url);
     const int port = UrlPort(plain);
     std::string target = (tls ? "https://" : "http://") + UrlHost(plain);
     if (port != 80 && port != 0) {
@@ -519,7 +528,7 @@ void FetchWorker(FetchBlock& block, FetchControl& control) {
     } detachAtExit{control};
 
     std::string url = FirstTarget(request.url);
-    std::string host = UrlHost(request.url);
+    std::string host = UrlHost(PlainUrl(request.url));
     const Origin home = OriginOf(url);
     bool atHome = true;
     for (int redirects = 0;; ++redirects) {

@@ -46,6 +46,11 @@ inline constexpr std::string_view kVerifyDnsTimeoutDefault = "2000";
 // client. Read by the statistics pages and the crawler verification.
 inline constexpr SettingKey kVerifyClientIpField{"蜘蛛真伪", "客户端IP字段"};
 inline constexpr std::string_view kVerifyClientIpFieldDefault = "";
+// "1": the window's block exports also list addresses judged 假 that sent
+// visits naming no crawler (shared with people); anything else leaves them
+// out, as logdesk-report does without --block-shared.
+inline constexpr SettingKey kVerifyBlockShared{"蜘蛛真伪", "屏蔽共用IP"};
+inline constexpr std::string_view kVerifyBlockSharedDefault = "0";
 
 // The record export's column choice: one boolean per column caption, keyed
 // by the caption followed by kCheckedSuffix (the record number column as

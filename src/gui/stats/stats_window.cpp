@@ -326,9 +326,12 @@ void StatsWindow::openVerifyWindow() {
     // The published crawler ranges live beside the settings file.
     const std::string& path = config_.path();
     const std::size_t slash = path.rfind('/');
-    verifyWindow_ = new VerifyWindow(log_, settings, this,
-                                     slash == std::string::npos ? "." : path.substr(0, slash),
-                                     clientIpColumn());
+    auto* window = new VerifyWindow(log_, settings, this,
+                                    slash == std::string::npos ? "." : path.substr(0, slash),
+                                    clientIpColumn());
+    window->setBlockShared(config_.read(settings::kVerifyBlockShared,
+                                        Gbk(settings::kVerifyBlockSharedDefault)) == "1");
+    verifyWindow_ = window;
     verifyWindow_->show();
 }
 

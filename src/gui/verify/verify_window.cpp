@@ -236,7 +236,8 @@ void VerifyWindow::exportText(Export what) {
         };
     } else {
         std::size_t shared = 0;
-        const std::vector<IpAddress> fake = AddressesToBlock(claims_, verdicts_, false, &shared);
+        const std::vector<IpAddress> fake =
+            AddressesToBlock(claims_, verdicts_, blockShared_, &shared);
         BlockFormat format = BlockFormat::List;
         if (&dialog == iisDialog_.get()) {
             // The dialog's file types pick the export: a web.config fragment,

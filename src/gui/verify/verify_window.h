@@ -69,6 +69,8 @@ public:
     // The button 更新IP段: fetches every published list into the ranges
     // folder on a worker, then says what was stored and what was kept.
     void updateRanges();
+    // The block exports also list shared addresses (see AddressesToBlock).
+    void setBlockShared(bool blockShared) { blockShared_ = blockShared; }
     // Where updateRanges fetches each list; by default its owner's URL.
     void setRangeUrls(std::function<std::string(const RangeSource&)> urlFor) {
         rangeUrls_ = std::move(urlFor);
@@ -102,6 +104,7 @@ private:
 
     ResolverSettings settings_;
     std::string rangesFolder_;
+    bool blockShared_ = false;
     std::function<std::string(const RangeSource&)> rangeUrls_;
     std::string logPath_; // exports refuse to write over it
     std::vector<CrawlerClaim> claims_;

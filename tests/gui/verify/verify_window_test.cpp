@@ -331,5 +331,27 @@ TEST(VerifyFromStatsWindowTest, TheClientIpSettingNamesTheVisitorBehindAProxy) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+TEST_F(VerifyWindowTest, SharedAddressesStayOutOfTheRulesUnlessTheSettingSaysSo) {
+    std::string text = "#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider/2.0\r\n"
+                       "1.1.1.2 Googlebot/2.1\r\n";
+    for (int i = 0; i < 20; ++i) {
+        text += "1.1.1.1 Mozilla/5.0\r\n";
+    }
+    LogImport r = testing::Imported(ImportLogBytes(text));
+    log_ = {r.table, r.header, r.tally};
+    ASSERT_NO_FATAL_FAILURE(openAndFinish());
+    EXPECT_EQ(list_->cellText(0, 5), QStringLiteral("20"));
+    EXPECT_TRUE(window_->findChild<QLabel*>(QStringLiteral("标签状态"))
+                    ->text()
+                    .contains(QStringLiteral("1 个判为假的IP另有非蜘蛛的访问")));
+    TempFile dir("");
+    const QString path = QString::fromStdString((dir.dir() / "fake.txt").string());
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportAddressList, path));
+    EXPECT_EQ(ReadFile(path.toStdString()), "1.1.1.2\r\n");
+    window_->setBlockShared(true);
+    ASSERT_TRUE(exportTo(&VerifyWindow::exportAddressList, path));
+    EXPECT_EQ(ReadFile(path.toStdString()), "1.1.1.1\r\n1.1.1.2\r\n");
+}
+
 } // namespace
 } // namespace logdesk
