@@ -3,6 +3,7 @@
 // come in; what cannot be read is listed and the rest imported.
 #include "core/input/input_fixtures.h"
 #include "input/import_inputs.h"
+#include "support/address_limit.h"
 #include "support/import_test_support.h"
 
 #include <algorithm>
@@ -11,10 +12,7 @@
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
-#include <cstdio>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace logdesk {
@@ -285,27 +283,14 @@ TEST(ImportLogInputs, TwentyThousandSmallInputsFitInAFewHundredMegabytes) {
         folder.write("ex" + std::to_string(100000 + i) + ".log",
                      "#Fields: date time cs-uri-stem c-ip cs(User-Agent) sc-status\r\n" + line);
     }
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::FILE* statm = std::fopen("/proc/self/statm", "r");
-        unsigned long pages = 0;
-        if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1) {
-            ::_exit(99);
-        }
-        // What the process has now, two threads' stacks, and 512 MiB.
-        const rlim_t limit =
-            pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{528} << 20);
-        const rlimit lowered{limit, limit};
-        ::setrlimit(RLIMIT_AS, &lowered);
+    // What the process has now, two threads' stacks, and 512 MiB.
+    const int status = testing::ExitStatusUnderAddressLimit(std::uint64_t{528} << 20, [&] {
         ImportOptions options;
         options.threads = 2;
         const Result<InputsImport> all = ImportLogInputs({folder.path()}, {}, options);
-        ::_exit(!all ? 1 : all->log.table.rowCount() == 20000 && all->skipped.empty() ? 0 : 2);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the import failed (out of memory); 2: rows lost";
+        return !all ? 1 : all->log.table.rowCount() == 20000 && all->skipped.empty() ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0) << "1: the import failed (out of memory); 2: rows lost";
 }
 
 TEST(ImportLogInputs, OneFileIsImportedAsImportLogFileImportsIt) {

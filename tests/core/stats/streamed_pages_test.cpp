@@ -4,15 +4,12 @@
 // buffers small enough to be reused under every batch.
 #include "logimport/log_importer.h"
 #include "stats/page_builds.h"
+#include "support/address_limit.h"
 #include "support/import_test_support.h"
 #include "support/page_test_support.h"
 #include "text/gbk_codec.h"
 
-#include <cstdio>
 #include <cstring>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
 #include <random>
 
@@ -167,19 +164,9 @@ TEST(StreamedPagesTest, ALogWithoutAHeaderStreamsInMemoryThatDoesNotGrowWithIt) 
                std::to_string(i % 5000) + " 200 0 Baiduspider\n";
     }
     for (const unsigned threads : {1u, 2u}) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            std::FILE* statm = std::fopen("/proc/self/statm", "r");
-            unsigned long pages = 0;
-            if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1) {
-                ::_exit(99);
-            }
-            // What the process has, a thread's stack, and 40 MiB for the
-            // 16 MiB of lines held and the buffers.
-            const rlim_t limit =
-                pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (rlim_t{56} << 20);
-            const rlimit lowered{limit, limit};
-            ::setrlimit(RLIMIT_AS, &lowered);
+        // What the process has, a thread's stack, and 40 MiB for the 16 MiB
+        // of lines held and the buffers.
+        const int status = testing::ExitStatusUnderAddressLimit(std::uint64_t{56} << 20, [&] {
             ImportOptions options;
             options.threads = threads;
             options.maxChunkBytes = std::size_t{4} << 20;
@@ -189,12 +176,9 @@ TEST(StreamedPagesTest, ALogWithoutAHeaderStreamsInMemoryThatDoesNotGrowWithIt) 
                 return consumers;
             };
             const Result<LogImport> streamed = ImportLogBytes(log, {}, options);
-            ::_exit(!streamed ? 1 : streamed->streamExact && !streamed->firstHeader ? 0 : 2);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << threads << " threads; 1: out of memory";
+            return !streamed ? 1 : streamed->streamExact && !streamed->firstHeader ? 0 : 2;
+        });
+        EXPECT_EQ(status, 0) << threads << " threads; 1: out of memory";
     }
 }
 
