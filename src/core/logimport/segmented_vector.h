@@ -3,20 +3,59 @@
 // without the transient doubling of std::vector.
 #pragma once
 
+#include "base/platform.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 namespace logdesk {
+
+// Blocks for the SegmentedVectors of one table, cut from big buffers
+// (base/platform.h) so that filling them costs a fault per huge page rather
+// than per small one; the arena must outlive every vector that uses it, and
+// frees the blocks all at once. Thread-safe.
+class BlockArena {
+public:
+    // `bytes` of storage aligned for any entry; throws std::bad_alloc.
+    void* allocate(std::size_t bytes) {
+        bytes = (bytes + kAlign - 1) & ~(kAlign - 1);
+        const std::lock_guard lock(mutex_);
+        if (slabs_.empty() || slabs_.back().size() - used_ < bytes) {
+            BigBuffer slab = BigBuffer::allocate(std::max(bytes, kSlabBytes));
+            if (!slab) {
+                throw std::bad_alloc();
+            }
+            slabs_.push_back(std::move(slab));
+            used_ = 0;
+        }
+        void* at = slabs_.back().data() + used_;
+        used_ += bytes;
+        return at;
+    }
+
+private:
+    static constexpr std::size_t kAlign = 64;
+    static constexpr std::size_t kSlabBytes = std::size_t{16} << 20;
+    std::mutex mutex_;
+    std::vector<BigBuffer> slabs_;
+    std::size_t used_ = 0; // of the last slab
+};
 
 template <typename T, unsigned BlockBits = 20> class SegmentedVector {
 public:
     static constexpr std::size_t kBlockSize = std::size_t{1} << BlockBits;
 
+    // Blocks from now on come from `arena` (null: the heap).
+    void useArena(BlockArena* arena) { arena_ = arena; }
+
     void push_back(const T& value) {
         if (size_ == blocks_.size() * kBlockSize) {
-            blocks_.push_back(std::make_unique_for_overwrite<T[]>(kBlockSize));
+            addBlock();
         }
         blocks_[size_ >> BlockBits][size_ & (kBlockSize - 1)] = value;
         ++size_;
@@ -26,7 +65,7 @@ public:
     template <typename U> void append(const U* from, std::size_t n) {
         while (n > 0) {
             if (size_ == blocks_.size() * kBlockSize) {
-                blocks_.push_back(std::make_unique_for_overwrite<T[]>(kBlockSize));
+                addBlock();
             }
             const std::size_t offset = size_ & (kBlockSize - 1);
             const std::size_t take = std::min(n, kBlockSize - offset);
@@ -49,8 +88,29 @@ public:
     std::size_t capacityBytes() const { return blocks_.size() * kBlockSize * sizeof(T); }
 
 private:
-    std::vector<std::unique_ptr<T[]>> blocks_;
+    static_assert(std::is_trivially_destructible_v<T>);
+    // Frees a block of the heap; an arena's blocks go with the arena.
+    struct FreeBlock {
+        bool ownsBlock = true;
+        void operator()(T* block) const {
+            if (ownsBlock) {
+                delete[] block;
+            }
+        }
+    };
+
+    void addBlock() {
+        if (arena_ != nullptr) {
+            auto* block = static_cast<T*>(arena_->allocate(kBlockSize * sizeof(T)));
+            blocks_.emplace_back(block, FreeBlock{false});
+        } else {
+            blocks_.emplace_back(new T[kBlockSize], FreeBlock{true});
+        }
+    }
+
+    std::vector<std::unique_ptr<T[], FreeBlock>> blocks_;
     std::size_t size_ = 0;
+    BlockArena* arena_ = nullptr;
 };
 
 } // namespace logdesk
