@@ -228,6 +228,25 @@ private:
     std::size_t owned_ = 0; // mapped bytes; 0 for heap memory
 };
 
+// The same memory for containers, which give back the size they asked for:
+// what AllocateBigBytes(bytes) gives goes back through ReleaseBigBytes with
+// those bytes. Throws std::bad_alloc.
+void* AllocateBigBytes(std::size_t bytes);
+void ReleaseBigBytes(void* memory, std::size_t bytes) noexcept;
+
+// A standard allocator over AllocateBigBytes, for containers that grow to
+// megabytes (hash tables of the statistics pages).
+template <typename T> struct BigBufferAllocator {
+    using value_type = T;
+    BigBufferAllocator() = default;
+    template <typename U> BigBufferAllocator(const BigBufferAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) { return static_cast<T*>(AllocateBigBytes(n * sizeof(T))); }
+    void deallocate(T* p, std::size_t n) noexcept { ReleaseBigBytes(p, n * sizeof(T)); }
+    template <typename U> bool operator==(const BigBufferAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
 // What the pool has done in this process, for benchmarks and tests.
 struct BigBufferCounts {
     std::uint64_t mapped = 0;     // buffers mapped afresh

@@ -9,6 +9,7 @@
 #include <linux/magic.h>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <random>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -457,8 +458,9 @@ public:
     }
 
     // A pooled mapping of at least `bytes` (a multiple of kHugePage): the
-    // smallest that fits; a much larger one is cut down to size first.
-    std::pair<char*, std::size_t> take(std::size_t bytes) {
+    // smallest that fits; a much larger one (with `exact`, any larger one) is
+    // cut down to size first.
+    std::pair<char*, std::size_t> take(std::size_t bytes, bool exact = false) {
         const std::lock_guard lock(mutex_);
         std::size_t best = free_.size();
         for (std::size_t i = 0; i < free_.size(); ++i) {
@@ -474,7 +476,7 @@ public:
         free_.erase(free_.begin() + static_cast<std::ptrdiff_t>(best));
         pooled_ -= owned;
         ++reused_;
-        if (owned > 2 * bytes) {
+        if (owned > 2 * bytes || (exact && owned > bytes)) {
             ::munmap(base + bytes, owned - bytes);
             owned = bytes;
         }
@@ -658,6 +660,34 @@ void BigBuffer::release() {
     data_ = nullptr;
     size_ = 0;
     owned_ = 0;
+}
+
+void* AllocateBigBytes(std::size_t bytes) {
+    if (bytes < bigbuffer::kMappedFrom) {
+        return ::operator new(bytes);
+    }
+    // Exactly the huge pages asked for, so that the size given back says
+    // what to release.
+    const std::size_t pages = RoundUpToHugePage(bytes);
+    char* base = BigBufferPool::instance().take(pages, true).first;
+    if (base == nullptr) {
+        base = MapHugePageAligned(pages);
+    }
+    if (base == nullptr) {
+        throw std::bad_alloc();
+    }
+    return base;
+}
+
+void ReleaseBigBytes(void* memory, std::size_t bytes) noexcept {
+    if (memory == nullptr) {
+        return;
+    }
+    if (bytes < bigbuffer::kMappedFrom) {
+        ::operator delete(memory);
+        return;
+    }
+    BigBufferPool::instance().give(static_cast<char*>(memory), RoundUpToHugePage(bytes));
 }
 
 BigBufferCounts BigBufferStatistics() {

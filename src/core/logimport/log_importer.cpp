@@ -160,7 +160,10 @@ public:
     PartBuilder(RecordData& data, RecordData::Part& part, UserAgentCache& agents,
                 std::vector<std::unique_ptr<RecordConsumer>>* consumers = nullptr,
                 std::vector<PageRecord>* records = nullptr)
-        : data_(data), part_(part), agents_(agents), consumers_(consumers), records_(records) {}
+        : data_(data), part_(part), agents_(agents), consumers_(consumers), records_(records) {
+        part_.rows.useArena(&data_.blockArena_);
+        part_.boundaries.useArena(&data_.blockArena_);
+    }
     ~PartBuilder() { flushStream(); }
     PartBuilder(const PartBuilder&) = delete;
     PartBuilder& operator=(const PartBuilder&) = delete;

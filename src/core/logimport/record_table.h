@@ -163,6 +163,8 @@ private:
     std::uint32_t boundary(const Located& at, std::size_t i) const;
 
     std::vector<Chunk> chunks_;
+    // The parts' blocks; declared before the parts, so it goes after them.
+    BlockArena blockArena_;
     std::vector<Part> parts_;
     std::vector<std::uint32_t> partFirst_; // first record of each part
     std::uint32_t recordCount_ = 0;

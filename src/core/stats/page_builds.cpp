@@ -1,5 +1,6 @@
 #include "page_builds.h"
 
+#include "base/platform.h"
 #include "base/text_hash.h"
 #include "logimport/client_address.h"
 #include "logimport/longest_cells.h"
@@ -93,7 +94,7 @@ private:
     }
 
     void grow() {
-        std::vector<Slot> old(slots_.size() * 2);
+        std::vector<Slot, BigBufferAllocator<Slot>> old(slots_.size() * 2);
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
         for (const Slot& slot : old) {
@@ -107,7 +108,7 @@ private:
         }
     }
 
-    std::vector<Slot> slots_;
+    std::vector<Slot, BigBufferAllocator<Slot>> slots_;
     std::vector<std::string_view> texts_;
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* blockNext_ = nullptr;
@@ -433,7 +434,7 @@ private:
         return static_cast<std::size_t>(key ^ (key >> 29));
     }
     void grow() {
-        std::vector<std::uint64_t> old(slots_.size() * 2, kFree);
+        std::vector<std::uint64_t, BigBufferAllocator<std::uint64_t>> old(slots_.size() * 2, kFree);
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
         for (const std::uint64_t key : old) {
@@ -447,7 +448,7 @@ private:
         }
     }
 
-    std::vector<std::uint64_t> slots_;
+    std::vector<std::uint64_t, BigBufferAllocator<std::uint64_t>> slots_;
     std::size_t size_ = 0;
 };
 

@@ -288,5 +288,32 @@ TEST(BigBufferTest, ReleasedBuffersAreHandedOutAgainUpToThePoolLimit) {
     EXPECT_EQ(BigBufferStatistics().pooledBytes, 0u);
 }
 
+TEST(BigBufferTest, ContainersGiveTheirMemoryBackToThePoolBySize) {
+    TrimBigBufferPool();
+    {
+        std::vector<std::uint64_t, BigBufferAllocator<std::uint64_t>> keys;
+        for (std::uint64_t k = 0; k < (std::uint64_t{1} << 20); ++k) {
+            keys.push_back(k * 7);
+        }
+        // Grown through heap memory into mappings of 2, 4 and 8 MiB, the
+        // smaller ones released to the pool on the way.
+        EXPECT_EQ(keys[12345], 12345u * 7);
+        EXPECT_EQ(keys.back(), ((std::uint64_t{1} << 20) - 1) * 7);
+        EXPECT_EQ(BigBufferStatistics().pooledBytes, 6 * kMiB);
+    }
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 14 * kMiB);
+    // The smallest that fits, cut to the request's own size, so that giving
+    // it back by that size releases exactly what it holds.
+    void* fits = AllocateBigBytes(3 * kMiB);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 10 * kMiB);
+    void* cut = AllocateBigBytes(5 * kMiB);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 2 * kMiB);
+    ReleaseBigBytes(cut, 5 * kMiB);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 8 * kMiB);
+    ReleaseBigBytes(fits, 3 * kMiB);
+    EXPECT_EQ(BigBufferStatistics().pooledBytes, 12 * kMiB);
+    TrimBigBufferPool();
+}
+
 } // namespace
 } // namespace logdesk
