@@ -50,7 +50,7 @@ template <typename T, unsigned BlockBits = 20> class SegmentedVector {
 public:
     static constexpr std::size_t kBlockSize = std::size_t{1} << BlockBits;
 
-    // Blocks from now on come from `arena` (null: the heap).
+    // Blocks after the first come from `arena` (null: the heap).
     void useArena(BlockArena* arena) { arena_ = arena; }
 
     void push_back(const T& value) {
@@ -99,8 +99,10 @@ private:
         }
     };
 
+    // The first block comes from the heap: a table of many small parts
+    // (tiny buffers, many short inputs) must not take a huge page for each.
     void addBlock() {
-        if (arena_ != nullptr) {
+        if (arena_ != nullptr && !blocks_.empty()) {
             auto* block = static_cast<T*>(arena_->allocate(kBlockSize * sizeof(T)));
             blocks_.emplace_back(block, FreeBlock{false});
         } else {
