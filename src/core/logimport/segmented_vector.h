@@ -55,7 +55,8 @@ template <typename T, unsigned BlockBits = 20> class SegmentedVector {
 public:
     static constexpr std::size_t kBlockSize = std::size_t{1} << BlockBits;
 
-    // Whole blocks from now on come from `arena` (null: the heap).
+    // Blocks after the first come from `arena` (null: the heap): a table of
+    // many small parts must not take a huge page for each.
     void useArena(BlockArena* arena) { arena_ = arena; }
 
     void push_back(const T& value) {
@@ -108,7 +109,7 @@ private:
     using Block = std::unique_ptr<T[], FreeBlock>;
 
     Block newBlock(std::size_t values) {
-        if (arena_ != nullptr && values == kBlockSize) {
+        if (arena_ != nullptr && capacity_ >= kBlockSize) {
             return Block(static_cast<T*>(arena_->allocate(kBlockSize * sizeof(T))),
                          FreeBlock{false});
         }
