@@ -259,6 +259,15 @@ TEST_F(VerifyWindowTest, ClosingMidRunReturnsPromptlyAndDeliversNothing) {
     EXPECT_EQ(ended.count(), 0);
 }
 
+// Shows a statistics window and waits for its IP page.
+void ShowIpPage(StatsWindow& stats) {
+    QSignalSpy shown(&stats, &StatsWindow::pageShown);
+    stats.show();
+    ASSERT_TRUE(shown.wait(10000));
+    stats.findChild<TabStrip*>(QStringLiteral("选择夹"))->setCurrentIndex(2);
+    ASSERT_TRUE(shown.wait(10000)); // the window takes no click while it builds
+}
+
 TEST(VerifyFromStatsWindowTest, TheIpPageButtonOpensOneWindowWithTheStoredResolver) {
     FakeUiSeam ui;
     LocalDnsServer server;
@@ -272,11 +281,7 @@ TEST(VerifyFromStatsWindowTest, TheIpPageButtonOpensOneWindowWithTheStoredResolv
     const ImportedLog log{r.table, r.header, r.tally};
     AppState app;
     QPointer<StatsWindow> stats = new StatsWindow(log, config, app, nullptr);
-    QSignalSpy shown(stats.data(), &StatsWindow::pageShown);
-    stats->show();
-    ASSERT_TRUE(shown.wait(10000));
-    stats->findChild<TabStrip*>(QStringLiteral("选择夹"))->setCurrentIndex(2);
-    ASSERT_TRUE(shown.wait(10000)); // the window takes no click while it builds
+    ASSERT_NO_FATAL_FAILURE(ShowIpPage(*stats));
     auto* button = stats->findChild<Button*>(QStringLiteral("按钮验证蜘蛛"));
     ASSERT_NE(button, nullptr);
     EXPECT_TRUE(button->isVisible());
@@ -311,11 +316,7 @@ TEST(VerifyFromStatsWindowTest, TheClientIpSettingNamesTheVisitorBehindAProxy) {
     const ImportedLog log{r.table, r.header, r.tally};
     AppState app;
     QPointer<StatsWindow> stats = new StatsWindow(log, config, app, nullptr);
-    QSignalSpy shown(stats.data(), &StatsWindow::pageShown);
-    stats->show();
-    ASSERT_TRUE(shown.wait(10000));
-    stats->findChild<TabStrip*>(QStringLiteral("选择夹"))->setCurrentIndex(2);
-    ASSERT_TRUE(shown.wait(10000));
+    ASSERT_NO_FATAL_FAILURE(ShowIpPage(*stats));
     // The IP page counts the client, not the proxy.
     EXPECT_EQ(stats->page().rows.at(0).at(0), "220.181.108.89");
     QTest::mouseClick(stats->findChild<Button*>(QStringLiteral("按钮验证蜘蛛")), Qt::LeftButton);
