@@ -40,6 +40,7 @@ constexpr std::uint64_t kStreamChunk = std::uint64_t{32} << 20;
 constexpr std::size_t kParallelBatch = std::size_t{64} << 20;
 constexpr std::size_t kRangesPerThread = 4;
 constexpr std::size_t kMinRange = std::size_t{1} << 20;
+constexpr std::size_t kFedRange = std::size_t{256} << 10;
 
 // The last `c` in [begin, end), or null.
 const char* LastByte(const char* begin, const char* end, char c) {
@@ -983,8 +984,10 @@ private:
     // Streaming to a consumer that does not split: the ranges collect their
     // records' cells, which consumers_ take in file order on this thread.
     bool whole_ = false;
-    // Their vectors, kept from batch to batch with their room.
-    std::vector<std::vector<PageRecord>> recordPool_;
+    // Their vectors, kept from range to range with their room; the
+    // splitting threads take them, the feeding one gives them back.
+    mutable std::vector<std::vector<PageRecord>> recordPool_;
+    mutable std::mutex recordPoolLock_;
     bool fileHasHeader_ = false;
     std::uint32_t layout_ = 0;
     bool rejected_ = false;
@@ -1148,10 +1151,15 @@ std::size_t ParallelImport::lastCut(const char* buf, std::size_t pos, std::size_
 
 std::vector<ParallelImport::Range> ParallelImport::cutRanges(const char* buf, std::size_t begin,
                                                              std::size_t end) const {
+    // Ranges whose records one thread counts in order are small: their
+    // records wait in vectors that are reused while still in the cache, and
+    // the counting starts as soon as the first is split. Ranges counted on
+    // their own are large, since each join repeats their distinct keys.
     const std::size_t wanted =
-        options_.rangeBytes > 0
-            ? options_.rangeBytes
-            : std::max(kMinRange, (end - begin) / (std::size_t{threads_} * kRangesPerThread));
+        options_.rangeBytes > 0 ? options_.rangeBytes
+        : whole_                ? kFedRange
+                                : std::max(kMinRange, (end - begin) /
+                                                          (std::size_t{threads_} * kRangesPerThread));
     std::vector<Range> ranges;
     for (std::size_t at = begin; at < end;) {
         std::size_t stop = end;
@@ -1209,14 +1217,6 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
         }
     };
     const char* buf = chunkBytes(chunk);
-    if (streaming_ && !fileHasHeader_ && !assumed_ &&
-        pendingBytes_ + (end - begin) > options_.maxStreamedPending) {
-        // Read what waits, and what follows until the first header, with the
-        // header in force.
-        assumed_ = layouts_.layoutFor(header_);
-        layout_ = *assumed_;
-        flushPending(*assumed_);
-    }
     std::vector<Range> ranges = cutRanges(buf, begin, end);
     ranges.back().last = eof;
     runOnThreads(ranges.size(), [&](std::size_t i, unsigned) { findHeaders(buf, ranges[i]); });
@@ -1258,6 +1258,20 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
             break;
         }
     }
+    if (streaming_ && !fileHasHeader_ && !assumed_ &&
+        pendingBytes_ + (end - begin) > options_.maxStreamedPending) {
+        // No header in this batch either, and too much to hold: read what
+        // waits, and what follows until the first header, with the header
+        // in force. (Asked before the batch's headers were looked for, this
+        // would read a log's first lines with another header than their
+        // own whenever a batch outgrows the limit, and so read it twice.)
+        assumed_ = layouts_.layoutFor(header_);
+        layout_ = *assumed_;
+        flushPending(*assumed_);
+        for (Range& range : ranges) {
+            range.layout = *assumed_;
+        }
+    }
     if (!fileHasHeader_ && !assumed_) {
         // No header yet: these lines wait for the file's first one.
         collectPending(chunk, begin, end, eof);
@@ -1282,14 +1296,6 @@ void ParallelImport::parseBatch(std::uint32_t chunk, std::size_t begin, std::siz
     if (streaming_ && !whole_) {
         for (Range& range : ranges) {
             range.consumers = options_.makeConsumers();
-        }
-    }
-    if (whole_) {
-        for (Range& range : ranges) {
-            if (!recordPool_.empty()) {
-                range.records = std::move(recordPool_.back());
-                recordPool_.pop_back();
-            }
         }
     }
     OrderedFeed feed(*this, ranges);
@@ -1320,12 +1326,22 @@ void ParallelImport::feedRecords(Range& range) {
     }
     if (range.records.capacity() > 0) {
         range.records.clear();
+        const std::lock_guard lock(recordPoolLock_);
         recordPool_.push_back(std::move(range.records));
     }
     range.records = {};
 }
 
 void ParallelImport::splitRange(std::uint32_t chunk, Range& range, UserAgentCache& agents) const {
+    if (whole_) {
+        // A vector the feed gave back, taken only now: the ranges in flight
+        // hold one each, not every range of the batch.
+        const std::lock_guard lock(recordPoolLock_);
+        if (!recordPool_.empty()) {
+            range.records = std::move(recordPool_.back());
+            recordPool_.pop_back();
+        }
+    }
     PartBuilder rows(*data_, range.part, agents, streaming_ && !whole_ ? &range.consumers : nullptr,
                      whole_ ? &range.records : nullptr);
     const char* buf = data_->chunks_[chunk].bytes.data();

@@ -152,6 +152,31 @@ TEST(StreamedPagesTest, RejectedHeaderAndCancelStreamAsTheTableReads) {
     EXPECT_EQ(cancelled.error().code, ECANCELED);
 }
 
+// A batch bigger than the text held while waiting for the first header,
+// which that batch itself holds: the header is found before anything is
+// read with another one, so one pass is exact on every thread count.
+TEST(StreamedPagesTest, ABatchThatHoldsTheFirstHeaderIsReadWithIt) {
+    std::string log = "#Software: x\n#Fields: date c-ip cs-uri-stem cs(User-Agent)\n";
+    for (int i = 0; i < 4000; ++i) {
+        log += "2013-05-01 10.0.0." + std::to_string(i % 200) + " /p" + std::to_string(i % 50) +
+               " Baiduspider\n";
+    }
+    for (const unsigned threads : {1u, 2u, 3u}) {
+        ImportOptions options;
+        options.threads = threads;
+        options.batchBytes = 20000;
+        options.maxStreamedPending = 1000;
+        options.makeConsumers = [] {
+            std::vector<std::unique_ptr<RecordConsumer>> consumers;
+            consumers.push_back(MakePageAccumulator(StatsPage::Url, {}));
+            return consumers;
+        };
+        const LogImport streamed = ImportLogBytes(log, {}, options).value();
+        EXPECT_TRUE(streamed.streamExact) << threads << " threads";
+        EXPECT_EQ(streamed.streamedRecords, 4000u) << threads << " threads";
+    }
+}
+
 // A log without a header, streamed: memory must not grow with it, though
 // its lines would be read with a header that might still come.
 TEST(StreamedPagesTest, ALogWithoutAHeaderStreamsInMemoryThatDoesNotGrowWithIt) {
