@@ -457,8 +457,10 @@ void StatsWindow::headerClicked(int column) {
     const int generation = pageGeneration_;
     setEnabled(false);
     const bool started = sort_.start(
-        [page = model_->snapshot(), column, up = ascending](const TaskControl& control) {
-            return StatsSortOrder(*page, column, up, control.cancelFlag());
+        [page = model_->snapshot(), column, up = ascending,
+         order = sortOrder_](const TaskControl& control) {
+            return order ? order(*page, column, up, control.cancelFlag())
+                         : StatsSortOrder(*page, column, up, control.cancelFlag());
         },
         [this, generation](const std::vector<std::uint32_t>& order) {
             finishSort(order, generation);

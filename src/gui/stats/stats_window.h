@@ -62,6 +62,11 @@ public:
     // The run over all IPs goes on, its pauses included.
     bool locatingAll() const { return walk_.has_value(); }
     const StatsTable& page() const;
+    // The order a header click's sort computes on its worker (by default
+    // StatsSortOrder); tests put a slower one in to act while it runs.
+    using SortOrder = std::function<std::vector<std::uint32_t>(
+        const StatsTable& page, int column, bool ascending, const std::atomic<bool>* cancel)>;
+    void setSortOrder(SortOrder order) { sortOrder_ = std::move(order); }
 
     // The IP page's lookups, one fetch at a time: the selected row, or every
     // row without a location, paced; a second click on "查询全部IP" asks the
@@ -164,6 +169,7 @@ private:
     StatsTableModel* model_ = nullptr;
     std::unique_ptr<FileDialog> exportDialog_;
     bool activated_ = false;
+    SortOrder sortOrder_;
     int pageGeneration_ = 0;  // bumped whenever the list shows a new page
     int orderGeneration_ = 0; // bumped whenever a sort moved the shown rows
     StatsPage shownPage_ = StatsPage::SpiderTraffic;

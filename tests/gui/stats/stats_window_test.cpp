@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 
 namespace logdesk {
@@ -441,6 +442,34 @@ TEST_F(StatsWindowTest, ALargeSortRunsBesideTheEventLoop) {
     }
     ASSERT_GE(list_->selectedRow(), 0);
     EXPECT_EQ(list_->cellText(list_->selectedRow(), 0), QStringLiteral("10.0.0.5"));
+}
+
+// A page shown while a sort of the one before runs: the sort's order, made
+// for the old rows, must leave the new page as it was built.
+TEST_F(StatsWindowTest, ASortOfAPageNoLongerShownLeavesTheNewOneAlone) {
+    showPage(2); // IPs: 1.1.1.1, 1.1.1.2, 1.1.1.3
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    window_->setSortOrder(
+        [released](const StatsTable& page, int, bool, const std::atomic<bool>*) {
+            released.wait();
+            std::vector<std::uint32_t> reversed(page.rows.size());
+            for (std::size_t i = 0; i < reversed.size(); ++i) {
+                reversed[i] = static_cast<std::uint32_t>(reversed.size() - 1 - i);
+            }
+            return reversed;
+        });
+    QSignalSpy sorted(window_, &StatsWindow::sortEnded);
+    clickHeader(1, false);
+    ASSERT_TRUE(window_->sorting());
+    showPage(1); // URLs: the summary, /a.htm, /b.htm, /c.htm
+    release.set_value();
+    ASSERT_TRUE(sorted.wait(10000));
+    EXPECT_TRUE(window_->isEnabled());
+    ASSERT_EQ(list_->rowCount(), 4);
+    EXPECT_EQ(list_->cellText(0, 0), QStringLiteral("全部URL"));
+    EXPECT_EQ(list_->cellText(1, 0), QStringLiteral("/a.htm"));
+    EXPECT_EQ(list_->cellText(3, 0), QStringLiteral("/c.htm"));
 }
 
 // Every visible control and every tab of both strips, in window coordinates,
