@@ -34,7 +34,7 @@ constexpr std::size_t kMinChunk = std::size_t{64} << 10;
 constexpr std::size_t kReadStep = std::size_t{8} << 20;
 // Largest buffer for input of unknown size (a pipe, a device), and for a
 // streaming import, which reads into a second one beside the splitting.
-constexpr std::uint64_t kStreamChunk = std::uint64_t{32} << 20;
+constexpr std::uint64_t kStreamChunk = std::uint64_t{16} << 20;
 // Bytes the threaded import collects before it shares them out, and how
 // it cuts them: about this many ranges per thread, none smaller than this.
 constexpr std::size_t kParallelBatch = std::size_t{64} << 20;
