@@ -402,6 +402,10 @@ class KeySet {
 public:
     KeySet() : slots_(1024, kFree) {}
 
+    // Starts fetching the slot `key` is looked up in first.
+    void prefetch(std::uint64_t key) const {
+        __builtin_prefetch(&slots_[Spread(key) & (slots_.size() - 1)]);
+    }
     // True when the key was not in the set yet.
     bool insert(std::uint64_t key) {
         std::size_t mask = slots_.size() - 1;
@@ -474,14 +478,27 @@ public:
             urls_.prefetch(urlHash[i]);
             ips_.prefetch(ipHash[i]);
         }
+        // Then the texts' ids, and the pairs' slots on their way in turn.
+        std::array<std::uint64_t, kBatch> pairs;
+        std::size_t counted = 0;
         for (std::size_t i = 0; i < n; ++i) {
             if (Counts(filter_, records[i].agent)) {
-                count(records[i].url, urlHash[i], records[i].ip, ipHash[i]);
+                pairs[counted] = visit(records[i].url, urlHash[i], records[i].ip, ipHash[i]);
+                pairs_.prefetch(pairs[counted++]);
             }
+        }
+        for (std::size_t i = 0; i < counted; ++i) {
+            countPair(pairs[i]);
         }
     }
     void count(std::string_view urlText, std::uint32_t urlHash, std::string_view ipText,
                std::uint32_t ipHash) {
+        countPair(visit(urlText, urlHash, ipText, ipHash));
+    }
+    // Counts a visit of the URL and gives its (URL, IP) pair; the order of
+    // first sight is decided here, so visits are taken in record order.
+    std::uint64_t visit(std::string_view urlText, std::uint32_t urlHash, std::string_view ipText,
+                        std::uint32_t ipHash) {
         const std::uint32_t url = urls_.add(urlText, urlHash);
         const std::uint32_t ip = ips_.add(ipText, ipHash);
         if (url == visits_.size()) {
@@ -489,8 +506,11 @@ public:
             distinctIps_.push_back(0);
         }
         ++visits_[url];
-        if (pairs_.insert(std::uint64_t{url} << 32 | ip)) {
-            ++distinctIps_[url];
+        return std::uint64_t{url} << 32 | ip;
+    }
+    void countPair(std::uint64_t pair) {
+        if (pairs_.insert(pair)) {
+            ++distinctIps_[pair >> 32];
         }
     }
     void join(RecordConsumer& later) override {
