@@ -30,8 +30,8 @@ namespace {
 using testing::ReadFileBytes;
 using testing::ScratchFolder;
 
-// One run of the program. In the arguments, the standard input and the
-// outputs, {dir} stands for the case's scratch folder, which holds x.log.
+// One run of the program. In the arguments and in what the run wrote,
+// {dir} stands for the case's scratch folder, which holds x.log.
 struct ApprovalCase {
     ApprovalCase(std::string caseName, std::vector<std::string> arguments,
                  std::string input = {}, std::string written = {})
@@ -365,10 +365,10 @@ TEST_P(ReportApprovalTest, RunMatchesItsApprovalFile) {
 INSTANTIATE_TEST_SUITE_P(Cases, ReportApprovalTest, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<ApprovalCase>& param) {
                              std::string name = param.param.name;
-                             std::replace_if(
-                                 name.begin(), name.end(),
-                                 [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
-                                 '_');
+                             const auto other = [](char c) {
+                                 return std::isalnum(static_cast<unsigned char>(c)) == 0;
+                             };
+                             std::replace_if(name.begin(), name.end(), other, '_');
                              return name;
                          });
 
