@@ -21,19 +21,9 @@
 #include <functional>
 #include <new>
 #include <optional>
+#include <string_view>
 
 namespace logdesk {
-
-const char* const kReportUsage =
-    "usage: logdesk-report [--page "
-    "records|spiders|spider-traffic|spider-days|urls|ips|status|verify]\n"
-    "                      [--columns all|default] [--spider SHORTNAME] [--sort COLUMN] [--desc]\n"
-    "                      [--dns-timeout MS] [--dns-server HOST[:PORT],...]\n"
-    "                      [--block-rules iis|powershell|appcmd|list] [--block-shared]\n"
-    "                      [--ranges-dir DIR] [--ranges-source ID=URL] [--client-ip-field NAME]\n"
-    "                      [--output FILE] [--utf8] [--threads N] [--stream]\n"
-    "                      [--crawlers classic|all] LOGFILE|DIR|- ...\n"
-    "       logdesk-report --update-ranges [--ranges-dir DIR] [--ranges-source ID=URL]\n";
 
 namespace {
 
@@ -83,194 +73,258 @@ std::optional<long> NumberIn(const std::string& text, long low, long high) {
     return number;
 }
 
+// Appends the line "logdesk-report: `text`" to messages; false, for an
+// option's setter to return.
+bool Complain(std::string& messages, const std::string& text) {
+    messages += "logdesk-report: " + text + "\n";
+    return false;
+}
+
+// The option's value as one of two words: true for `first`; nullopt after
+// saying what the option takes.
+std::optional<bool> Either(std::string_view option, const std::string& value, const char* first,
+                           const char* second, std::string& messages) {
+    if (value != first && value != second) {
+        Complain(messages, std::string(option) + " takes " + first + " or " + second);
+        return std::nullopt;
+    }
+    return value == first;
+}
+
+// The option's value as a number from `low` to `high`; nullopt after saying
+// that the option takes `what`.
+std::optional<long> Number(std::string_view option, const std::string& value, long low, long high,
+                           const char* what, std::string& messages) {
+    const std::optional<long> n = NumberIn(value, low, high);
+    if (!n) {
+        Complain(messages, std::string(option) + " takes " + what);
+    }
+    return n;
+}
+
+// One option of the command line: what it takes, what it sets and how the
+// usage text shows it. The usage text is made from the table, in its order.
+struct ReportOption {
+    std::string_view name;
+    bool takesValue;
+    // Takes the option into `parsed`, with its value (empty for an option
+    // that takes none); false after writing to messages what is wrong.
+    bool (*set)(ReportArgs& parsed, std::string_view option, const std::string& value,
+                std::string& messages);
+    // The option in the usage of a report ("" for none); newUsageLine
+    // starts a line of the usage with it.
+    std::string_view reportUsage;
+    bool newUsageLine;
+    // The option in the usage of --update-ranges ("" for none).
+    std::string_view updateUsage;
+};
+
+// --help: the usage alone, so the parse ends without a message.
+bool AskForUsage(ReportArgs&, std::string_view, const std::string&, std::string&) {
+    return false;
+}
+
+constexpr ReportOption kOptions[] = {
+    {"--page", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         static const std::pair<const char*, Page> pages[] = {
+             {"records", Page::Records},
+             {"spiders", Page::Spiders},
+             {"spider-traffic", Page::SpiderTraffic},
+             {"spider-days", Page::SpiderDays},
+             {"urls", Page::Urls},
+             {"ips", Page::Ips},
+             {"status", Page::Status},
+             {"verify", Page::Verify}};
+         const auto it = std::find_if(std::begin(pages), std::end(pages),
+                                      [&](const auto& p) { return v == p.first; });
+         if (it == std::end(pages)) {
+             return Complain(messages, "unknown page '" + ForTerminal(v) + "'");
+         }
+         parsed.page = it->second;
+         parsed.pageGiven = true;
+         return true;
+     },
+     "[--page records|spiders|spider-traffic|spider-days|urls|ips|status|verify]", false, ""},
+    {"--columns", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         const std::optional<bool> all = Either(option, v, "all", "default", messages);
+         if (all) {
+             parsed.defaultColumns = !*all;
+         }
+         return all.has_value();
+     },
+     "[--columns all|default]", true, ""},
+    {"--spider", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string&) {
+         parsed.spider = v;
+         return true;
+     },
+     "[--spider SHORTNAME]", false, ""},
+    {"--sort", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         const std::optional<long> column =
+             Number(option, v, 0, 100000, "a column number (0 = record number)", messages);
+         if (column) {
+             parsed.sortColumn = static_cast<int>(*column);
+         }
+         return column.has_value();
+     },
+     "[--sort COLUMN]", false, ""},
+    {"--desc", false,
+     [](ReportArgs& parsed, std::string_view, const std::string&, std::string&) {
+         parsed.descending = true;
+         return true;
+     },
+     "[--desc]", false, ""},
+    {"--dns-timeout", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         const std::optional<long> ms =
+             Number(option, v, 1, 600000, "milliseconds from 1 to 600000", messages);
+         if (ms) {
+             parsed.resolver.timeoutMs = static_cast<int>(*ms);
+         }
+         return ms.has_value();
+     },
+     "[--dns-timeout MS]", true, ""},
+    {"--dns-server", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         // An explicit list is used as given or not at all: never the
+         // system's resolver in its place.
+         const Result<std::string> servers = CheckedDnsServers(v);
+         if (!servers) {
+             return Complain(messages, "--dns-server: " + GbkToUtf8(servers.error().cause) +
+                                           "; it takes IPv4 or IPv6 addresses with an optional "
+                                           "port, 127.0.0.1:5353,[::1]:53");
+         }
+         parsed.resolver.servers = v;
+         return true;
+     },
+     "[--dns-server HOST[:PORT],...]", false, ""},
+    {"--block-rules", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         static const std::pair<const char*, BlockFormat> formats[] = {
+             {"iis", BlockFormat::WebConfig},
+             {"powershell", BlockFormat::PowerShell},
+             {"appcmd", BlockFormat::Appcmd},
+             {"list", BlockFormat::List}};
+         const auto it = std::find_if(std::begin(formats), std::end(formats),
+                                      [&](const auto& f) { return v == f.first; });
+         if (it == std::end(formats)) {
+             return Complain(messages, "--block-rules takes iis, powershell, appcmd or list");
+         }
+         parsed.blockRules = it->second;
+         return true;
+     },
+     "[--block-rules iis|powershell|appcmd|list]", true, ""},
+    {"--block-shared", false,
+     [](ReportArgs& parsed, std::string_view, const std::string&, std::string&) {
+         parsed.blockShared = true;
+         return true;
+     },
+     "[--block-shared]", false, ""},
+    {"--update-ranges", false,
+     [](ReportArgs& parsed, std::string_view, const std::string&, std::string&) {
+         parsed.updateRanges = true;
+         return true;
+     },
+     "", false, "--update-ranges"},
+    {"--ranges-dir", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string&) {
+         parsed.rangesDir = v;
+         return true;
+     },
+     "[--ranges-dir DIR]", true, "[--ranges-dir DIR]"},
+    {"--ranges-source", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         const std::size_t equals = v.find('=');
+         const std::string id = v.substr(0, equals);
+         const auto sources = RangeSources();
+         if (equals == std::string::npos ||
+             std::none_of(sources.begin(), sources.end(),
+                          [&](const RangeSource& source) { return source.id == id; })) {
+             std::string ids;
+             for (const RangeSource& source : sources) {
+                 ids += " " + std::string(source.id);
+             }
+             return Complain(messages, "--ranges-source takes ID=URL, ID one of:" + ids);
+         }
+         parsed.rangeUrls.emplace_back(id, v.substr(equals + 1));
+         return true;
+     },
+     "[--ranges-source ID=URL]", false, "[--ranges-source ID=URL]"},
+    {"--client-ip-field", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         if (v.empty()) {
+             return Complain(messages, "--client-ip-field needs a field name");
+         }
+         parsed.clientIpField = v;
+         return true;
+     },
+     "[--client-ip-field NAME]", false, ""},
+    {"--output", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string&) {
+         parsed.output = v;
+         return true;
+     },
+     "[--output FILE]", true, ""},
+    {"--utf8", false,
+     [](ReportArgs& parsed, std::string_view, const std::string&, std::string&) {
+         parsed.utf8 = true;
+         return true;
+     },
+     "[--utf8]", false, ""},
+    {"--threads", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         const std::optional<long> threads =
+             Number(option, v, 1, 1024, "a number from 1 to 1024", messages);
+         if (threads) {
+             parsed.parallel.threads = static_cast<unsigned>(*threads);
+         }
+         return threads.has_value();
+     },
+     "[--threads N]", false, ""},
+    {"--stream", false,
+     [](ReportArgs& parsed, std::string_view, const std::string&, std::string&) {
+         parsed.stream = true;
+         return true;
+     },
+     "[--stream]", false, ""},
+    {"--crawlers", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         const std::optional<bool> classic = Either(option, v, "classic", "all", messages);
+         if (classic) {
+             parsed.crawlers = *classic ? Crawlers::Classic : Crawlers::All;
+         }
+         return classic.has_value();
+     },
+     "[--crawlers classic|all]", true, ""},
+    {"--help", false, AskForUsage, "", false, ""},
+    {"-h", false, AskForUsage, "", false, ""},
+};
+
 // Parses the arguments; nullopt after writing what is wrong to messages.
 std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::string& messages) {
     ReportArgs parsed;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        auto value = [&]() -> const std::string* {
-            if (i + 1 >= args.size()) {
-                messages += "logdesk-report: " + arg + " needs a value\n";
-                return nullptr;
-            }
-            return &args[++i];
-        };
-        // The option's value as one of two words: true for `first`; nullopt
-        // after saying what it takes.
-        auto either = [&](const char* first, const char* second) -> std::optional<bool> {
-            const std::string* v = value();
-            if (v == nullptr) {
+        const auto option = std::find_if(std::begin(kOptions), std::end(kOptions),
+                                         [&](const ReportOption& o) { return arg == o.name; });
+        if (option == std::end(kOptions)) {
+            if (arg.size() > 1 && arg[0] == '-') {
+                Complain(messages, "unknown option '" + ForTerminal(arg) + "'");
                 return std::nullopt;
             }
-            if (*v != first && *v != second) {
-                messages += "logdesk-report: " + arg + " takes " + first + " or " + second + "\n";
-                return std::nullopt;
-            }
-            return *v == first;
-        };
-        // The option's value as a number from `low` to `high`; nullopt after
-        // saying that it takes `what`.
-        auto number = [&](long low, long high, const char* what) -> std::optional<long> {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            const std::optional<long> n = NumberIn(*v, low, high);
-            if (!n) {
-                messages += "logdesk-report: " + arg + " takes " + what + "\n";
-            }
-            return n;
-        };
-        if (arg == "--page") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            static const std::pair<const char*, Page> pages[] = {
-                {"records", Page::Records},
-                {"spiders", Page::Spiders},
-                {"spider-traffic", Page::SpiderTraffic},
-                {"spider-days", Page::SpiderDays},
-                {"urls", Page::Urls},
-                {"ips", Page::Ips},
-                {"status", Page::Status},
-                {"verify", Page::Verify}};
-            const auto it = std::find_if(std::begin(pages), std::end(pages),
-                                         [&](const auto& p) { return *v == p.first; });
-            if (it != std::end(pages)) {
-                parsed.page = it->second;
-                parsed.pageGiven = true;
-            } else {
-                messages += "logdesk-report: unknown page '" + ForTerminal(*v) + "'\n";
-                return std::nullopt;
-            }
-        } else if (arg == "--columns") {
-            const std::optional<bool> all = either("all", "default");
-            if (!all) {
-                return std::nullopt;
-            }
-            parsed.defaultColumns = !*all;
-        } else if (arg == "--output") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            parsed.output = *v;
-        } else if (arg == "--sort") {
-            const std::optional<long> column =
-                number(0, 100000, "a column number (0 = record number)");
-            if (!column) {
-                return std::nullopt;
-            }
-            parsed.sortColumn = static_cast<int>(*column);
-        } else if (arg == "--threads") {
-            const std::optional<long> threads = number(1, 1024, "a number from 1 to 1024");
-            if (!threads) {
-                return std::nullopt;
-            }
-            parsed.parallel.threads = static_cast<unsigned>(*threads);
-        } else if (arg == "--dns-timeout") {
-            const std::optional<long> ms = number(1, 600000, "milliseconds from 1 to 600000");
-            if (!ms) {
-                return std::nullopt;
-            }
-            parsed.resolver.timeoutMs = static_cast<int>(*ms);
-        } else if (arg == "--dns-server") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            // An explicit list is used as given or not at all: never the
-            // system's resolver in its place.
-            const Result<std::string> servers = CheckedDnsServers(*v);
-            if (!servers) {
-                messages += "logdesk-report: --dns-server: " + GbkToUtf8(servers.error().cause) +
-                            "; it takes IPv4 or IPv6 addresses with an optional port, "
-                            "127.0.0.1:5353,[::1]:53\n";
-                return std::nullopt;
-            }
-            parsed.resolver.servers = *v;
-        } else if (arg == "--block-rules") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            static const std::pair<const char*, BlockFormat> formats[] = {
-                {"iis", BlockFormat::WebConfig},
-                {"powershell", BlockFormat::PowerShell},
-                {"appcmd", BlockFormat::Appcmd},
-                {"list", BlockFormat::List}};
-            const auto it = std::find_if(std::begin(formats), std::end(formats),
-                                         [&](const auto& f) { return *v == f.first; });
-            if (it == std::end(formats)) {
-                messages += "logdesk-report: --block-rules takes iis, powershell, appcmd or list\n";
-                return std::nullopt;
-            }
-            parsed.blockRules = it->second;
-        } else if (arg == "--block-shared") {
-            parsed.blockShared = true;
-        } else if (arg == "--client-ip-field") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            if (v->empty()) {
-                messages += "logdesk-report: --client-ip-field needs a field name\n";
-                return std::nullopt;
-            }
-            parsed.clientIpField = *v;
-        } else if (arg == "--update-ranges") {
-            parsed.updateRanges = true;
-        } else if (arg == "--ranges-dir") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            parsed.rangesDir = *v;
-        } else if (arg == "--ranges-source") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            const std::size_t equals = v->find('=');
-            const std::string id = v->substr(0, equals);
-            const auto sources = RangeSources();
-            if (equals == std::string::npos ||
-                std::none_of(sources.begin(), sources.end(),
-                             [&](const RangeSource& source) { return source.id == id; })) {
-                messages += "logdesk-report: --ranges-source takes ID=URL, ID one of:";
-                for (const RangeSource& source : sources) {
-                    messages += " " + std::string(source.id);
-                }
-                messages += "\n";
-                return std::nullopt;
-            }
-            parsed.rangeUrls.emplace_back(id, v->substr(equals + 1));
-        } else if (arg == "--stream") {
-            parsed.stream = true;
-        } else if (arg == "--crawlers") {
-            const std::optional<bool> classic = either("classic", "all");
-            if (!classic) {
-                return std::nullopt;
-            }
-            parsed.crawlers = *classic ? Crawlers::Classic : Crawlers::All;
-        } else if (arg == "--desc") {
-            parsed.descending = true;
-        } else if (arg == "--spider") {
-            const std::string* v = value();
-            if (v == nullptr) {
-                return std::nullopt;
-            }
-            parsed.spider = *v;
-        } else if (arg == "--utf8") {
-            parsed.utf8 = true;
-        } else if (arg == "--help" || arg == "-h") {
-            return std::nullopt;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            messages += "logdesk-report: unknown option '" + ForTerminal(arg) + "'\n";
-            return std::nullopt;
-        } else {
             parsed.inputs.push_back(arg);
+            continue;
+        }
+        if (option->takesValue && i + 1 >= args.size()) {
+            Complain(messages, arg + " needs a value");
+            return std::nullopt;
+        }
+        static const std::string none;
+        if (!option->set(parsed, option->name, option->takesValue ? args[++i] : none, messages)) {
+            return std::nullopt;
         }
     }
     if (parsed.updateRanges) {
@@ -322,9 +376,34 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     return parsed;
 }
 
+} // namespace
+
+// Made once from the table, so that no option is missing from it.
+const std::string& ReportUsage() {
+    static const std::string usage = [] {
+        const std::string indent(std::string_view("usage: logdesk-report ").size(), ' ');
+        std::string text = "usage: logdesk-report";
+        std::string update = "       logdesk-report";
+        for (const ReportOption& option : kOptions) {
+            if (!option.reportUsage.empty()) {
+                text += option.newUsageLine ? "\n" + indent : std::string(" ");
+                text += option.reportUsage;
+            }
+            if (!option.updateUsage.empty()) {
+                update += " " + std::string(option.updateUsage);
+            }
+        }
+        return text + " LOGFILE|DIR|- ...\n" + update + "\n";
+    }();
+    return usage;
+}
+
+namespace {
+
 // The message for a --sort column the page does not have, with the usage.
 std::string NoColumn(int column) {
-    return "logdesk-report: the page has no column " + std::to_string(column) + "\n" + kReportUsage;
+    return "logdesk-report: the page has no column " + std::to_string(column) + "\n" +
+           ReportUsage();
 }
 
 TextTable SpiderPage(const SpiderTally& tally) {
@@ -397,7 +476,7 @@ std::string NoCrawler(const std::string& shortName, const std::vector<std::strin
         known += (known.empty() ? "" : ", ") + ForTerminal(GbkToUtf8(*it));
     }
     return "logdesk-report: no crawler '" + ForTerminal(shortName) + "' in this log; --spider takes " +
-           (known.empty() ? "none here" : "one of: " + known) + "\n" + kReportUsage;
+           (known.empty() ? "none here" : "one of: " + known) + "\n" + ReportUsage();
 }
 
 // Writes a list in the list export format, sorted first as --sort asks;
@@ -431,7 +510,7 @@ std::int32_t ClientIpColumn(const ReportArgs& a, const LogImport& imported, std:
     const std::int32_t column = FieldColumn(imported.header, *a.clientIpField);
     if (column == 0) {
         messages += "logdesk-report: the log has no field '" + *a.clientIpField +
-                    "' (--client-ip-field)\n" + kReportUsage;
+                    "' (--client-ip-field)\n" + ReportUsage();
         return -1;
     }
     return column;
@@ -711,7 +790,7 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
                        const std::string& settingsFolder, ReportReading& reading) {
     std::optional<ReportArgs> parsed = ParseArgs(args, messages);
     if (!parsed) {
-        messages += kReportUsage;
+        messages += ReportUsage();
         return 2;
     }
     if (!parsed->rangesDir && !settingsFolder.empty()) {

@@ -36,6 +36,7 @@ int RunReport(const std::vector<std::string>& args, LineSink& standardOutput, st
               int standardInput = 0, const std::string& settingsFolder = {},
               ReportReading* reading = nullptr);
 
-extern const char* const kReportUsage;
+// The usage text, as printed after a bad argument: lines ending in '\n'.
+const std::string& ReportUsage();
 
 } // namespace logdesk
