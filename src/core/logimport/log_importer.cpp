@@ -1507,7 +1507,7 @@ public:
               16, std::size_t{1} << 31)),
           minChunk_(std::min(kMinChunk, maxChunk_)),
           maxLine_(std::min(options.maxLineBytes, ImportOptions::kMaxLineBytes)),
-          readBeside_(std::is_same_v<Builder, ParallelImport> && !options.progress) {}
+          readBeside_(std::is_same_v<Builder, ParallelImport>) {}
 
     Result<InputRead> read(const LogImporter::Reader& read, std::uint64_t total,
                            bool reportProgress) override;
@@ -1555,8 +1555,8 @@ private:
     const std::size_t maxChunk_;
     const std::size_t minChunk_;
     const std::size_t maxLine_;
-    // Reading beside the splitting: the reader then runs on a worker thread,
-    // so not where it reports progress (which belongs to this thread).
+    // Reading beside the splitting: the reader then runs on a worker thread
+    // while this one splits, one read at a time as before.
     const bool readBeside_;
     bool started_ = false;
     std::uint32_t chunk_ = 0;

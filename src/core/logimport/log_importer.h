@@ -36,8 +36,10 @@
 namespace logdesk {
 
 struct ImportOptions {
-    // Called on the importing thread now and then with the bytes read so far
-    // and the file's size when the import started.
+    // Called now and then with the bytes read so far and the file's size
+    // when the import started: on the importing thread, or on the thread
+    // that reads beside its splitting, never on two at once (the reader of
+    // LogImporter::add is called the same way).
     std::function<void(std::uint64_t read, std::uint64_t total)> progress;
     // Polled between blocks; when it turns true the import fails with code
     // ECANCELED.
@@ -144,6 +146,8 @@ class InputState;
 // ImportLogFile gives.
 class LogImporter {
 public:
+    // Called one read at a time, on the importing thread or, beside the
+    // splitting of what came before, on a worker thread.
     using Reader = std::function<Result<std::size_t>(char* buffer, std::size_t size)>;
 
     explicit LogImporter(const HeaderLayout& previousHeader = {},

@@ -74,7 +74,7 @@ TEST(ImportLimitsTest, RunningOutOfMemoryIsAResultNotACrash) {
         ::close(fd);
     }
     std::string manyFields = "#Fields: a b c d e f g h i j k l m n o p q r s t\n";
-    while (manyFields.size() < (std::size_t{60} << 20)) {
+    while (manyFields.size() < (std::size_t{72} << 20)) {
         manyFields += "1 2 3 4 5 6 7 8 9 0 1 2 3 4 5 6 7 8 9 0\n";
     }
     const HeaderLayout previous = MapHeader("#Fields: date");
