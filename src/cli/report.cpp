@@ -27,10 +27,13 @@ namespace logdesk {
 
 namespace {
 
-enum class Page { Records, Spiders, SpiderTraffic, SpiderDays, Urls, Ips, Status, Verify };
+// The pages of logdesk-report: the records, the crawler tally, the
+// statistics pages (StatsPages(), named by their entries) and the verdicts.
+enum class Page { Records, Spiders, Stats, Verify };
 
 struct ReportArgs {
     Page page = Page::Records;
+    const StatsPageEntry* stats = nullptr; // with Page::Stats
     bool defaultColumns = false;
     std::optional<std::string> output;
     bool utf8 = false;
@@ -119,6 +122,33 @@ struct ReportOption {
     std::string_view updateUsage;
 };
 
+// Stands in the usage for the page names, which come from the pages' entries.
+constexpr std::string_view kPageUsage = "[--page PAGES]";
+
+std::string PageUsage() {
+    std::string names = "records|spiders";
+    for (const StatsPageEntry& entry : StatsPages()) {
+        names += "|" + std::string(entry.cliName);
+    }
+    return "[--page " + names + "|verify]";
+}
+
+// "urls, ips and status": the pages a crawler filter applies to.
+std::string FilteredPageNames() {
+    std::vector<std::string_view> names;
+    for (const StatsPageEntry& entry : StatsPages()) {
+        if (entry.crawlerFilter) {
+            names.push_back(entry.cliName);
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += i == 0 ? "" : i + 1 == names.size() ? " and " : ", ";
+        text += names[i];
+    }
+    return text;
+}
+
 // --help: the usage alone, so the parse ends without a message.
 bool AskForUsage(ReportArgs&, std::string_view, const std::string&, std::string&) {
     return false;
@@ -127,25 +157,22 @@ bool AskForUsage(ReportArgs&, std::string_view, const std::string&, std::string&
 constexpr ReportOption kOptions[] = {
     {"--page", true,
      [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
-         static const std::pair<const char*, Page> pages[] = {
-             {"records", Page::Records},
-             {"spiders", Page::Spiders},
-             {"spider-traffic", Page::SpiderTraffic},
-             {"spider-days", Page::SpiderDays},
-             {"urls", Page::Urls},
-             {"ips", Page::Ips},
-             {"status", Page::Status},
-             {"verify", Page::Verify}};
-         const auto it = std::find_if(std::begin(pages), std::end(pages),
-                                      [&](const auto& p) { return v == p.first; });
-         if (it == std::end(pages)) {
+         parsed.stats = StatsPageNamed(v);
+         if (parsed.stats != nullptr) {
+             parsed.page = Page::Stats;
+         } else if (v == "records") {
+             parsed.page = Page::Records;
+         } else if (v == "spiders") {
+             parsed.page = Page::Spiders;
+         } else if (v == "verify") {
+             parsed.page = Page::Verify;
+         } else {
              return Complain(messages, "unknown page '" + ForTerminal(v) + "'");
          }
-         parsed.page = it->second;
          parsed.pageGiven = true;
          return true;
      },
-     "[--page records|spiders|spider-traffic|spider-days|urls|ips|status|verify]", false, ""},
+     kPageUsage, false, ""},
     {"--columns", true,
      [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
          const std::optional<bool> all = Either(option, v, "all", "default", messages);
@@ -368,9 +395,8 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --page records lists every record and cannot --stream\n";
         return std::nullopt;
     }
-    if (parsed.spider && parsed.page != Page::Urls && parsed.page != Page::Ips &&
-        parsed.page != Page::Status) {
-        messages += "logdesk-report: --spider filters the urls, ips and status pages\n";
+    if (parsed.spider && (parsed.page != Page::Stats || !parsed.stats->crawlerFilter)) {
+        messages += "logdesk-report: --spider filters the " + FilteredPageNames() + " pages\n";
         return std::nullopt;
     }
     return parsed;
@@ -387,7 +413,8 @@ const std::string& ReportUsage() {
         for (const ReportOption& option : kOptions) {
             if (!option.reportUsage.empty()) {
                 text += option.newUsageLine ? "\n" + indent : std::string(" ");
-                text += option.reportUsage;
+                text += option.reportUsage == kPageUsage ? PageUsage()
+                                                         : std::string(option.reportUsage);
             }
             if (!option.updateUsage.empty()) {
                 update += " " + std::string(option.updateUsage);
@@ -435,18 +462,6 @@ int WriteOutput(const ReportArgs& a, LineSink& standardOutput, std::string& mess
         return 1;
     }
     return 0;
-}
-
-StatsPage StatsPageOf(Page page) {
-    static const std::pair<Page, StatsPage> pages[] = {
-        {Page::SpiderTraffic, StatsPage::SpiderTraffic},
-        {Page::SpiderDays, StatsPage::SpiderDays},
-        {Page::Urls, StatsPage::Url},
-        {Page::Ips, StatsPage::Ip},
-        {Page::Status, StatsPage::Status}};
-    return std::find_if(std::begin(pages), std::end(pages),
-                        [&](const auto& p) { return p.first == page; })
-        ->second;
 }
 
 // The filter a streamed page counts with, chosen before the tally is known:
@@ -535,7 +550,7 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
     if (clientIp < 0) {
         return 2;
     }
-    const StatsPage page = StatsPageOf(a.page);
+    const StatsPage page = a.stats->page;
     StatsTable table =
         a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
                                       page, filter, imported.header.fieldMap, imported.tally)
@@ -659,7 +674,7 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
             if (a.page == Page::Verify) {
                 consumers.push_back(std::make_unique<CrawlerClaimCollector>());
             } else if (a.page != Page::Spiders) {
-                consumers.push_back(MakePageAccumulator(StatsPageOf(a.page), filter));
+                consumers.push_back(a.stats->makeAccumulator(filter));
             }
             return consumers;
         };
@@ -737,7 +752,7 @@ int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput
         table.rows = tally.rows;
         return WriteSortedList(a, table, standardOutput, messages);
     }
-    if (a.page != Page::Records) {
+    if (a.page == Page::Stats) {
         return WriteStatsPage(a, imported, standardOutput, messages);
     }
     if (a.sortColumn && a.page == Page::Records) {
@@ -776,7 +791,8 @@ bool Streams(const ReportArgs& a, const LogInputs& inputs, const ReportReading& 
         return true;
     }
     // The client behind a proxy is found in the table's cells.
-    if (a.page == Page::Records || reading.keepRecords || a.clientIpField) {
+    if (a.page == Page::Records || (a.page == Page::Stats && !a.stats->streams) ||
+        reading.keepRecords || a.clientIpField) {
         return false;
     }
     const auto& files = inputs.files();

@@ -18,6 +18,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <stdexcept>
 #include <unordered_map>
 
 namespace logdesk {
@@ -703,20 +704,116 @@ constexpr std::uint32_t kRecordsPerPiece = 1u << 16;
 
 } // namespace
 
-std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter) {
-    switch (page) {
-    case StatsPage::SpiderTraffic:
-        return std::make_unique<SpiderTrafficAccumulator>();
-    case StatsPage::Url:
-        return std::make_unique<UrlAccumulator>(filter);
-    case StatsPage::Ip:
-        return std::make_unique<IpAccumulator>(filter);
-    case StatsPage::Status:
-        return std::make_unique<StatusAccumulator>(filter);
-    case StatsPage::SpiderDays:
-        return std::make_unique<SpiderDaysAccumulator>();
+namespace {
+
+template <typename Accumulator> std::unique_ptr<PageAccumulator> Make(const SpiderFilter&) {
+    return std::make_unique<Accumulator>();
+}
+template <typename Accumulator>
+std::unique_ptr<PageAccumulator> MakeFiltered(const SpiderFilter& filter) {
+    return std::make_unique<Accumulator>(filter);
+}
+
+constexpr StatsPageEntry kPages[] = {
+    {.page = StatsPage::SpiderTraffic,
+     .cliName = "spider-traffic",
+     .tab = 0,
+     .tabCaption = "蜘蛛流量",
+     .tabIcon = ":/icons/tab-spiders.svg",
+     .byDate = false,
+     .crawlerFilter = false,
+     .streams = true,
+     .makeAccumulator = Make<SpiderTrafficAccumulator>},
+    {.page = StatsPage::SpiderDays,
+     .cliName = "spider-days",
+     .tab = 0,
+     .tabCaption = {},
+     .tabIcon = {},
+     .byDate = true,
+     .crawlerFilter = false,
+     .streams = true,
+     .makeAccumulator = Make<SpiderDaysAccumulator>},
+    {.page = StatsPage::Url,
+     .cliName = "urls",
+     .tab = 1,
+     .tabCaption = "URL 流量",
+     .tabIcon = ":/icons/tab-urls.svg",
+     .byDate = false,
+     .crawlerFilter = true,
+     .streams = true,
+     .makeAccumulator = MakeFiltered<UrlAccumulator>},
+    {.page = StatsPage::Ip,
+     .cliName = "ips",
+     .tab = 2,
+     .tabCaption = "IP 流量",
+     .tabIcon = ":/icons/tab-ips.svg",
+     .byDate = false,
+     .crawlerFilter = true,
+     .streams = true,
+     .makeAccumulator = MakeFiltered<IpAccumulator>},
+    {.page = StatsPage::Status,
+     .cliName = "status",
+     .tab = 3,
+     .tabCaption = "访问状态",
+     .tabIcon = ":/icons/tab-status.svg",
+     .byDate = false,
+     .crawlerFilter = true,
+     .streams = true,
+     .makeAccumulator = MakeFiltered<StatusAccumulator>},
+};
+
+} // namespace
+
+std::span<const StatsPageEntry> StatsPages() { return kPages; }
+
+const StatsPageEntry& StatsPageEntryOf(StatsPage page) {
+    for (const StatsPageEntry& entry : kPages) {
+        if (entry.page == page) {
+            return entry;
+        }
+    }
+    throw std::logic_error("a statistics page without an entry");
+}
+
+const StatsPageEntry* StatsPageNamed(std::string_view cliName) {
+    for (const StatsPageEntry& entry : kPages) {
+        if (entry.cliName == cliName) {
+            return &entry;
+        }
     }
     return nullptr;
+}
+
+const StatsPageEntry* StatsPageOfTab(int tab, bool byDate) {
+    const StatsPageEntry* own = nullptr;
+    for (const StatsPageEntry& entry : kPages) {
+        if (entry.tab != tab) {
+            continue;
+        }
+        if (entry.byDate == byDate) {
+            return &entry;
+        }
+        if (!entry.byDate) {
+            own = &entry;
+        }
+    }
+    return own;
+}
+
+std::vector<const StatsPageEntry*> StatsPageTabs() {
+    std::vector<const StatsPageEntry*> tabs;
+    for (const StatsPageEntry& entry : kPages) {
+        if (!entry.byDate) {
+            tabs.push_back(&entry);
+        }
+    }
+    std::sort(tabs.begin(), tabs.end(),
+              [](const StatsPageEntry* a, const StatsPageEntry* b) { return a->tab < b->tab; });
+    return tabs;
+}
+
+std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter) {
+    return StatsPageEntryOf(page).makeAccumulator(filter);
 }
 
 StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,

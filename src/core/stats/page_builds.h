@@ -33,6 +33,7 @@
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,40 @@ struct SpiderFilter {
 // An empty accumulator of `page`; the filter matters on the URL, IP and
 // status pages.
 std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter);
+
+// One entry per page: what the front ends know of it. logdesk-report's page
+// names and usage, the statistics window's tabs and its crawler filter strip
+// are made from these; a new page is an entry, its accumulator and its tests.
+struct StatsPageEntry {
+    StatsPage page;
+    std::string_view cliName; // logdesk-report --page NAME
+    // The statistics window's tab (from 0) with its caption (UTF-8) and
+    // icon (a resource path). A page shown in another page's tab instead of
+    // it, by date where that one counts by hour, has that tab and no
+    // caption of its own.
+    int tab;
+    std::string_view tabCaption;
+    std::string_view tabIcon;
+    bool byDate;
+    // Counts one crawler's records when a crawler filter tab (or --spider)
+    // asks; the other pages count every record.
+    bool crawlerFilter;
+    // logdesk-report counts it while it reads, keeping no records, unless
+    // the run needs the table for something else.
+    bool streams;
+    std::unique_ptr<PageAccumulator> (*makeAccumulator)(const SpiderFilter& filter);
+};
+
+// Every page, in the order logdesk-report's usage lists them.
+std::span<const StatsPageEntry> StatsPages();
+const StatsPageEntry& StatsPageEntryOf(StatsPage page);
+// nullptr for a name no page has.
+const StatsPageEntry* StatsPageNamed(std::string_view cliName);
+// The page window tab `tab` shows: its by-date page with `byDate` where it
+// has one. nullptr for a tab no page has.
+const StatsPageEntry* StatsPageOfTab(int tab, bool byDate);
+// The pages that have a tab of their own, in tab order.
+std::vector<const StatsPageEntry*> StatsPageTabs();
 
 // The page of the records `counted` took as they streamed past (made by
 // MakePageAccumulator(page, filter)): what BuildStatsPage gives for a table

@@ -10,15 +10,14 @@
 
 namespace logdesk {
 
-// The pages in the order of the window's tabs, then the ones a tab shows
-// instead of its own on request.
+// The statistics pages; StatsPageEntryOf (page_builds.h) says all else of
+// each, its window tab among it.
 enum class StatsPage {
-    SpiderTraffic = 0,
-    Url = 1,
-    Ip = 2,
-    Status = 3,
-    // Tab 0 by date instead of by hour.
-    SpiderDays = 4,
+    SpiderTraffic,
+    Url,
+    Ip,
+    Status,
+    SpiderDays, // crawler traffic by date instead of by hour
 };
 
 // Windows COLORREF (0x00BBGGRR) of the summary figures.

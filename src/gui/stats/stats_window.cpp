@@ -96,7 +96,9 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
 
     connect(tabs_, &QTabBar::currentChanged, this, [this] { refresh(); });
     connect(trafficSpan_, &QComboBox::currentIndexChanged, this, [this] {
-        if (tabs_->currentIndex() == static_cast<int>(StatsPage::SpiderTraffic)) {
+        // Only a tab that has a by-date page changes with the span.
+        const int tab = tabs_->currentIndex();
+        if (StatsPageOfTab(tab, true) != StatsPageOfTab(tab, false)) {
             refresh();
         }
     });
@@ -130,12 +132,9 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
 StatsWindow::~StatsWindow() = default;
 
 StatsPage StatsWindow::currentPage() const {
-    const auto page = static_cast<StatsPage>(tabs_->currentIndex());
-    if (page == StatsPage::SpiderTraffic &&
-        trafficSpan_->currentEntry() == static_cast<int>(TrafficSpan::Days)) {
-        return StatsPage::SpiderDays;
-    }
-    return page;
+    const bool byDate = trafficSpan_->currentEntry() == static_cast<int>(TrafficSpan::Days);
+    const StatsPageEntry* entry = StatsPageOfTab(tabs_->currentIndex(), byDate);
+    return entry != nullptr ? entry->page : StatsPages().front().page;
 }
 
 std::string StatsWindow::ipQueryUrl(const std::string& ip) {
@@ -364,8 +363,7 @@ void StatsWindow::closeEvent(QCloseEvent* event) {
 
 void StatsWindow::refresh() {
     const StatsPage page = currentPage();
-    filterTabs_->setVisible(page == StatsPage::Url || page == StatsPage::Ip ||
-                            page == StatsPage::Status);
+    filterTabs_->setVisible(StatsPageEntryOf(page).crawlerFilter);
     urlList_->setVisible(page == StatsPage::Status);
     if (filterTabs_->isVisibleTo(this)) {
         rebuildFilterTabs();

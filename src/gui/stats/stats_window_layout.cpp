@@ -1,9 +1,22 @@
 // The detailed statistics window's layout: its controls, their places, captions and fonts, and
 // its file dialogs.
+#include "stats/page_builds.h"
 #include "stats/stats_window.h"
 #include "toolkit/window_description.h"
 
 namespace logdesk {
+namespace {
+
+// The page tabs' captions or icons, from the pages' entries, in tab order.
+std::vector<const char*> PageTabTexts(std::string_view StatsPageEntry::*text) {
+    std::vector<const char*> texts;
+    for (const StatsPageEntry* entry : StatsPageTabs()) {
+        texts.push_back((entry->*text).data()); // literals: NUL-terminated
+    }
+    return texts;
+}
+
+} // namespace
 
 const WindowDescription& StatsWindowDescription() {
     static const WindowDescription d{
@@ -21,9 +34,8 @@ const WindowDescription& StatsWindowDescription() {
                  .kind = ControlKind::TabStrip,
                  .geometry = {0, 0, 815, 36},
                  .font = kHei19Bold,
-                 .items = {"蜘蛛流量", "URL 流量", "IP 流量", "访问状态"},
-                 .itemIcons = {":/icons/tab-spiders.svg", ":/icons/tab-urls.svg",
-                               ":/icons/tab-ips.svg", ":/icons/tab-status.svg"}},
+                 .items = PageTabTexts(&StatsPageEntry::tabCaption),
+                 .itemIcons = PageTabTexts(&StatsPageEntry::tabIcon)},
                 {.name = "组合框时间单位",
                  .kind = ControlKind::DropDown,
                  .geometry = {688, 5, 120, 26},

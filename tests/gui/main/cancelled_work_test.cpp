@@ -8,6 +8,7 @@
 #include "main/main_window.h"
 #include "settings/config_file.h"
 #include "settings/settings_keys.h"
+#include "stats/page_builds.h"
 #include "stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
@@ -228,7 +229,7 @@ protected:
         window->show();
         EXPECT_TRUE(shown.wait(60000));
         if (page != StatsPage::SpiderTraffic) {
-            tabs(*window)->setCurrentIndex(static_cast<int>(page));
+            tabs(*window)->setCurrentIndex(StatsPageEntryOf(page).tab);
             EXPECT_TRUE(shown.wait(120000));
         }
         return window;
@@ -248,7 +249,7 @@ TEST_F(CancelledStatsWorkTest, BuildLeavesThePageShown) {
     window->setAttribute(Qt::WA_DeleteOnClose); // nothing large to free
     QSignalSpy shown(window, &StatsWindow::pageShown);
     const Cancelled cancelled =
-        CancelMidway([&] { tabs(*window)->setCurrentIndex(static_cast<int>(StatsPage::Ip)); },
+        CancelMidway([&] { tabs(*window)->setCurrentIndex(StatsPageEntryOf(StatsPage::Ip).tab); },
                      [&] { return window && window->building(); }, [&] { window->close(); });
     ExpectPrompt(cancelled, kStopsWithinMs);
     EXPECT_EQ(shown.size(), 0);
