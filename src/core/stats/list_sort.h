@@ -8,11 +8,12 @@
 // 7, 5 in rows A, B, C sort as C, A, B). Descending is that order reversed.
 //
 // When the keys order totally the order is computed in O(R log R) without
-// moving any row: the insertion place of each key follows from how many keys
-// before it are smaller and how many are not greater, and the final places
-// from those insertion places. Numbers that do not order totally (distinct
-// values within 1e-7 of each other, where "equal" is not transitive) have the
-// bisection replayed over a counted tree instead, in O(R log^2 R).
+// moving any row: rows of equal keys end up side by side, in key order, and
+// where a row goes among its equals follows from how many keys before it
+// are smaller. Only the distinct keys are sorted. Numbers that do not order
+// totally (distinct values within 1e-7 of each other, where "equal" is not
+// transitive) have the bisection replayed over a counted tree instead, in
+// O(R log^2 R) at worst.
 #pragma once
 
 #include "logimport/parallel_work.h"

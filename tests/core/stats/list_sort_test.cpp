@@ -172,6 +172,51 @@ TEST(ListSortTest, NearEqualNumbersMatchTheInsertion) {
     ExpectInsertionOrder(keys, "nearly ascending");
 }
 
+// Lists of thousands of rows against the literal insertion: runs of equal
+// keys long and short, empty cells, double-byte text with and without the
+// bytes where unit order differs from byte order, numbers that order
+// totally and chains that do not.
+TEST(ListSortTest, LongListsMatchTheInsertion) {
+    std::mt19937 random(99);
+    auto gbkText = [&] {
+        std::string text(random() % 3 == 0 ? "/" : "");
+        for (std::size_t n = random() % 4; n > 0; --n) {
+            text += static_cast<char>(0x81 + random() % 0x7E);
+            text += static_cast<char>(0x40 + random() % 0xBF);
+        }
+        return text + std::to_string(random() % 4);
+    };
+    for (int round = 0; round < 12; ++round) {
+        const bool special = round % 2 == 1;    // keys with 0x7F or 0xFF
+        const bool nearEqual = round % 3 == 2;  // numbers that do not order totally
+        const std::size_t poolSize = round % 4 == 0 ? 4 : 40 + random() % 400;
+        std::vector<std::string> pool = {"", " ", "-0", "0", "1e999", Gbk("１２"), "12 "};
+        if (special) {
+            pool.insert(pool.end(), {"\x81\x7F", "\x81\x40", "\xFF", "a\x7F"});
+        }
+        while (pool.size() < poolSize) {
+            pool.push_back(random() % 2 == 0 ? gbkText() : std::to_string(random() % 1000));
+        }
+        std::vector<std::string> keys(2000 + random() % 4000);
+        for (std::string& key : keys) {
+            key = nearEqual && random() % 2 == 0 ? NearEqualKey(static_cast<int>(random() % 3000))
+                                                 : pool[random() % pool.size()];
+        }
+        std::vector<std::string> trimmed;
+        for (const std::string& key : keys) {
+            trimmed.emplace_back(SortKey(key));
+        }
+        for (SortKind kind : {SortKind::Number, SortKind::Text}) {
+            for (bool ascending : {true, false}) {
+                ASSERT_EQ(Sort(keys, kind, ascending),
+                          SortOrderByInsertion(trimmed, kind, ascending))
+                    << "round " << round << (kind == SortKind::Text ? " text" : " number")
+                    << (ascending ? " ascending" : " descending");
+            }
+        }
+    }
+}
+
 } // namespace
 } // namespace logdesk
 
