@@ -258,18 +258,14 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
     if (consumers_ != nullptr || records_ != nullptr) {
         // The cells the pages read, as a table would give them: the crawler's
         // name in the user-agent field.
-        auto pageCell = [&](RecordData::PageField which) -> std::string_view {
-            const std::int32_t f = layout.pageFields[static_cast<std::size_t>(which)];
-            if (f >= 0 && f == layout.userAgentField) {
-                return SpiderDisplayName(spider);
-            }
-            return cellAt(f);
-        };
-        using F = RecordData::PageField;
-        batch_[batched_++] = {pageCell(F::Agent), pageCell(F::Date),
-                              pageCell(F::Time),  pageCell(F::Url),
-                              pageCell(F::Ip),    pageCell(F::Status),
-                              pageCell(F::Win32), cellAt(layout.userAgentField)};
+        PageRecord& record = batch_[batched_++];
+        for (std::size_t i = 0; i < kPageFieldCount; ++i) {
+            const std::int32_t f = layout.pageFields[i];
+            record.*kPageRecordFields[i].cell = f >= 0 && f == layout.userAgentField
+                                                    ? std::string_view(SpiderDisplayName(spider))
+                                                    : cellAt(f);
+        }
+        record.loggedAgent = cellAt(layout.userAgentField);
         ++streamed_;
         if (batched_ == batch_.size()) {
             flushStream();
@@ -338,12 +334,13 @@ std::int32_t FieldUnder(const HeaderLayout& header, const HeaderLayout& last, Fi
     return -1;
 }
 
-// The fields a streamed record's cells come from, in PageField order, for
-// a record of `header` in a log that ends with `last`.
-std::array<std::int32_t, 7> PageFieldsUnder(const HeaderLayout& header, const HeaderLayout& last) {
-    std::array<std::int32_t, 7> fields{};
+// The fields a streamed record's cells come from, in kPageRecordFields
+// order, for a record of `header` in a log that ends with `last`.
+std::array<std::int32_t, kPageFieldCount> PageFieldsUnder(const HeaderLayout& header,
+                                                          const HeaderLayout& last) {
+    std::array<std::int32_t, kPageFieldCount> fields{};
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        fields[i] = FieldUnder(header, last, kPageRecordSlots[i]);
+        fields[i] = FieldUnder(header, last, kPageRecordFields[i].slot);
     }
     return fields;
 }

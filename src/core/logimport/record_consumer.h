@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstddef>
+#include <iterator>
 #include <string_view>
 
 namespace logdesk {
@@ -14,11 +15,6 @@ namespace logdesk {
 // One record as the pages read it: the cells of the fields they count by
 // ("" for a field the record's line lacks). The views stay valid during the
 // call only: a consumer copies what it keeps.
-// The kind of field each cell of a PageRecord holds, in member order.
-inline constexpr std::array<FieldSlot, 7> kPageRecordSlots = {
-    FieldSlot::UserAgent, FieldSlot::Date,   FieldSlot::Time,       FieldSlot::UriStem,
-    FieldSlot::ClientIp,  FieldSlot::Status, FieldSlot::Win32Status};
-
 struct PageRecord {
     std::string_view agent; // the user-agent cell: a crawler's display name
     std::string_view date;
@@ -31,6 +27,48 @@ struct PageRecord {
     // import does; pages built from a table leave it empty).
     std::string_view loggedAgent{};
 };
+
+// Which of those fields a log's last header has: a page whose fields are
+// missing shows its columns and no rows.
+struct PageFields {
+    bool agent = false;
+    bool date = false;
+    bool time = false;
+    bool url = false;
+    bool ip = false;
+    bool status = false;
+    bool win32 = false;
+
+    static PageFields Of(const FieldMap& fields);
+};
+
+// One entry per field the pages count by: its kind of field, its cell in a
+// PageRecord and its flag in PageFields. The importer and the table's page
+// builds fill records from these, so a field more is an entry here and a
+// member of each of the two.
+struct PageRecordField {
+    FieldSlot slot;
+    std::string_view PageRecord::*cell;
+    bool PageFields::*present;
+};
+inline constexpr PageRecordField kPageRecordFields[] = {
+    {FieldSlot::UserAgent, &PageRecord::agent, &PageFields::agent},
+    {FieldSlot::Date, &PageRecord::date, &PageFields::date},
+    {FieldSlot::Time, &PageRecord::time, &PageFields::time},
+    {FieldSlot::UriStem, &PageRecord::url, &PageFields::url},
+    {FieldSlot::ClientIp, &PageRecord::ip, &PageFields::ip},
+    {FieldSlot::Status, &PageRecord::status, &PageFields::status},
+    {FieldSlot::Win32Status, &PageRecord::win32, &PageFields::win32},
+};
+inline constexpr std::size_t kPageFieldCount = std::size(kPageRecordFields);
+
+inline PageFields PageFields::Of(const FieldMap& fields) {
+    PageFields present;
+    for (const PageRecordField& field : kPageRecordFields) {
+        present.*field.present = fields[field.slot] > 0;
+    }
+    return present;
+}
 
 // Consumers of consecutive runs of records join into the one of all of
 // them, in record order: so records can be taken in pieces on several

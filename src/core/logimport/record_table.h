@@ -10,6 +10,7 @@
 #pragma once
 
 #include "base/platform.h"
+#include "record_consumer.h"
 #include "segmented_vector.h"
 #include "spider_catalogue.h"
 
@@ -140,10 +141,14 @@ private:
         std::int32_t fieldOf(std::int32_t column) const;
 
         // Streaming imports only: the field each cell of a PageRecord comes
-        // from (-1: none), in PageField order.
-        std::array<std::int32_t, 7> pageFields{-1, -1, -1, -1, -1, -1, -1};
+        // from (-1: none), in kPageRecordFields order.
+        std::array<std::int32_t, kPageFieldCount> pageFields = NoPageFields();
     };
-    enum class PageField { Agent, Date, Time, Url, Ip, Status, Win32 };
+    static constexpr std::array<std::int32_t, kPageFieldCount> NoPageFields() {
+        std::array<std::int32_t, kPageFieldCount> none{};
+        none.fill(-1);
+        return none;
+    }
 
     struct Chunk {
         // Mapped for few page faults, resized by remapping (base/platform.h).

@@ -166,18 +166,6 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab) {
     return {tally.entry(tab).name};
 }
 
-PageFields PageFields::Of(const FieldMap& fields) {
-    PageFields present;
-    present.agent = fields[FieldSlot::UserAgent] > 0;
-    present.date = fields[FieldSlot::Date] > 0;
-    present.time = fields[FieldSlot::Time] > 0;
-    present.url = fields[FieldSlot::UriStem] > 0;
-    present.ip = fields[FieldSlot::ClientIp] > 0;
-    present.status = fields[FieldSlot::Status] > 0;
-    present.win32 = fields[FieldSlot::Win32Status] > 0;
-    return present;
-}
-
 namespace {
 
 bool Counts(const SpiderFilter& filter, std::string_view agent) {
@@ -833,11 +821,11 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
                           std::int32_t clientIpColumn) {
     // The columns a record's page cells come from; a field the log lacks
     // reads as "" (column 0 would be the record number: never asked for).
-    const auto& slots = kPageRecordSlots;
-    constexpr std::size_t kCells = kPageRecordSlots.size();
+    constexpr std::size_t kCells = kPageFieldCount;
     std::array<ColumnIndex, kCells> columns{};
     for (std::size_t i = 0; i < kCells; ++i) {
-        columns[i] = ColumnIndex{fields[slots[i]] > 0 ? fields[slots[i]] : -1};
+        const FieldSlot slot = kPageRecordFields[i].slot;
+        columns[i] = ColumnIndex{fields[slot] > 0 ? fields[slot] : -1};
     }
     PageFields present = PageFields::Of(fields);
     present.ip = present.ip || clientIpColumn > 0;
@@ -867,12 +855,14 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
             }
             const RecordIndex record = table.record(RowIndex{r});
             table.data()->cellsOf(record, columns.data(), kCells, cells.data());
-            if (clientIpColumn > 0) {
-                cells[4] = ClientAddress(table.data()->cell(record, ColumnIndex{clientIpColumn}),
-                                         cells[4]);
+            PageRecord& filled = batch[batched++];
+            for (std::size_t i = 0; i < kCells; ++i) {
+                filled.*kPageRecordFields[i].cell = cells[i];
             }
-            batch[batched++] = {cells[0], cells[1], cells[2], cells[3],
-                                cells[4], cells[5], cells[6]};
+            if (clientIpColumn > 0) {
+                filled.ip = ClientAddress(table.data()->cell(record, ColumnIndex{clientIpColumn}),
+                                          filled.ip);
+            }
             if (batched == batch.size()) {
                 accumulator->addBatch(batch.data(), batched);
                 batched = 0;

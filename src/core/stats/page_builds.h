@@ -40,20 +40,6 @@
 
 namespace logdesk {
 
-// Which of those fields the log's last header has: a page whose fields are
-// missing shows its columns and no rows (see above).
-struct PageFields {
-    bool agent = false;
-    bool date = false;
-    bool time = false;
-    bool url = false;
-    bool ip = false;
-    bool status = false;
-    bool win32 = false;
-
-    static PageFields Of(const FieldMap& fields);
-};
-
 struct SpiderFilter;
 
 // Counts what one page shows over records given in order. Accumulators of
