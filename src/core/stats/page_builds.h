@@ -71,6 +71,15 @@ struct SpiderFilter {
 // status pages.
 std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter);
 
+// What a double click on a row of a page's list does in the statistics
+// window (the row's first cell is the key).
+enum class RowAction {
+    None,
+    ListStatusUrls, // the URLs of the records the status row counted
+    LocateIp,       // the row's IP looked up
+    OpenUrl,        // the URL opened behind the window's HTTP prefix
+};
+
 // One entry per page: what the front ends know of it. logdesk-report's page
 // names and usage, the statistics window's tabs and its crawler filter strip
 // are made from these; a new page is an entry, its accumulator and its tests.
@@ -88,6 +97,7 @@ struct StatsPageEntry {
     // Counts one crawler's records when a crawler filter tab (or --spider)
     // asks; the other pages count every record.
     bool crawlerFilter;
+    RowAction doubleClick;
     // logdesk-report counts it while it reads, keeping no records, unless
     // the run needs the table for something else.
     bool streams;

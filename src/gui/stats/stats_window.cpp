@@ -364,7 +364,7 @@ void StatsWindow::closeEvent(QCloseEvent* event) {
 void StatsWindow::refresh() {
     const StatsPage page = currentPage();
     filterTabs_->setVisible(StatsPageEntryOf(page).crawlerFilter);
-    urlList_->setVisible(page == StatsPage::Status);
+    urlList_->setVisible(StatsPageEntryOf(page).doubleClick == RowAction::ListStatusUrls);
     if (filterTabs_->isVisibleTo(this)) {
         rebuildFilterTabs();
     }
@@ -509,8 +509,8 @@ void StatsWindow::doubleClicked() {
         return;
     }
     const std::string& key = model_->page().rows[static_cast<std::size_t>(row)][0];
-    switch (shownPage_) {
-    case StatsPage::Status:
+    switch (StatsPageEntryOf(shownPage_).doubleClick) {
+    case RowAction::ListStatusUrls:
         urlList_->clear();
         // The URLs of the records the row counted: the shown crawler's only.
         for (const std::string& line :
@@ -518,10 +518,10 @@ void StatsWindow::doubleClicked() {
             urlList_->addEntry(FromGbk(line));
         }
         break;
-    case StatsPage::Ip:
+    case RowAction::LocateIp:
         locateSelectedIp();
         break;
-    case StatsPage::Url:
+    case RowAction::OpenUrl:
         if (prefix_->text().isEmpty()) {
             Ui().showMessage(this, QStringLiteral("在双击打开URL之前请先输入HTTP前缀"));
             prefix_->setFocus();
@@ -529,8 +529,7 @@ void StatsWindow::doubleClicked() {
             openUrl(prefix_->text() + FromGbk(key));
         }
         break;
-    case StatsPage::SpiderTraffic:
-    case StatsPage::SpiderDays:
+    case RowAction::None:
         break;
     }
 }
