@@ -473,11 +473,9 @@ SpiderFilter StreamFilter(const ReportArgs& a) {
         return {};
     }
     const std::string wanted = Utf8ToGbk(*a.spider);
-    for (int s = 0; s < kSpiderCount; ++s) {
-        SpiderTally one;
-        one.count(SpiderDisplayName(static_cast<SpiderId>(s)), 1);
-        if (SpiderShortNames(one).front() == wanted) {
-            return {one.entry(1).name};
+    for (const SpiderInfo& spider : SpiderCatalogue()) {
+        if (spider.shortName == wanted) {
+            return {spider.displayName};
         }
     }
     return {wanted};

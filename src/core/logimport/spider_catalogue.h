@@ -1,5 +1,6 @@
-// The fixed catalogue of crawlers, crawler identification from a user-agent
-// text, and the per-import tally of crawler visits.
+// The fixed catalogue of crawlers (the registry's entries with their names in
+// GBK), crawler identification from a user-agent text, and the per-import
+// tally of crawler visits.
 //
 // The catalogue holds the classic crawlers, which every import identifies,
 // and after them the crawlers of today (AI crawlers, newer search engines and
@@ -8,57 +9,16 @@
 // of the classic crawlers, and today's crawlers' visits count as 其他流量.
 #pragma once
 
+#include "logimport/crawler_registry.h"
+
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace logdesk {
-
-// A catalogue entry, in test order: the classic crawlers, then today's;
-// `Unknown` is the fallback. Values are positions in SpiderCatalogue() and
-// live only in memory, so they may change when the catalogue grows.
-enum class SpiderId : std::uint8_t {
-    Google,
-    Baidu,
-    Qihoo360,
-    Sogou,
-    Soso,
-    Yodao,
-    Yahoo,
-    Bing,
-    Alexa,
-    Easou,
-    Yisou,
-    Jike,
-    Panguso,
-    Altavista,
-    Lycos,
-    Alltheweb,
-    Gigablast,
-    Webalta,
-    Majestic12,
-    Ahrefs,
-    // Today's crawlers.
-    ByteDance,
-    Yandex,
-    Petal,
-    Apple,
-    DuckDuckGo,
-    OpenAi,
-    Anthropic,
-    CommonCrawl,
-    Semrush,
-    Naver,
-    Seznam,
-    CocCoc,
-    Unknown,
-};
-inline constexpr int kClassicSpiderCount = 20;
-inline constexpr int kTodaySpiderCount = 12;
-// Every entry and the fallback: the size of per-crawler arrays.
-inline constexpr int kSpiderCount = kClassicSpiderCount + kTodaySpiderCount + 1;
 
 // Which crawlers an identification may name.
 enum class Crawlers : std::uint8_t {
@@ -70,13 +30,16 @@ struct SpiderInfo {
     SpiderId id;
     std::vector<std::string_view> tokens; // tried in order; ASCII
     std::string displayName;              // GBK, as written into the table
-    std::string shortName;                // GBK, the display name before "("
+    std::string shortName;                // GBK, the display name before its last "("
     bool classic = true;                  // false for today's crawlers
+    std::int32_t rgb = kNoColour;         // the chart colour, 0xRRGGBB
 };
 
 // Entries in test order (the classic crawlers, today's, the fallback last).
-// Program-wide constant.
+// Program-wide constant: CatalogueOf(CrawlerRegistry()).
 const std::array<SpiderInfo, kSpiderCount>& SpiderCatalogue();
+// The catalogue of a registry, entry by entry.
+std::vector<SpiderInfo> CatalogueOf(std::span<const CrawlerEntry> registry);
 inline const SpiderInfo& Spider(SpiderId id) {
     return SpiderCatalogue()[static_cast<std::size_t>(id)];
 }
@@ -84,9 +47,17 @@ inline const std::string& SpiderDisplayName(SpiderId id) {
     return Spider(id).displayName;
 }
 
+// The catalogue entry (the fallback included) of a display name, byte for
+// byte; null for a name outside the catalogue.
+const SpiderInfo* FindSpiderByDisplayName(std::string_view displayName);
+
 // Short names in the order the tally lists crawlers in: the classic crawlers,
-// then today's, then the fallback's.
+// then today's, then the fallback's. Program-wide constant:
+// TallyOrderOf(CrawlerRegistry()).
 const std::array<std::string, kSpiderCount>& SpiderTallyOrder();
+// The short names (GBK) of a registry's entries by their tally places; a
+// place no entry takes stays empty.
+std::vector<std::string> TallyOrderOf(std::span<const CrawlerEntry> registry);
 
 // The first entry of `crawlers`, in test order, one of whose tokens occurs in
 // the text (ignoring ASCII case, character by character); Unknown when none

@@ -5,7 +5,8 @@
 // the visiting address must lie in a domain the engine publishes, and that
 // name's own A (IPv4) or AAAA (IPv6) records must hold the address again. Only
 // crawlers whose owners publish such domains have a rule; any other crawler
-// cannot be checked, and no domain is made up for it.
+// cannot be checked, and no domain is made up for it. The rules are the
+// checks of the crawler registry's entries.
 #pragma once
 
 #include "logimport/spider_catalogue.h"
@@ -13,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace logdesk {
 
@@ -30,8 +32,12 @@ struct CrawlerRule {
     std::string_view documentation;
 };
 
-// Every rule, in no particular order. Program-wide constant.
+// Every rule, in no particular order. Program-wide constant:
+// CrawlerRulesOf(CrawlerRegistry()).
 std::span<const CrawlerRule> CrawlerRules();
+// The rules of a registry's entries whose check is a reverse lookup; their
+// spans point into the registry, which must outlive them.
+std::vector<CrawlerRule> CrawlerRulesOf(std::span<const CrawlerEntry> registry);
 
 // The rule for a catalogue entry; null when its owner documents no check (and
 // for SpiderId::Unknown).

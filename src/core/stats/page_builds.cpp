@@ -146,7 +146,8 @@ std::vector<std::string> SpiderShortNames(const SpiderTally& tally) {
     std::vector<std::string> names;
     names.reserve(tally.entries().size());
     for (const SpiderTally::Entry& entry : tally.entries()) {
-        names.push_back(engine.Replace(entry.name, "$1"));
+        const SpiderInfo* spider = FindSpiderByDisplayName(entry.name);
+        names.push_back(spider != nullptr ? spider->shortName : engine.Replace(entry.name, "$1"));
     }
     return names;
 }

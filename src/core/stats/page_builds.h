@@ -122,8 +122,9 @@ StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
                               const SpiderFilter& filter, const FieldMap& fields,
                               const SpiderTally& tally);
 
-// A display name up to its last "(" ("百度(Baiduspider)" gives "百度"); a
-// name without "(" stays whole. One per tally entry, in tally order.
+// The catalogue's short name of each tally entry, in tally order; a name
+// outside the catalogue is cut up to its last "(" ("a(b)(c)" gives "a(b)"), and
+// one without "(" stays whole.
 std::vector<std::string> SpiderShortNames(const SpiderTally& tally);
 
 // The captions of the spider filter tabs: "所有流量", then the short name of

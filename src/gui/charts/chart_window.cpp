@@ -4,7 +4,6 @@
 #include "logimport/imported_log.h"
 #include "settings/config_file.h"
 #include "settings/settings_keys.h"
-#include "text/gbk_codec.h"
 #include "text/gbk_text.h"
 #include "toolkit/file_saving.h"
 #include "toolkit/qt_text.h"
@@ -32,58 +31,6 @@
 namespace logdesk {
 
 namespace {
-
-struct ColourRule {
-    std::string shortName; // GBK
-    QRgb rgb;
-};
-
-// Tested in order; the first short name found decides.
-const std::vector<ColourRule>& ColourTable() {
-    static const std::vector<ColourRule> table = [] {
-        const std::pair<const char*, QRgb> rows[] = {
-            {"谷歌", qRgb(185, 9, 37)},
-            {"百度", qRgb(41, 50, 225)},
-            {"360", qRgb(59, 168, 13)},
-            {"搜狗", qRgb(86, 1, 125)},
-            {"搜搜", qRgb(245, 200, 52)},
-            {"有道", qRgb(244, 45, 61)},
-            {"雅虎", qRgb(123, 0, 153)},
-            {"必应", qRgb(233, 99, 52)},
-            {"Alexa", qRgb(0, 0, 0)},
-            {"宜搜", qRgb(0, 76, 160)},
-            {"一搜", qRgb(38, 175, 94)},
-            {"即刻", qRgb(32, 36, 82)},
-            {"盘古搜", qRgb(89, 86, 86)},
-            {"Altavista", qRgb(128, 128, 0)},
-            {"Lycos", qRgb(128, 0, 128)},
-            {"Alltheweb", qRgb(255, 168, 255)},
-            {"Gigablast", qRgb(128, 128, 255)},
-            {"Webalta", qRgb(0, 255, 255)},
-            {"Majestic12", qRgb(255, 128, 192)},
-            {"Ahrefs", qRgb(216, 216, 0)},
-            // Today's crawlers: none of them near another crawler's colour.
-            {"字节跳动", qRgb(0, 150, 136)},
-            {"Yandex", qRgb(141, 85, 36)},
-            {"花瓣", qRgb(150, 200, 255)},
-            {"苹果", qRgb(175, 175, 175)},
-            {"DuckDuckGo", qRgb(190, 240, 80)},
-            {"OpenAI", qRgb(16, 100, 60)},
-            {"Anthropic", qRgb(255, 150, 100)},
-            {"CommonCrawl", qRgb(120, 0, 30)},
-            {"Semrush", qRgb(200, 0, 210)},
-            {"Naver", qRgb(120, 255, 200)},
-            {"Seznam", qRgb(255, 255, 140)},
-            {"CocCoc", qRgb(60, 120, 180)},
-        };
-        std::vector<ColourRule> built;
-        for (const auto& [name, rgb] : rows) {
-            built.push_back({Gbk(name), rgb});
-        }
-        return built;
-    }();
-    return table;
-}
 
 const QString& ValuePlaceholder() {
     static const QString text = QStringLiteral("${v}");
@@ -168,10 +115,17 @@ void PlainChart(QChart* chart) {
 
 } // namespace
 
+QColor ChartColour(SpiderId id) {
+    return QColor(static_cast<QRgb>(Spider(id).rgb));
+}
+
 QColor ChartColour(std::string_view displayName) {
-    for (const ColourRule& rule : ColourTable()) {
-        if (ContainsIgnoreCase(displayName, rule.shortName)) {
-            return QColor(rule.rgb);
+    if (const SpiderInfo* spider = FindSpiderByDisplayName(displayName)) {
+        return ChartColour(spider->id);
+    }
+    for (const SpiderInfo& spider : SpiderCatalogue()) {
+        if (ContainsIgnoreCase(displayName, spider.shortName)) {
+            return ChartColour(spider.id);
         }
     }
     return QColor(Qt::white);

@@ -2,6 +2,7 @@
 // pie chart or a bar chart, which the user can copy or save as a picture.
 #pragma once
 
+#include "logimport/crawler_registry.h"
 #include "toolkit/controls.h"
 
 #include <QColor>
@@ -27,9 +28,11 @@ struct WindowDescription;
 struct ImportedLog;
 class ConfigFile;
 
-// The colour a crawler is drawn in: that of the first short name of the
-// fixed colour table found in the GBK display name (ASCII case ignored);
-// white for any other name, the "其他流量(unknown)" entry among them.
+// The colour a crawler is drawn in, its registry entry's.
+QColor ChartColour(SpiderId id);
+// The colour of the catalogue crawler of a GBK display name; for a name
+// outside the catalogue, that of the first crawler in test order whose short
+// name it holds (ASCII case ignored), and white when it holds none.
 QColor ChartColour(std::string_view displayName);
 
 // What both charts hold per slice or bar.

@@ -78,5 +78,32 @@ TEST(CrawlerRulesTest, TodaysCrawlersWithAPublishedCheckHaveTheirRule) {
     EXPECT_FALSE(AgentHasToken(*RuleForSpider(SpiderId::Naver), "Yetifier/2.0"));
 }
 
+// A new registry entry's reverse-lookup check becomes its rule; an entry
+// without one gets none.
+TEST(CrawlerRulesTest, ARegistryEntryWithACheckBecomesItsRule) {
+    const CrawlerEntry registry[] = {
+        {.id = SpiderId::Sogou,
+         .tokens = {"ExampleBot"},
+         .displayName = "示例(ExampleBot)",
+         .tallyPlace = 0,
+         .rgb = Rgb(1, 2, 3),
+         .check = ReverseDnsCheck({"ExampleBot", "ExampleBot-Image"}, {"crawl.example"},
+                                  "https://example.invalid/bot")},
+        {.id = SpiderId::Unknown,
+         .tokens = {},
+         .displayName = "其他流量(unknown)",
+         .tallyPlace = 1,
+         .rgb = Rgb(255, 255, 255),
+         .check = NoPublishedCheck()},
+    };
+    const std::vector<CrawlerRule> rules = CrawlerRulesOf(registry);
+    ASSERT_EQ(rules.size(), 1u);
+    EXPECT_EQ(std::vector<SpiderId>(rules[0].spiders.begin(), rules[0].spiders.end()),
+              std::vector<SpiderId>{SpiderId::Sogou});
+    EXPECT_TRUE(AgentHasToken(rules[0], "Mozilla/5.0 (compatible; examplebot-image/1.0)"));
+    EXPECT_EQ(MatchingDomain(rules[0], "bot-1.crawl.example."), "crawl.example");
+    EXPECT_EQ(rules[0].documentation, "https://example.invalid/bot");
+}
+
 } // namespace
 } // namespace logdesk
