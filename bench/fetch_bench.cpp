@@ -8,7 +8,7 @@
 //     never completes (head sent a byte at a time, endless slow body, silence,
 //     a connect nobody answers): how long after the deadline the call came
 //     back, median and worst, in milliseconds.
-#include "net/http_fetch.h"
+#include "core/net/http_fetch.h"
 #include "support/local_http_server.h"
 
 #include <algorithm>

@@ -2,10 +2,10 @@
 // to the table shown with fitted columns, the longest gap between event-loop
 // iterations meanwhile, and the peak resident memory; then the statistics
 // pages and two header sorts the same way. Runs offscreen.
-#include "main/main_window.h"
+#include "gui/main/main_window.h"
 #include "resources.h"
-#include "settings/config_file.h"
-#include "stats/stats_window.h"
+#include "core/settings/config_file.h"
+#include "gui/stats/stats_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -5,10 +5,10 @@
 // columns. scripts/bench runs it several times, each in a fresh process, so
 // that the peak memory is that of one import. Every line also gives the
 // step's own user and system seconds and minor page faults (getrusage).
-#include "export/csv_format.h"
-#include "export/line_sink.h"
-#include "logimport/log_importer.h"
-#include "stats/list_sort.h"
+#include "core/export/csv_format.h"
+#include "core/export/line_sink.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/list_sort.h"
 
 #include <chrono>
 #include <cstdio>

@@ -10,8 +10,8 @@
 // read-ahead would make it; the figure is MB/s of log text imported. The
 // same with a plain log gives what the pipe itself costs.
 // scripts/bench runs it several times, each in a fresh process.
-#include "input/log_inputs.h"
-#include "logimport/log_importer.h"
+#include "core/input/log_inputs.h"
+#include "core/logimport/log_importer.h"
 
 #include <cerrno>
 #include <chrono>

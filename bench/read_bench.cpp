@@ -6,7 +6,7 @@
 // file mapped and every page touched, as a parser reading it in place would.
 // Each reads every 4 KiB page once, so the figure is the cost of the bytes
 // arriving, not of a parse.
-#include "base/platform.h"
+#include "core/base/platform.h"
 
 #include <chrono>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // 1e-7 of its neighbours, so the numbers do not order totally), one in ten
 // repeated, in an order shuffled with a fixed seed.
 //   logdesk-sort-bench [--keys N]       (default 1,000,000)
-#include "stats/list_sort.h"
+#include "core/stats/list_sort.h"
 
 #include <algorithm>
 #include <chrono>

@@ -3,8 +3,8 @@
 // Baidu's visits alone and the crawler traffic by date. The import itself is
 // not timed. Each line gives the page's own user and system seconds and
 // minor page faults (getrusage before and after), the kernel's share.
-#include "logimport/log_importer.h"
-#include "stats/page_builds.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/page_builds.h"
 
 #include <chrono>
 #include <cstdio>

@@ -5,9 +5,9 @@
 // line (or added its lines), and leave the file as it is when the same value
 // is written again; a write that reports failure must leave the file alone.
 #include "fuzz_support.h"
-#include "settings/config_file.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/settings/config_file.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <array>

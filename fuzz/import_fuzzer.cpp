@@ -4,14 +4,14 @@
 // both exports and the column fitting; the threaded import and the pages
 // counted while streaming must equal it. Besides what the sanitizers catch,
 // each step is held to what its interface promises about the table.
-#include "export/csv_format.h"
-#include "export/line_sink.h"
+#include "core/export/csv_format.h"
+#include "core/export/line_sink.h"
 #include "fuzz_support.h"
-#include "logimport/log_importer.h"
-#include "stats/list_sort.h"
-#include "stats/page_builds.h"
-#include "stats/stats_sort.h"
-#include "text/gbk_text.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/list_sort.h"
+#include "core/stats/page_builds.h"
+#include "core/stats/stats_sort.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <cstddef>

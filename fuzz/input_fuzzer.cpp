@@ -5,8 +5,8 @@
 // text, and an archive member read a second time (the reader started over)
 // gives the same text as the first time.
 #include "fuzz_support.h"
-#include "input/archive_source.h"
-#include "input/gzip_source.h"
+#include "core/input/archive_source.h"
+#include "core/input/gzip_source.h"
 
 #include <cerrno>
 #include <cstddef>

@@ -3,10 +3,10 @@
 // Decoded text stops at the first zero byte and is valid GBK; the query URL
 // holds the IP so that percent-decoding gives it back.
 #include "fuzz_support.h"
-#include "net/ip_location.h"
-#include "net/page_text.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/net/ip_location.h"
+#include "core/net/page_text.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,9 +4,9 @@
 // first matches, split and replace agreeing and giving the text back, trims
 // that remove only blanks, and conversions that round-trip.
 #include "fuzz_support.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
-#include "text/text_search.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
+#include "core/text/text_search.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,10 +1,10 @@
 // LogDesk's desktop program. Optional arguments name logs (files or
 // folders) to import at start-up, as one log.
-#include "base/platform.h"
-#include "main/main_window.h"
+#include "core/base/platform.h"
+#include "gui/main/main_window.h"
 #include "resources.h"
-#include "settings/config_file.h"
-#include "toolkit/qt_text.h"
+#include "core/settings/config_file.h"
+#include "gui/toolkit/qt_text.h"
 
 #include <QApplication>
 #include <QFile>

@@ -2,7 +2,7 @@
 // cron jobs.
 #pragma once
 
-#include "export/line_sink.h"
+#include "core/export/line_sink.h"
 
 #include <string>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "report.h"
-#include "settings/config_file.h"
+#include "core/settings/config_file.h"
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 
 #include <cstdio>
 #include <string>

@@ -5,7 +5,7 @@
 #include "core/input/input_fixtures.h"
 #include "report.h"
 #include "support/file_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <algorithm>
 #include <chrono>

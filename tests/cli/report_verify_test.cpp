@@ -1,12 +1,12 @@
 // logdesk-report --page verify and --block-rules against the DNS server of
 // tests/support on 127.0.0.1.
-#include "net/crawler_ranges.h"
+#include "core/net/crawler_ranges.h"
 #include "report.h"
 #include "support/file_test_support.h"
 #include "support/local_dns_server.h"
 #include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

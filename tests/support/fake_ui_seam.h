@@ -2,7 +2,7 @@
 // showed, so GUI tests never wait for a person.
 #pragma once
 
-#include "toolkit/ui_seam.h"
+#include "gui/toolkit/ui_seam.h"
 
 #include <QStringList>
 #include <deque>

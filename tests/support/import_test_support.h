@@ -2,8 +2,8 @@
 #pragma once
 
 #include "file_test_support.h"
-#include "logimport/log_importer.h"
-#include "text/gbk_codec.h"
+#include "core/logimport/log_importer.h"
+#include "core/text/gbk_codec.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Helpers for tests that compare statistics pages.
 #pragma once
 
-#include "stats/stats_table.h"
+#include "core/stats/stats_table.h"
 
 namespace logdesk::testing {
 

@@ -1,8 +1,8 @@
 #include "column_chooser.h"
 
 #include "csv_format.h"
-#include "settings/settings_keys.h"
-#include "text/gbk_codec.h"
+#include "core/settings/settings_keys.h"
+#include "core/text/gbk_codec.h"
 
 namespace logdesk {
 

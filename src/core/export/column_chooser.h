@@ -3,7 +3,7 @@
 // between openings, in the settings file.
 #pragma once
 
-#include "settings/config_file.h"
+#include "core/settings/config_file.h"
 
 #include <string>
 #include <vector>

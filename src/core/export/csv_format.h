@@ -4,8 +4,8 @@
 #pragma once
 
 #include "line_sink.h"
-#include "logimport/parallel_work.h"
-#include "logimport/record_table.h"
+#include "core/logimport/parallel_work.h"
+#include "core/logimport/record_table.h"
 
 #include <atomic>
 #include <string>

@@ -1,7 +1,7 @@
 #include "line_sink.h"
 
-#include "base/platform.h"
-#include "text/gbk_codec.h"
+#include "core/base/platform.h"
+#include "core/text/gbk_codec.h"
 
 #include <utility>
 

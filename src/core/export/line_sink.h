@@ -2,8 +2,8 @@
 // buffers them and keeps the first failure, which ends the export.
 #pragma once
 
-#include "base/result.h"
-#include "base/whole_files.h"
+#include "core/base/result.h"
+#include "core/base/whole_files.h"
 
 #include <functional>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "input/archive_source.h"
+#include "core/input/archive_source.h"
 
-#include "base/platform.h"
-#include "input/name_order.h"
+#include "core/base/platform.h"
+#include "core/input/name_order.h"
 
 #include <algorithm>
 #include <archive.h>

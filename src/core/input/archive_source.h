@@ -10,7 +10,7 @@
 // formats are enabled: libarchive never runs an outside program here.
 #pragma once
 
-#include "input/log_source.h"
+#include "core/input/log_source.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,9 +1,9 @@
 // Input through const pointers.
 #define ZLIB_CONST
 
-#include "input/gzip_source.h"
+#include "core/input/gzip_source.h"
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 
 #include <algorithm>
 #include <cerrno>

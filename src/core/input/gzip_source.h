@@ -24,7 +24,7 @@
 // others stay selectable for the benchmark and for comparison.
 #pragma once
 
-#include "input/log_source.h"
+#include "core/input/log_source.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "input/import_inputs.h"
+#include "core/input/import_inputs.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -18,9 +18,9 @@
 // skipped there, since what came before it is kept.
 #pragma once
 
-#include "base/result.h"
-#include "input/log_inputs.h"
-#include "logimport/log_importer.h"
+#include "core/base/result.h"
+#include "core/input/log_inputs.h"
+#include "core/logimport/log_importer.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "input/log_inputs.h"
+#include "core/input/log_inputs.h"
 
-#include "base/platform.h"
-#include "input/name_order.h"
-#include "input/read_ahead.h"
+#include "core/base/platform.h"
+#include "core/input/name_order.h"
+#include "core/input/read_ahead.h"
 
 #include <algorithm>
 #include <array>

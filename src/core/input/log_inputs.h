@@ -48,9 +48,9 @@
 // out of next() as a source that has already failed, in their place.
 #pragma once
 
-#include "input/archive_source.h"
-#include "input/gzip_source.h"
-#include "input/log_source.h"
+#include "core/input/archive_source.h"
+#include "core/input/gzip_source.h"
+#include "core/input/log_source.h"
 
 #include <cstdint>
 #include <memory>

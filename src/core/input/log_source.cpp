@@ -1,6 +1,6 @@
-#include "input/log_source.h"
+#include "core/input/log_source.h"
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "input/name_order.h"
+#include "core/input/name_order.h"
 
 #include <algorithm>
 

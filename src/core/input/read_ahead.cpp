@@ -1,6 +1,6 @@
-#include "input/read_ahead.h"
+#include "core/input/read_ahead.h"
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 
 #include <algorithm>
 #include <condition_variable>

@@ -21,7 +21,7 @@
 // input, a FIFO): destruction would wait with it.
 #pragma once
 
-#include "input/log_source.h"
+#include "core/input/log_source.h"
 
 #include <cstddef>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "client_address.h"
 
-#include "text/gbk_text.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

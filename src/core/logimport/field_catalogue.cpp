@@ -1,7 +1,7 @@
 #include "field_catalogue.h"
 
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <unordered_map>
 

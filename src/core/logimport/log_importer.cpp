@@ -1,12 +1,12 @@
 #include "log_importer.h"
 
-#include "base/platform.h"
-#include "base/text_hash.h"
+#include "core/base/platform.h"
+#include "core/base/text_hash.h"
 #include "line_scan.h"
 #include "parallel_work.h"
 #include "record_consumer.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <cerrno>

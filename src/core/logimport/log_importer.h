@@ -18,7 +18,7 @@
 //   count as that one line end, and a run at the start of a line gives no line.
 #pragma once
 
-#include "base/result.h"
+#include "core/base/result.h"
 #include "field_catalogue.h"
 #include "record_consumer.h"
 #include "record_table.h"

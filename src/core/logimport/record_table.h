@@ -9,7 +9,7 @@
 // the GUI thread and snapshotted by readers on other threads.
 #pragma once
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 #include "record_consumer.h"
 #include "segmented_vector.h"
 #include "spider_catalogue.h"

@@ -8,7 +8,7 @@
 // block each.
 #pragma once
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 
 #include <algorithm>
 #include <cstddef>

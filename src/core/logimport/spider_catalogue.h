@@ -9,7 +9,7 @@
 // of the classic crawlers, and today's crawlers' visits count as 其他流量.
 #pragma once
 
-#include "logimport/crawler_registry.h"
+#include "core/logimport/crawler_registry.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "crawler_claims.h"
 
-#include "logimport/client_address.h"
-#include "net/crawler_rules.h"
+#include "core/logimport/client_address.h"
+#include "core/net/crawler_rules.h"
 
 #include <algorithm>
 #include <array>

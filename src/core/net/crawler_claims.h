@@ -17,11 +17,11 @@
 // text, byte by byte ascending; then by the crawler's place in the catalogue.
 #pragma once
 
-#include "logimport/field_catalogue.h"
-#include "logimport/imported_log.h"
-#include "logimport/record_consumer.h"
-#include "logimport/record_table.h"
-#include "net/crawler_verifier.h"
+#include "core/logimport/field_catalogue.h"
+#include "core/logimport/imported_log.h"
+#include "core/logimport/record_consumer.h"
+#include "core/logimport/record_table.h"
+#include "core/net/crawler_verifier.h"
 
 #include <atomic>
 #include <cstdint>

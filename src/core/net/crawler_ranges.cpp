@@ -1,9 +1,9 @@
 #include "crawler_ranges.h"
 
-#include "base/whole_files.h"
-#include "net/http_fetch.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/base/whole_files.h"
+#include "core/net/http_fetch.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <array>

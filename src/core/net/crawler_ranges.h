@@ -14,9 +14,9 @@
 // network and belongs on a worker.
 #pragma once
 
-#include "base/result.h"
-#include "logimport/spider_catalogue.h"
-#include "net/dns_resolver.h"
+#include "core/base/result.h"
+#include "core/logimport/spider_catalogue.h"
+#include "core/net/dns_resolver.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "crawler_rules.h"
 
-#include "text/gbk_text.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 

@@ -9,7 +9,7 @@
 // checks of the crawler registry's entries.
 #pragma once
 
-#include "logimport/spider_catalogue.h"
+#include "core/logimport/spider_catalogue.h"
 
 #include <span>
 #include <string>

@@ -1,7 +1,7 @@
 #include "crawler_verifier.h"
 
-#include "net/crawler_rules.h"
-#include "text/gbk_codec.h"
+#include "core/net/crawler_rules.h"
+#include "core/text/gbk_codec.h"
 
 #include <algorithm>
 #include <memory>

@@ -17,11 +17,11 @@
 // shares and the block rules.
 #pragma once
 
-#include "logimport/spider_catalogue.h"
-#include "net/cancellation.h"
-#include "net/crawler_ranges.h"
-#include "net/crawler_rules.h"
-#include "net/dns_resolver.h"
+#include "core/logimport/spider_catalogue.h"
+#include "core/net/cancellation.h"
+#include "core/net/crawler_ranges.h"
+#include "core/net/crawler_rules.h"
+#include "core/net/dns_resolver.h"
 
 #include <cstddef>
 #include <cstdint>

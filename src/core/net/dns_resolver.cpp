@@ -1,8 +1,8 @@
 #include "dns_resolver.h"
 
-#include "net/crawler_rules.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/net/crawler_rules.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <ares.h>

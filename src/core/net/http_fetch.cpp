@@ -1,6 +1,6 @@
 #include "http_fetch.h"
 
-#include "text/gbk_text.h"
+#include "core/text/gbk_text.h"
 #include "url_parts.h"
 
 #include <algorithm>

@@ -24,7 +24,7 @@
 // scheme, host and port of the first request.
 #pragma once
 
-#include "base/result.h"
+#include "core/base/result.h"
 
 #include <atomic>
 #include <cstddef>

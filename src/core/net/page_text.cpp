@@ -1,8 +1,8 @@
 #include "page_text.h"
 
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
-#include "text/text_search.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
+#include "core/text/text_search.h"
 
 #include <algorithm>
 #include <unicode/unorm2.h>

@@ -1,6 +1,6 @@
 #include "url_parts.h"
 
-#include "text/gbk_text.h"
+#include "core/text/gbk_text.h"
 
 #include <climits>
 #include <cmath>

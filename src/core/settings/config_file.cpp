@@ -1,9 +1,9 @@
 #include "config_file.h"
 
-#include "base/platform.h"
-#include "base/whole_files.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/base/platform.h"
+#include "core/base/whole_files.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -18,7 +18,7 @@
 // the path and the selected section.
 #pragma once
 
-#include "base/result.h"
+#include "core/base/result.h"
 
 #include <optional>
 #include <string>

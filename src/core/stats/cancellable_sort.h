@@ -1,7 +1,7 @@
 // Polling the cancel flag of the long statistics routines.
 #pragma once
 
-#include "logimport/parallel_work.h"
+#include "core/logimport/parallel_work.h"
 
 #include <algorithm>
 #include <atomic>

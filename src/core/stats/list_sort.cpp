@@ -1,8 +1,8 @@
 #include "list_sort.h"
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 #include "cancellable_sort.h"
-#include "text/gbk_text.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <array>

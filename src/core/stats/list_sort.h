@@ -16,7 +16,7 @@
 // O(R log^2 R) at worst.
 #pragma once
 
-#include "logimport/parallel_work.h"
+#include "core/logimport/parallel_work.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,14 +1,14 @@
 #include "page_builds.h"
 
-#include "base/platform.h"
-#include "base/text_hash.h"
-#include "logimport/client_address.h"
-#include "logimport/longest_cells.h"
-#include "logimport/parallel_work.h"
+#include "core/base/platform.h"
+#include "core/base/text_hash.h"
+#include "core/logimport/client_address.h"
+#include "core/logimport/longest_cells.h"
+#include "core/logimport/parallel_work.h"
 #include "status_tables.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
-#include "text/regex_engine.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
+#include "core/text/regex_engine.h"
 
 #include <algorithm>
 #include <array>

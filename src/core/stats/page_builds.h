@@ -23,11 +23,11 @@
 //   filter.
 #pragma once
 
-#include "logimport/field_catalogue.h"
-#include "logimport/parallel_work.h"
-#include "logimport/record_consumer.h"
-#include "logimport/record_table.h"
-#include "logimport/spider_catalogue.h"
+#include "core/logimport/field_catalogue.h"
+#include "core/logimport/parallel_work.h"
+#include "core/logimport/record_consumer.h"
+#include "core/logimport/record_table.h"
+#include "core/logimport/spider_catalogue.h"
 #include "stats_table.h"
 
 #include <atomic>

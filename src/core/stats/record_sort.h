@@ -2,8 +2,8 @@
 // column, ascending, as SortOrder orders text.
 #pragma once
 
-#include "logimport/parallel_work.h"
-#include "logimport/record_table.h"
+#include "core/logimport/parallel_work.h"
+#include "core/logimport/record_table.h"
 
 #include <atomic>
 #include <vector>

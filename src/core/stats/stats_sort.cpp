@@ -1,7 +1,7 @@
 #include "stats_sort.h"
 
-#include "text/gbk_codec.h"
-#include "text/text_search.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/text_search.h"
 
 namespace logdesk {
 

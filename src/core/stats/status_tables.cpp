@@ -1,7 +1,7 @@
 #include "status_tables.h"
 
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #include "chart_picture.h"
 
-#include "export/line_sink.h"
-#include "toolkit/ui_seam.h"
+#include "core/export/line_sink.h"
+#include "gui/toolkit/ui_seam.h"
 
 #include <QBuffer>
 #include <QFile>

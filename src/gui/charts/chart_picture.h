@@ -4,7 +4,7 @@
 // give empty bytes or hand the BMP bytes back unchanged.
 #pragma once
 
-#include "base/result.h"
+#include "core/base/result.h"
 
 #include <QByteArray>
 #include <QImage>

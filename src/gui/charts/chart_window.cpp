@@ -1,14 +1,14 @@
 #include "chart_window.h"
 
 #include "chart_picture.h"
-#include "logimport/imported_log.h"
-#include "settings/config_file.h"
-#include "settings/settings_keys.h"
-#include "text/gbk_text.h"
-#include "toolkit/file_saving.h"
-#include "toolkit/qt_text.h"
-#include "toolkit/ui_seam.h"
-#include "toolkit/window_description.h"
+#include "core/logimport/imported_log.h"
+#include "core/settings/config_file.h"
+#include "core/settings/settings_keys.h"
+#include "core/text/gbk_text.h"
+#include "gui/toolkit/file_saving.h"
+#include "gui/toolkit/qt_text.h"
+#include "gui/toolkit/ui_seam.h"
+#include "gui/toolkit/window_description.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>

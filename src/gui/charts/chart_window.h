@@ -2,8 +2,8 @@
 // pie chart or a bar chart, which the user can copy or save as a picture.
 #pragma once
 
-#include "logimport/crawler_registry.h"
-#include "toolkit/controls.h"
+#include "core/logimport/crawler_registry.h"
+#include "gui/toolkit/controls.h"
 
 #include <QColor>
 #include <QString>

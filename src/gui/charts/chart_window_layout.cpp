@@ -1,7 +1,7 @@
 // The crawler share chart window's layout: its controls, their places, captions and fonts, and
 // its file dialogs.
-#include "charts/chart_window.h"
-#include "toolkit/window_description.h"
+#include "gui/charts/chart_window.h"
+#include "gui/toolkit/window_description.h"
 
 namespace logdesk {
 

@@ -1,14 +1,14 @@
 #include "csv_export_window.h"
 
-#include "export/column_chooser.h"
-#include "export/csv_format.h"
-#include "export/line_sink.h"
-#include "logimport/imported_log.h"
-#include "settings/config_file.h"
-#include "toolkit/controls.h"
-#include "toolkit/file_saving.h"
-#include "toolkit/qt_text.h"
-#include "toolkit/window_description.h"
+#include "core/export/column_chooser.h"
+#include "core/export/csv_format.h"
+#include "core/export/line_sink.h"
+#include "core/logimport/imported_log.h"
+#include "core/settings/config_file.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/file_saving.h"
+#include "gui/toolkit/qt_text.h"
+#include "gui/toolkit/window_description.h"
 
 #include <QCloseEvent>
 #include <QFile>

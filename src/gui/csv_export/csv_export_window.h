@@ -2,7 +2,7 @@
 // table to a CSV or text file.
 #pragma once
 
-#include "toolkit/background_task.h"
+#include "gui/toolkit/background_task.h"
 
 #include <QWidget>
 #include <memory>

@@ -1,7 +1,7 @@
 // The CSV export window's layout: its controls, their places, captions and fonts, and
 // its file dialogs.
-#include "csv_export/csv_export_window.h"
-#include "toolkit/window_description.h"
+#include "gui/csv_export/csv_export_window.h"
+#include "gui/toolkit/window_description.h"
 
 namespace logdesk {
 

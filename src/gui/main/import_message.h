@@ -2,7 +2,7 @@
 // could not be read, or only in part.
 #pragma once
 
-#include "input/import_inputs.h"
+#include "core/input/import_inputs.h"
 
 #include <QString>
 #include <vector>

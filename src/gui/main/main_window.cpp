@@ -1,18 +1,18 @@
 #include "main_window.h"
 
-#include "charts/chart_window.h"
-#include "csv_export/csv_export_window.h"
+#include "gui/charts/chart_window.h"
+#include "gui/csv_export/csv_export_window.h"
 #include "help_text.h"
 #include "import_message.h"
 #include "record_table_model.h"
-#include "settings/settings_keys.h"
-#include "stats/record_sort.h"
-#include "stats/stats_window.h"
-#include "text/gbk_codec.h"
-#include "toolkit/controls.h"
-#include "toolkit/qt_text.h"
-#include "toolkit/ui_seam.h"
-#include "toolkit/window_description.h"
+#include "core/settings/settings_keys.h"
+#include "core/stats/record_sort.h"
+#include "gui/stats/stats_window.h"
+#include "core/text/gbk_codec.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/qt_text.h"
+#include "gui/toolkit/ui_seam.h"
+#include "gui/toolkit/window_description.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

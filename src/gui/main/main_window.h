@@ -3,11 +3,11 @@
 // help text.
 #pragma once
 
-#include "input/import_inputs.h"
-#include "logimport/imported_log.h"
-#include "settings/config_file.h"
-#include "toolkit/app_state.h"
-#include "toolkit/background_task.h"
+#include "core/input/import_inputs.h"
+#include "core/logimport/imported_log.h"
+#include "core/settings/config_file.h"
+#include "gui/toolkit/app_state.h"
+#include "gui/toolkit/background_task.h"
 
 #include <QPointer>
 #include <QWidget>

@@ -1,7 +1,7 @@
 // The main window's layout: its controls, their places, captions and fonts, and
 // its file dialogs.
-#include "main/main_window.h"
-#include "toolkit/window_description.h"
+#include "gui/main/main_window.h"
+#include "gui/toolkit/window_description.h"
 
 namespace logdesk {
 

@@ -1,6 +1,6 @@
 #include "record_table_model.h"
 
-#include "toolkit/qt_text.h"
+#include "gui/toolkit/qt_text.h"
 
 namespace logdesk {
 

@@ -2,7 +2,7 @@
 // the table's storage when shown, so a million rows cost no widget items.
 #pragma once
 
-#include "logimport/record_table.h"
+#include "core/logimport/record_table.h"
 
 #include <QAbstractTableModel>
 

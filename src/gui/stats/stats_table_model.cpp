@@ -1,7 +1,7 @@
 #include "stats_table_model.h"
 
-#include "stats/stats_sort.h"
-#include "toolkit/qt_text.h"
+#include "core/stats/stats_sort.h"
+#include "gui/toolkit/qt_text.h"
 
 namespace logdesk {
 

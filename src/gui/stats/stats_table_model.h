@@ -3,8 +3,8 @@
 // copied before a change while one of them still reads it.
 #pragma once
 
-#include "stats/cell_colours.h"
-#include "stats/stats_table.h"
+#include "core/stats/cell_colours.h"
+#include "core/stats/stats_table.h"
 
 #include <QAbstractTableModel>
 #include <QColor>

@@ -3,9 +3,9 @@
 // exported and copied, and the IP page's location lookups.
 #pragma once
 
-#include "base/result.h"
-#include "stats/stats_table.h"
-#include "toolkit/background_task.h"
+#include "core/base/result.h"
+#include "core/stats/stats_table.h"
+#include "gui/toolkit/background_task.h"
 
 #include <QPointer>
 #include <QTimer>

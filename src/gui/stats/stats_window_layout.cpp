@@ -1,8 +1,8 @@
 // The detailed statistics window's layout: its controls, their places, captions and fonts, and
 // its file dialogs.
-#include "stats/page_builds.h"
-#include "stats/stats_window.h"
-#include "toolkit/window_description.h"
+#include "core/stats/page_builds.h"
+#include "gui/stats/stats_window.h"
+#include "gui/toolkit/window_description.h"
 
 namespace logdesk {
 namespace {

@@ -3,8 +3,8 @@
 // it destroys before this state goes.
 #pragma once
 
-#include "net/http_fetch.h"
-#include "stats/cell_colours.h"
+#include "core/net/http_fetch.h"
+#include "core/stats/cell_colours.h"
 
 namespace logdesk {
 

@@ -1,6 +1,6 @@
 #include "controls.h"
 
-#include "base/platform.h"
+#include "core/base/platform.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // worker, and the user is told how it ended.
 #pragma once
 
-#include "base/result.h"
-#include "export/line_sink.h"
-#include "logimport/imported_log.h"
+#include "core/base/result.h"
+#include "core/export/line_sink.h"
+#include "core/logimport/imported_log.h"
 
 #include <QString>
 #include <atomic>

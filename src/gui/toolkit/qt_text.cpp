@@ -1,6 +1,6 @@
 #include "qt_text.h"
 
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 // The GUI's edge: the core holds GBK bytes, Qt holds UTF-16.
 #pragma once
 
-#include "base/result.h"
+#include "core/base/result.h"
 
 #include <QString>
 #include <QTranslator>

@@ -1,6 +1,6 @@
 #include "verify_table_model.h"
 
-#include "toolkit/qt_text.h"
+#include "gui/toolkit/qt_text.h"
 
 #include <QColor>
 

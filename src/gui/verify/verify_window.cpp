@@ -1,14 +1,14 @@
 #include "verify_window.h"
 
-#include "export/csv_format.h"
-#include "logimport/imported_log.h"
-#include "net/crawler_claims.h"
-#include "net/verification_report.h"
-#include "toolkit/controls.h"
-#include "toolkit/file_saving.h"
-#include "toolkit/qt_text.h"
-#include "toolkit/ui_seam.h"
-#include "toolkit/window_description.h"
+#include "core/export/csv_format.h"
+#include "core/logimport/imported_log.h"
+#include "core/net/crawler_claims.h"
+#include "core/net/verification_report.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/file_saving.h"
+#include "gui/toolkit/qt_text.h"
+#include "gui/toolkit/ui_seam.h"
+#include "gui/toolkit/window_description.h"
 #include "verify_table_model.h"
 
 #include <QCloseEvent>

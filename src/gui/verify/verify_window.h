@@ -14,10 +14,10 @@
 // the label beside it names each stored list with its date and age.
 #pragma once
 
-#include "net/cancellation.h"
-#include "net/crawler_ranges.h"
-#include "net/crawler_verifier.h"
-#include "toolkit/background_task.h"
+#include "core/net/cancellation.h"
+#include "core/net/crawler_ranges.h"
+#include "core/net/crawler_verifier.h"
+#include "gui/toolkit/background_task.h"
 
 #include <QWidget>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The layout of the window 蜘蛛真伪: its controls, their places and captions,
 // and its three save dialogs.
-#include "toolkit/window_description.h"
-#include "verify/verify_window.h"
+#include "gui/toolkit/window_description.h"
+#include "gui/verify/verify_window.h"
 
 namespace logdesk {
 

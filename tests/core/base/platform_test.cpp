@@ -1,5 +1,5 @@
-#include "base/platform.h"
-#include "base/whole_files.h"
+#include "core/base/platform.h"
+#include "core/base/whole_files.h"
 #include "support/file_test_support.h"
 
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "base/result.h"
+#include "core/base/result.h"
 
 #include <cerrno>
 #include <cstring>

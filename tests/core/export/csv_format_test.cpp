@@ -1,6 +1,6 @@
-#include "export/csv_format.h"
+#include "core/export/csv_format.h"
 #include "support/import_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,4 +1,4 @@
-#include "export/line_sink.h"
+#include "core/export/line_sink.h"
 #include "support/file_test_support.h"
 
 #include <csignal>

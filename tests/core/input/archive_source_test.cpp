@@ -1,5 +1,5 @@
 #include "core/input/input_fixtures.h"
-#include "input/archive_source.h"
+#include "core/input/archive_source.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>

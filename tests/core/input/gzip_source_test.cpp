@@ -1,5 +1,5 @@
 #include "core/input/input_fixtures.h"
-#include "input/gzip_source.h"
+#include "core/input/gzip_source.h"
 
 #include <cerrno>
 #include <cstring>

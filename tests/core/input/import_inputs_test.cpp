@@ -2,7 +2,7 @@
 // joined, whatever mix of plain files, .gz files and archive members they
 // come in; what cannot be read is listed and the rest imported.
 #include "core/input/input_fixtures.h"
-#include "input/import_inputs.h"
+#include "core/input/import_inputs.h"
 #include "support/address_limit.h"
 #include "support/import_test_support.h"
 

@@ -2,7 +2,7 @@
 // .gz files and archives written with zlib and libarchive.
 #pragma once
 
-#include "input/log_source.h"
+#include "core/input/log_source.h"
 
 #include <archive.h>
 #include <archive_entry.h>

@@ -1,6 +1,6 @@
 #include "core/input/input_fixtures.h"
-#include "input/log_inputs.h"
-#include "input/name_order.h"
+#include "core/input/log_inputs.h"
+#include "core/input/name_order.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,6 +1,6 @@
 #include "core/input/input_fixtures.h"
-#include "input/gzip_source.h"
-#include "input/read_ahead.h"
+#include "core/input/gzip_source.h"
+#include "core/input/read_ahead.h"
 
 #include <atomic>
 #include <cerrno>

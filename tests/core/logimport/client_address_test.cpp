@@ -1,6 +1,6 @@
 // The client behind a proxy: the first public address of a forwarded-for
 // list, the field found by its name.
-#include "logimport/client_address.h"
+#include "core/logimport/client_address.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "logimport/crawler_registry.h"
-#include "logimport/spider_catalogue.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/logimport/crawler_registry.h"
+#include "core/logimport/spider_catalogue.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <gtest/gtest.h>
 #include <set>

@@ -1,5 +1,5 @@
-#include "logimport/field_catalogue.h"
-#include "text/gbk_codec.h"
+#include "core/logimport/field_catalogue.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 

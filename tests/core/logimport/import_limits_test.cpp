@@ -1,7 +1,7 @@
 // What hostile or huge inputs do to the import: limits that stop it with a
 // reason, memory that stays proportional to the file, and the agent cache
 // that keeps identification once per distinct agent.
-#include "logimport/log_importer.h"
+#include "core/logimport/log_importer.h"
 #include "support/import_test_support.h"
 
 #include <fcntl.h>

@@ -1,6 +1,6 @@
-#include "logimport/log_importer.h"
+#include "core/logimport/log_importer.h"
 #include "support/import_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

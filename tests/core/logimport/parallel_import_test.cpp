@@ -1,7 +1,7 @@
 // The threaded import gives the one-thread import's table, to the byte, for
 // every input; and every scanner finds what the plain loop finds.
-#include "logimport/line_scan.h"
-#include "logimport/log_importer.h"
+#include "core/logimport/line_scan.h"
+#include "core/logimport/log_importer.h"
 #include "support/import_test_support.h"
 
 #include <cerrno>

@@ -1,5 +1,5 @@
 // Real logs from public projects, read from beside the checkout when present.
-#include "logimport/log_importer.h"
+#include "core/logimport/log_importer.h"
 #include "support/import_test_support.h"
 
 #include <cstdlib>

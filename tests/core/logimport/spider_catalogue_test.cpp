@@ -1,7 +1,7 @@
-#include "logimport/log_importer.h"
-#include "logimport/spider_catalogue.h"
+#include "core/logimport/log_importer.h"
+#include "core/logimport/spider_catalogue.h"
 #include "support/import_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "net/crawler_claims.h"
-#include "net/verification_report.h"
+#include "core/net/crawler_claims.h"
+#include "core/net/verification_report.h"
 #include "support/import_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 

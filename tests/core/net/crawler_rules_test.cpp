@@ -1,4 +1,4 @@
-#include "net/crawler_rules.h"
+#include "core/net/crawler_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "net/crawler_verifier.h"
-#include "net/verification_report.h"
+#include "core/net/crawler_verifier.h"
+#include "core/net/verification_report.h"
 #include "support/local_dns_server.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <atomic>
 #include <fstream>

@@ -1,7 +1,7 @@
 // Fetches against servers that misbehave: broken transfers must fail with a
 // reason, bodies are capped, and the deadline holds whatever arrives.
-#include "net/http_fetch.h"
-#include "net/page_text.h"
+#include "core/net/http_fetch.h"
+#include "core/net/page_text.h"
 #include "support/local_http_server.h"
 
 #include <gtest/gtest.h>

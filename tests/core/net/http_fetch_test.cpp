@@ -1,4 +1,4 @@
-#include "net/http_fetch.h"
+#include "core/net/http_fetch.h"
 #include "support/local_http_server.h"
 
 #include <future>

@@ -1,5 +1,5 @@
-#include "net/ip_location.h"
-#include "text/gbk_codec.h"
+#include "core/net/ip_location.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 

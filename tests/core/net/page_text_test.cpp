@@ -1,6 +1,6 @@
-#include "net/page_text.h"
+#include "core/net/page_text.h"
 #include "support/local_http_server.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "net/url_parts.h"
+#include "core/net/url_parts.h"
 
 #include <gtest/gtest.h>
 

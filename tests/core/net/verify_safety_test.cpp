@@ -2,12 +2,12 @@
 // never makes anyone 假, odd answers and broken TCP hide no fake and spoil
 // no other lookup, and claims are judged by the engines' own tokens. Every
 // case runs against the DNS server of tests/support on 127.0.0.1.
-#include "net/crawler_claims.h"
-#include "net/crawler_verifier.h"
-#include "net/verification_report.h"
+#include "core/net/crawler_claims.h"
+#include "core/net/crawler_verifier.h"
+#include "core/net/verification_report.h"
 #include "support/import_test_support.h"
 #include "support/local_dns_server.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

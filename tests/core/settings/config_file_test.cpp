@@ -1,6 +1,6 @@
-#include "settings/config_file.h"
+#include "core/settings/config_file.h"
 #include "support/file_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,11 +1,11 @@
 // The long routines stop soon after their cancel flag turns true, wherever
 // they are, and hand back nothing that passes for a result.
-#include "logimport/log_importer.h"
-#include "stats/cancellable_sort.h"
-#include "stats/list_sort.h"
-#include "stats/page_builds.h"
-#include "stats/record_sort.h"
-#include "stats/stats_sort.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/cancellable_sort.h"
+#include "core/stats/list_sort.h"
+#include "core/stats/page_builds.h"
+#include "core/stats/record_sort.h"
+#include "core/stats/stats_sort.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,5 @@
-#include "stats/list_sort.h"
-#include "text/gbk_codec.h"
+#include "core/stats/list_sort.h"
+#include "core/text/gbk_codec.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 // Both tables find their longest cells the same way: the first row where a
 // column's longest cell stands.
-#include "logimport/log_importer.h"
-#include "stats/page_builds.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/page_builds.h"
 
 #include <gtest/gtest.h>
 

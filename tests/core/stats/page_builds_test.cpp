@@ -1,7 +1,7 @@
-#include "logimport/log_importer.h"
-#include "stats/page_builds.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/page_builds.h"
 #include "support/import_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 #include <map>

@@ -1,8 +1,8 @@
 // The pages' entries as the front ends use them: every page reachable by its
 // name and by its tab, the tabs a strip without gaps, each accumulator the
 // page's own.
-#include "stats/page_builds.h"
-#include "text/gbk_codec.h"
+#include "core/stats/page_builds.h"
+#include "core/text/gbk_codec.h"
 
 #include <gtest/gtest.h>
 #include <set>

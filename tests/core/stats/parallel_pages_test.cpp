@@ -1,9 +1,9 @@
 // Pages counted in pieces on several threads equal the pages of one pass in
 // row order: same rows, same first-seen order, same figures.
-#include "logimport/log_importer.h"
-#include "stats/page_builds.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/page_builds.h"
 #include "support/page_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

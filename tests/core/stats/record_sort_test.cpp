@@ -1,6 +1,6 @@
-#include "logimport/log_importer.h"
-#include "stats/record_sort.h"
-#include "stats/stats_sort.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/record_sort.h"
+#include "core/stats/stats_sort.h"
 
 #include <gtest/gtest.h>
 

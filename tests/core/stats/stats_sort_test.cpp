@@ -1,4 +1,4 @@
-#include "stats/stats_sort.h"
+#include "core/stats/stats_sort.h"
 
 #include <gtest/gtest.h>
 

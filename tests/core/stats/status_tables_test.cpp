@@ -1,6 +1,6 @@
-#include "stats/status_tables.h"
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/stats/status_tables.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <gtest/gtest.h>
 

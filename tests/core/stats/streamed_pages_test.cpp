@@ -2,12 +2,12 @@
 // built from the table of the same inputs: over several inputs with header
 // changes, lines before any header, inputs without a header, threads, and
 // buffers small enough to be reused under every batch.
-#include "logimport/log_importer.h"
-#include "stats/page_builds.h"
+#include "core/logimport/log_importer.h"
+#include "core/stats/page_builds.h"
 #include "support/address_limit.h"
 #include "support/import_test_support.h"
 #include "support/page_test_support.h"
-#include "text/gbk_codec.h"
+#include "core/text/gbk_codec.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "text/gbk_codec.h"
-#include "text/gbk_text.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "text/gbk_codec.h"
-#include "text/regex_engine.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/regex_engine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "text/gbk_codec.h"
-#include "text/text_search.h"
+#include "core/text/gbk_codec.h"
+#include "core/text/text_search.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "charts/chart_picture.h"
+#include "gui/charts/chart_picture.h"
 #include "support/import_test_support.h"
 
 #include <QDir>

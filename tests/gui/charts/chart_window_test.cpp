@@ -1,12 +1,12 @@
-#include "charts/chart_picture.h"
-#include "charts/chart_window.h"
-#include "logimport/imported_log.h"
-#include "settings/config_file.h"
-#include "settings/settings_keys.h"
+#include "gui/charts/chart_picture.h"
+#include "gui/charts/chart_window.h"
+#include "core/logimport/imported_log.h"
+#include "core/settings/config_file.h"
+#include "core/settings/settings_keys.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "toolkit/qt_text.h"
-#include "toolkit/window_description.h"
+#include "gui/toolkit/qt_text.h"
+#include "gui/toolkit/window_description.h"
 
 #include <QBarCategoryAxis>
 #include <QBarSet>

@@ -1,10 +1,10 @@
-#include "csv_export/csv_export_window.h"
-#include "logimport/imported_log.h"
-#include "settings/config_file.h"
+#include "gui/csv_export/csv_export_window.h"
+#include "core/logimport/imported_log.h"
+#include "core/settings/config_file.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "toolkit/controls.h"
-#include "toolkit/qt_text.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/qt_text.h"
 
 #include <QSignalSpy>
 #include <QTest>

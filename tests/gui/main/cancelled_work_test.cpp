@@ -3,19 +3,19 @@
 // nothing half done is left behind (no partial file, no new table or order).
 // The inputs are sized so that each piece of work, left alone, takes well
 // over a second in a debug build.
-#include "csv_export/csv_export_window.h"
-#include "logimport/imported_log.h"
-#include "main/main_window.h"
-#include "settings/config_file.h"
-#include "settings/settings_keys.h"
-#include "stats/page_builds.h"
-#include "stats/stats_window.h"
+#include "gui/csv_export/csv_export_window.h"
+#include "core/logimport/imported_log.h"
+#include "gui/main/main_window.h"
+#include "core/settings/config_file.h"
+#include "core/settings/settings_keys.h"
+#include "core/stats/page_builds.h"
+#include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_http_server.h"
-#include "text/gbk_codec.h"
-#include "toolkit/app_state.h"
-#include "toolkit/controls.h"
+#include "core/text/gbk_codec.h"
+#include "gui/toolkit/app_state.h"
+#include "gui/toolkit/controls.h"
 
 #include <QElapsedTimer>
 #include <QPointer>

@@ -1,12 +1,12 @@
 // The IP lookups of every statistics window the main window opens share one
 // cookie jar, which lives as long as the main window.
-#include "main/main_window.h"
-#include "stats/stats_window.h"
+#include "gui/main/main_window.h"
+#include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_http_server.h"
-#include "text/gbk_codec.h"
-#include "toolkit/controls.h"
+#include "core/text/gbk_codec.h"
+#include "gui/toolkit/controls.h"
 
 #include <QSignalSpy>
 #include <QTest>

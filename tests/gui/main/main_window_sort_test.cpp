@@ -1,7 +1,7 @@
-#include "main/main_window.h"
+#include "gui/main/main_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "toolkit/controls.h"
+#include "gui/toolkit/controls.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>

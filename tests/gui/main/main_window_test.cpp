@@ -1,13 +1,13 @@
-#include "charts/chart_window.h"
-#include "csv_export/csv_export_window.h"
-#include "main/help_text.h"
-#include "main/main_window.h"
-#include "main/record_table_model.h"
-#include "stats/stats_window.h"
+#include "gui/charts/chart_window.h"
+#include "gui/csv_export/csv_export_window.h"
+#include "gui/main/help_text.h"
+#include "gui/main/main_window.h"
+#include "gui/main/record_table_model.h"
+#include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "toolkit/controls.h"
-#include "toolkit/window_description.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/window_description.h"
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>

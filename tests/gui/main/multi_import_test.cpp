@@ -2,11 +2,11 @@
 // folder; inputs that cannot be read are named in one message and the
 // others imported.
 #include "core/input/input_fixtures.h"
-#include "main/main_window.h"
+#include "gui/main/main_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "toolkit/controls.h"
-#include "toolkit/file_saving.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/file_saving.h"
 
 #include <QApplication>
 #include <QDragEnterEvent>

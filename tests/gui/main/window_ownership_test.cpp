@@ -1,10 +1,10 @@
 // What the main window owns and lends: its child windows go before the log
 // they hold a reference to, and each main window's state is its own.
-#include "main/main_window.h"
-#include "stats/stats_window.h"
+#include "gui/main/main_window.h"
+#include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "toolkit/controls.h"
+#include "gui/toolkit/controls.h"
 
 #include <QHeaderView>
 #include <QSignalSpy>

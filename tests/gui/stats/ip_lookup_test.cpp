@@ -1,15 +1,15 @@
 // The IP page's lookups against a search site on 127.0.0.1.
-#include "logimport/imported_log.h"
-#include "net/http_fetch.h"
-#include "settings/config_file.h"
-#include "stats/stats_table_model.h"
-#include "stats/stats_window.h"
+#include "core/logimport/imported_log.h"
+#include "core/net/http_fetch.h"
+#include "core/settings/config_file.h"
+#include "gui/stats/stats_table_model.h"
+#include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_http_server.h"
-#include "text/gbk_codec.h"
-#include "toolkit/app_state.h"
-#include "toolkit/controls.h"
+#include "core/text/gbk_codec.h"
+#include "gui/toolkit/app_state.h"
+#include "gui/toolkit/controls.h"
 
 #include <QSignalSpy>
 #include <QTest>

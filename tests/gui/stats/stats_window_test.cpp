@@ -1,13 +1,13 @@
-#include "logimport/imported_log.h"
-#include "net/http_fetch.h"
-#include "settings/config_file.h"
-#include "stats/cell_colours.h"
-#include "stats/stats_window.h"
+#include "core/logimport/imported_log.h"
+#include "core/net/http_fetch.h"
+#include "core/settings/config_file.h"
+#include "core/stats/cell_colours.h"
+#include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "toolkit/app_state.h"
-#include "toolkit/controls.h"
-#include "toolkit/window_description.h"
+#include "gui/toolkit/app_state.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/window_description.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "toolkit/background_task.h"
+#include "gui/toolkit/background_task.h"
 
 #include <QCoreApplication>
 #include <QProgressBar>

@@ -1,8 +1,8 @@
 // The desktop seam's save dialog, driven from inside its own event loop on
 // the offscreen platform.
 #include "support/import_test_support.h"
-#include "toolkit/controls.h"
-#include "toolkit/ui_seam.h"
+#include "gui/toolkit/controls.h"
+#include "gui/toolkit/ui_seam.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,5 +1,5 @@
 // Qt's own texts speak the program's language.
-#include "toolkit/qt_text.h"
+#include "gui/toolkit/qt_text.h"
 
 #include <QCoreApplication>
 #include <QFileDialog>

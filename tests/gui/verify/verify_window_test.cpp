@@ -1,18 +1,18 @@
 // The window 蜘蛛真伪 offscreen, against the DNS server of tests/support.
-#include "logimport/imported_log.h"
-#include "net/crawler_ranges.h"
-#include "net/verification_report.h"
-#include "settings/config_file.h"
-#include "settings/settings_keys.h"
-#include "stats/stats_window.h"
+#include "core/logimport/imported_log.h"
+#include "core/net/crawler_ranges.h"
+#include "core/net/verification_report.h"
+#include "core/settings/config_file.h"
+#include "core/settings/settings_keys.h"
+#include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_dns_server.h"
 #include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
-#include "toolkit/app_state.h"
-#include "toolkit/controls.h"
-#include "verify/verify_window.h"
+#include "gui/toolkit/app_state.h"
+#include "gui/toolkit/controls.h"
+#include "gui/verify/verify_window.h"
 
 #include <QAbstractItemModelTester>
 #include <QColor>
