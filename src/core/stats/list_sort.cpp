@@ -172,6 +172,22 @@ std::uint32_t PieceBound(std::uint32_t rows, std::size_t pieces, std::size_t p) 
     return static_cast<std::uint32_t>(std::uint64_t{rows} * p / pieces);
 }
 
+// Runs visit(r) for the rows of piece p in order, polling `cancel` as every
+// sort does; false once it found it set.
+template <typename Visit>
+bool VisitPieceRows(std::uint32_t rows, std::size_t pieces, std::size_t p,
+                    const std::atomic<bool>* cancel, Visit&& visit) {
+    const std::uint32_t first = PieceBound(rows, pieces, p);
+    const std::uint32_t last = PieceBound(rows, pieces, p + 1);
+    for (std::uint32_t r = first; r < last; ++r) {
+        if (CancelRequestedAt(r - first, cancel)) {
+            return false;
+        }
+        visit(r);
+    }
+    return true;
+}
+
 // The pieces a pass over every row is cut into: one per thread for lists
 // long enough to be worth it.
 std::size_t RowPieces(std::uint32_t rows, unsigned threads) {
@@ -285,15 +301,11 @@ RankTexts(std::uint32_t rows, const std::function<std::string_view(std::uint32_t
     std::vector<KeyDictionary> local(pieces);
     std::atomic<bool> stopped{false};
     RunPieces(pieces, threads, [&](std::size_t p, unsigned) {
-        const std::uint32_t first = PieceBound(rows, pieces, p);
-        const std::uint32_t last = PieceBound(rows, pieces, p + 1);
-        for (std::uint32_t r = first; r < last; ++r) {
-            if (CancelRequestedAt(r - first, cancel)) {
-                stopped = true;
-                return;
-            }
-            const std::string_view key = SortKey(cellOf(r));
-            rank[r] = local[p].idOf(key, HashText(key)); // the piece's own id for now
+        if (!VisitPieceRows(rows, pieces, p, cancel, [&](std::uint32_t r) {
+                const std::string_view key = SortKey(cellOf(r));
+                rank[r] = local[p].idOf(key, HashText(key)); // the piece's own id for now
+            })) {
+            stopped = true;
         }
     });
     if (stopped) {
@@ -386,19 +398,15 @@ bool RankNumbers(std::uint32_t rows, const std::function<std::string_view(std::u
         for (auto& digit : count) {
             digit.fill(0);
         }
-        const std::uint32_t first = PieceBound(rows, pieces, p);
-        const std::uint32_t last = PieceBound(rows, pieces, p + 1);
-        for (std::uint32_t r = first; r < last; ++r) {
-            if (CancelRequestedAt(r - first, cancel)) {
-                stopped = true;
-                return;
-            }
-            const double value = SortNumber(SortKey(cellOf(r)));
-            const std::uint64_t key = OrderedBits(value == 0.0 ? 0.0 : value);
-            items[r] = {key, r};
-            for (unsigned d = 0; d < 8; ++d) {
-                ++count[d][(key >> (8 * d)) & 0xFF];
-            }
+        if (!VisitPieceRows(rows, pieces, p, cancel, [&](std::uint32_t r) {
+                const double value = SortNumber(SortKey(cellOf(r)));
+                const std::uint64_t key = OrderedBits(value == 0.0 ? 0.0 : value);
+                items[r] = {key, r};
+                for (unsigned d = 0; d < 8; ++d) {
+                    ++count[d][(key >> (8 * d)) & 0xFF];
+                }
+            })) {
+            stopped = true;
         }
     });
     if (stopped) {
