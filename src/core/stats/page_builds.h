@@ -4,8 +4,8 @@
 // order follows it), the columns through the FieldMap and the crawlers
 // through the tally; none changes them. Builds are pure: they may run on any
 // thread over a table the caller keeps alive and unchanged meanwhile. Cost is
-// one pass over the rows with hashed look-ups, plus a sort of one (URL, IP)
-// pair per counted record on the URL page.
+// one pass over the rows with hashed look-ups (on the URL page a (URL, IP)
+// pair's too).
 //
 // Every build takes an optional cancel flag, polled every few thousand rows
 // (and within the URL page's sort): once it turns true the build stops and
@@ -49,7 +49,8 @@ struct SpiderFilter;
 class PageAccumulator : public RecordConsumer {
 public:
     // splits() (record_consumer.h) is false on the URL page, where nearly
-    // every record adds a distinct pair.
+    // every record adds a distinct pair, and on the IP page, where a piece
+    // of a log holds most of its addresses.
     // Whether records change the page of a log with these fields (a page
     // missing a field it counts by shows none).
     virtual bool needsRecords(const PageFields& fields) const = 0;
