@@ -1,6 +1,7 @@
 #include "list_sort.h"
 
 #include "core/base/platform.h"
+#include "core/base/text_hash.h"
 #include "cancellable_sort.h"
 #include "core/text/gbk_text.h"
 
@@ -195,26 +196,6 @@ std::size_t RowPieces(std::uint32_t rows, unsigned threads) {
     return std::max<std::size_t>(1, std::min<std::size_t>(threads, rows / kSmallest));
 }
 
-std::uint64_t HashText(std::string_view text) {
-    constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ull;
-    std::uint64_t h = kMix ^ text.size();
-    std::size_t i = 0;
-    for (; i + 8 <= text.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, text.data() + i, 8);
-        h = (h ^ word) * 0xBF58476D1CE4E5B9ull;
-        h ^= h >> 31;
-    }
-    if (i < text.size()) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, text.data() + i, text.size() - i);
-        h = (h ^ word) * 0x94D049BB133111EBull;
-    }
-    h ^= h >> 29;
-    h *= kMix;
-    return h ^ (h >> 32);
-}
-
 // The distinct keys met so far, each with a number in order of first
 // appearance; an open-addressing table over them. The keys' bytes are
 // copied side by side, so that the keys met again and again stay in a few
@@ -303,7 +284,7 @@ RankTexts(std::uint32_t rows, const std::function<std::string_view(std::uint32_t
     RunPieces(pieces, threads, [&](std::size_t p, unsigned) {
         if (!VisitPieceRows(rows, pieces, p, cancel, [&](std::uint32_t r) {
                 const std::string_view key = SortKey(cellOf(r));
-                rank[r] = local[p].idOf(key, HashText(key)); // the piece's own id for now
+                rank[r] = local[p].idOf(key, HashShortText(key)); // the piece's own id for now
             })) {
             stopped = true;
         }
