@@ -71,7 +71,11 @@ struct Located {
 } // namespace
 
 StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& app, QWidget* parent)
-    : QWidget(parent), log_(log), config_(config), app_(app) {
+    : QWidget(parent), log_(log), config_(config), app_(app),
+      sortOrder_([](const StatsTable& page, int column, bool ascending,
+                    const std::atomic<bool>* cancel) {
+          return StatsSortOrder(page, column, ascending, cancel);
+      }) {
     setAttribute(Qt::WA_DeleteOnClose);
     const BuiltWindow built(this, StatsWindowDescription());
     tabs_ = built.control<TabStrip>("选择夹");
@@ -457,8 +461,7 @@ void StatsWindow::headerClicked(int column) {
     const bool started = sort_.start(
         [page = model_->snapshot(), column, up = ascending,
          order = sortOrder_](const TaskControl& control) {
-            return order ? order(*page, column, up, control.cancelFlag())
-                         : StatsSortOrder(*page, column, up, control.cancelFlag());
+            return order(*page, column, up, control.cancelFlag());
         },
         [this, generation](const std::vector<std::uint32_t>& order) {
             finishSort(order, generation);

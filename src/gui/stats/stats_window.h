@@ -62,8 +62,8 @@ public:
     // The run over all IPs goes on, its pauses included.
     bool locatingAll() const { return walk_.has_value(); }
     const StatsTable& page() const;
-    // The order a header click's sort computes on its worker (by default
-    // StatsSortOrder); tests put a slower one in to act while it runs.
+    // The order a header click's sort computes on its worker (StatsSortOrder
+    // unless set); tests put a slower one in to act while it runs.
     using SortOrder = std::function<std::vector<std::uint32_t>(
         const StatsTable& page, int column, bool ascending, const std::atomic<bool>* cancel)>;
     void setSortOrder(SortOrder order) { sortOrder_ = std::move(order); }
