@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
 
     // The statistics window's four pages, each from the page change to the
     // list filled, with the longest event-loop gap meanwhile.
-    auto* stats = new logdesk::StatsWindow(window.imported(), config, window.appState(), &window);
+    auto* stats = new logdesk::StatsWindow(window.imported(), config, window.statsSession(), &window);
     QEventLoop pageLoop;
     QObject::connect(stats, &logdesk::StatsWindow::pageShown, &pageLoop, &QEventLoop::quit);
     auto* tabs = stats->findChild<QTabBar*>(QStringLiteral("选择夹"));

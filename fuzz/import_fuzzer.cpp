@@ -158,7 +158,7 @@ void CheckDaysPage(const StatsTable& page, const LogImport& result) {
     if (page.rows.empty()) {
         return;
     }
-    FUZZ_CHECK(page.summaryRow && page.redCells.size() + 1 == page.headers.size());
+    FUZZ_CHECK(page.summaryRow && page.summaryCells.size() + 1 == page.headers.size());
     for (std::size_t c = 1; c < page.headers.size(); ++c) {
         std::int64_t days = 0;
         for (std::size_t d = 1; d < page.rows.size(); ++d) {
@@ -453,7 +453,7 @@ void CheckThreadedAndStreamed(std::string_view bytes, const LogImport& table) {
                 static_cast<const PageAccumulator&>(*streamed->consumers[p * 2 + f]), pages[p],
                 filter, table.header.fieldMap, table.tally);
             FUZZ_CHECK(kept.headers == counted.headers && kept.rows == counted.rows &&
-                       kept.redCells == counted.redCells);
+                       kept.summaryCells == counted.summaryCells);
         }
     }
 }

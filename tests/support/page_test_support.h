@@ -8,7 +8,7 @@ namespace logdesk::testing {
 // Same rows, same first-seen order, same figures and colours.
 inline bool SamePage(const StatsTable& a, const StatsTable& b) {
     return a.headers == b.headers && a.rows == b.rows && a.summaryRow == b.summaryRow &&
-           a.clearColours == b.clearColours && a.redCells == b.redCells &&
+           a.clearMarks == b.clearMarks && a.summaryCells == b.summaryCells &&
            a.plainCells == b.plainCells;
 }
 

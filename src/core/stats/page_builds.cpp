@@ -206,11 +206,11 @@ std::vector<std::string> TrafficRow(std::string label, const std::vector<std::in
     return row;
 }
 
-// The summary row 0 of a crawler traffic page, figures red.
+// The summary row 0 of a crawler traffic page, its figures marked.
 void MarkTrafficSummary(StatsTable& page) {
     page.summaryRow = true;
     for (int c = 1; c < static_cast<int>(page.headers.size()); ++c) {
-        page.redCells.emplace_back(0, c);
+        page.summaryCells.emplace_back(0, c);
     }
 }
 
@@ -559,7 +559,7 @@ StatsTable UrlAccumulator::finish(const PageFields& fields, const SpiderTally&) 
             {std::string(urls_.text(u)), DecimalText(visits_[u]), DecimalText(distinctIps[u])});
     }
     page.summaryRow = true;
-    page.redCells = {{0, 1}, {0, 2}};
+    page.summaryCells = {{0, 1}, {0, 2}};
     return page;
 }
 
@@ -612,7 +612,7 @@ public:
     StatsTable finish(const PageFields& fields, const SpiderTally&) const override {
         StatsTable page;
         page.headers = Headers({"IP", "访问次数", "所属蜘蛛", "IP 所在地"});
-        page.clearColours = true;
+        page.clearMarks = true;
         if (!fields.ip || !fields.agent) {
             return page;
         }

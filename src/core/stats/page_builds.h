@@ -145,7 +145,7 @@ StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fiel
                                   const SpiderTally& tally,
                                   const std::atomic<bool>* cancel = nullptr);
 
-// The columns of BuildSpiderTrafficPage; rows "全部日期" (the summary, red
+// The columns of BuildSpiderTrafficPage; rows "全部日期" (the summary, marked
 // as "全天" is), then one per distinct date cell in ascending byte order
 // (IIS writes YYYY-MM-DD, so that is date order), whatever order the
 // records come in. A record whose line ends before its date (an empty cell)

@@ -107,7 +107,7 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
         openOnce(chartWindow_, [this] { return new ChartWindow(imported_, config_, this); });
     });
     connect(built.control<Button>("按钮精细化统计分析"), &QPushButton::clicked, this, [this] {
-        openOnce(statsWindow_, [this] { return new StatsWindow(imported_, config_, app_, this); });
+        openOnce(statsWindow_, [this] { return new StatsWindow(imported_, config_, statsSession_, this); });
     });
     connect(built.control<Button>("按钮导出csv文件"), &QPushButton::clicked, this, [this] {
         openOnce(exportWindow_, [this] { return new CsvExportWindow(imported_, config_, this); });

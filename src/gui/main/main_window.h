@@ -6,7 +6,7 @@
 #include "core/input/import_inputs.h"
 #include "core/logimport/imported_log.h"
 #include "core/settings/config_file.h"
-#include "gui/toolkit/app_state.h"
+#include "gui/stats/stats_session.h"
 #include "gui/toolkit/background_task.h"
 
 #include <QPointer>
@@ -50,7 +50,7 @@ public:
     const ImportedLog& imported() const { return imported_; }
     ConfigFile& config() { return config_; }
     // The state the statistics windows share for the whole run.
-    AppState& appState() { return app_; }
+    StatsSession& statsSession() { return statsSession_; }
 
 signals:
     // After an import ended, whatever its outcome; not after one that
@@ -82,7 +82,7 @@ private:
 
     ConfigFile& config_;
     ImportedLog imported_;
-    AppState app_;
+    StatsSession statsSession_;
     RecordTableModel* model_ = nullptr;
     ReportList* list_ = nullptr;
     Button* importButton_ = nullptr;

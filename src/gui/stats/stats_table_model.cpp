@@ -5,16 +5,18 @@
 
 namespace logdesk {
 
-QColor FromColourRef(std::int32_t colour) {
-    return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+QColor CellMarkColour(CellMark mark) {
+    switch (mark) {
+    case CellMark::Summary:
+        return QColor(255, 0, 0);
+    case CellMark::Plain:
+        break;
+    }
+    return QColor(0, 0, 0);
 }
 
-std::int32_t ToColourRef(const QColor& colour) {
-    return colour.red() | (colour.green() << 8) | (colour.blue() << 16);
-}
-
-StatsTableModel::StatsTableModel(const CellColours& colours, QObject* parent)
-    : QAbstractTableModel(parent), colours_(colours) {}
+StatsTableModel::StatsTableModel(const CellMarks& marks, QObject* parent)
+    : QAbstractTableModel(parent), marks_(marks) {}
 
 void StatsTableModel::setPage(StatsTable page) {
     beginResetModel();
@@ -49,7 +51,7 @@ int StatsTableModel::reorderRows(const std::vector<std::uint32_t>& order, int se
 void StatsTableModel::coloursChanged() {
     if (rowCount() > 0 && columnCount() > 0) {
         emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1),
-                         {Qt::ForegroundRole, Qt::BackgroundRole});
+                         {Qt::ForegroundRole});
     }
 }
 
@@ -70,13 +72,8 @@ QVariant StatsTableModel::data(const QModelIndex& index, int role) const {
         return FromGbk(page_->rows[static_cast<std::size_t>(index.row())]
                                   [static_cast<std::size_t>(index.column())]);
     case Qt::ForegroundRole:
-        if (const auto c = colours_.at(index.row(), index.column())) {
-            return FromColourRef(c->text);
-        }
-        return {};
-    case Qt::BackgroundRole:
-        if (const auto c = colours_.at(index.row(), index.column())) {
-            return FromColourRef(c->background);
+        if (const auto mark = marks_.at(index.row(), index.column())) {
+            return CellMarkColour(*mark);
         }
         return {};
     default:

@@ -1,9 +1,9 @@
-// The statistics list over a built page, painted through the cell colour
-// overlay. The page is shared with the snapshots handed to workers and
+// The statistics list over a built page, its marked cells in their colours
+// (Qt::ForegroundRole). The page is shared with the snapshots handed to workers and
 // copied before a change while one of them still reads it.
 #pragma once
 
-#include "core/stats/cell_colours.h"
+#include "cell_marks.h"
 #include "core/stats/stats_table.h"
 
 #include <QAbstractTableModel>
@@ -15,8 +15,8 @@ namespace logdesk {
 class StatsTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    // `colours` must outlive the model.
-    StatsTableModel(const CellColours& colours, QObject* parent = nullptr);
+    // `marks` must outlive the model.
+    StatsTableModel(const CellMarks& marks, QObject* parent = nullptr);
 
     void setPage(StatsTable page);
     const StatsTable& page() const { return *page_; }
@@ -27,7 +27,7 @@ public:
     // Puts the rows in a sort's order (ApplyStatsOrder) and returns where
     // `selectedRow` went.
     int reorderRows(const std::vector<std::uint32_t>& order, int selectedRow);
-    // Repaints after the overlay changed.
+    // Repaints after the marks changed.
     void coloursChanged();
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -40,12 +40,11 @@ private:
     // The page, copied first when a snapshot still shares it.
     StatsTable& writablePage();
 
-    const CellColours& colours_;
+    const CellMarks& marks_;
     std::shared_ptr<StatsTable> page_ = std::make_shared<StatsTable>();
 };
 
-// 0x00BBGGRR to QColor and back.
-QColor FromColourRef(std::int32_t colour);
-std::int32_t ToColourRef(const QColor& colour);
+// The text colour a mark paints; cells are always on the list's background.
+QColor CellMarkColour(CellMark mark);
 
 } // namespace logdesk

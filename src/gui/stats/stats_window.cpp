@@ -1,5 +1,8 @@
 #include "stats_window.h"
 
+#include "stats_session.h"
+#include "stats_table_model.h"
+
 #include "core/export/csv_format.h"
 #include "core/logimport/client_address.h"
 #include "core/logimport/imported_log.h"
@@ -8,12 +11,9 @@
 #include "core/net/page_text.h"
 #include "core/settings/config_file.h"
 #include "core/settings/settings_keys.h"
-#include "core/stats/cell_colours.h"
 #include "core/stats/page_builds.h"
 #include "core/stats/stats_sort.h"
-#include "stats_table_model.h"
 #include "core/text/gbk_codec.h"
-#include "gui/toolkit/app_state.h"
 #include "gui/toolkit/controls.h"
 #include "gui/toolkit/file_saving.h"
 #include "gui/toolkit/qt_text.h"
@@ -70,8 +70,8 @@ struct Located {
 
 } // namespace
 
-StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& app, QWidget* parent)
-    : QWidget(parent), log_(log), config_(config), app_(app),
+StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSession& session, QWidget* parent)
+    : QWidget(parent), log_(log), config_(config), session_(session),
       sortOrder_([](const StatsTable& page, int column, bool ascending,
                     const std::atomic<bool>* cancel) {
           return StatsSortOrder(page, column, ascending, cancel);
@@ -86,7 +86,7 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& a
     prefix_ = built.control<EditBox>("编辑框http前缀");
     prefix1_ = built.control<EditBox>("编辑框http前缀1");
     locateAllButton_ = built.control<Button>("按钮查询全部ip");
-    model_ = new StatsTableModel(app_.cellColours, this);
+    model_ = new StatsTableModel(session_.cellMarks, this);
     list_->setModel(model_);
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     exportDialog_ = built.dialog("对话框导出");
@@ -189,7 +189,7 @@ void StatsWindow::startNextLookup() {
     // shared ones when the answer comes: one lookup runs at a time, so no
     // cookie a lookup stored is lost.
     const bool started = lookup_.start(
-        [request, cookies = app_.lookupCookies](const TaskControl& control) mutable {
+        [request, cookies = session_.lookupCookies](const TaskControl& control) mutable {
             FetchContext context;
             context.cancel = control.cancelFlag();
             context.cookies = &cookies;
@@ -201,7 +201,7 @@ void StatsWindow::startNextLookup() {
             return located;
         },
         [this, next](Located located) {
-            app_.lookupCookies = std::move(located.cookies);
+            session_.lookupCookies = std::move(located.cookies);
             finishLookup(next, located.location);
         });
     if (!started) {
@@ -218,7 +218,7 @@ void StatsWindow::finishLookup(const Lookup& lookup, const std::string& location
     }
     emit lookupEnded();
     if (lookup.walk && walk_) {
-        if (app_.stopLookup || !walkPageShown()) {
+        if (session_.stopLookup || !walkPageShown()) {
             endWalk();
         } else {
             walkPause_.start(kWalkPauseMs);
@@ -242,7 +242,7 @@ void StatsWindow::locateSelectedIp() {
 void StatsWindow::locateAllIps() {
     if (locateAllButton_->caption() != QStringLiteral("查询全部IP")) {
         locateAllButton_->setCaption(QStringLiteral("停止查询中.."));
-        app_.stopLookup = true;
+        session_.stopLookup = true;
         if (walkPause_.isActive()) {
             // The pause is cut short; the run ends from the event loop.
             walkPause_.stop();
@@ -254,7 +254,7 @@ void StatsWindow::locateAllIps() {
         return;
     }
     locateAllButton_->setCaption(QStringLiteral("停止查询IP"));
-    app_.stopLookup = false;
+    session_.stopLookup = false;
     walk_ = Walk{pageGeneration_, orderGeneration_, log_.table.data(), model_->rowCount(), 0};
     walkOn();
 }
@@ -268,7 +268,7 @@ void StatsWindow::walkOn() {
     if (!walk_) {
         return;
     }
-    while (walk_->next < walk_->rows && !app_.stopLookup && walkPageShown()) {
+    while (walk_->next < walk_->rows && !session_.stopLookup && walkPageShown()) {
         const int row = walk_->next++;
         if (!model_->page().rows[static_cast<std::size_t>(row)][kLocationColumn].empty()) {
             continue; // holds a location (or another text) already
@@ -289,7 +289,7 @@ void StatsWindow::endWalk() {
 }
 
 void StatsWindow::stopLookups() {
-    app_.stopLookup = true;
+    session_.stopLookup = true;
     lookups_.clear();
     lookup_.cancel();
     if (walk_) {
@@ -425,9 +425,7 @@ void StatsWindow::build(StatsPage page, const SpiderFilter& filter) {
 }
 
 void StatsWindow::showPage(StatsTable page, std::vector<int> longest) {
-    const QPalette palette = list_->palette();
-    app_.cellColours.apply(page, ToColourRef(palette.color(QPalette::Text)),
-                           ToColourRef(palette.color(QPalette::Base)));
+    session_.cellMarks.apply(page);
     model_->setPage(std::move(page));
     ++pageGeneration_;
     QStringList cells;
@@ -451,7 +449,7 @@ void StatsWindow::headerClicked(int column) {
     if (building() || sorting() || column < 0 || column >= model_->columnCount()) {
         return;
     }
-    bool& ascending = app_.statsSortAscending;
+    bool& ascending = session_.sortAscending;
     ascending = !ascending;
     // The worker sorts a snapshot of the page: lookups may write cells of
     // the page meanwhile, and the order is applied to the rows as they are
@@ -477,21 +475,12 @@ void StatsWindow::finishSort(const std::vector<std::uint32_t>& order, int pageGe
         emit sortEnded(); // the page it sorted is gone
         return;
     }
-    const StatsTable& page = model_->page();
-    const bool summary = page.summaryRow && !page.rows.empty();
-    const int columns = static_cast<int>(page.headers.size());
     const int selected = model_->reorderRows(order, list_->selectedRow());
     if (MovesRows(order)) {
         ++orderGeneration_;
     }
-    if (summary) {
-        const QPalette palette = list_->palette();
-        for (int c = 1; c < columns; ++c) {
-            app_.cellColours.set(0, c, kSummaryTextColour,
-                                 ToColourRef(palette.color(QPalette::Base)),
-                                 ToColourRef(palette.color(QPalette::Text)),
-                                 ToColourRef(palette.color(QPalette::Base)));
-        }
+    if (model_->page().summaryRow) {
+        session_.cellMarks.markSummaryRow(model_->page());
         model_->coloursChanged();
     }
     if (selected >= 0) {

@@ -23,7 +23,7 @@ namespace logdesk {
 
 struct WindowDescription;
 
-struct AppState;
+struct StatsSession;
 struct ImportedLog;
 class Button;
 class ConfigFile;
@@ -42,10 +42,10 @@ enum class SavedFile;
 class StatsWindow : public QWidget {
     Q_OBJECT
 public:
-    // `log`, `config` and `app` must outlive the window; it deletes itself
-    // on close. The sort direction, the cell colours, the lookups' stop flag
-    // and cookies are `app`'s, so they last beyond the window.
-    StatsWindow(const ImportedLog& log, ConfigFile& config, AppState& app, QWidget* parent);
+    // `log`, `config` and `session` must outlive the window; it deletes
+    // itself on close. The sort direction, the cell marks, the lookups' stop
+    // flag and cookies are `session`'s, so they last beyond the window.
+    StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSession& session, QWidget* parent);
     // Cancels and joins whatever still runs.
     ~StatsWindow() override;
 
@@ -157,7 +157,7 @@ private:
 
     const ImportedLog& log_;
     ConfigFile& config_;
-    AppState& app_;
+    StatsSession& session_;
     TabStrip* tabs_ = nullptr;
     TabStrip* filterTabs_ = nullptr;
     DropDown* trafficSpan_ = nullptr; // tab 0: by hour or by date

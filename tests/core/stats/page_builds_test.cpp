@@ -70,7 +70,7 @@ TEST(SpiderTrafficPageTest, HourBucketsInTallyOrder) {
     expected[24] = {"24时", "1", "0", "1"};
     EXPECT_EQ(Rows(page), expected);
     EXPECT_TRUE(page.summaryRow);
-    EXPECT_EQ(page.redCells, (Cells{{0, 1}, {0, 2}, {0, 3}}));
+    EXPECT_EQ(page.summaryCells, (Cells{{0, 1}, {0, 2}, {0, 3}}));
 }
 
 TEST(SpiderTrafficPageTest, CountsOnlyTallyNamesAndKnownFields) {
@@ -91,7 +91,7 @@ TEST(SpiderTrafficPageTest, CountsOnlyTallyNamesAndKnownFields) {
         EXPECT_EQ(Utf8(zero.headers), (Texts{"时间", "流量汇总"}));
         ASSERT_EQ(zero.rows.size(), 25u);
         EXPECT_EQ(Rows(zero)[2], (Texts{"2时", "0"}));
-        EXPECT_EQ(zero.redCells, (Cells{{0, 1}}));
+        EXPECT_EQ(zero.summaryCells, (Cells{{0, 1}}));
     }
     EXPECT_EQ(BuildSpiderTrafficPage({}, {}, {}).rows.size(), 25u);
 }
@@ -120,7 +120,7 @@ TEST(SpiderDaysPageTest, OneRowPerDateAscending) {
                                     {"2013-05-03", "1", "1", "2"},
                                     {"2013-05-10", "1", "0", "1"}}));
     EXPECT_TRUE(page.summaryRow);
-    EXPECT_EQ(page.redCells, (Cells{{0, 1}, {0, 2}, {0, 3}}));
+    EXPECT_EQ(page.summaryCells, (Cells{{0, 1}, {0, 2}, {0, 3}}));
 
     // The summary is the hour page's "全天" under another name.
     Texts allDay = Rows(BuildSpiderTrafficPage(log.table, log.header.fieldMap, tally))[0];
@@ -143,7 +143,7 @@ TEST(SpiderDaysPageTest, MissingFields) {
     const StatsTable none = BuildSpiderDaysPage(noDate.table, noDate.header.fieldMap, noDate.tally);
     EXPECT_EQ(Utf8(none.headers), (Texts{"时间", "百度", "流量汇总"}));
     EXPECT_TRUE(none.rows.empty());
-    EXPECT_TRUE(none.redCells.empty());
+    EXPECT_TRUE(none.summaryCells.empty());
     // No user-agent field: the dates are there, no crawler counts.
     const LogImport noAgent = Import("date c-ip", {"2013-05-02 x", "2013-05-01 y"});
     EXPECT_EQ(Rows(BuildSpiderDaysPage(noAgent.table, noAgent.header.fieldMap, noAgent.tally)),
@@ -158,7 +158,7 @@ TEST(UrlPageTest, VisitsAndDistinctIpsInFirstSeenOrder) {
     EXPECT_EQ(Utf8(page.headers), (Texts{"URL", "访问次数", "独立IP数"}));
     EXPECT_EQ(Rows(page), (TextRows{{"全部URL", "4", "3"}, {"/a", "3", "2"}, {"/b", "1", "1"}}));
     EXPECT_TRUE(page.summaryRow);
-    EXPECT_EQ(page.redCells, (Cells{{0, 1}, {0, 2}}));
+    EXPECT_EQ(page.summaryCells, (Cells{{0, 1}, {0, 2}}));
 
     EXPECT_EQ(Rows(BuildUrlPage(log.table, fields, Only(SpiderId::Google))),
               (TextRows{{"全部URL", "2", "2"}, {"/a", "2", "2"}}));
@@ -213,8 +213,8 @@ TEST(IpPageTest, VisitsWithTheFirstCrawler) {
     EXPECT_EQ(Rows(page), (TextRows{{"192.0.2.1", "2", "百度(Baiduspider)", ""},
                                     {"192.0.2.2", "1", "百度(Baiduspider)", ""},
                                     {"192.0.2.3", "1", "谷歌(Googlebot)", ""}}));
-    EXPECT_TRUE(page.clearColours);
-    EXPECT_TRUE(page.redCells.empty());
+    EXPECT_TRUE(page.clearMarks);
+    EXPECT_TRUE(page.summaryCells.empty());
     EXPECT_FALSE(page.summaryRow);
     EXPECT_EQ(Rows(BuildIpPage(log.table, log.header.fieldMap, Only(SpiderId::Google))),
               (TextRows{{"192.0.2.1", "1", "谷歌(Googlebot)", ""},
@@ -246,7 +246,7 @@ TEST(PagesTest, MissingFieldsGiveColumnsWithoutRows) {
         EXPECT_EQ(page.headers.size(), c.page == StatsPage::Ip ? 4u : 3u) << c.fields;
         EXPECT_EQ(page.rows.size(), c.rows) << c.fields;
         EXPECT_EQ(page.summaryRow, c.rows > 0) << c.fields;
-        EXPECT_EQ(page.redCells.empty(), c.rows == 0) << c.fields;
+        EXPECT_EQ(page.summaryCells.empty(), c.rows == 0) << c.fields;
     }
 }
 
@@ -267,7 +267,7 @@ TEST(StatusPageTest, KeysInFirstSeenOrderAndTheirUrls) {
                         {"20|0", "1", "不明状态|完成"},
                         {"200|00", "1", "访问正常(OK)|不明状态"}}));
     EXPECT_EQ(page.plainCells, (Cells{{0, 1}, {0, 2}}));
-    EXPECT_TRUE(page.redCells.empty());
+    EXPECT_TRUE(page.summaryCells.empty());
 
     const auto urls = [&](const RecordTable& table, std::string_view key) {
         return Utf8(StatusUrlLines(table, log.header.fieldMap, key));

@@ -14,7 +14,7 @@
 #include "support/import_test_support.h"
 #include "support/local_http_server.h"
 #include "core/text/gbk_codec.h"
-#include "gui/toolkit/app_state.h"
+#include "gui/stats/stats_session.h"
 #include "gui/toolkit/controls.h"
 
 #include <QElapsedTimer>
@@ -239,7 +239,7 @@ protected:
     }
 
     static ImportedLog* log_;
-    AppState app_;
+    StatsSession app_;
 };
 
 ImportedLog* CancelledStatsWorkTest::log_ = nullptr;
@@ -305,7 +305,7 @@ TEST_F(CancelledWorkTest, LookupGivesUpItsFetch) {
     ASSERT_TRUE(config_.write(settings::kIpQueryHost, "127.0.0.1:" + std::to_string(server.port())));
     LogImport r = ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider\r\n").value();
     const ImportedLog log{r.table, r.header, r.tally};
-    AppState app;
+    StatsSession app;
     QPointer<StatsWindow> window = new StatsWindow(log, config_, app, nullptr);
     QSignalSpy shown(window, &StatsWindow::pageShown);
     window->show();

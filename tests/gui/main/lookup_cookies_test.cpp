@@ -81,7 +81,7 @@ TEST(LookupCookiesTest, KeptFromOneLookupToTheNextAcrossWindows) {
     EXPECT_EQ(CookieLine(requests[0]), "");
     EXPECT_EQ(CookieLine(requests[1]), "Cookie: SID=s1");
     EXPECT_EQ(CookieLine(requests[2]), "Cookie: SID=s1");
-    EXPECT_EQ(window.appState().lookupCookies.data("127.0.0.1", "SID"), "s1; path=/");
+    EXPECT_EQ(window.statsSession().lookupCookies.data("127.0.0.1", "SID"), "s1; path=/");
 }
 
 } // namespace

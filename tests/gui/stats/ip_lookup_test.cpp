@@ -8,7 +8,7 @@
 #include "support/import_test_support.h"
 #include "support/local_http_server.h"
 #include "core/text/gbk_codec.h"
-#include "gui/toolkit/app_state.h"
+#include "gui/stats/stats_session.h"
 #include "gui/toolkit/controls.h"
 
 #include <QSignalSpy>
@@ -42,7 +42,7 @@ protected:
     ConfigFile config_{(dir_.dir() / "logdesk.ini").string()};
     FakeUiSeam ui_;
     ImportedLog log_;
-    AppState app_;
+    StatsSession app_;
     StatsWindow* window_ = nullptr;
     ReportList* list_ = nullptr;
 

@@ -1,11 +1,10 @@
 #include "core/logimport/imported_log.h"
 #include "core/net/http_fetch.h"
 #include "core/settings/config_file.h"
-#include "core/stats/cell_colours.h"
 #include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
-#include "gui/toolkit/app_state.h"
+#include "gui/stats/stats_session.h"
 #include "gui/toolkit/controls.h"
 #include "gui/toolkit/window_description.h"
 
@@ -44,7 +43,7 @@ protected:
     ConfigFile config_{(dir_.dir() / "logdesk.ini").string()};
     FakeUiSeam ui_;
     ImportedLog log_;
-    AppState app_;
+    StatsSession app_;
     StatsWindow* window_ = nullptr;
     ReportList* list_ = nullptr;
     TabStrip* tabs_ = nullptr;
@@ -69,8 +68,8 @@ protected:
         ASSERT_TRUE(shown.wait(10000));
     }
     bool red(int row, int column) const {
-        const auto c = app_.cellColours.at(row, column);
-        return c && c->text == kSummaryTextColour;
+        return list_->model()->data(list_->model()->index(row, column), Qt::ForegroundRole) ==
+               QColor(255, 0, 0);
     }
     // Clicks a column header; `wait` waits for the sort's result.
     void clickHeader(int column, bool wait = true) {
@@ -122,8 +121,8 @@ TEST_F(StatsWindowTest, UrlPageSortsWithTheSummaryPinned) {
     showPage(2);
     EXPECT_EQ(filters_->currentIndex(), 0);
     EXPECT_EQ(list_->rowCount(), 3);
-    // Page 2 empties the overlay: nothing is red.
-    EXPECT_EQ(app_.cellColours.size(), 0u);
+    // Page 2 drops the marks: nothing is red.
+    EXPECT_EQ(app_.cellMarks.size(), 0u);
 }
 
 TEST_F(StatsWindowTest, DoubleClicks) {

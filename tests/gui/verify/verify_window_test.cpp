@@ -10,7 +10,7 @@
 #include "support/local_dns_server.h"
 #include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
-#include "gui/toolkit/app_state.h"
+#include "gui/stats/stats_session.h"
 #include "gui/toolkit/controls.h"
 #include "gui/verify/verify_window.h"
 
@@ -279,7 +279,7 @@ TEST(VerifyFromStatsWindowTest, TheIpPageButtonOpensOneWindowWithTheStoredResolv
     LogImport r = testing::Imported(
         ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n220.181.108.89 Baiduspider\r\n"));
     const ImportedLog log{r.table, r.header, r.tally};
-    AppState app;
+    StatsSession app;
     QPointer<StatsWindow> stats = new StatsWindow(log, config, app, nullptr);
     ASSERT_NO_FATAL_FAILURE(ShowIpPage(*stats));
     auto* button = stats->findChild<Button*>(QStringLiteral("按钮验证蜘蛛"));
@@ -314,7 +314,7 @@ TEST(VerifyFromStatsWindowTest, TheClientIpSettingNamesTheVisitorBehindAProxy) {
         testing::Imported(ImportLogBytes("#Fields: c-ip X-Forwarded-For cs(User-Agent)\r\n"
                                          "10.0.0.1 220.181.108.89,+10.0.0.3 Baiduspider\r\n"));
     const ImportedLog log{r.table, r.header, r.tally};
-    AppState app;
+    StatsSession app;
     QPointer<StatsWindow> stats = new StatsWindow(log, config, app, nullptr);
     ASSERT_NO_FATAL_FAILURE(ShowIpPage(*stats));
     // The IP page counts the client, not the proxy.
