@@ -1,7 +1,8 @@
 // Pictures of a chart control: captured as uncompressed BMP file bytes,
 // converted to the file formats the user can save, and put on the clipboard.
-// GUI thread only (capturing draws the widget). Nothing here throws; failures
-// give empty bytes or hand the BMP bytes back unchanged.
+// Capturing (it draws the widget) and the clipboard are for the GUI thread;
+// converting and saving the bytes work on any thread. Nothing here throws;
+// failures give empty bytes or hand the BMP bytes back unchanged.
 #pragma once
 
 #include "core/base/result.h"

@@ -15,6 +15,7 @@
 #include <QChart>
 #include <QChartView>
 #include <QCoreApplication>
+#include <QFile>
 #include <QGraphicsLayout>
 #include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
@@ -25,6 +26,7 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QValueAxis>
+#include <cerrno>
 #include <cmath>
 #include <numbers>
 
@@ -184,8 +186,8 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
     connect(kind_, &QComboBox::currentIndexChanged, this, &ChartWindow::showChartKind);
     connect(refreshButton_, &QPushButton::clicked, this, &ChartWindow::refresh);
     connect(copyButton_, &QPushButton::clicked, this, &ChartWindow::copyChart);
-    connect(built.control<Button>("按钮保存截图"), &QPushButton::clicked, this,
-            &ChartWindow::saveChart);
+    saveButton_ = built.control<Button>("按钮保存截图");
+    connect(saveButton_, &QPushButton::clicked, this, &ChartWindow::saveChart);
 
     // The choice is the import's: the charts show what the last import
     // named, and the next one reads the stored choice.
@@ -494,13 +496,29 @@ void ChartWindow::saveChart() {
     if (RefuseImportedLog(this, SavedFile::ChartPicture, path, log_)) {
         return;
     }
+    // Drawing the chart needs this thread; encoding and writing the file
+    // (a GIF's colour reduction takes a while on a large window) do not.
     const QByteArray picture = ChartPicture::capture(chosenChart());
     if (picture.isEmpty()) {
         TellSaveOutcome(this, SavedFile::ChartPicture, path, false,
                         QStringLiteral("图表无法绘制成图片"));
         return;
     }
-    TellSaveOutcome(this, SavedFile::ChartPicture, path, SavePicture(picture, path));
+    saveButton_->setEnabled(false);
+    const bool started = save_.start(
+        [picture, path](const TaskControl&) { return SavePicture(picture, path); },
+        [this, path](const Result<void>& saved) {
+            saveButton_->setEnabled(true);
+            TellSaveOutcome(this, SavedFile::ChartPicture, path, saved);
+            emit pictureSaved();
+        });
+    if (!started) {
+        saveButton_->setEnabled(true);
+        TellSaveOutcome(this, SavedFile::ChartPicture, path,
+                        Result<void>(SystemError(EAGAIN, "cannot start",
+                                                 QFile::encodeName(path).toStdString())));
+        emit pictureSaved();
+    }
 }
 
 } // namespace logdesk

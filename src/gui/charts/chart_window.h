@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/logimport/crawler_registry.h"
+#include "gui/toolkit/background_task.h"
 #include "gui/toolkit/controls.h"
 
 #include <QColor>
@@ -60,6 +61,10 @@ public:
     // import that finished calls it.
     void showTally();
 
+signals:
+    // A save-as-picture ended, written or not; the user has been told.
+    void pictureSaved();
+
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -93,6 +98,7 @@ private:
     CheckBox* todaysCrawlers_ = nullptr;
     Button* refreshButton_ = nullptr;
     Button* copyButton_ = nullptr;
+    Button* saveButton_ = nullptr; // disabled while a picture is written
     DropDown* kind_ = nullptr;
     QChartView* pie_ = nullptr;
     QChartView* bar_ = nullptr;
@@ -115,6 +121,8 @@ private:
     static constexpr int kCaptionMs = 1000;
     QTimer refreshCaption_;
     QTimer copyCaption_;
+    // Encodes and writes a picture; last, so that it is joined first.
+    BackgroundTask save_{*this};
 };
 
 // Its layout, as BuildWindow takes it.

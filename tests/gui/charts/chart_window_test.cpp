@@ -134,6 +134,12 @@ protected:
         return texts;
     }
     // A pixel well inside the pie when one slice fills it.
+    // Clicks 保存截图 and waits until the user has been told how it ended:
+    // the picture is written on a worker.
+    void save(ChartWindow& w) {
+        QTest::mouseClick(Find<Button>(w, "按钮保存截图"), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !ui_.messages.isEmpty(); }, 10000));
+    }
     static QPoint pieCentre(ChartWindow& w) {
         QChart* chart = pie(w)->chart();
         return pie(w)->mapFromScene(chart->mapToScene(chart->plotArea().center()));
@@ -310,7 +316,7 @@ TEST_F(ChartWindowTest, SaveWritesTheFormatTheExtensionNames) {
         const QString path = QString::fromStdString((dir_.dir() / c.name).string());
         ui_.answers.push_back(path);
         ui_.messages.clear();
-        QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+        save(window);
         EXPECT_EQ(ui_.messages, QStringList({QStringLiteral("已保存图表为图片！")})) << c.name;
         // A name typed without extension gets the dialog's default one.
         QFile file(QString(c.name) == QLatin1String("h") ? path + QStringLiteral(".png") : path);
@@ -330,7 +336,7 @@ TEST_F(ChartWindowTest, SaveWritesTheFormatTheExtensionNames) {
     const QString blocked = QString::fromStdString((dir_.dir() / "missing" / "x.png").string());
     ui_.answers.push_back(blocked);
     ui_.messages.clear();
-    QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+    save(window);
     ASSERT_EQ(ui_.messages.size(), 1);
     EXPECT_TRUE(ui_.messages[0].contains(blocked));
     EXPECT_FALSE(ui_.messages[0].contains(QStringLiteral("已保存图表为图片！")));
@@ -342,7 +348,7 @@ TEST_F(ChartWindowTest, SaveWritesTheFormatTheExtensionNames) {
                                 QString::fromStdString((dir_.dir() / "." / "ex130501").string())}) {
         ui_.answers.push_back(path);
         ui_.messages.clear();
-        QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+        save(window);
         ASSERT_EQ(ui_.messages.size(), 1);
         EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("无法保存图表图片：") + path));
         EXPECT_TRUE(ui_.messages[0].contains(QStringLiteral("已导入的日志文件")));
@@ -351,7 +357,9 @@ TEST_F(ChartWindowTest, SaveWritesTheFormatTheExtensionNames) {
     // A cancelled dialog does nothing.
     ui_.messages.clear();
     QTest::mouseClick(Find<Button>(window, "按钮保存截图"), Qt::LeftButton);
+    QTest::qWait(50);
     EXPECT_TRUE(ui_.messages.isEmpty());
+    EXPECT_TRUE(Find<Button>(window, "按钮保存截图")->isEnabled());
 }
 
 TEST_F(ChartWindowTest, TheTodaysCrawlersBoxKeepsItsChoice) {
