@@ -55,12 +55,6 @@ QColor TextColourOn(const QColor& colour) {
     return luma >= 140 ? QColor(Qt::black) : QColor(Qt::white);
 }
 
-// The crawler's name before its last "(", as the short names are cut.
-QString ShortName(const QString& displayName) {
-    const qsizetype open = displayName.lastIndexOf(QLatin1Char('('));
-    return open > 0 ? displayName.left(open) : displayName;
-}
-
 QString Share(double value, double sum) {
     const double share = sum > 0 ? value / sum * 100 : 0;
     return QString::number(share, 'f', 2) + QLatin1Char('%');
@@ -275,8 +269,10 @@ void ChartWindow::refresh() {
     double largest = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const SpiderTally::Entry& entry = entries[i];
+        const SpiderInfo* spider = FindSpiderByDisplayName(entry.name);
         const ChartItem item{FromGbk(entry.name), ChartColour(entry.name),
-                             static_cast<double>(entry.count)};
+                             static_cast<double>(entry.count),
+                             FromGbk(spider ? spider->shortName : entry.name)};
         setItem(static_cast<int>(i), item);
         largest = std::max(largest, item.value);
     }
@@ -298,7 +294,7 @@ void ChartWindow::setItemCount(int count) {
     if (size == items_.size()) {
         return;
     }
-    items_.assign(size, ChartItem{QString(), QColor(Qt::white), 0});
+    items_.assign(size, ChartItem{QString(), QColor(Qt::white), 0, QString()});
     slices_->clear();
     bars_->clear();
     DeleteAll(legendBoxes_);
@@ -365,7 +361,7 @@ void ChartWindow::relabel() {
         const ChartItem& item = items_[i];
         const QString visits = QString::number(item.value, 'f', 0);
         QPieSlice* slice = slices[static_cast<qsizetype>(i)];
-        slice->setLabel(ShortName(item.name) + QLatin1Char(' ') + Share(item.value, sum));
+        slice->setLabel(item.shortName + QLatin1Char(' ') + Share(item.value, sum));
         slice->setLabelVisible(sum > 0 && item.value / sum >= kSmallestLabelledShare);
         legendTexts_[i]->setText(item.name + QLatin1Char(' ') + visits + QLatin1Char('[') +
                                  Share(item.value, sum) + QLatin1Char(']'));

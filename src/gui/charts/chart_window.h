@@ -41,6 +41,9 @@ struct ChartItem {
     QString name; // the crawler's full display name
     QColor colour;
     double value = 0; // visits
+    // What the pie's labels call it: the catalogue's short name, or the
+    // whole name for one outside the catalogue.
+    QString shortName;
     bool operator==(const ChartItem&) const = default;
 };
 

@@ -156,9 +156,9 @@ TEST_F(ChartWindowTest, FirstActivationDrawsTheTallyInBothCharts) {
     open(window);
 
     const std::vector<ChartItem> expected = {
-        {QStringLiteral("百度(Baiduspider)"), FromColorref(0xE13229), 1000},
-        {QStringLiteral("Alexa(ia_archiver)"), FromColorref(0x000000), 40},
-        {QStringLiteral("其他流量(unknown)"), FromColorref(0xFFFFFF), 7},
+        {QStringLiteral("百度(Baiduspider)"), FromColorref(0xE13229), 1000, QStringLiteral("百度")},
+        {QStringLiteral("Alexa(ia_archiver)"), FromColorref(0x000000), 40, QStringLiteral("Alexa")},
+        {QStringLiteral("其他流量(unknown)"), FromColorref(0xFFFFFF), 7, QStringLiteral("其他流量")},
     };
     EXPECT_EQ(window.items(), expected);
     EXPECT_EQ(window.axisMaximum(), 1300);
@@ -170,6 +170,8 @@ TEST_F(ChartWindowTest, FirstActivationDrawsTheTallyInBothCharts) {
     EXPECT_TRUE(legend.contains(QStringLiteral("其他流量(unknown) 7[0.67%]")));
     EXPECT_EQ(pieSeries->slices()[1]->color(), QColor(Qt::black));
     EXPECT_EQ(pieSeries->slices()[2]->value(), 7);
+    // Slices are labelled with the short name and the share.
+    EXPECT_EQ(pieSeries->slices()[0]->label(), QStringLiteral("百度 95.51%"));
     // The white slice keeps an outline that shows on the white background.
     EXPECT_NE(pieSeries->slices()[2]->borderColor(), QColor(Qt::white));
 
