@@ -9,12 +9,8 @@
 namespace logdesk {
 
 SpiderId SpiderOfDisplayName(std::string_view agent) {
-    for (const SpiderInfo& spider : SpiderCatalogue()) {
-        if (spider.id != SpiderId::Unknown && spider.displayName == agent) {
-            return spider.id;
-        }
-    }
-    return SpiderId::Unknown;
+    const SpiderInfo* spider = FindSpiderByDisplayName(agent);
+    return spider ? spider->id : SpiderId::Unknown;
 }
 
 void CrawlerClaimCollector::add(const PageRecord& record) {
