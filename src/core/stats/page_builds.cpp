@@ -5,10 +5,10 @@
 #include "core/logimport/client_address.h"
 #include "core/logimport/longest_cells.h"
 #include "core/logimport/parallel_work.h"
-#include "status_tables.h"
 #include "core/text/gbk_codec.h"
 #include "core/text/gbk_text.h"
 #include "core/text/regex_engine.h"
+#include "status_tables.h"
 
 #include <algorithm>
 #include <array>
@@ -124,14 +124,6 @@ std::optional<ColumnIndex> FieldColumn(const FieldMap& fields, FieldSlot slot) {
     return ColumnIndex{fields[slot]};
 }
 
-std::vector<std::string> Headers(std::initializer_list<std::string_view> utf8) {
-    std::vector<std::string> headers;
-    for (std::string_view caption : utf8) {
-        headers.push_back(Gbk(caption));
-    }
-    return headers;
-}
-
 // Hour bucket 1..24 from the first two bytes of a time cell.
 int HourRow(std::string_view time) {
     const int row = AtoI(time.substr(0, 2)) + 1;
@@ -175,15 +167,6 @@ bool Counts(const SpiderFilter& filter, std::string_view agent) {
 
 // The crawler traffic pages' columns: "时间", the tally's short names,
 // "流量汇总".
-std::vector<std::string> TrafficHeaders(const SpiderTally& tally) {
-    std::vector<std::string> headers{Gbk("时间")};
-    for (std::string& name : SpiderShortNames(tally)) {
-        headers.push_back(std::move(name));
-    }
-    headers.push_back(Gbk("流量汇总"));
-    return headers;
-}
-
 // The tally position of each display name; the first of equal names counts.
 std::unordered_map<std::string_view, std::size_t> TallyPositions(const SpiderTally& tally) {
     std::unordered_map<std::string_view, std::size_t> positions;
@@ -250,7 +233,7 @@ private:
 StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
                                             const SpiderTally& tally) const {
     StatsTable page;
-    page.headers = TrafficHeaders(tally);
+    page.headers = PageHeaders(StatsPageEntryOf(StatsPage::SpiderTraffic), tally);
     if (fields.agent && !fields.time) {
         return page;
     }
@@ -345,7 +328,7 @@ private:
 
 StatsTable SpiderDaysAccumulator::finish(const PageFields& fields, const SpiderTally& tally) const {
     StatsTable page;
-    page.headers = TrafficHeaders(tally);
+    page.headers = PageHeaders(StatsPageEntryOf(StatsPage::SpiderDays), tally);
     if (!fields.date) {
         return page;
     }
@@ -542,7 +525,7 @@ private:
 
 StatsTable UrlAccumulator::finish(const PageFields& fields, const SpiderTally&) const {
     StatsTable page;
-    page.headers = Headers({"URL", "访问次数", "独立IP数"});
+    page.headers = PageHeaders(StatsPageEntryOf(StatsPage::Url), {});
     if (!fields.url || !fields.ip || (!filter_.allTraffic() && !fields.agent)) {
         return page;
     }
@@ -611,7 +594,7 @@ public:
     bool needsRecords(const PageFields& fields) const override { return fields.ip && fields.agent; }
     StatsTable finish(const PageFields& fields, const SpiderTally&) const override {
         StatsTable page;
-        page.headers = Headers({"IP", "访问次数", "所属蜘蛛", "IP 所在地"});
+        page.headers = PageHeaders(StatsPageEntryOf(StatsPage::Ip), {});
         page.clearMarks = true;
         if (!fields.ip || !fields.agent) {
             return page;
@@ -666,7 +649,7 @@ public:
     }
     StatsTable finish(const PageFields& fields, const SpiderTally&) const override {
         StatsTable page;
-        page.headers = Headers({"状态码", "出现次数", "状态描述"});
+        page.headers = PageHeaders(StatsPageEntryOf(StatsPage::Status), {});
         page.plainCells = {{0, 1}, {0, 2}};
         if (!needsRecords(fields)) {
             return page;
@@ -703,6 +686,17 @@ std::unique_ptr<PageAccumulator> MakeFiltered(const SpiderFilter& filter) {
     return std::make_unique<Accumulator>(filter);
 }
 
+constexpr PageColumn kTrafficColumns[] = {
+    {"时间", ColumnKind::Key}, {{}, ColumnKind::CrawlerCounts}, {"流量汇总", ColumnKind::Count}};
+constexpr PageColumn kUrlColumns[] = {
+    {"URL", ColumnKind::Key}, {"访问次数", ColumnKind::Count}, {"独立IP数", ColumnKind::Count}};
+constexpr PageColumn kIpColumns[] = {{"IP", ColumnKind::Key},
+                                     {"访问次数", ColumnKind::Count},
+                                     {"所属蜘蛛", ColumnKind::Text},
+                                     {"IP 所在地", ColumnKind::Text}};
+constexpr PageColumn kStatusColumns[] = {
+    {"状态码", ColumnKind::Key}, {"出现次数", ColumnKind::Count}, {"状态描述", ColumnKind::Text}};
+
 constexpr StatsPageEntry kPages[] = {
     {.page = StatsPage::SpiderTraffic,
      .cliName = "spider-traffic",
@@ -713,6 +707,7 @@ constexpr StatsPageEntry kPages[] = {
      .crawlerFilter = false,
      .doubleClick = RowAction::None,
      .streams = true,
+     .columns = kTrafficColumns,
      .makeAccumulator = Make<SpiderTrafficAccumulator>},
     {.page = StatsPage::SpiderDays,
      .cliName = "spider-days",
@@ -723,6 +718,7 @@ constexpr StatsPageEntry kPages[] = {
      .crawlerFilter = false,
      .doubleClick = RowAction::None,
      .streams = true,
+     .columns = kTrafficColumns,
      .makeAccumulator = Make<SpiderDaysAccumulator>},
     {.page = StatsPage::Url,
      .cliName = "urls",
@@ -733,6 +729,7 @@ constexpr StatsPageEntry kPages[] = {
      .crawlerFilter = true,
      .doubleClick = RowAction::OpenUrl,
      .streams = true,
+     .columns = kUrlColumns,
      .makeAccumulator = MakeFiltered<UrlAccumulator>},
     {.page = StatsPage::Ip,
      .cliName = "ips",
@@ -743,6 +740,7 @@ constexpr StatsPageEntry kPages[] = {
      .crawlerFilter = true,
      .doubleClick = RowAction::LocateIp,
      .streams = true,
+     .columns = kIpColumns,
      .makeAccumulator = MakeFiltered<IpAccumulator>},
     {.page = StatsPage::Status,
      .cliName = "status",
@@ -753,12 +751,41 @@ constexpr StatsPageEntry kPages[] = {
      .crawlerFilter = true,
      .doubleClick = RowAction::ListStatusUrls,
      .streams = true,
+     .columns = kStatusColumns,
      .makeAccumulator = MakeFiltered<StatusAccumulator>},
 };
 
 } // namespace
 
-std::span<const StatsPageEntry> StatsPages() { return kPages; }
+std::span<const StatsPageEntry> StatsPages() {
+    return kPages;
+}
+
+std::vector<std::string> PageHeaders(const StatsPageEntry& entry, const SpiderTally& tally) {
+    std::vector<std::string> headers;
+    for (const PageColumn& column : entry.columns) {
+        if (column.kind == ColumnKind::CrawlerCounts) {
+            for (std::string& name : SpiderShortNames(tally)) {
+                headers.push_back(std::move(name));
+            }
+        } else {
+            headers.push_back(Gbk(column.caption));
+        }
+    }
+    return headers;
+}
+
+std::vector<ColumnKind> PageColumnKinds(const StatsPageEntry& entry, const SpiderTally& tally) {
+    std::vector<ColumnKind> kinds;
+    for (const PageColumn& column : entry.columns) {
+        if (column.kind == ColumnKind::CrawlerCounts) {
+            kinds.insert(kinds.end(), tally.entries().size(), ColumnKind::Count);
+        } else {
+            kinds.push_back(column.kind);
+        }
+    }
+    return kinds;
+}
 
 const StatsPageEntry& StatsPageEntryOf(StatsPage page) {
     for (const StatsPageEntry& entry : kPages) {

@@ -81,6 +81,22 @@ enum class RowAction {
     OpenUrl,        // the URL opened behind the window's HTTP prefix
 };
 
+// What a page's column holds. Counts are plain decimal numbers; a key is the
+// row's own name (an hour, a date, a URL, an IP, a status); text is any other
+// text. How a list sorts a column goes by its caption (StatsSortKind), not
+// by this.
+enum class ColumnKind {
+    Key,
+    Count,
+    Text,
+    CrawlerCounts, // one Count column per tally entry, captioned with its short name
+};
+
+struct PageColumn {
+    std::string_view caption; // UTF-8; empty for CrawlerCounts
+    ColumnKind kind;
+};
+
 // One entry per page: what the front ends know of it. logdesk-report's page
 // names and usage, the statistics window's tabs and its crawler filter strip
 // are made from these; a new page is an entry, its accumulator and its tests.
@@ -102,8 +118,16 @@ struct StatsPageEntry {
     // logdesk-report counts it while it reads, keeping no records, unless
     // the run needs the table for something else.
     bool streams;
+    // Its columns in order; CrawlerCounts stands for as many as the tally
+    // has entries.
+    std::span<const PageColumn> columns;
     std::unique_ptr<PageAccumulator> (*makeAccumulator)(const SpiderFilter& filter);
 };
+
+// The page's column captions (GBK) for a tally, CrawlerCounts expanded, and
+// the kind of each.
+std::vector<std::string> PageHeaders(const StatsPageEntry& entry, const SpiderTally& tally);
+std::vector<ColumnKind> PageColumnKinds(const StatsPageEntry& entry, const SpiderTally& tally);
 
 // Every page, in the order logdesk-report's usage lists them.
 std::span<const StatsPageEntry> StatsPages();

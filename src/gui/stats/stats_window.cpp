@@ -70,7 +70,8 @@ struct Located {
 
 } // namespace
 
-StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSession& session, QWidget* parent)
+StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSession& session,
+                         QWidget* parent)
     : QWidget(parent), log_(log), config_(config), session_(session),
       sortOrder_([](const StatsTable& page, int column, bool ascending,
                     const std::atomic<bool>* cancel) {

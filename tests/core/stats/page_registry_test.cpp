@@ -1,9 +1,11 @@
 // The pages' entries as the front ends use them: every page reachable by its
 // name and by its tab, the tabs a strip without gaps, each accumulator the
-// page's own.
+// page's own, each page's columns those its entry declares.
 #include "core/stats/page_builds.h"
 #include "core/text/gbk_codec.h"
+#include "support/import_test_support.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>
@@ -44,6 +46,39 @@ TEST(PageRegistryTest, EveryPageIsReachableByNameAndTabAndCountsAsItself) {
     }
     EXPECT_EQ(StatsPageOfTab(static_cast<int>(tabs.size()), false), nullptr);
     EXPECT_EQ(StatsPageOfTab(-1, true), nullptr);
+}
+
+// A page puts its cells where its entry says: the captions in order, the
+// crawler columns as many as the tally has entries, and decimal numbers in
+// every count column (the summary row's too).
+TEST(PageRegistryTest, EveryPageFillsTheColumnsItsEntryDeclares) {
+    const LogImport log = testing::Imported(testing::ImportAll(
+        {"#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status cs(User-Agent)\n"
+         "2013-05-01 01:00:00 10.0.0.1 /a 200 0 Baiduspider\n"
+         "2013-05-01 02:00:00 10.0.0.2 /b 404 2 Googlebot\n"
+         "2013-05-02 02:30:00 10.0.0.1 /a 200 0 Mozilla\n"},
+        {}));
+    ASSERT_GE(log.tally.entries().size(), 3u);
+    for (const StatsPageEntry& entry : StatsPages()) {
+        SCOPED_TRACE(std::string(entry.cliName));
+        const StatsTable page =
+            BuildStatsPage(entry.page, log.table, log.header.fieldMap, log.tally, {});
+        EXPECT_EQ(page.headers, PageHeaders(entry, log.tally));
+        const std::vector<ColumnKind> kinds = PageColumnKinds(entry, log.tally);
+        ASSERT_EQ(kinds.size(), page.headers.size());
+        ASSERT_FALSE(page.rows.empty());
+        for (const std::vector<std::string>& row : page.rows) {
+            ASSERT_EQ(row.size(), kinds.size());
+            for (std::size_t c = 0; c < kinds.size(); ++c) {
+                if (kinds[c] == ColumnKind::Count) {
+                    EXPECT_TRUE(!row[c].empty() &&
+                                std::all_of(row[c].begin(), row[c].end(),
+                                            [](char d) { return d >= '0' && d <= '9'; }))
+                        << "column " << c << ": " << row[c];
+                }
+            }
+        }
+    }
 }
 
 } // namespace
