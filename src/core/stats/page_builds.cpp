@@ -165,8 +165,6 @@ bool Counts(const SpiderFilter& filter, std::string_view agent) {
     return filter.allTraffic() || agent == *filter.displayName;
 }
 
-// The crawler traffic pages' columns: "时间", the tally's short names,
-// "流量汇总".
 // The tally position of each display name; the first of equal names counts.
 std::unordered_map<std::string_view, std::size_t> TallyPositions(const SpiderTally& tally) {
     std::unordered_map<std::string_view, std::size_t> positions;
