@@ -265,6 +265,7 @@ void PartBuilder::appendRow(std::uint32_t chunk, std::size_t begin, std::size_t 
                                                     ? std::string_view(SpiderDisplayName(spider))
                                                     : cellAt(f);
         }
+        record.spider = spider;
         record.loggedAgent = cellAt(layout.userAgentField);
         ++streamed_;
         if (batched_ == batch_.size()) {

@@ -3,6 +3,7 @@
 // streams them past without keeping them.
 #pragma once
 
+#include "crawler_registry.h"
 #include "field_catalogue.h"
 
 #include <array>
@@ -17,6 +18,10 @@ namespace logdesk {
 // call only: a consumer copies what it keeps.
 struct PageRecord {
     std::string_view agent; // the user-agent cell: a crawler's display name
+    // The crawler that display name is of; only meaningful while `agent` is
+    // not empty (the record's header has a user-agent field), and then
+    // `agent` is always SpiderDisplayName(spider). Pages count by it.
+    SpiderId spider = SpiderId::Unknown;
     std::string_view date;
     std::string_view time;
     std::string_view url;

@@ -8,18 +8,14 @@
 
 namespace logdesk {
 
-SpiderId SpiderOfDisplayName(std::string_view agent) {
-    const SpiderInfo* spider = FindSpiderByDisplayName(agent);
-    return spider ? spider->id : SpiderId::Unknown;
-}
-
 void CrawlerClaimCollector::add(const PageRecord& record) {
     if (record.ip.empty()) {
         return;
     }
-    if (record.agent != lastAgent_) {
-        lastAgent_.assign(record.agent);
-        lastSpider_ = SpiderOfDisplayName(record.agent);
+    // A record without a user-agent cell claims no crawler.
+    const SpiderId spider = record.agent.empty() ? SpiderId::Unknown : record.spider;
+    if (spider != lastSpider_) {
+        lastSpider_ = spider;
         lastLogged_.clear();
         lastDocumented_ = true;
         if (const CrawlerRule* rule = RuleForSpider(lastSpider_);
@@ -111,6 +107,7 @@ std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const F
         const RecordIndex at = table.record(RowIndex{r});
         table.data()->cellsOf(at, columns.data(), columns.size(), cells.data());
         record.agent = cells[0];
+        record.spider = table.data()->spider(at);
         record.ip =
             clientIpColumn > 0
                 ? ClientAddress(table.data()->cell(at, ColumnIndex{clientIpColumn}), cells[1])

@@ -64,17 +64,12 @@ private:
     // Visits that named no crawler, by IP.
     std::unordered_map<std::string, std::int64_t, Hash, std::equal_to<>> unclaimed_;
     std::string key_; // reused, so that a repeated pair costs no allocation
-    // The display name matched last, and its crawler: logs repeat agents.
-    std::string lastAgent_;
+    // The crawler of the record before: logs repeat agents.
     SpiderId lastSpider_ = SpiderId::Unknown;
     // The logged agent looked at last, and whether it was documented.
     std::string lastLogged_;
     bool lastDocumented_ = true;
 };
-
-// The catalogue crawler whose display name `agent` is, byte for byte;
-// Unknown for the fallback and for any other text.
-SpiderId SpiderOfDisplayName(std::string_view agent);
 
 // The claims of every row of `table` (one pass in row order on the calling
 // thread, through the columns `fields` names). A log without a user-agent or

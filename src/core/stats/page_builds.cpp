@@ -19,7 +19,6 @@
 #include <initializer_list>
 #include <memory>
 #include <stdexcept>
-#include <unordered_map>
 
 namespace logdesk {
 
@@ -161,15 +160,58 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab) {
 
 namespace {
 
-bool Counts(const SpiderFilter& filter, std::string_view agent) {
-    return filter.allTraffic() || agent == *filter.displayName;
+// What the pages count a record's crawler as: its SpiderId, or kNoCrawler
+// for a record whose header has no user-agent field (an empty cell, which
+// names no crawler and no tally entry).
+using CrawlerSlot = std::uint8_t;
+constexpr CrawlerSlot kNoCrawler = kSpiderCount;
+constexpr std::size_t kCrawlerSlots = kSpiderCount + 1;
+
+CrawlerSlot SlotOf(const PageRecord& record) {
+    return record.agent.empty() ? kNoCrawler : static_cast<CrawlerSlot>(record.spider);
 }
 
-// The tally position of each display name; the first of equal names counts.
-std::unordered_map<std::string_view, std::size_t> TallyPositions(const SpiderTally& tally) {
-    std::unordered_map<std::string_view, std::size_t> positions;
+std::string_view SlotText(CrawlerSlot slot) {
+    return slot == kNoCrawler ? std::string_view()
+                              : std::string_view(SpiderDisplayName(static_cast<SpiderId>(slot)));
+}
+
+// The filter as the slot of the records it lets through: a display name
+// outside the catalogue lets none through, the empty one those without a
+// user-agent cell.
+class CrawlerMatch {
+public:
+    explicit CrawlerMatch(const SpiderFilter& filter) {
+        if (!filter.displayName) {
+            return;
+        }
+        all_ = false;
+        if (filter.displayName->empty()) {
+            slot_ = kNoCrawler;
+        } else if (const SpiderInfo* spider = FindSpiderByDisplayName(*filter.displayName)) {
+            slot_ = static_cast<CrawlerSlot>(spider->id);
+        }
+    }
+    bool counts(const PageRecord& record) const { return all_ || SlotOf(record) == slot_; }
+    bool allTraffic() const { return all_; }
+
+private:
+    bool all_ = true;
+    int slot_ = -1; // none
+};
+
+// The tally position of each crawler; the first of equal names counts, and
+// a name outside the catalogue has no records.
+std::array<int, kCrawlerSlots> TallyPositions(const SpiderTally& tally) {
+    std::array<int, kCrawlerSlots> positions;
+    positions.fill(-1);
     for (std::size_t i = 0; i < tally.entries().size(); ++i) {
-        positions.emplace(tally.entries()[i].name, i);
+        if (const SpiderInfo* spider = FindSpiderByDisplayName(tally.entries()[i].name)) {
+            int& position = positions[static_cast<std::size_t>(spider->id)];
+            if (position < 0) {
+                position = static_cast<int>(i);
+            }
+        }
     }
     return positions;
 }
@@ -195,26 +237,18 @@ void MarkTrafficSummary(StatsTable& page) {
     }
 }
 
-// Visits per (user-agent cell, hour row); the crawler columns are the
-// tally's, chosen at the end.
+// Visits per (crawler, hour row); the crawler columns are the tally's,
+// chosen at the end.
 class SpiderTrafficAccumulator final : public PageAccumulator {
 public:
     void add(const PageRecord& record) override {
-        const std::uint32_t agent = agents_.add(record.agent);
-        if (agent == hours_.size()) {
-            hours_.emplace_back();
-        }
-        ++hours_[agent][static_cast<std::size_t>(HourRow(record.time) - 1)];
+        ++hours_[SlotOf(record)][static_cast<std::size_t>(HourRow(record.time) - 1)];
     }
     void join(RecordConsumer& later) override {
         auto& other = static_cast<SpiderTrafficAccumulator&>(later);
-        for (std::size_t a = 0; a < other.agents_.size(); ++a) {
-            const std::uint32_t agent = agents_.add(other.agents_.text(a));
-            if (agent == hours_.size()) {
-                hours_.emplace_back();
-            }
+        for (std::size_t a = 0; a < kCrawlerSlots; ++a) {
             for (std::size_t h = 0; h < 24; ++h) {
-                hours_[agent][h] += other.hours_[a][h];
+                hours_[a][h] += other.hours_[a][h];
             }
         }
     }
@@ -224,8 +258,7 @@ public:
     StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
 
 private:
-    FirstSeen agents_;
-    std::vector<std::array<std::int64_t, 24>> hours_;
+    std::array<std::array<std::int64_t, 24>, kCrawlerSlots> hours_{};
 };
 
 StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
@@ -235,18 +268,15 @@ StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
     if (fields.agent && !fields.time) {
         return page;
     }
-    // perSpider[tally position][hour row - 1]; a record whose agent names no
+    // perSpider[tally position][hour row - 1]; a record whose crawler has no
     // tally entry does not count.
     const std::size_t spiders = tally.entries().size();
     std::vector<std::array<std::int64_t, 24>> perSpider(spiders, std::array<std::int64_t, 24>{});
     if (fields.agent) {
         const auto positions = TallyPositions(tally);
-        for (std::size_t a = 0; a < agents_.size(); ++a) {
-            const auto found = positions.find(agents_.text(a));
-            if (found != positions.end()) {
-                for (std::size_t h = 0; h < 24; ++h) {
-                    perSpider[found->second][h] += hours_[a][h];
-                }
+        for (std::size_t a = 0; a < kCrawlerSlots; ++a) {
+            if (positions[a] >= 0) {
+                perSpider[static_cast<std::size_t>(positions[a])] = hours_[a];
             }
         }
     }
@@ -270,8 +300,8 @@ StatsTable SpiderTrafficAccumulator::finish(const PageFields& fields,
     return page;
 }
 
-// Visits per (user-agent cell, date cell); the crawler columns are the
-// tally's and the dates put in order at the end.
+// Visits per (crawler, date cell); the crawler columns are the tally's and
+// the dates put in order at the end.
 class SpiderDaysAccumulator final : public PageAccumulator {
 public:
     void add(const PageRecord& record) override {
@@ -282,7 +312,7 @@ public:
             lastDate_ = dates_.text(lastDateId_);
             seenDate_ = true;
         }
-        count(agents_.add(record.agent), lastDateId_, 1);
+        count(SlotOf(record), lastDateId_, 1);
     }
     void join(RecordConsumer& later) override {
         auto& other = static_cast<SpiderDaysAccumulator&>(later);
@@ -290,12 +320,11 @@ public:
         for (std::size_t d = 0; d < other.dates_.size(); ++d) {
             dateOf[d] = dates_.add(other.dates_.text(d));
         }
-        for (std::size_t a = 0; a < other.agents_.size(); ++a) {
-            const std::uint32_t agent = agents_.add(other.agents_.text(a));
+        for (std::size_t a = 0; a < kCrawlerSlots; ++a) {
             const std::vector<std::int64_t>& perDate = other.counts_[a];
             for (std::size_t d = 0; d < perDate.size(); ++d) {
                 if (perDate[d] != 0) {
-                    count(agent, dateOf[d], perDate[d]);
+                    count(static_cast<CrawlerSlot>(a), dateOf[d], perDate[d]);
                 }
             }
         }
@@ -304,20 +333,17 @@ public:
     StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
 
 private:
-    void count(std::uint32_t agent, std::uint32_t date, std::int64_t visits) {
-        if (agent == counts_.size()) {
-            counts_.emplace_back();
-        }
-        std::vector<std::int64_t>& perDate = counts_[agent];
+    void count(CrawlerSlot crawler, std::uint32_t date, std::int64_t visits) {
+        std::vector<std::int64_t>& perDate = counts_[crawler];
         if (date >= perDate.size()) {
             perDate.resize(dates_.size());
         }
         perDate[date] += visits;
     }
 
-    FirstSeen agents_;
     FirstSeen dates_;
-    std::vector<std::vector<std::int64_t>> counts_; // [agent][date], a row may be short
+    // [crawler][date]; a row may be short
+    std::array<std::vector<std::int64_t>, kCrawlerSlots> counts_;
     // The last date looked up, viewing its kept copy (which stays put).
     bool seenDate_ = false;
     std::string_view lastDate_;
@@ -335,11 +361,10 @@ StatsTable SpiderDaysAccumulator::finish(const PageFields& fields, const SpiderT
     std::vector<std::vector<std::int64_t>> perSpider(spiders,
                                                      std::vector<std::int64_t>(dates_.size()));
     const auto positions = TallyPositions(tally);
-    for (std::size_t a = 0; a < agents_.size(); ++a) {
-        const auto found = positions.find(agents_.text(a));
-        if (found != positions.end()) {
+    for (std::size_t a = 0; a < kCrawlerSlots; ++a) {
+        if (positions[a] >= 0) {
             for (std::size_t d = 0; d < counts_[a].size(); ++d) {
-                perSpider[found->second][d] += counts_[a][d];
+                perSpider[static_cast<std::size_t>(positions[a])][d] += counts_[a][d];
             }
         }
     }
@@ -431,10 +456,10 @@ private:
 // pairs first appear: no set per URL, no sort at the end.
 class UrlAccumulator final : public PageAccumulator {
 public:
-    explicit UrlAccumulator(SpiderFilter filter) : filter_(std::move(filter)) {}
+    explicit UrlAccumulator(const SpiderFilter& filter) : filter_(filter) {}
 
     void add(const PageRecord& record) override {
-        if (Counts(filter_, record.agent)) {
+        if (filter_.counts(record)) {
             count(record.url, FirstSeen::Hash(record.url), record.ip, FirstSeen::Hash(record.ip));
         }
     }
@@ -453,7 +478,7 @@ public:
         std::array<std::uint64_t, kBatch> pairs;
         std::size_t counted = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            if (Counts(filter_, records[i].agent)) {
+            if (filter_.counts(records[i])) {
                 pairs[counted] = visit(records[i].url, urlHash[i], records[i].ip, ipHash[i]);
                 pairs_.prefetch(pairs[counted++]);
             }
@@ -513,7 +538,7 @@ public:
     StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
 
 private:
-    SpiderFilter filter_;
+    CrawlerMatch filter_;
     FirstSeen urls_;
     FirstSeen ips_;
     std::vector<std::int64_t> visits_;
@@ -547,10 +572,10 @@ StatsTable UrlAccumulator::finish(const PageFields& fields, const SpiderTally&) 
 // Visits per IP, with the user-agent cell of its first record.
 class IpAccumulator final : public PageAccumulator {
 public:
-    explicit IpAccumulator(SpiderFilter filter) : filter_(std::move(filter)) {}
+    explicit IpAccumulator(const SpiderFilter& filter) : filter_(filter) {}
 
     void add(const PageRecord& record) override {
-        if (Counts(filter_, record.agent)) {
+        if (filter_.counts(record)) {
             count(record, FirstSeen::Hash(record.ip));
         }
     }
@@ -562,7 +587,7 @@ public:
             ips_.prefetch(ipHash[i]);
         }
         for (std::size_t i = 0; i < n; ++i) {
-            if (Counts(filter_, records[i].agent)) {
+            if (filter_.counts(records[i])) {
                 count(records[i], ipHash[i]);
             }
         }
@@ -571,7 +596,7 @@ public:
         const std::uint32_t ip = ips_.add(record.ip, ipHash);
         if (ip == visits_.size()) {
             visits_.push_back(0);
-            firstAgent_.push_back(agents_.add(record.agent));
+            firstCrawler_.push_back(SlotOf(record));
         }
         ++visits_[ip];
     }
@@ -584,7 +609,7 @@ public:
             const std::uint32_t ip = ips_.add(other.ips_.text(i));
             if (ip == visits_.size()) {
                 visits_.push_back(0);
-                firstAgent_.push_back(agents_.add(other.agents_.text(other.firstAgent_[i])));
+                firstCrawler_.push_back(other.firstCrawler_[i]);
             }
             visits_[ip] += other.visits_[i];
         }
@@ -600,27 +625,26 @@ public:
         page.rows.reserve(ips_.size());
         for (std::size_t i = 0; i < ips_.size(); ++i) {
             page.rows.push_back({std::string(ips_.text(i)), DecimalText(visits_[i]),
-                                 std::string(agents_.text(firstAgent_[i])), std::string()});
+                                 std::string(SlotText(firstCrawler_[i])), std::string()});
         }
         return page;
     }
 
 private:
-    SpiderFilter filter_;
+    CrawlerMatch filter_;
     FirstSeen ips_;
-    FirstSeen agents_;
     std::vector<std::int64_t> visits_;
-    std::vector<std::uint32_t> firstAgent_;
+    std::vector<CrawlerSlot> firstCrawler_; // per IP, its first record's
 };
 
 // Visits per status key: the status cell, "|", the Win32 status cell, taken
 // as they are ("2|0" + "|" + "5" and "2" + "|" + "0|5" are one key).
 class StatusAccumulator final : public PageAccumulator {
 public:
-    explicit StatusAccumulator(SpiderFilter filter) : filter_(std::move(filter)) {}
+    explicit StatusAccumulator(const SpiderFilter& filter) : filter_(filter) {}
 
     void add(const PageRecord& record) override {
-        if (!Counts(filter_, record.agent)) {
+        if (!filter_.counts(record)) {
             return;
         }
         key_.assign(record.status);
@@ -661,7 +685,7 @@ public:
     }
 
 private:
-    SpiderFilter filter_;
+    CrawlerMatch filter_;
     FirstSeen keys_;
     std::vector<std::int64_t> counts_;
     std::string key_;
@@ -890,6 +914,7 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
             for (std::size_t i = 0; i < kCells; ++i) {
                 filled.*kPageRecordFields[i].cell = cells[i];
             }
+            filled.spider = table.data()->spider(record);
             if (clientIpColumn > 0) {
                 filled.ip = ClientAddress(table.data()->cell(record, ColumnIndex{clientIpColumn}),
                                           filled.ip);

@@ -322,9 +322,11 @@ TEST(VerifySafetyTest, AnAddressSharedWithPeopleIsLeftOutOfTheBlockRules) {
     PageRecord record;
     record.ip = "6.6.6.1";
     record.agent = google;
+    record.spider = SpiderId::Google;
     record.loggedAgent = "Googlebot/2.1";
     first.add(record);
     record.agent = other;
+    record.spider = SpiderId::Unknown;
     record.loggedAgent = "Chrome";
     second.add(record);
     first.join(second);
