@@ -1,6 +1,7 @@
 // Every setting the program keeps in its settings file: section, key, default
 // and, by its kind (typed_setting.h), how it is stored. Texts are UTF-8 here;
-// the file holds them as GBK, which the kinds convert to.
+// the file holds them as GBK, which the kinds convert to. The settings a
+// window or concern uses are read together in window_settings.h.
 #pragma once
 
 #include "typed_setting.h"
@@ -13,7 +14,6 @@ namespace logdesk::settings {
 // dialog the next time; read when the main window opens, written as soon as
 // a file is chosen, before it is read. Default: no file.
 inline constexpr TextSetting kLogPath{{"基本配置", "日志路径"}, ""};
-inline constexpr std::string_view kLogPathDefault = kLogPath.defaultText;
 
 // The prefixes the statistics window puts before a URL it opens, on its URL
 // page and on its status page; read when the window opens, written when it
@@ -21,12 +21,10 @@ inline constexpr std::string_view kLogPathDefault = kLogPath.defaultText;
 inline constexpr TextSetting kUrlPrefix{{"更多精细统计", "HTTP前缀"}, "http://www.baidu.com/"};
 inline constexpr TextSetting kStatusUrlPrefix{{"更多精细统计", "HTTP前缀1"},
                                               kUrlPrefix.defaultText};
-inline constexpr std::string_view kUrlPrefixDefault = kUrlPrefix.defaultText;
 
 // The search host that IP lookups ask; only ever read, when the statistics
 // window opens.
 inline constexpr TextSetting kIpQueryHost{{"更多精细统计", "IP查询主机"}, "www.baidu.com"};
-inline constexpr std::string_view kIpQueryHostDefault = kIpQueryHost.defaultText;
 
 // Whether an import names today's crawlers (AI crawlers, newer search
 // engines, SEO tools) besides the classic ones. Set by the chart window's
@@ -34,7 +32,6 @@ inline constexpr std::string_view kIpQueryHostDefault = kIpQueryHost.defaultText
 // the next import on. Default: the classic crawlers only, which keeps every
 // table, tally and export that of the classic catalogue.
 inline constexpr FlagSetting kTodaysCrawlers{{"蜘蛛占比统计", "识别当今蜘蛛"}, false};
-inline constexpr bool kTodaysCrawlersDefault = kTodaysCrawlers.defaultValue;
 
 // Where the crawler verification sends its DNS queries and how long one
 // attempt waits (milliseconds); only ever read, when the statistics window
@@ -43,20 +40,16 @@ inline constexpr bool kTodaysCrawlersDefault = kTodaysCrawlers.defaultValue;
 // ResolverSettings::servers takes it and checks it. The default timeout is
 // the resolver's own default, 2000.
 inline constexpr TextSetting kVerifyDnsServers{{"蜘蛛真伪", "DNS服务器"}, ""};
-inline constexpr std::string_view kVerifyDnsServersDefault = kVerifyDnsServers.defaultText;
 inline constexpr NumberSetting kVerifyDnsTimeout{{"蜘蛛真伪", "DNS超时毫秒"}, 2000, 1, 600000};
-inline constexpr std::string_view kVerifyDnsTimeoutDefault = "2000";
 // The log field that holds the client's address behind a proxy or CDN
 // (X-Forwarded-For, or what the administrator named it); empty: c-ip is the
 // client. Read when the statistics window opens, for its pages and the
 // crawler verification.
 inline constexpr TextSetting kVerifyClientIpField{{"蜘蛛真伪", "客户端IP字段"}, ""};
-inline constexpr std::string_view kVerifyClientIpFieldDefault = kVerifyClientIpField.defaultText;
 // "1": the verification window's block exports also list addresses judged 假 that sent
 // visits naming no crawler (shared with people); anything else leaves them
 // out, as logdesk-report does without --block-shared.
 inline constexpr DigitFlagSetting kVerifyBlockShared{{"蜘蛛真伪", "屏蔽共用IP"}, false};
-inline constexpr std::string_view kVerifyBlockSharedDefault = "0";
 
 // The record export's column choice: one flag per column caption, keyed by
 // the caption followed by "选中" (the record number column as "序号选中").

@@ -1,4 +1,5 @@
 #include "core/settings/settings_keys.h"
+#include "core/settings/window_settings.h"
 #include "core/text/gbk_codec.h"
 #include "support/file_test_support.h"
 
@@ -74,6 +75,47 @@ TEST_F(TypedSettingTest, TextAndItsDefaultComeBackAsGbk) {
     EXPECT_EQ(ReadFile(path_), Gbk("[基本配置]\r\n日志路径=D:\\日志\\ex.log\r\n"));
     EXPECT_EQ(settings::kLogPath.read(config_), Gbk("D:\\日志\\ex.log"));
     EXPECT_EQ(chinese.read(config_), Gbk("默认值")) << "another key of the same section";
+}
+
+TEST_F(TypedSettingTest, ObjectsWriteOnlyWhatTheWindowsStore) {
+    StatsWindowSettings stats = StatsWindowSettings::read(config_);
+    EXPECT_EQ(stats.urlPrefix, "http://www.baidu.com/");
+    EXPECT_EQ(stats.statusUrlPrefix, "http://www.baidu.com/");
+    EXPECT_EQ(stats.ipQueryHost, "www.baidu.com");
+    stats.urlPrefix = Gbk("http://例子/");
+    stats.ipQueryHost = "elsewhere";
+    ASSERT_TRUE(stats.write(config_));
+    // The host is only ever read: a window that closes never adds it.
+    EXPECT_EQ(ReadFile(path_), Gbk("[更多精细统计]\r\nHTTP前缀=http://例子/\r\n"
+                                   "HTTP前缀1=http://www.baidu.com/\r\n"));
+    EXPECT_EQ(StatsWindowSettings::read(config_).urlPrefix, Gbk("http://例子/"));
+
+    store("蜘蛛真伪", "DNS超时毫秒", "none");
+    const VerifySettings verify = VerifySettings::read(config_);
+    EXPECT_EQ(verify.dnsTimeoutMs, 2000);
+    EXPECT_EQ(verify.dnsServers, "");
+    EXPECT_FALSE(verify.blockShared);
+}
+
+TEST_F(TypedSettingTest, AFailedWriteNamesTheFileAndTheOtherPrefixIsStillWritten) {
+    const std::string nowhere = (dir_.dir() / "missing" / "logdesk.ini").string();
+    ConfigFile missing(nowhere);
+    for (const Result<void>& written :
+         {MainWindowSettings{"x"}.write(missing), ChartSettings{true}.write(missing),
+          StatsWindowSettings::read(missing).write(missing)}) {
+        ASSERT_FALSE(written);
+        EXPECT_EQ(written.error().path, nowhere);
+    }
+
+    // The first prefix cannot be stored (a line break after a lead byte);
+    // the second still is, and the failure is the first one's.
+    StatsWindowSettings stats;
+    stats.urlPrefix = "a\xB0\nb";
+    stats.statusUrlPrefix = "second";
+    const Result<void> written = stats.write(config_);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.error().line(), path_ + ": the value cannot be stored");
+    EXPECT_EQ(ReadFile(path_), Gbk("[更多精细统计]\r\nHTTP前缀1=second\r\n"));
 }
 
 } // namespace
