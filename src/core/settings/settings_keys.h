@@ -59,8 +59,5 @@ inline constexpr DigitFlagSetting kVerifyBlockShared{{"蜘蛛真伪", "屏蔽共
 // which export_column_settings.h gives).
 inline constexpr FlagFamilySetting kExportChoice{"字段属性", "选中"};
 inline constexpr FlagFamilySetting kExportDefaults{"恢复默认", "选中"};
-inline constexpr std::string_view kExportChoiceSection = kExportChoice.section;
-inline constexpr std::string_view kExportDefaultsSection = kExportDefaults.section;
-inline constexpr std::string_view kCheckedSuffix = kExportChoice.suffix;
 
 } // namespace logdesk::settings
