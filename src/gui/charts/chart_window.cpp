@@ -3,7 +3,7 @@
 #include "chart_picture.h"
 #include "core/logimport/imported_log.h"
 #include "core/settings/config_file.h"
-#include "core/settings/settings_keys.h"
+#include "core/settings/window_settings.h"
 #include "core/text/gbk_text.h"
 #include "gui/toolkit/file_saving.h"
 #include "gui/toolkit/qt_text.h"
@@ -186,10 +186,9 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
     // The choice is the import's: the charts show what the last import
     // named, and the next one reads the stored choice.
     todaysCrawlers_ = built.control<CheckBox>("复选框当今蜘蛛");
-    todaysCrawlers_->setChecked(
-        config_.readFlag(settings::kTodaysCrawlers, settings::kTodaysCrawlersDefault));
+    todaysCrawlers_->setChecked(ChartSettings::read(config_).todaysCrawlers);
     connect(todaysCrawlers_, &QCheckBox::toggled, this, [this](bool on) {
-        if (const Result<void> saved = config_.writeFlag(settings::kTodaysCrawlers, on); !saved) {
+        if (const Result<void> saved = ChartSettings{on}.write(config_); !saved) {
             Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
             return;
         }

@@ -2,6 +2,7 @@
 
 #include "core/export/column_chooser.h"
 #include "core/export/csv_format.h"
+#include "core/export/export_column_settings.h"
 #include "core/export/line_sink.h"
 #include "core/logimport/imported_log.h"
 #include "core/settings/config_file.h"
@@ -85,7 +86,8 @@ void CsvExportWindow::fill(bool defaults) {
     if (log_.table.columnCount() == 0) {
         captions = log_.header.fieldHeaders;
     }
-    for (const ExportColumn& entry : FillChooser(config_, defaults, captions)) {
+    for (const ExportColumn& entry :
+         FillChooser(ExportColumnSettings::read(config_, defaults, captions))) {
         const int index = list_->addEntry(FromGbk(entry.caption), entry.column);
         list_->setChecked(index, entry.checked);
     }
@@ -118,11 +120,11 @@ void CsvExportWindow::move(int by) {
 
 void CsvExportWindow::closeEvent(QCloseEvent* event) {
     export_.cancel();
-    std::vector<ExportColumn> entries;
+    ExportColumnSettings choice;
     for (int i = 0; i < list_->entryCount(); ++i) {
-        entries.push_back({ToGbk(list_->entryText(i)), list_->checked(i), list_->entryData(i)});
+        choice.marks.push_back({ToGbk(list_->entryText(i)), list_->checked(i)});
     }
-    if (const Result<void> saved = SaveChoice(config_, entries); !saved) {
+    if (const Result<void> saved = choice.write(config_); !saved) {
         Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
     }
     QWidget::closeEvent(event);

@@ -5,10 +5,9 @@
 #include "help_text.h"
 #include "import_message.h"
 #include "record_table_model.h"
-#include "core/settings/settings_keys.h"
+#include "core/settings/window_settings.h"
 #include "core/stats/record_sort.h"
 #include "gui/stats/stats_window.h"
-#include "core/text/gbk_codec.h"
 #include "gui/toolkit/controls.h"
 #include "gui/toolkit/qt_text.h"
 #include "gui/toolkit/ui_seam.h"
@@ -98,8 +97,7 @@ MainWindow::MainWindow(ConfigFile& config, QWidget* parent) : QWidget(parent), c
     import_.showProgressOn(progress_);
 
     logDialog_ = built.dialog("对话框日志");
-    logDialog_->fileName =
-        FromGbk(config_.read(settings::kLogPath, Gbk(settings::kLogPathDefault)));
+    logDialog_->fileName = FromGbk(MainWindowSettings::read(config_).logPath);
 
     connect(importButton_, &QPushButton::clicked, this, &MainWindow::chooseAndImport);
     connect(list_, &ReportList::headerClicked, this, &MainWindow::sortByColumn);
@@ -213,7 +211,7 @@ void MainWindow::rememberAndImport(const QStringList& paths) {
     // The first path chosen, so that the dialog opens where the user was;
     // remembered before the files are opened, so also when the import fails.
     logDialog_->fileName = paths.first();
-    if (const Result<void> saved = config_.write(settings::kLogPath, ToGbk(paths.first()));
+    if (const Result<void> saved = MainWindowSettings{ToGbk(paths.first())}.write(config_);
         !saved) {
         Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
     }
@@ -259,9 +257,7 @@ void MainWindow::importFiles(const QStringList& paths) {
     const HeaderLayout previous = imported_.header;
     // Read afresh for each import: the chart window changes it meanwhile.
     const Crawlers crawlers =
-        config_.readFlag(settings::kTodaysCrawlers, settings::kTodaysCrawlersDefault)
-            ? Crawlers::All
-            : Crawlers::Classic;
+        ChartSettings::read(config_).todaysCrawlers ? Crawlers::All : Crawlers::Classic;
     const bool started = import_.start(
         [arguments, previous, crawlers](const TaskControl& control) {
             ImportOptions options;

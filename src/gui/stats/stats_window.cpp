@@ -10,7 +10,6 @@
 #include "core/net/ip_location.h"
 #include "core/net/page_text.h"
 #include "core/settings/config_file.h"
-#include "core/settings/settings_keys.h"
 #include "core/stats/page_builds.h"
 #include "core/stats/stats_sort.h"
 #include "core/text/gbk_codec.h"
@@ -26,7 +25,6 @@
 #include <QHeaderView>
 #include <QShowEvent>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace logdesk {
@@ -73,6 +71,7 @@ struct Located {
 StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSession& session,
                          QWidget* parent)
     : QWidget(parent), log_(log), config_(config), session_(session),
+      settings_(StatsWindowSettings::read(config)), verify_(VerifySettings::read(config)),
       sortOrder_([](const StatsTable& page, int column, bool ascending,
                     const std::atomic<bool>* cancel) {
           return StatsSortOrder(page, column, ascending, cancel);
@@ -92,9 +91,8 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSessio
     list_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     exportDialog_ = built.dialog("对话框导出");
 
-    prefix_->setText(FromGbk(config_.read(settings::kUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
-    prefix1_->setText(
-        FromGbk(config_.read(settings::kStatusUrlPrefix, Gbk(settings::kUrlPrefixDefault))));
+    prefix_->setText(FromGbk(settings_.urlPrefix));
+    prefix1_->setText(FromGbk(settings_.statusUrlPrefix));
 
     walkPause_.setSingleShot(true);
     connect(&walkPause_, &QTimer::timeout, this, &StatsWindow::walkOn);
@@ -143,9 +141,7 @@ StatsPage StatsWindow::currentPage() const {
 }
 
 std::string StatsWindow::ipQueryUrl(const std::string& ip) {
-    const std::string host =
-        config_.read(settings::kIpQueryHost, Gbk(settings::kIpQueryHostDefault));
-    return IpLocationQueryUrl(host, ip);
+    return IpLocationQueryUrl(settings_.ipQueryHost, ip);
 }
 
 int StatsWindow::rowOfIp(const std::string& ip, int likely) const {
@@ -308,8 +304,7 @@ void StatsWindow::openIpSearchPage() {
 
 std::int32_t StatsWindow::clientIpColumn() const {
     // Off (0) unless the setting names a field of this log.
-    return FieldColumn(log_.header, config_.read(settings::kVerifyClientIpField,
-                                                 Gbk(settings::kVerifyClientIpFieldDefault)));
+    return FieldColumn(log_.header, verify_.clientIpField);
 }
 
 void StatsWindow::openVerifyWindow() {
@@ -319,22 +314,15 @@ void StatsWindow::openVerifyWindow() {
         return;
     }
     ResolverSettings settings;
-    settings.servers =
-        config_.read(settings::kVerifyDnsServers, Gbk(settings::kVerifyDnsServersDefault));
-    const std::string timeout =
-        config_.read(settings::kVerifyDnsTimeout, Gbk(settings::kVerifyDnsTimeoutDefault));
-    // A value that is no number keeps the resolver's own default.
-    if (const long ms = std::strtol(timeout.c_str(), nullptr, 10); ms > 0 && ms <= 600000) {
-        settings.timeoutMs = static_cast<int>(ms);
-    }
+    settings.servers = verify_.dnsServers;
+    settings.timeoutMs = verify_.dnsTimeoutMs;
     // The published crawler ranges live beside the settings file.
     const std::string& path = config_.path();
     const std::size_t slash = path.rfind('/');
     auto* window = new VerifyWindow(log_, settings, this,
                                     slash == std::string::npos ? "." : path.substr(0, slash),
                                     clientIpColumn());
-    window->setBlockShared(config_.read(settings::kVerifyBlockShared,
-                                        Gbk(settings::kVerifyBlockSharedDefault)) == "1");
+    window->setBlockShared(verify_.blockShared);
     verifyWindow_ = window;
     verifyWindow_->show();
 }
@@ -356,12 +344,11 @@ void StatsWindow::closeEvent(QCloseEvent* event) {
     sort_.cancel();
     export_.cancel();
     stopLookups();
-    const Result<void> saved = config_.write(settings::kUrlPrefix, ToGbk(prefix_->text()));
-    const Result<void> saved1 = config_.write(settings::kStatusUrlPrefix, ToGbk(prefix1_->text()));
-    if (!saved || !saved1) {
-        // One message for both: they go to the same file.
-        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："),
-                                         saved ? saved1.error() : saved.error()));
+    settings_.urlPrefix = ToGbk(prefix_->text());
+    settings_.statusUrlPrefix = ToGbk(prefix1_->text());
+    // One message for both prefixes: they go to the same file.
+    if (const Result<void> saved = settings_.write(config_); !saved) {
+        Ui().showMessage(this, ErrorText(QStringLiteral("无法保存设置："), saved.error()));
     }
     QWidget::closeEvent(event);
 }

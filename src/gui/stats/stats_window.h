@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/base/result.h"
+#include "core/settings/window_settings.h"
 #include "core/stats/stats_table.h"
 #include "gui/toolkit/background_task.h"
 
@@ -158,6 +159,10 @@ private:
     const ImportedLog& log_;
     ConfigFile& config_;
     StatsSession& session_;
+    // Read as the window opens. The prefixes are the edit boxes' from then
+    // on, stored back when the window closes.
+    StatsWindowSettings settings_;
+    VerifySettings verify_;
     TabStrip* tabs_ = nullptr;
     TabStrip* filterTabs_ = nullptr;
     DropDown* trafficSpan_ = nullptr; // tab 0: by hour or by date

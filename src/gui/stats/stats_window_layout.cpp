@@ -1,5 +1,6 @@
 // The detailed statistics window's layout: its controls, their places, captions and fonts, and
 // its file dialogs.
+#include "core/settings/settings_keys.h"
 #include "core/stats/page_builds.h"
 #include "gui/stats/stats_window.h"
 #include "gui/toolkit/window_description.h"
@@ -53,7 +54,7 @@ const WindowDescription& StatsWindowDescription() {
                 {.name = "编辑框http前缀",
                  .kind = ControlKind::EditBox,
                  .geometry = {672, 4, 136, 24},
-                 .caption = "http://www.baidu.com/",
+                 .caption = settings::kUrlPrefix.defaultText.data(),
                  .font = kSong12,
                  .container = "选择夹",
                  .page = 1},
@@ -93,7 +94,7 @@ const WindowDescription& StatsWindowDescription() {
                 {.name = "编辑框http前缀1",
                  .kind = ControlKind::EditBox,
                  .geometry = {672, 4, 136, 24},
-                 .caption = "http://www.baidu.com/",
+                 .caption = settings::kStatusUrlPrefix.defaultText.data(),
                  .font = kSong12,
                  .container = "选择夹",
                  .page = 3},
