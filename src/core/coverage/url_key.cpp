@@ -115,7 +115,8 @@ std::string RemoveDotSegments(std::string_view in) {
 }
 
 std::string MakeKey(std::string_view path, std::string_view query) {
-    std::string key = path.empty() ? std::string("/") : RemoveDotSegments(DecodePart(path, Part::Path));
+    std::string key =
+        path.empty() ? std::string("/") : RemoveDotSegments(DecodePart(path, Part::Path));
     if (key.empty()) {
         key = "/";
     }
