@@ -133,12 +133,10 @@ std::optional<std::string> ListedFileName(std::string_view loc) {
     return name;
 }
 
-std::string FolderOf(const std::string& path) {
+// The path of `name` in the folder that holds `path`.
+std::string Beside(const std::string& path, const std::string& name) {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
+    return slash == std::string::npos ? name : path.substr(0, slash + 1) + name;
 }
 
 std::string AsciiLower(std::string_view text) {
@@ -260,7 +258,6 @@ public:
 
 private:
     Result<void> readIndex(const std::string& path, const SiteList& index) {
-        const std::string folder = FolderOf(path);
         for (const ListedUrl& listed : index.urls) {
             const std::optional<std::string> name = ListedFileName(listed.url);
             if (!name) {
@@ -269,7 +266,7 @@ private:
                                  ": the listed sitemap names no file: " + listed.url.substr(0, 200),
                              0};
             }
-            const Result<void> read = this->read(folder + "/" + *name, {&path, listed.line});
+            const Result<void> read = this->read(Beside(path, *name), {&path, listed.line});
             if (!read) {
                 return read;
             }
