@@ -119,7 +119,7 @@ Result<InputsImport> ImportPass(LogInputs& inputs, const HeaderLayout& previousH
         if (source == nullptr) {
             break;
         }
-        if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
+        if (options.cancel.cancelled()) {
             return SystemError(ECANCELED, {}, source->name().display());
         }
         if (source->status().ended() && !source->status().complete()) {

@@ -182,7 +182,7 @@ Result<InputRead> InputLoop<Builder>::read(const LogImporter::Reader& read, std:
     std::uint64_t reported = 0;
     std::optional<ReadBeside> ahead;
     for (;;) {
-        if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed)) {
+        if (options_.cancel.cancelled()) {
             return Failed(ECANCELED);
         }
         std::size_t got = 0;

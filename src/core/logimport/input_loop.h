@@ -13,7 +13,6 @@
 
 namespace logdesk {
 
-
 // A failure of the import, which keeps nothing of what it read.
 inline Error Failed(int code, std::string cause = {}) {
     Error error = SystemError(code);

@@ -34,7 +34,7 @@ const char* LastByte(const char* begin, const char* end, char c) {
 class ParallelImport::RangeHandler {
 public:
     RangeHandler(const RecordData& data, Range& range, PartBuilder& rows, std::uint32_t chunk,
-                 const std::atomic<bool>* cancel)
+                 const CancelToken& cancel)
         : data_(data), range_(range), rows_(rows), chunk_(chunk), cancel_(cancel),
           layout_(range.layout) {}
 
@@ -50,8 +50,7 @@ public:
             return;
         }
         rows_.appendRow(chunk_, begin, end, layout_, fieldStarts, blanks);
-        if ((++lines_ & 0xFFF) == 0 && cancel_ != nullptr &&
-            cancel_->load(std::memory_order_relaxed)) {
+        if ((++lines_ & 0xFFF) == 0 && cancel_.cancelled()) {
             stopped_ = true;
         }
     }
@@ -62,7 +61,7 @@ private:
     Range& range_;
     PartBuilder& rows_;
     std::uint32_t chunk_;
-    const std::atomic<bool>* cancel_;
+    CancelToken cancel_;
     std::uint32_t layout_;
     std::size_t next_ = 0;
     std::uint64_t lines_ = 0;

@@ -133,9 +133,7 @@ private:
     bool takeRows(std::vector<Range>& ranges);
     void collectPending(std::uint32_t chunk, std::size_t begin, std::size_t end, bool eof);
     void flushPending(std::uint32_t layout);
-    bool cancelled() const {
-        return options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed);
-    }
+    bool cancelled() const { return options_.cancel.cancelled(); }
 
     LayoutSet layouts_;
     HeaderLayout header_; // the header in force

@@ -17,8 +17,8 @@
 // shares and the block rules.
 #pragma once
 
+#include "core/base/cancellation.h"
 #include "core/logimport/spider_catalogue.h"
-#include "core/net/cancellation.h"
 #include "core/net/crawler_ranges.h"
 #include "core/net/crawler_rules.h"
 #include "core/net/dns_resolver.h"

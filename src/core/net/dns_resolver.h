@@ -27,8 +27,8 @@
 // kept, so a later lookup asks again.
 #pragma once
 
+#include "core/base/cancellation.h"
 #include "core/base/result.h"
-#include "core/net/cancellation.h"
 
 #include <array>
 #include <cstddef>

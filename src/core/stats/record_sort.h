@@ -2,10 +2,10 @@
 // column, ascending, as SortOrder orders text.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/logimport/parallel_work.h"
 #include "core/logimport/record_table.h"
 
-#include <atomic>
 #include <vector>
 
 namespace logdesk {
@@ -16,7 +16,7 @@ namespace logdesk {
 // without rows, and once `*cancel` turned true (the sort stops within a few
 // thousand rows).
 std::vector<RecordIndex> SortRecordsByText(const RecordTable& table, ColumnIndex column,
-                                           const std::atomic<bool>* cancel = nullptr,
+                                           const CancelToken& cancel = {},
                                            const Parallelism& parallel = {});
 
 } // namespace logdesk

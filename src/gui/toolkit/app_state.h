@@ -3,8 +3,11 @@
 // it destroys before this state goes.
 #pragma once
 
+#include "core/base/cancellation.h"
 #include "core/net/http_fetch.h"
 #include "core/stats/cell_colours.h"
+
+#include <memory>
 
 namespace logdesk {
 
@@ -15,9 +18,9 @@ struct AppState {
     // The overlay every statistics list is painted through; only the IP
     // page's build empties it.
     CellColours cellColours;
-    // Set by the stop request of the run over all IPs (and by closing its
-    // window), cleared when a run starts.
-    bool stopLookup = false;
+    // Raised by the stop request of the run over all IPs (and by closing its
+    // window); a run that starts puts a fresh one in its place. GUI thread.
+    std::unique_ptr<Cancellation> lookupStop = std::make_unique<Cancellation>();
     // The search site's cookies, kept from one IP lookup to the next.
     CookieJar lookupCookies;
 };

@@ -324,7 +324,7 @@ TEST_F(CancelledWorkTest, LookupGivesUpItsFetch) {
     ExpectPrompt(cancelled, kStopsWithinMs);
     EXPECT_EQ(located.size(), 0);
     EXPECT_EQ(server.requests().size(), 1u);
-    EXPECT_TRUE(app.stopLookup);
+    EXPECT_TRUE(app.lookupStop->cancelled());
 }
 
 } // namespace
