@@ -34,7 +34,7 @@ std::vector<ColumnIndex> AllColumns(const RecordTable& table);
 
 // Writes the chosen columns of every row in the table's order, quoted, with
 // the column titles first when `header` is set. The sink's failure ends it;
-// so does `*cancel` turning true (polled every few thousand rows), with an
+// so does a cancel of `cancel` (polled every few thousand rows), with an
 // error of code ECANCELED, the sink then holding part of the table.
 //
 // Rows are formatted on the threads `parallel` gives, pieces ahead of the

@@ -284,7 +284,7 @@ private:
 // a list can fit its columns by measuring one cell per column instead of all
 // of them: the first such record, the last record for the record numbers
 // and for a column of empty cells. Empty for a table without rows, and once
-// `*cancel` turned true (polled every few thousand records).
+// `cancel` was cancelled (polled every few thousand records).
 std::vector<RecordIndex> LongestCells(const RecordData& data, const CancelToken& cancel = {});
 
 } // namespace logdesk

@@ -176,7 +176,7 @@ StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
 // The build of `page`; the filter matters on the URL, IP and status pages. The
 // records are counted in pieces on the threads `parallel` gives and the
 // pieces joined in row order, which gives what one pass in row order gives
-// (one thread makes that one pass). With `*cancel` turned true (polled every
+// (one thread makes that one pass). Once `cancel` is cancelled (polled every
 // few thousand rows) the build stops and returns no page. With a
 // clientIpColumn (1-based, 0 for none) every page reads a record's address
 // as ClientAddress(that column's cell, its c-ip cell): the client behind a

@@ -31,7 +31,7 @@ std::vector<std::uint32_t> StatsSortOrder(const std::vector<std::string>& cells,
 // The first two steps at once, over a page nobody changes meanwhile (a
 // snapshot), by the kind its caption gives: the order over the cells
 // StatsSortCells would copy, read in place. Empty for a column the page
-// lacks, and once `*cancel` turned true (polled every few thousand rows).
+// lacks, and once `cancel` was cancelled (polled every few thousand rows).
 std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bool ascending,
                                           const CancelToken& cancel = {},
                                           const Parallelism& parallel = {});

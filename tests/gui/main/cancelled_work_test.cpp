@@ -85,7 +85,7 @@ void ExpectPrompt(const Cancelled& cancelled, qint64 stopWithinMs) {
     EXPECT_LT(cancelled.stopMs, stopWithinMs);
 }
 
-// Rows polled between two looks at the cancel flag take milliseconds; the
+// Rows polled between two looks at the cancel token take milliseconds; the
 // import looks once per 8 MiB it reads.
 constexpr qint64 kStopsWithinMs = 250;
 constexpr qint64 kImportStopsWithinMs = 1000;
