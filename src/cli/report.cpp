@@ -576,8 +576,8 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
     CrawlerVerifier verifier(a.resolver,
                              a.rangesDir ? PublishedRanges::Load(*a.rangesDir) : PublishedRanges{});
     const VerifyRun run = verifier.verify(claims);
-    if (!run.error.empty()) {
-        messages += "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error)) + "\n";
+    if (run.error) {
+        messages += "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error->reason())) + "\n";
         return 1;
     }
     const bool unusable = run.problem != ResolverProblem::None;

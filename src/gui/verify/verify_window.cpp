@@ -144,8 +144,8 @@ void VerifyWindow::showRun(const VerifyRun& run) {
     }
     std::size_t shared = 0;
     AddressesToBlock(claims_, verdicts_, false, &shared);
-    if (!run.error.empty()) {
-        status_->setText(QStringLiteral("DNS出错：") + FromGbk(run.error));
+    if (run.error) {
+        status_->setText(QStringLiteral("DNS出错：") + FromGbk(run.error->reason()));
     } else if (run.problem != ResolverProblem::None) {
         // Said in a message as well as in the status line: the list and the
         // rules would otherwise look like those of a clean log.
