@@ -33,11 +33,11 @@ struct Listing {
 Error SourceError(const LogSource& source, const std::string& path, const Listing& listing) {
     const SourceStatus& status = source.status();
     std::string what = status.state == SourceState::Damaged ? "damaged .gz file" : "cannot read";
-    std::string cause = listing.prefix() + status.reason;
+    std::string cause = listing.prefix() + (status.error ? status.error->cause : std::string());
     if (status.state == SourceState::Damaged) {
         cause += " (after " + std::to_string(status.deliveredBytes) + " bytes unpacked)";
     }
-    return Error{std::move(what), path, std::move(cause), status.error};
+    return Error{std::move(what), path, std::move(cause), status.code()};
 }
 
 // Appends what `source` delivers to `bytes`, failing once they would pass
