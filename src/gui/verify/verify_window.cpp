@@ -2,8 +2,8 @@
 
 #include "core/export/csv_format.h"
 #include "core/logimport/imported_log.h"
-#include "core/net/crawler_claims.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_claims.h"
+#include "core/verify/verification_report.h"
 #include "gui/toolkit/controls.h"
 #include "gui/toolkit/file_saving.h"
 #include "gui/toolkit/qt_text.h"

@@ -15,8 +15,8 @@
 #pragma once
 
 #include "core/base/cancellation.h"
-#include "core/net/crawler_ranges.h"
-#include "core/net/crawler_verifier.h"
+#include "core/verify/crawler_ranges.h"
+#include "core/verify/crawler_verifier.h"
 #include "gui/toolkit/background_task.h"
 
 #include <QWidget>

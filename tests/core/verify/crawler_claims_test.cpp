@@ -1,6 +1,6 @@
 #include "core/base/cancellation.h"
-#include "core/net/crawler_claims.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_claims.h"
+#include "core/verify/verification_report.h"
 #include "support/import_test_support.h"
 #include "core/text/gbk_codec.h"
 

@@ -22,7 +22,7 @@
 #include "core/logimport/imported_log.h"
 #include "core/logimport/record_consumer.h"
 #include "core/logimport/record_table.h"
-#include "core/net/crawler_verifier.h"
+#include "core/verify/crawler_verifier.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "core/net/dns_resolver.h"
+#include "core/verify/dns_resolver.h"
 #include "support/local_dns_server.h"
 
 #include <atomic>

@@ -1,5 +1,5 @@
-#include "core/net/crawler_verifier.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_verifier.h"
+#include "core/verify/verification_report.h"
 #include "support/local_dns_server.h"
 #include "core/text/gbk_codec.h"
 

@@ -1,7 +1,7 @@
 #include "crawler_claims.h"
 
 #include "core/logimport/client_address.h"
-#include "core/net/crawler_rules.h"
+#include "core/verify/crawler_rules.h"
 
 #include <algorithm>
 #include <array>

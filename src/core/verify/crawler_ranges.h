@@ -17,7 +17,7 @@
 #include "core/base/cancel_token.h"
 #include "core/base/result.h"
 #include "core/logimport/spider_catalogue.h"
-#include "core/net/dns_resolver.h"
+#include "core/verify/dns_resolver.h"
 
 #include <cstdint>
 #include <functional>

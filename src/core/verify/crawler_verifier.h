@@ -19,9 +19,9 @@
 
 #include "core/base/cancellation.h"
 #include "core/logimport/spider_catalogue.h"
-#include "core/net/crawler_ranges.h"
-#include "core/net/crawler_rules.h"
-#include "core/net/dns_resolver.h"
+#include "core/verify/crawler_ranges.h"
+#include "core/verify/crawler_rules.h"
+#include "core/verify/dns_resolver.h"
 
 #include <cstddef>
 #include <cstdint>
