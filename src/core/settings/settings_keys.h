@@ -25,6 +25,11 @@ inline constexpr TextSetting kStatusUrlPrefix{{"更多精细统计", "HTTP前缀
 // The search host that IP lookups ask; only ever read, when the statistics
 // window opens.
 inline constexpr TextSetting kIpQueryHost{{"更多精细统计", "IP查询主机"}, "www.baidu.com"};
+// A local IP location database in the MaxMind DB format (.mmdb, a city or a
+// country database), as a path; when set, the statistics window's lookups
+// read it instead of asking the search host. Only ever read, when the
+// statistics window opens. Default: none, the web lookup.
+inline constexpr TextSetting kIpDatabase{{"更多精细统计", "IP数据库"}, ""};
 
 // Whether an import names today's crawlers (AI crawlers, newer search
 // engines, SEO tools) besides the classic ones. Set by the chart window's

@@ -17,6 +17,7 @@ StatsWindowSettings StatsWindowSettings::read(ConfigFile& config) {
     loaded.urlPrefix = settings::kUrlPrefix.read(config);
     loaded.statusUrlPrefix = settings::kStatusUrlPrefix.read(config);
     loaded.ipQueryHost = settings::kIpQueryHost.read(config);
+    loaded.ipDatabase = settings::kIpDatabase.read(config);
     return loaded;
 }
 

@@ -20,15 +20,18 @@ struct MainWindowSettings {
 };
 
 // The statistics window's: the prefixes put before a URL it opens (URL page,
-// status page) and the search host its IP lookups ask.
+// status page), the search host its IP lookups ask, and the local database
+// they read instead when one is named.
 struct StatsWindowSettings {
     std::string urlPrefix;
     std::string statusUrlPrefix;
     std::string ipQueryHost;
+    std::string ipDatabase; // a path; empty for the web lookup
 
     static StatsWindowSettings read(ConfigFile& config);
     // Writes both prefixes, the second also when the first failed; the first
-    // failure is the answer. The host is only ever read, so never written.
+    // failure is the answer. The host and the database are only ever read,
+    // so never written.
     Result<void> write(ConfigFile& config) const;
 };
 

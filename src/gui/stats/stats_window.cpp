@@ -7,6 +7,7 @@
 #include "core/logimport/client_address.h"
 #include "core/logimport/imported_log.h"
 #include "core/net/http_fetch.h"
+#include "core/net/ip_database.h"
 #include "core/net/ip_location.h"
 #include "core/net/page_text.h"
 #include "core/settings/config_file.h"
@@ -26,6 +27,7 @@
 #include <QShowEvent>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 namespace logdesk {
 
@@ -65,6 +67,18 @@ struct Located {
     std::string location;
     CookieJar cookies;
 };
+
+// The run over all IPs with a local database: the rows it read, and for
+// each its IP and location.
+struct DatabaseRow {
+    int row = -1; // where the IP was; a sort may move it meanwhile
+    std::string ip;
+    std::string location;
+};
+
+// How many of the run's rows a database worker reads between two looks at
+// its cancel flag.
+constexpr std::size_t kRowsBetweenCancelChecks = 4096;
 
 } // namespace
 
@@ -144,6 +158,16 @@ std::string StatsWindow::ipQueryUrl(const std::string& ip) {
     return IpLocationQueryUrl(settings_.ipQueryHost, ip);
 }
 
+std::string StatsWindow::ipDatabasePath() const {
+    return settings_.ipDatabase.empty()
+               ? std::string()
+               : QFile::encodeName(FromGbk(settings_.ipDatabase)).toStdString();
+}
+
+void StatsWindow::tellDatabaseError(const Error& error) {
+    Ui().showMessage(this, ErrorText(QStringLiteral("无法读取IP数据库："), error));
+}
+
 int StatsWindow::rowOfIp(const std::string& ip, int likely) const {
     const auto& rows = model_->page().rows;
     if (likely >= 0 && static_cast<std::size_t>(likely) < rows.size() &&
@@ -180,6 +204,10 @@ void StatsWindow::startNextLookup() {
         finishLookup(next, {}); // its page is gone: nothing to ask
         return;
     }
+    if (!settings_.ipDatabase.empty()) {
+        startDatabaseLookup(next);
+        return;
+    }
     FetchRequest request;
     request.url = ipQueryUrl(next.ip);
     // The worker fetches with a copy of the cookies, which replaces the
@@ -203,6 +231,85 @@ void StatsWindow::startNextLookup() {
         });
     if (!started) {
         finishLookup(next, {}); // as a failed fetch
+    }
+}
+
+void StatsWindow::startDatabaseLookup(const Lookup& next) {
+    // The database is opened for each lookup: mapping it is cheap, and a
+    // file replaced meanwhile is read afresh.
+    const bool started = lookup_.start(
+        [path = ipDatabasePath(), ip = next.ip](const TaskControl&) -> Result<std::string> {
+            Result<IpDatabase> database = IpDatabase::open(path);
+            if (!database) {
+                return database.error();
+            }
+            return database->locate(ip);
+        },
+        [this, next](const Result<std::string>& located) {
+            if (located) {
+                finishLookup(next, *located);
+                return;
+            }
+            // One message, however many lookups waited: none of them can
+            // be answered either.
+            const std::deque<Lookup> waiting = std::exchange(lookups_, {});
+            tellDatabaseError(located.error());
+            finishLookup(next, {});
+            for (const Lookup& lookup : waiting) {
+                finishLookup(lookup, {});
+            }
+        });
+    if (!started) {
+        finishLookup(next, {});
+    }
+}
+
+void StatsWindow::locateAllFromDatabase() {
+    std::vector<DatabaseRow> rows;
+    const auto& cells = model_->page().rows;
+    for (std::size_t r = 0; r < cells.size(); ++r) {
+        // A row with a location (or another text) keeps it, as in the web run.
+        if (cells[r][kLocationColumn].empty()) {
+            rows.push_back({static_cast<int>(r), cells[r][kIpColumn], {}});
+        }
+    }
+    locateAllButton_->setCaption(QStringLiteral("停止查询IP"));
+    const auto ended = [this] {
+        locateAllButton_->setCaption(QStringLiteral("查询全部IP"));
+        emit lookupRunEnded();
+    };
+    const bool started = databaseWalk_.start(
+        [path = ipDatabasePath(), rows = std::move(rows)](
+            const TaskControl& control) mutable -> Result<std::vector<DatabaseRow>> {
+            Result<IpDatabase> database = IpDatabase::open(path);
+            if (!database) {
+                return database.error();
+            }
+            for (std::size_t i = 0; i < rows.size(); ++i) {
+                if (i % kRowsBetweenCancelChecks == 0 && control.cancelled()) {
+                    break; // the result is dropped
+                }
+                rows[i].location = database->locate(rows[i].ip);
+            }
+            return std::move(rows);
+        },
+        [this, ended, page = pageGeneration_](const Result<std::vector<DatabaseRow>>& located) {
+            if (!located) {
+                tellDatabaseError(located.error());
+            } else if (page == pageGeneration_) {
+                // The same page, perhaps sorted meanwhile: each location
+                // goes where its IP is now.
+                for (const DatabaseRow& row : *located) {
+                    if (!row.location.empty()) {
+                        model_->setCell(rowOfIp(row.ip, row.row), kLocationColumn, row.location);
+                        list_->widenColumnFor(kLocationColumn, FromGbk(row.location));
+                    }
+                }
+            }
+            ended();
+        });
+    if (!started) {
+        ended();
     }
 }
 
@@ -237,6 +344,13 @@ void StatsWindow::locateSelectedIp() {
 }
 
 void StatsWindow::locateAllIps() {
+    if (databaseWalk_.running()) {
+        // Its result is dropped: the run ends here.
+        databaseWalk_.cancel();
+        locateAllButton_->setCaption(QStringLiteral("查询全部IP"));
+        emit lookupRunEnded();
+        return;
+    }
     if (locateAllButton_->caption() != QStringLiteral("查询全部IP")) {
         locateAllButton_->setCaption(QStringLiteral("停止查询中.."));
         session_.lookupStop->cancel();
@@ -248,6 +362,10 @@ void StatsWindow::locateAllIps() {
         return;
     }
     if (shownPage_ != StatsPage::Ip) {
+        return;
+    }
+    if (!settings_.ipDatabase.empty()) {
+        locateAllFromDatabase();
         return;
     }
     locateAllButton_->setCaption(QStringLiteral("停止查询IP"));
@@ -289,6 +407,7 @@ void StatsWindow::stopLookups() {
     session_.lookupStop->cancel();
     lookups_.clear();
     lookup_.cancel();
+    databaseWalk_.cancel();
     if (walk_) {
         endWalk();
     }

@@ -7,6 +7,7 @@
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "support/local_http_server.h"
+#include "support/mmdb_writer.h"
 #include "core/text/gbk_codec.h"
 #include "gui/stats/stats_session.h"
 #include "gui/toolkit/controls.h"
@@ -46,9 +47,13 @@ protected:
     StatsWindow* window_ = nullptr;
     ReportList* list_ = nullptr;
 
-    void open(int port) {
+    // `database`: the local IP database the settings name, if any.
+    void open(int port, const std::string& database = {}) {
         config_.selectSection(Gbk("更多精细统计"));
         ASSERT_TRUE(config_.writeText(Gbk("IP查询主机"), "127.0.0.1:" + std::to_string(port)));
+        if (!database.empty()) {
+            ASSERT_TRUE(config_.writeText(Gbk("IP数据库"), Utf8ToGbk(database)));
+        }
         LogImport r = testing::Imported(
             ImportLogBytes("#Fields: c-ip cs(User-Agent)\r\n1.1.1.1 Baiduspider\r\n"
                            "1.1.1.2 Googlebot\r\n1.1.1.3 Baiduspider\r\n"));
@@ -251,6 +256,81 @@ TEST_F(IpLookupTest, LookupFollowsItsIpThroughASort) {
             EXPECT_EQ(list_->cellText(r, 3), QString()) << r;
         }
     }
+}
+
+// A database for the log's IPs: 1.1.1.1 in a city, 1.1.1.2 in a country
+// only, 1.1.1.3 in no network.
+std::string LocalDatabase() {
+    using namespace testing;
+    MmdbWriter writer(6, "GeoLite2-City");
+    writer.add("1.1.1.1/32",
+               MmdbMap({{"country", MmdbMap({{"names", MmdbNames("China", "中国")}})},
+                        {"subdivisions",
+                         MmdbArray({MmdbMap({{"names", MmdbNames("Guangdong", "广东")}})})},
+                        {"city", MmdbMap({{"names", MmdbNames("Shenzhen", "深圳")}})}}));
+    writer.add("1.1.1.2/32",
+               MmdbMap({{"country", MmdbMap({{"names", MmdbNames("United States", "美国")}})}}));
+    return writer.bytes();
+}
+
+// With a local database every lookup reads it: no page is fetched (the
+// search site on 127.0.0.1 would answer, so a fetch would show), the run
+// needs no pauses, and a double click reads it too.
+TEST_F(IpLookupTest, LocalDatabaseAnswersWithoutTheWeb) {
+    LocalHttpServer server(4, Answer);
+    const TempFile database(LocalDatabase(), "城市.mmdb");
+    open(server.port(), database.path());
+    auto* model = static_cast<StatsTableModel*>(list_->model());
+    model->setCell(0, 3, "known");
+
+    QElapsedTimer clock;
+    clock.start();
+    clickAndWait("按钮查询全部ip");
+    EXPECT_LT(clock.elapsed(), 1400); // no paced walk
+    EXPECT_EQ(button("按钮查询全部ip")->caption(), QStringLiteral("查询全部IP"));
+    EXPECT_EQ(list_->cellText(0, 3), QStringLiteral("known"));
+    EXPECT_EQ(list_->cellText(1, 3), QStringLiteral("美国"));
+    EXPECT_EQ(list_->cellText(2, 3), QString());
+
+    list_->setSelectedRow(0);
+    QSignalSpy ended(window_, &StatsWindow::lookupEnded);
+    emit list_->doubleClicked(model->index(0, 0));
+    ASSERT_TRUE(ended.wait(10000));
+    EXPECT_EQ(list_->cellText(0, 3), QStringLiteral("中国 广东 深圳"));
+    EXPECT_GE(list_->columnWidth(3),
+              list_->fontMetrics().horizontalAdvance(QStringLiteral("中国 广东 深圳")));
+    EXPECT_TRUE(server.requests().empty());
+    EXPECT_TRUE(ui_.messages.empty());
+}
+
+// A database that cannot be read: one message naming it for each click,
+// no location and no fetch in its place.
+TEST_F(IpLookupTest, UnreadableDatabaseIsToldOnce) {
+    LocalHttpServer server(4, Answer);
+    const TempFile dir("");
+    const std::string missing = (dir.dir() / "none.mmdb").string();
+    open(server.port(), missing);
+
+    clickAndWait("按钮查询全部ip");
+    ASSERT_EQ(ui_.messages.size(), 1);
+    EXPECT_TRUE(ui_.messages[0].startsWith(QStringLiteral("无法读取IP数据库：")));
+    EXPECT_TRUE(ui_.messages[0].contains(QString::fromStdString(missing)));
+    EXPECT_EQ(button("按钮查询全部ip")->caption(), QStringLiteral("查询全部IP"));
+
+    // Two lookups asked for before the first fails: still one message.
+    QSignalSpy ended(window_, &StatsWindow::lookupEnded);
+    list_->setSelectedRow(1);
+    window_->locateSelectedIp();
+    list_->setSelectedRow(2);
+    window_->locateSelectedIp();
+    while (ended.count() < 2) {
+        ASSERT_TRUE(ended.wait(10000));
+    }
+    EXPECT_EQ(ui_.messages.size(), 2);
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(list_->cellText(r, 3), QString()) << r;
+    }
+    EXPECT_TRUE(server.requests().empty());
 }
 
 } // namespace
