@@ -5,6 +5,7 @@
 #include "core/input/import_inputs.h"
 #include "core/logimport/client_address.h"
 #include "core/logimport/log_importer.h"
+#include "core/net/ip_database.h"
 #include "core/verify/crawler_claims.h"
 #include "core/verify/crawler_ranges.h"
 #include "core/verify/crawler_verifier.h"
@@ -61,7 +62,13 @@ struct ReportArgs {
     // page while reading, keeping no records.
     bool stream = false;
     Crawlers crawlers = Crawlers::Classic;
+    // --locate: the local IP database that fills the ips page's locations.
+    std::optional<std::string> locate;
 };
+
+// The ips page's columns that --locate reads and fills ("IP", "IP 所在地").
+constexpr std::size_t kIpColumn = 0;
+constexpr std::size_t kLocationColumn = 3;
 
 // A whole number from `low` to `high`, in decimal digits only.
 std::optional<long> NumberIn(const std::string& text, long low, long high) {
@@ -326,6 +333,15 @@ constexpr ReportOption kOptions[] = {
          return classic.has_value();
      },
      "[--crawlers classic|all]", true, ""},
+    {"--locate", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         if (v.empty()) {
+             return Complain(messages, "--locate needs a database file");
+         }
+         parsed.locate = v;
+         return true;
+     },
+     "[--locate FILE.mmdb]", false, ""},
     {"--help", false, AskForUsage, "", false, ""},
     {"-h", false, AskForUsage, "", false, ""},
 };
@@ -355,7 +371,7 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         }
     }
     if (parsed.updateRanges) {
-        if (!parsed.inputs.empty() || parsed.pageGiven || parsed.blockRules) {
+        if (!parsed.inputs.empty() || parsed.pageGiven || parsed.blockRules || parsed.locate) {
             messages += "logdesk-report: --update-ranges reads no log\n";
             return std::nullopt;
         }
@@ -397,6 +413,10 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     }
     if (parsed.spider && (parsed.page != Page::Stats || !parsed.stats->crawlerFilter)) {
         messages += "logdesk-report: --spider filters the " + FilteredPageNames() + " pages\n";
+        return std::nullopt;
+    }
+    if (parsed.locate && (parsed.page != Page::Stats || parsed.stats->page != StatsPage::Ip)) {
+        messages += "logdesk-report: --locate goes with --page ips\n";
         return std::nullopt;
     }
     return parsed;
@@ -529,9 +549,10 @@ std::int32_t ClientIpColumn(const ReportArgs& a, const LogImport& imported, std:
     return column;
 }
 
-// Writes one page of the statistics window in the list export format.
-int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& standardOutput,
-                   std::string& messages) {
+// Writes one page of the statistics window in the list export format; the
+// ips page with the locations `locations` gives, when not null.
+int WriteStatsPage(const ReportArgs& a, const LogImport& imported, const IpDatabase* locations,
+                   LineSink& standardOutput, std::string& messages) {
     SpiderFilter filter;
     if (a.spider) {
         // Tab 0 ("所有流量") is no crawler.
@@ -554,6 +575,12 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
                                       page, filter, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
                                   filter, {}, a.parallel, clientIp);
+    if (locations != nullptr) {
+        // Before --sort, which orders the rows as they are then.
+        for (std::vector<std::string>& row : table.rows) {
+            row[kLocationColumn] = locations->locate(row[kIpColumn]);
+        }
+    }
     return WriteSortedList(a, table, standardOutput, messages);
 }
 
@@ -735,9 +762,9 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
 }
 
 // Writes the page the arguments ask for from the records in memory; the
-// exit code.
-int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput,
-              std::string& messages) {
+// exit code. `locations`: the --locate database, opened; null without it.
+int WritePage(const ReportArgs& a, LogImport& imported, const IpDatabase* locations,
+              LineSink& standardOutput, std::string& messages) {
     if (a.page == Page::Verify) {
         return WriteVerifyPage(a, imported, standardOutput, messages);
     }
@@ -750,7 +777,7 @@ int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput
         return WriteSortedList(a, table, standardOutput, messages);
     }
     if (a.page == Page::Stats) {
-        return WriteStatsPage(a, imported, standardOutput, messages);
+        return WriteStatsPage(a, imported, locations, standardOutput, messages);
     }
     if (a.sortColumn && a.page == Page::Records) {
         // As a header click on the main window's list: text order, ascending.
@@ -829,12 +856,24 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             }
         }
     }
+    // Opened before the logs are read: a database that cannot be used ends
+    // the run as an unreadable log does, without the wait for the page.
+    std::optional<IpDatabase> locations;
+    if (a.locate) {
+        Result<IpDatabase> opened = IpDatabase::open(*a.locate);
+        if (!opened) {
+            messages += "logdesk-report: " + opened.error().line() + "\n";
+            return 1;
+        }
+        locations = std::move(*opened);
+    }
     std::optional<GatheredLog> gathered =
         GatherRecords(a, inputs, inputOptions, messages, reading);
     if (!gathered) {
         return 1;
     }
-    const int written = WritePage(a, gathered->log, standardOutput, messages);
+    const int written =
+        WritePage(a, gathered->log, locations ? &*locations : nullptr, standardOutput, messages);
     if (written != 0) {
         return written;
     }

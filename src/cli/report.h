@@ -15,8 +15,8 @@ namespace logdesk {
 // `standardInput`. Returns the exit code: 0 done; 1 when an input could not
 // be read, was read only in part or was rejected (the table of the others
 // is written all the same; nothing is written when no input could be read,
-// or the one log named failed), or the output could not be written or is
-// one of the logs; 2 bad arguments, also a --sort column the table turns
+// or the one log named failed), the --locate database could not be opened,
+// or the output could not be written or is one of the logs; 2 bad arguments, also a --sort column the table turns
 // out not to have or a --spider crawler the logs turn out not to have.
 // `settingsFolder` is where the published crawler ranges are kept unless
 // --ranges-dir names another folder; empty: none (verification then uses no

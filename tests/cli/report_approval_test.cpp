@@ -181,12 +181,19 @@ std::vector<ApprovalCase> Cases() {
         {"spider-on-records", {"--spider", "百度", log}},
         {"spider-on-spider-days", {"--page", "spider-days", "--spider", "百度", log}},
         {"spider-with-block-rules", {"--block-rules", "list", "--spider", "百度", log}},
+        {"locate-on-records", {"--locate", "{dir}/city.mmdb", log}},
+        {"locate-on-urls", {"--page", "urls", "--locate", "{dir}/city.mmdb", log}},
+        {"locate-with-update-ranges", {"--update-ranges", "--ranges-dir", "{dir}", "--locate",
+                                       "{dir}/city.mmdb"}},
+        {"locate-empty", {"--page", "ips", "--locate", "", log}},
+        {"locate-missing-database", {"--page", "ips", "--locate", "{dir}/none.mmdb", log}},
+        {"locate-log-as-database", {"--page", "ips", "--locate", log, log}},
     };
     // A value-taking option last on the line.
     for (const char* option :
          {"--page", "--columns", "--output", "--sort", "--threads", "--dns-timeout", "--dns-server",
           "--block-rules", "--client-ip-field", "--ranges-dir", "--ranges-source", "--crawlers",
-          "--spider"}) {
+          "--spider", "--locate"}) {
         cases.push_back({std::string("needs-value-") + (option + 2), {log, option}});
     }
     return cases;

@@ -1,6 +1,7 @@
 #include "core/input/input_fixtures.h"
 #include "report.h"
 #include "support/import_test_support.h"
+#include "support/mmdb_writer.h"
 #include "core/text/gbk_codec.h"
 
 #include <algorithm>
@@ -112,6 +113,40 @@ TEST(ReportTest, StatisticsPagesWithFilterAndSort) {
     EXPECT_EQ(Report({"--page", "ips", "--spider", "无此", log.path()}).code, 2);
     EXPECT_EQ(Report({"--page", "spider-traffic", "--spider", "谷歌", log.path()}).code, 2);
     EXPECT_EQ(Report({"--page", "urls", "--sort", "9", log.path()}).code, 2);
+}
+
+// --locate fills the ips page's last column from the database and changes no
+// other byte, whether the page is counted while reading or from the table.
+TEST(ReportTest, LocateFillsTheIpsPageFromTheDatabase) {
+    using namespace testing;
+    MmdbWriter writer(6, "GeoLite2-City");
+    writer.add("10.0.0.1/32",
+               MmdbMap({{"country", MmdbMap({{"names", MmdbNames("China", "中国")}})},
+                        {"subdivisions",
+                         MmdbArray({MmdbMap({{"names", MmdbNames("Guangdong", "广东")}})})},
+                        {"city", MmdbMap({{"names", MmdbNames("Shenzhen", "深圳")}})}}));
+    writer.add("10.0.0.2/32",
+               MmdbMap({{"country", MmdbMap({{"names", MmdbNames("United States", "美国")}})}}));
+    const TempFile database(writer.bytes(), "city.mmdb");
+    TempFile log(kLog);
+
+    const std::string located = "\"IP\",\"访问次数\",\"所属蜘蛛\",\"IP 所在地\"\r\n"
+                                "\"10.0.0.1\",\"1\",\"谷歌(Googlebot)\",\"中国 广东 深圳\"\r\n"
+                                "\"10.0.0.2\",\"1\",\"百度(Baiduspider)\",\"美国\"\r\n"
+                                "\"10.0.0.3\",\"1\",\"其他流量(unknown)\",\"\"\r\n";
+    const std::vector<std::string> args = {"--page", "ips", "--locate", database.path(),
+                                           log.path()};
+    for (const ReportRun& run : {Report(args), FromTable(args)}) {
+        ASSERT_EQ(run.code, 0) << run.messages;
+        EXPECT_EQ(GbkToUtf8(run.out), located);
+    }
+
+    // A file that is no database: nothing written, the file named.
+    const ReportRun bad = Report({"--page", "ips", "--locate", log.path(), log.path()});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_NE(bad.messages.find(log.path() + ": not an IP database"), std::string::npos)
+        << bad.messages;
 }
 
 // Three days, the second one written first; Baidu gets a 404 twice.
