@@ -39,6 +39,11 @@ struct StatsTable {
     bool clearMarks = false;
     std::vector<CellPosition> summaryCells;
     std::vector<CellPosition> plainCells;
+
+    // Why the page shows no figures though the log has records, where a
+    // missing field is the reason and empty columns would read as zeros;
+    // empty otherwise. Shown beside the page, not in it.
+    std::string notice;
 };
 
 } // namespace logdesk
