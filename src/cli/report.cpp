@@ -554,6 +554,10 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
                                       page, filter, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
                                   filter, nullptr, a.parallel, clientIp);
+    // Said beside the columns, which are still written for a script to read.
+    if (!table.notice.empty()) {
+        messages += "logdesk-report: " + GbkToUtf8(table.notice) + "\n";
+    }
     return WriteSortedList(a, table, standardOutput, messages);
 }
 

@@ -1,7 +1,10 @@
 // Helpers for tests that compare statistics pages.
 #pragma once
 
+#include "core/stats/page_builds.h"
 #include "core/stats/stats_table.h"
+
+#include <vector>
 
 namespace logdesk::testing {
 
@@ -9,7 +12,18 @@ namespace logdesk::testing {
 inline bool SamePage(const StatsTable& a, const StatsTable& b) {
     return a.headers == b.headers && a.rows == b.rows && a.summaryRow == b.summaryRow &&
            a.clearMarks == b.clearMarks && a.summaryCells == b.summaryCells &&
-           a.plainCells == b.plainCells;
+           a.plainCells == b.plainCells && a.notice == b.notice;
+}
+
+// The requests a differential test counts `page` with: every record, and
+// each catalogue crawler's alone; with each depth where the page has one.
+inline std::vector<PageRequest> EveryRequest(StatsPage page) {
+    std::vector<PageRequest> requests{PageRequest{}};
+    for (int s = 0; s < kSpiderCount; ++s) {
+        requests.push_back(SpiderFilter{SpiderDisplayName(static_cast<SpiderId>(s))});
+    }
+    (void)page;
+    return requests;
 }
 
 } // namespace logdesk::testing

@@ -9,6 +9,7 @@
 #include "core/text/gbk_text.h"
 #include "core/text/regex_engine.h"
 #include "page_counting.h"
+#include "seo_pages.h"
 #include "status_tables.h"
 
 #include <algorithm>
@@ -629,6 +630,18 @@ constexpr StatsPageEntry kPages[] = {
      .streams = true,
      .columns = kStatusColumns,
      .makeAccumulator = MakeFiltered<StatusAccumulator>},
+    {.page = StatsPage::Timing,
+     .cliName = "timing",
+     .tab = kNoTab,
+     .tabCaption = "响应时间",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kTimingColumns,
+     .makeAccumulator = MakeTimingAccumulator,
+     .filteredColumns = kTimingUrlColumns},
 };
 
 } // namespace

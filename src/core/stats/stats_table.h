@@ -17,6 +17,7 @@ enum class StatsPage {
     Ip,
     Status,
     SpiderDays, // crawler traffic by date instead of by hour
+    Timing,     // response times per crawler, or per URL of one
 };
 
 // (row, column), both 0-based.

@@ -1,0 +1,225 @@
+#include "seo_pages.h"
+
+#include "core/text/gbk_codec.h"
+#include "core/text/gbk_text.h"
+#include "page_counting.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace logdesk {
+
+namespace {
+
+// Sums of up to 18-digit numbers over billions of records, and the products
+// of two such sums and counts that compare means, fit in 128 bits.
+__extension__ typedef unsigned __int128 Wide;
+
+// The value of a cell of decimal digits only; leading zeros aside, at most
+// 18 digits (more than a log's times or sizes ever have), so any sum of
+// them fits a Wide. Nothing for any other text ("-", "", "1.5", "12ms").
+std::optional<std::uint64_t> DecimalNumber(std::string_view cell) {
+    if (cell.empty()) {
+        return std::nullopt;
+    }
+    std::size_t first = 0;
+    while (first + 1 < cell.size() && cell[first] == '0') {
+        ++first;
+    }
+    if (cell.size() - first > 18) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = first; i < cell.size(); ++i) {
+        if (cell[i] < '0' || cell[i] > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<std::uint64_t>(cell[i] - '0');
+    }
+    return value;
+}
+
+std::string WideText(Wide value) {
+    std::string digits;
+    do {
+        digits.push_back(static_cast<char>('0' + static_cast<int>(value % 10)));
+        value /= 10;
+    } while (value != 0);
+    std::reverse(digits.begin(), digits.end());
+    return digits;
+}
+
+// The tally's entries that name a catalogue crawler, in tally order, as
+// slots: the first of equal names.
+std::vector<CrawlerSlot> TallySlots(const SpiderTally& tally) {
+    const auto positions = TallyPositions(tally);
+    std::vector<CrawlerSlot> slots;
+    for (std::size_t i = 0; i < tally.entries().size(); ++i) {
+        if (const SpiderInfo* spider = FindSpiderByDisplayName(tally.entries()[i].name)) {
+            const auto slot = static_cast<CrawlerSlot>(spider->id);
+            if (positions[slot] == static_cast<int>(i)) {
+                slots.push_back(slot);
+            }
+        }
+    }
+    return slots;
+}
+
+// The visits of one row of the timing page: how many, the bytes sent, and
+// how often each time was taken (a log repeats few distinct times, so this
+// stays small however many records stream past).
+struct TimingRow {
+    std::int64_t visits = 0;
+    Wide bytes = 0;
+    std::int64_t timed = 0; // visits with a time
+    Wide timeSum = 0;
+    std::unordered_map<std::uint64_t, std::int64_t> times;
+
+    void add(const PageRecord& record) {
+        ++visits;
+        if (const auto sent = DecimalNumber(record.bytes)) {
+            bytes += *sent;
+        }
+        if (const auto ms = DecimalNumber(record.timeTaken)) {
+            ++timed;
+            timeSum += *ms;
+            ++times[*ms];
+        }
+    }
+    void join(const TimingRow& later) {
+        visits += later.visits;
+        bytes += later.bytes;
+        timed += later.timed;
+        timeSum += later.timeSum;
+        for (const auto& [ms, count] : later.times) {
+            times[ms] += count;
+        }
+    }
+    // Whether this row's mean is above the other's.
+    bool slowerThan(const TimingRow& other) const {
+        return timeSum * static_cast<Wide>(other.timed) > other.timeSum * static_cast<Wide>(timed);
+    }
+    // Mean, median, 95% and longest, empty without any time.
+    std::vector<std::string> timingCells() const {
+        if (timed == 0) {
+            return std::vector<std::string>(4);
+        }
+        std::vector<std::pair<std::uint64_t, std::int64_t>> sorted(times.begin(), times.end());
+        std::sort(sorted.begin(), sorted.end());
+        const auto n = static_cast<Wide>(timed);
+        // Nearest rank: the value at rank ceil(p * n), from 1.
+        const auto at = [&](std::int64_t rank) {
+            std::int64_t seen = 0;
+            for (const auto& [ms, count] : sorted) {
+                seen += count;
+                if (seen >= rank) {
+                    return ms;
+                }
+            }
+            return sorted.back().first;
+        };
+        return {WideText((2 * timeSum + n) / (2 * n)), WideText(at((timed + 1) / 2)),
+                WideText(at((timed * 95 + 99) / 100)), WideText(sorted.back().first)};
+    }
+};
+
+// Per crawler, or with a filter per URL of that crawler.
+class TimingAccumulator final : public PageAccumulator {
+public:
+    explicit TimingAccumulator(const SpiderFilter& filter)
+        : filter_(filter), request_(filter), byUrl_(!filter.allTraffic()) {
+        if (!byUrl_) {
+            rows_.resize(kCrawlerSlots);
+        }
+    }
+
+    void add(const PageRecord& record) override {
+        if (filter_.counts(record)) {
+            (byUrl_ ? urlRow(urls_.add(record.url)) : rows_[SlotOf(record)]).add(record);
+        }
+    }
+    void join(RecordConsumer& later) override {
+        const auto& other = static_cast<const TimingAccumulator&>(later);
+        for (std::size_t r = 0; r < other.rows_.size(); ++r) {
+            (byUrl_ ? urlRow(urls_.add(other.urls_.text(r))) : rows_[r]).join(other.rows_[r]);
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override {
+        return fields.timeTaken && fields.agent && (!byUrl_ || fields.url);
+    }
+    StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override {
+        StatsTable page;
+        page.headers = PageHeaders(StatsPageEntryOf(StatsPage::Timing), tally, request_);
+        if (!fields.timeTaken) {
+            page.notice = Gbk("日志没有 time-taken 字段，无法统计响应时间");
+            return page;
+        }
+        if (!needsRecords(fields)) {
+            return page;
+        }
+        if (!byUrl_) {
+            for (const CrawlerSlot slot : TallySlots(tally)) {
+                const TimingRow& row = rows_[slot];
+                if (row.visits == 0) {
+                    continue;
+                }
+                std::vector<std::string> cells{std::string(SlotText(slot)),
+                                               DecimalText(row.visits)};
+                for (std::string& cell : row.timingCells()) {
+                    cells.push_back(std::move(cell));
+                }
+                cells.push_back(WideText(row.bytes));
+                page.rows.push_back(std::move(cells));
+            }
+            return page;
+        }
+        std::vector<std::uint32_t> order(rows_.size());
+        for (std::uint32_t u = 0; u < order.size(); ++u) {
+            order[u] = u;
+        }
+        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+            const TimingRow& x = rows_[a];
+            const TimingRow& y = rows_[b];
+            if ((x.timed == 0) != (y.timed == 0)) {
+                return y.timed == 0;
+            }
+            return x.slowerThan(y);
+        });
+        page.rows.reserve(order.size());
+        for (const std::uint32_t u : order) {
+            std::vector<std::string> cells{std::string(urls_.text(u)),
+                                           DecimalText(rows_[u].visits)};
+            for (std::string& cell : rows_[u].timingCells()) {
+                cells.push_back(std::move(cell));
+            }
+            page.rows.push_back(std::move(cells));
+        }
+        return page;
+    }
+
+private:
+    TimingRow& urlRow(std::uint32_t url) {
+        if (url == rows_.size()) {
+            rows_.emplace_back();
+        }
+        return rows_[url];
+    }
+
+    CrawlerMatch filter_;
+    SpiderFilter request_;
+    bool byUrl_;
+    FirstSeen urls_;              // with a filter
+    std::vector<TimingRow> rows_; // by crawler slot, or by URL id
+};
+
+} // namespace
+
+std::unique_ptr<PageAccumulator> MakeTimingAccumulator(const PageRequest& request) {
+    return std::make_unique<TimingAccumulator>(request.filter);
+}
+
+} // namespace logdesk

@@ -1,0 +1,36 @@
+// The pages of the questions site owners ask of crawler logs: response
+// times, directories, URLs whose status changes, and coverage of the site's
+// URL list. Their entries are in page_builds.cpp with the others; the
+// window has no tab for them.
+#pragma once
+
+#include "page_builds.h"
+
+#include <memory>
+
+namespace logdesk {
+
+// Columns "所属蜘蛛", "访问次数", "平均耗时(毫秒)", "中位数(毫秒)",
+// "95%耗时(毫秒)", "最长耗时(毫秒)", "发送字节": one row per crawler with
+// visits, in tally order. With a filter, "URL", "访问次数" and the four
+// timing columns instead: one row per cs-uri-stem of that crawler, slowest
+// mean first, equal means in first-seen order. The mean is rounded half up
+// to whole milliseconds; median and 95% are nearest-rank (the value at rank
+// ceil(p * n) of the sorted times). A time-taken cell that is not a decimal
+// number counts as a visit and no time; a row without any time has empty
+// timing cells and sorts last. Bytes sum the sc-bytes cells that are decimal
+// numbers. A log without time-taken has the notice and no rows.
+inline constexpr PageColumn kTimingColumns[] = {
+    {"所属蜘蛛", ColumnKind::Key},         {"访问次数", ColumnKind::Count},
+    {"平均耗时(毫秒)", ColumnKind::Count}, {"中位数(毫秒)", ColumnKind::Count},
+    {"95%耗时(毫秒)", ColumnKind::Count},  {"最长耗时(毫秒)", ColumnKind::Count},
+    {"发送字节", ColumnKind::Count}};
+inline constexpr PageColumn kTimingUrlColumns[] = {{"URL", ColumnKind::Key},
+                                                   {"访问次数", ColumnKind::Count},
+                                                   {"平均耗时(毫秒)", ColumnKind::Count},
+                                                   {"中位数(毫秒)", ColumnKind::Count},
+                                                   {"95%耗时(毫秒)", ColumnKind::Count},
+                                                   {"最长耗时(毫秒)", ColumnKind::Count}};
+std::unique_ptr<PageAccumulator> MakeTimingAccumulator(const PageRequest& request);
+
+} // namespace logdesk

@@ -1,0 +1,110 @@
+// The site owners' pages on logs whose answers are known by construction:
+// response times, directories, URLs whose status changes, and coverage of
+// the site's URL list.
+#include "core/logimport/log_importer.h"
+#include "core/stats/page_builds.h"
+#include "core/text/gbk_codec.h"
+#include "support/import_test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace logdesk {
+namespace {
+
+using Texts = std::vector<std::string>;
+using TextRows = std::vector<Texts>;
+
+const std::string kBaidu = "Mozilla/5.0+(compatible;+Baiduspider/2.0)";
+const std::string kGoogle = "Mozilla/5.0+(compatible;+Googlebot/2.1)";
+
+LogImport Import(const std::string& fields, const Texts& lines) {
+    std::string bytes = "#Fields: " + fields + "\r\n";
+    for (const std::string& line : lines) {
+        bytes += line + "\r\n";
+    }
+    return testing::Imported(ImportLogBytes(Utf8ToGbk(bytes)));
+}
+
+Texts Utf8(const Texts& gbk) {
+    Texts out;
+    for (const std::string& text : gbk) {
+        out.push_back(GbkToUtf8(text));
+    }
+    return out;
+}
+
+TextRows Rows(const StatsTable& page) {
+    TextRows rows;
+    for (const Texts& row : page.rows) {
+        rows.push_back(Utf8(row));
+    }
+    return rows;
+}
+
+std::string Name(SpiderId spider) {
+    return GbkToUtf8(SpiderDisplayName(spider));
+}
+
+SpiderFilter Only(SpiderId spider) {
+    return {SpiderDisplayName(spider)};
+}
+
+StatsTable Build(StatsPage page, const LogImport& log, const PageRequest& request = {}) {
+    return BuildStatsPage(page, log.table, log.header.fieldMap, log.tally, request);
+}
+
+// Baidu: /a 10 20 30 40 and one "-", /d 25, /c 1..20, /x "-" only; Google
+// (first in the log, second in the tally) /b 1 and 2, whose mean 1.5 rounds
+// up. Bytes: a cell that is no number adds nothing.
+LogImport TimedVisits() {
+    Texts lines{"/b " + kGoogle + " 1 100", "/b " + kGoogle + " 2 x"};
+    for (const char* ms : {"10", "20", "-", "30", "040"}) {
+        lines.push_back("/a " + kBaidu + " " + ms + " 1000");
+    }
+    lines.push_back("/d " + kBaidu + " 25 1");
+    for (int ms = 20; ms >= 1; --ms) {
+        lines.push_back("/c " + kBaidu + " " + std::to_string(ms) + " -");
+    }
+    lines.push_back("/x " + kBaidu + " 1.5 7");
+    return Import("cs-uri-stem cs(User-Agent) time-taken sc-bytes", lines);
+}
+
+TEST(TimingPageTest, CrawlersInTallyOrderWithNearestRankFigures) {
+    const StatsTable page = Build(StatsPage::Timing, TimedVisits());
+    EXPECT_EQ(Utf8(page.headers), (Texts{"所属蜘蛛", "访问次数", "平均耗时(毫秒)", "中位数(毫秒)",
+                                         "95%耗时(毫秒)", "最长耗时(毫秒)", "发送字节"}));
+    // Baidu's 25 times sorted: 1..9, 10, 10, 11..19, 20, 20, 25, 30, 40 (sum
+    // 335, mean 13.4); rank 13 is 12, rank ceil(23.75) = 24 is 30.
+    EXPECT_EQ(Rows(page), (TextRows{{Name(SpiderId::Baidu), "27", "13", "12", "30", "40", "5008"},
+                                    {Name(SpiderId::Google), "2", "2", "1", "2", "2", "100"}}));
+    EXPECT_TRUE(page.notice.empty());
+}
+
+TEST(TimingPageTest, OneCrawlersUrlsSlowestFirstAndUntimedLast) {
+    const StatsTable page = Build(StatsPage::Timing, TimedVisits(), Only(SpiderId::Baidu));
+    EXPECT_EQ(Utf8(page.headers), (Texts{"URL", "访问次数", "平均耗时(毫秒)", "中位数(毫秒)",
+                                         "95%耗时(毫秒)", "最长耗时(毫秒)"}));
+    // /a and /d share the mean 25: first sight decides. Of 20 times rank
+    // 19 is the 95% one, of 4 rank 4.
+    EXPECT_EQ(Rows(page), (TextRows{{"/a", "5", "25", "20", "40", "40"},
+                                    {"/d", "1", "25", "25", "25", "25"},
+                                    {"/c", "20", "11", "10", "19", "20"},
+                                    {"/x", "1", "", "", "", ""}}));
+}
+
+TEST(TimingPageTest, ALogWithoutTimeTakenSaysSoAndShowsNoRows) {
+    const LogImport log = Import("cs-uri-stem cs(User-Agent) sc-bytes", {"/a " + kBaidu + " 5"});
+    for (const SpiderFilter& filter : {SpiderFilter{}, Only(SpiderId::Baidu)}) {
+        const StatsTable page = Build(StatsPage::Timing, log, filter);
+        EXPECT_FALSE(page.headers.empty());
+        EXPECT_TRUE(page.rows.empty());
+        EXPECT_NE(GbkToUtf8(page.notice).find("time-taken"), std::string::npos);
+    }
+    // Without the user-agent there is no crawler to count, and nothing to say.
+    const StatsTable page = Build(StatsPage::Timing, Import("cs-uri-stem time-taken", {"/a 5"}));
+    EXPECT_TRUE(page.rows.empty());
+    EXPECT_TRUE(page.notice.empty());
+}
+
+} // namespace
+} // namespace logdesk
