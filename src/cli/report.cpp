@@ -40,6 +40,7 @@ struct ReportArgs {
     std::optional<int> sortColumn;
     bool descending = false;
     std::optional<std::string> spider; // short name, UTF-8 as given
+    std::optional<int> depth;          // --depth of the sections page
     std::vector<std::string> inputs;   // files, folders and "-", as given
     Parallelism parallel;              // --threads: 0 for every hardware thread
     bool pageGiven = false;
@@ -204,6 +205,15 @@ constexpr ReportOption kOptions[] = {
          return true;
      },
      "[--desc]", false, ""},
+    {"--depth", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         const std::optional<bool> one = Either(option, v, "1", "2", messages);
+         if (one) {
+             parsed.depth = *one ? 1 : 2;
+         }
+         return one.has_value();
+     },
+     "[--depth 1|2]", true, ""},
     {"--dns-timeout", true,
      [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
          const std::optional<long> ms =
@@ -395,6 +405,10 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --page records lists every record and cannot --stream\n";
         return std::nullopt;
     }
+    if (parsed.depth && (parsed.page != Page::Stats || parsed.stats->page != StatsPage::Sections)) {
+        messages += "logdesk-report: --depth goes with --page sections\n";
+        return std::nullopt;
+    }
     if (parsed.spider && (parsed.page != Page::Stats || !parsed.stats->crawlerFilter)) {
         messages += "logdesk-report: --spider filters the " + FilteredPageNames() + " pages\n";
         return std::nullopt;
@@ -481,6 +495,13 @@ SpiderFilter StreamFilter(const ReportArgs& a) {
     return {wanted};
 }
 
+// What the page is asked to count, with the filter chosen for it.
+PageRequest RequestOf(const ReportArgs& a, SpiderFilter filter) {
+    PageRequest request(std::move(filter));
+    request.depth = a.depth.value_or(1);
+    return request;
+}
+
 // The message for a --spider short name the log has no crawler of: the ones
 // it has, and the usage.
 std::string NoCrawler(const std::string& shortName, const std::vector<std::string>& captions) {
@@ -549,11 +570,12 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
         return 2;
     }
     const StatsPage page = a.stats->page;
+    const PageRequest request = RequestOf(a, filter);
     StatsTable table =
         a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
-                                      page, filter, imported.header.fieldMap, imported.tally)
+                                      page, request, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
-                                  filter, nullptr, a.parallel, clientIp);
+                                  request, nullptr, a.parallel, clientIp);
     // Said beside the columns, which are still written for a script to read.
     if (!table.notice.empty()) {
         messages += "logdesk-report: " + GbkToUtf8(table.notice) + "\n";
@@ -670,13 +692,13 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
     ImportOptions options;
     options.threads = a.parallel.threads;
     if (a.stream) {
-        const SpiderFilter filter = StreamFilter(a);
-        options.makeConsumers = [&a, filter] {
+        const PageRequest request = RequestOf(a, StreamFilter(a));
+        options.makeConsumers = [&a, request] {
             std::vector<std::unique_ptr<RecordConsumer>> consumers;
             if (a.page == Page::Verify) {
                 consumers.push_back(std::make_unique<CrawlerClaimCollector>());
             } else if (a.page != Page::Spiders) {
-                consumers.push_back(a.stats->makeAccumulator(filter));
+                consumers.push_back(a.stats->makeAccumulator(request));
             }
             return consumers;
         };

@@ -151,6 +151,9 @@ std::vector<ApprovalCase> Cases() {
         Seo("page-timing-spider", {"--page", "timing", "--spider", "百度", "--utf8", kSeoPath}),
         Seo("page-timing-stream", {"--page", "timing", "--stream", "--utf8", kSeoPath}),
         {"page-timing-without-time-taken", {"--page", "timing", "--utf8", log}},
+        Seo("page-sections", {"--page", "sections", "--utf8", kSeoPath}),
+        Seo("page-sections-depth-2", {"--page", "sections", "--depth", "2", "--spider", "百度",
+                                      "--utf8", kSeoPath}),
         {"block-rules-list", Offline({"--block-rules", "list", log})},
         {"block-rules-iis-shared", Offline({"--block-rules", "iis", "--block-shared", log})},
         {"block-rules-powershell", Offline({"--block-rules", "powershell", "--page", "verify",
@@ -190,6 +193,7 @@ std::vector<ApprovalCase> Cases() {
         {"dns-server-empty", {"--page", "verify", "--dns-server", "", log}},
         {"block-rules-bad", {"--block-rules", "nginx", log}},
         {"client-ip-field-empty", {"--page", "ips", "--client-ip-field", "", log}},
+        {"depth-bad", {"--page", "sections", "--depth", "3", log}},
         {"ranges-source-no-equals", {"--update-ranges", "--ranges-source", "googlebot"}},
         {"ranges-source-unknown-id", {"--update-ranges", "--ranges-source", "nope=http://x/"}},
 
@@ -216,12 +220,13 @@ std::vector<ApprovalCase> Cases() {
         {"spider-on-records", {"--spider", "百度", log}},
         {"spider-on-spider-days", {"--page", "spider-days", "--spider", "百度", log}},
         {"spider-with-block-rules", {"--block-rules", "list", "--spider", "百度", log}},
+        {"depth-on-another-page", {"--page", "urls", "--depth", "2", log}},
     };
     // A value-taking option last on the line.
     for (const char* option :
          {"--page", "--columns", "--output", "--sort", "--threads", "--dns-timeout", "--dns-server",
           "--block-rules", "--client-ip-field", "--ranges-dir", "--ranges-source", "--crawlers",
-          "--spider"}) {
+          "--spider", "--depth"}) {
         cases.push_back({std::string("needs-value-") + (option + 2), {log, option}});
     }
     return cases;

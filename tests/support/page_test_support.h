@@ -22,7 +22,12 @@ inline std::vector<PageRequest> EveryRequest(StatsPage page) {
     for (int s = 0; s < kSpiderCount; ++s) {
         requests.push_back(SpiderFilter{SpiderDisplayName(static_cast<SpiderId>(s))});
     }
-    (void)page;
+    if (page == StatsPage::Sections) {
+        for (std::size_t r = 0, n = requests.size(); r < n; ++r) {
+            requests.push_back(requests[r]);
+            requests.back().depth = 2;
+        }
+    }
     return requests;
 }
 

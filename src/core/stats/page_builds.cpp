@@ -642,6 +642,17 @@ constexpr StatsPageEntry kPages[] = {
      .columns = kTimingColumns,
      .makeAccumulator = MakeTimingAccumulator,
      .filteredColumns = kTimingUrlColumns},
+    {.page = StatsPage::Sections,
+     .cliName = "sections",
+     .tab = kNoTab,
+     .tabCaption = "目录",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kSectionsColumns,
+     .makeAccumulator = MakeSectionsAccumulator},
 };
 
 } // namespace

@@ -5,7 +5,9 @@
 #include "page_counting.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -216,7 +218,121 @@ private:
     std::vector<TimingRow> rows_; // by crawler slot, or by URL id
 };
 
+// The part of a share, as "12.50%" (as the chart window writes shares).
+std::string ShareText(std::int64_t part, std::int64_t whole) {
+    const double share = whole > 0 ? static_cast<double>(part) / static_cast<double>(whole) * 100 : 0;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f%%", share);
+    return text;
+}
+
+// The directory of a cs-uri-stem that keeps `depth` segments after the
+// root: "/a/b/c.htm" is "/a/" at depth 1 and "/a/b/" at depth 2, "/a/" is
+// "/a/" at both, and a stem without a directory ("/c.htm", "-") is "/".
+std::string_view Directory(std::string_view stem, int depth) {
+    const std::size_t lastSlash = stem.rfind('/');
+    if (lastSlash == std::string_view::npos) {
+        return "/";
+    }
+    std::size_t end = 0;
+    int kept = 0;
+    for (std::size_t i = 1; i <= lastSlash && kept < depth; ++i) {
+        if (stem[i] == '/') {
+            end = i + 1;
+            ++kept;
+        }
+    }
+    return end == 0 ? std::string_view("/") : stem.substr(0, end);
+}
+
+// A key of a text and a crawler: the text, then the crawler's slot as one
+// byte, so one FirstSeen numbers the pairs in order of first sight.
+void PairKey(std::string& key, std::string_view text, CrawlerSlot crawler) {
+    key.assign(text);
+    key += static_cast<char>(crawler);
+}
+std::string_view PairText(std::string_view key) {
+    return key.substr(0, key.size() - 1);
+}
+CrawlerSlot PairCrawler(std::string_view key) {
+    return static_cast<CrawlerSlot>(key.back());
+}
+
+// Visits per (directory, crawler), by the first digit of their status.
+class SectionsAccumulator final : public PageAccumulator {
+public:
+    explicit SectionsAccumulator(const PageRequest& request)
+        : filter_(request.filter), depth_(request.depth) {}
+
+    void add(const PageRecord& record) override {
+        if (!filter_.counts(record)) {
+            return;
+        }
+        PairKey(key_, Directory(record.url, depth_), SlotOf(record));
+        Row& row = rowOf(keys_.add(key_));
+        ++row.visits;
+        const char digit = record.status.empty() ? '\0' : record.status.front();
+        if (digit >= '2' && digit <= '5') {
+            ++row.byClass[static_cast<std::size_t>(digit - '2')];
+        }
+    }
+    void join(RecordConsumer& later) override {
+        const auto& other = static_cast<const SectionsAccumulator&>(later);
+        for (std::size_t k = 0; k < other.keys_.size(); ++k) {
+            Row& row = rowOf(keys_.add(other.keys_.text(k)));
+            row.visits += other.rows_[k].visits;
+            for (std::size_t c = 0; c < row.byClass.size(); ++c) {
+                row.byClass[c] += other.rows_[k].byClass[c];
+            }
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override {
+        return fields.url && fields.status && (filter_.allTraffic() || fields.agent);
+    }
+    StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override {
+        StatsTable page;
+        page.headers = PageHeaders(StatsPageEntryOf(StatsPage::Sections), tally);
+        if (!needsRecords(fields)) {
+            return page;
+        }
+        page.rows.reserve(keys_.size());
+        for (std::size_t k = 0; k < keys_.size(); ++k) {
+            const Row& row = rows_[k];
+            std::vector<std::string> cells{std::string(PairText(keys_.text(k))),
+                                           std::string(SlotText(PairCrawler(keys_.text(k)))),
+                                           DecimalText(row.visits)};
+            for (const std::int64_t visits : row.byClass) {
+                cells.push_back(ShareText(visits, row.visits));
+            }
+            page.rows.push_back(std::move(cells));
+        }
+        return page;
+    }
+
+private:
+    struct Row {
+        std::int64_t visits = 0;
+        std::array<std::int64_t, 4> byClass{}; // 2xx to 5xx
+    };
+    Row& rowOf(std::uint32_t id) {
+        if (id == rows_.size()) {
+            rows_.emplace_back();
+        }
+        return rows_[id];
+    }
+
+    CrawlerMatch filter_;
+    int depth_;
+    FirstSeen keys_; // PairKey(directory, crawler)
+    std::vector<Row> rows_;
+    std::string key_;
+};
+
 } // namespace
+
+std::unique_ptr<PageAccumulator> MakeSectionsAccumulator(const PageRequest& request) {
+    return std::make_unique<SectionsAccumulator>(request);
+}
 
 std::unique_ptr<PageAccumulator> MakeTimingAccumulator(const PageRequest& request) {
     return std::make_unique<TimingAccumulator>(request.filter);

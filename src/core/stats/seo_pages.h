@@ -33,4 +33,14 @@ inline constexpr PageColumn kTimingUrlColumns[] = {{"URL", ColumnKind::Key},
                                                    {"最长耗时(毫秒)", ColumnKind::Count}};
 std::unique_ptr<PageAccumulator> MakeTimingAccumulator(const PageRequest& request);
 
+// Columns "目录", "所属蜘蛛", "访问次数", "2xx占比" to "5xx占比": one row per
+// (directory of the cs-uri-stem at the request's depth, crawler) in
+// first-seen order; each share, as "12.50%", of the row's visits whose
+// sc-status starts with that digit.
+inline constexpr PageColumn kSectionsColumns[] = {
+    {"目录", ColumnKind::Key},     {"所属蜘蛛", ColumnKind::Text}, {"访问次数", ColumnKind::Count},
+    {"2xx占比", ColumnKind::Text}, {"3xx占比", ColumnKind::Text},  {"4xx占比", ColumnKind::Text},
+    {"5xx占比", ColumnKind::Text}};
+std::unique_ptr<PageAccumulator> MakeSectionsAccumulator(const PageRequest& request);
+
 } // namespace logdesk

@@ -18,6 +18,7 @@ enum class StatsPage {
     Status,
     SpiderDays, // crawler traffic by date instead of by hour
     Timing,     // response times per crawler, or per URL of one
+    Sections,   // visits and status shares per (directory, crawler)
 };
 
 // (row, column), both 0-based.

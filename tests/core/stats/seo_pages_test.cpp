@@ -106,5 +106,31 @@ TEST(TimingPageTest, ALogWithoutTimeTakenSaysSoAndShowsNoRows) {
     EXPECT_TRUE(page.notice.empty());
 }
 
+// Directories at both depths, crawlers told apart, statuses by their first
+// digit (a 1xx or "-" is in none of the four shares).
+TEST(SectionsPageTest, DirectoriesPerCrawlerInFirstSeenOrderWithStatusShares) {
+    const LogImport log = Import("cs-uri-stem sc-status cs(User-Agent)",
+                                 {"/a/b/c.htm 200 " + kBaidu, "/c.htm 301 " + kBaidu,
+                                  "/a/x.htm 404 " + kBaidu, "/a/b/d.htm 200 " + kGoogle,
+                                  "/a/ 500 " + kBaidu, "/a/b/e/f 200 " + kBaidu,
+                                  "/c.htm 100 " + kBaidu, "/a/b/ - " + kBaidu,
+                                  "/a/b/c.htm 200 " + kBaidu});
+    const std::string baidu = Name(SpiderId::Baidu);
+    const std::string google = Name(SpiderId::Google);
+    PageRequest depth1;
+    EXPECT_EQ(Utf8(Build(StatsPage::Sections, log, depth1).headers),
+              (Texts{"目录", "所属蜘蛛", "访问次数", "2xx占比", "3xx占比", "4xx占比", "5xx占比"}));
+    EXPECT_EQ(Rows(Build(StatsPage::Sections, log, depth1)),
+              (TextRows{{"/a/", baidu, "6", "50.00%", "0.00%", "16.67%", "16.67%"},
+                        {"/", baidu, "2", "0.00%", "50.00%", "0.00%", "0.00%"},
+                        {"/a/", google, "1", "100.00%", "0.00%", "0.00%", "0.00%"}}));
+    PageRequest depth2(Only(SpiderId::Baidu));
+    depth2.depth = 2;
+    EXPECT_EQ(Rows(Build(StatsPage::Sections, log, depth2)),
+              (TextRows{{"/a/b/", baidu, "4", "75.00%", "0.00%", "0.00%", "0.00%"},
+                        {"/", baidu, "2", "0.00%", "50.00%", "0.00%", "0.00%"},
+                        {"/a/", baidu, "2", "0.00%", "0.00%", "50.00%", "50.00%"}}));
+}
+
 } // namespace
 } // namespace logdesk
