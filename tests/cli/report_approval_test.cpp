@@ -152,6 +152,8 @@ std::vector<ApprovalCase> Cases() {
         Seo("page-timing-stream", {"--page", "timing", "--stream", "--utf8", kSeoPath}),
         {"page-timing-without-time-taken", {"--page", "timing", "--utf8", log}},
         Seo("page-sections", {"--page", "sections", "--utf8", kSeoPath}),
+        Seo("page-flapping", {"--page", "flapping", "--utf8", kSeoPath}),
+        Seo("page-flapping-spider", {"--page", "flapping", "--spider", "谷歌", "--utf8", kSeoPath}),
         Seo("page-sections-depth-2", {"--page", "sections", "--depth", "2", "--spider", "百度",
                                       "--utf8", kSeoPath}),
         {"block-rules-list", Offline({"--block-rules", "list", log})},

@@ -653,6 +653,17 @@ constexpr StatsPageEntry kPages[] = {
      .streams = true,
      .columns = kSectionsColumns,
      .makeAccumulator = MakeSectionsAccumulator},
+    {.page = StatsPage::Flapping,
+     .cliName = "flapping",
+     .tab = kNoTab,
+     .tabCaption = "状态不一致",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kFlappingColumns,
+     .makeAccumulator = MakeFlappingAccumulator},
 };
 
 } // namespace

@@ -328,7 +328,155 @@ private:
     std::string key_;
 };
 
+// Texts numbered in order of first sight, looked up once for a run of
+// equal ones (a log holds one date for thousands of records in a row).
+class RunOfTexts {
+public:
+    std::uint32_t add(std::string_view text) {
+        if (!seen_ || text != last_) {
+            lastId_ = texts_.add(text);
+            last_ = texts_.text(lastId_);
+            seen_ = true;
+        }
+        return lastId_;
+    }
+    std::string_view text(std::uint32_t id) const { return texts_.text(id); }
+    std::size_t size() const { return texts_.size(); }
+
+private:
+    FirstSeen texts_;
+    bool seen_ = false;
+    std::string_view last_; // views its kept copy, which stays put
+    std::uint32_t lastId_ = 0;
+};
+
+// The statuses each (URL, crawler) gave, in order of first sight, each with
+// the dates of its first and last record.
+class FlappingAccumulator final : public PageAccumulator {
+public:
+    explicit FlappingAccumulator(const SpiderFilter& filter) : filter_(filter) {}
+
+    void add(const PageRecord& record) override {
+        if (!filter_.counts(record)) {
+            return;
+        }
+        PairKey(key_, record.url, SlotOf(record));
+        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
+        see(rowOf(keys_.add(key_)), 1, {statuses_.add(record.status), date, date});
+    }
+    void join(RecordConsumer& later) override {
+        const auto& other = static_cast<const FlappingAccumulator&>(later);
+        std::vector<std::uint32_t> statusOf(other.statuses_.size());
+        for (std::uint32_t s = 0; s < statusOf.size(); ++s) {
+            statusOf[s] = statuses_.add(other.statuses_.text(s));
+        }
+        std::vector<std::uint32_t> dateOf(other.dates_.size());
+        for (std::uint32_t d = 0; d < dateOf.size(); ++d) {
+            dateOf[d] = dates_.add(other.dates_.text(d));
+        }
+        for (std::size_t k = 0; k < other.keys_.size(); ++k) {
+            const Row& theirs = other.rows_[k];
+            Row& row = rowOf(keys_.add(other.keys_.text(k)));
+            std::int64_t visits = theirs.visits;
+            const auto take = [&](const Seen& seen) {
+                see(row, visits, {statusOf[seen.status], dateOf[seen.first], dateOf[seen.last]});
+                visits = 0;
+            };
+            take(theirs.first);
+            for (const Seen& seen : theirs.more) {
+                take(seen);
+            }
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override {
+        return fields.url && fields.status && (filter_.allTraffic() || fields.agent);
+    }
+    StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override {
+        StatsTable page;
+        page.headers = PageHeaders(StatsPageEntryOf(StatsPage::Flapping), tally);
+        if (!needsRecords(fields)) {
+            return page;
+        }
+        for (std::size_t k = 0; k < keys_.size(); ++k) {
+            const Row& row = rows_[k];
+            if (row.more.empty()) {
+                continue;
+            }
+            std::string codes;
+            std::string dates;
+            const auto show = [&](const Seen& seen) {
+                const std::string_view status = statuses_.text(seen.status);
+                codes += (codes.empty() ? "" : ",") + std::string(status);
+                dates += (dates.empty() ? "" : "; ") + std::string(status) + ":" +
+                         std::string(dates_.text(seen.first));
+                if (seen.last != seen.first) {
+                    dates += "~" + std::string(dates_.text(seen.last));
+                }
+            };
+            show(row.first);
+            for (const Seen& seen : row.more) {
+                show(seen);
+            }
+            page.rows.push_back({std::string(PairText(keys_.text(k))),
+                                 std::string(SlotText(PairCrawler(keys_.text(k)))),
+                                 DecimalText(row.visits), std::move(codes), std::move(dates)});
+        }
+        return page;
+    }
+
+private:
+    struct Seen {
+        std::uint32_t status; // ids in statuses_ and dates_
+        std::uint32_t first;
+        std::uint32_t last;
+    };
+    // Nearly every URL gives one status: it is kept without an allocation.
+    struct Row {
+        std::int64_t visits = 0; // 0: no status seen yet
+        Seen first{};
+        std::vector<Seen> more;
+    };
+    Row& rowOf(std::uint32_t id) {
+        if (id == rows_.size()) {
+            rows_.emplace_back();
+        }
+        return rows_[id];
+    }
+    // `visits` more records of the row, `seen` their status and the dates
+    // it was first and last given in them.
+    static void see(Row& row, std::int64_t visits, const Seen& seen) {
+        const bool first = row.visits == 0;
+        row.visits += visits;
+        if (first) {
+            row.first = seen;
+            return;
+        }
+        if (row.first.status == seen.status) {
+            row.first.last = seen.last;
+            return;
+        }
+        for (Seen& known : row.more) {
+            if (known.status == seen.status) {
+                known.last = seen.last;
+                return;
+            }
+        }
+        row.more.push_back(seen);
+    }
+
+    CrawlerMatch filter_;
+    FirstSeen keys_; // PairKey(URL, crawler)
+    std::vector<Row> rows_;
+    FirstSeen statuses_;
+    RunOfTexts dates_;
+    std::string key_;
+};
+
 } // namespace
+
+std::unique_ptr<PageAccumulator> MakeFlappingAccumulator(const PageRequest& request) {
+    return std::make_unique<FlappingAccumulator>(request.filter);
+}
 
 std::unique_ptr<PageAccumulator> MakeSectionsAccumulator(const PageRequest& request) {
     return std::make_unique<SectionsAccumulator>(request);

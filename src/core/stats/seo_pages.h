@@ -43,4 +43,16 @@ inline constexpr PageColumn kSectionsColumns[] = {
     {"5xx占比", ColumnKind::Text}};
 std::unique_ptr<PageAccumulator> MakeSectionsAccumulator(const PageRequest& request);
 
+// Columns "URL", "所属蜘蛛", "访问次数", "状态码", "状态与日期": one row per
+// (cs-uri-stem, crawler) that gave two or more distinct sc-status cells, in
+// first-seen order. The statuses in first-seen order joined by ","; for
+// each, "status:first date~last date" of its records in record order
+// ("status:date" when they are one), joined by "; ". An empty date is "-".
+inline constexpr PageColumn kFlappingColumns[] = {{"URL", ColumnKind::Key},
+                                                  {"所属蜘蛛", ColumnKind::Text},
+                                                  {"访问次数", ColumnKind::Count},
+                                                  {"状态码", ColumnKind::Text},
+                                                  {"状态与日期", ColumnKind::Text}};
+std::unique_ptr<PageAccumulator> MakeFlappingAccumulator(const PageRequest& request);
+
 } // namespace logdesk

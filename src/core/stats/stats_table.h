@@ -19,6 +19,7 @@ enum class StatsPage {
     SpiderDays, // crawler traffic by date instead of by hour
     Timing,     // response times per crawler, or per URL of one
     Sections,   // visits and status shares per (directory, crawler)
+    Flapping,   // (URL, crawler) pairs that gave more than one status
 };
 
 // (row, column), both 0-based.

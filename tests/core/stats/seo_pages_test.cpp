@@ -132,5 +132,29 @@ TEST(SectionsPageTest, DirectoriesPerCrawlerInFirstSeenOrderWithStatusShares) {
                         {"/a/", baidu, "2", "0.00%", "0.00%", "50.00%", "50.00%"}}));
 }
 
+// A status that comes back after another keeps its first place and its
+// first date; the crawlers' visits of one URL are rows of their own.
+TEST(FlappingPageTest, UrlsWithSeveralStatusesPerCrawlerWithTheirDates) {
+    const LogImport log =
+        Import("date cs-uri-stem sc-status cs(User-Agent)",
+               {"2013-05-01 /a 200 " + kBaidu, "2013-05-01 /b 200 " + kBaidu,
+                "2013-05-02 /a 404 " + kBaidu, "2013-05-02 /a 404 " + kGoogle,
+                "2013-05-03 /a 200 " + kBaidu, "2013-05-03 /b 200 " + kBaidu,
+                "2013-05-03 /c 301 " + kGoogle, " /c 200 " + kGoogle, "2013-05-04 /a 404 " + kBaidu,
+                "2013-05-04 /a 200 " + kGoogle});
+    const std::string baidu = Name(SpiderId::Baidu);
+    const std::string google = Name(SpiderId::Google);
+    const StatsTable page = Build(StatsPage::Flapping, log);
+    EXPECT_EQ(Utf8(page.headers), (Texts{"URL", "所属蜘蛛", "访问次数", "状态码", "状态与日期"}));
+    EXPECT_EQ(Rows(page),
+              (TextRows{
+                  {"/a", baidu, "4", "200,404", "200:2013-05-01~2013-05-03; 404:2013-05-02~2013-05-04"},
+                  {"/a", google, "2", "404,200", "404:2013-05-02; 200:2013-05-04"},
+                  {"/c", google, "2", "301,200", "301:2013-05-03; 200:-"}}));
+    EXPECT_EQ(Rows(Build(StatsPage::Flapping, log, Only(SpiderId::Google))),
+              (TextRows{{"/a", google, "2", "404,200", "404:2013-05-02; 200:2013-05-04"},
+                        {"/c", google, "2", "301,200", "301:2013-05-03; 200:-"}}));
+}
+
 } // namespace
 } // namespace logdesk
