@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "core/base/platform.h"
+#include "core/coverage/site_url_list.h"
 #include "core/export/csv_format.h"
 #include "core/input/import_inputs.h"
 #include "core/logimport/client_address.h"
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -41,6 +43,10 @@ struct ReportArgs {
     bool descending = false;
     std::optional<std::string> spider; // short name, UTF-8 as given
     std::optional<int> depth;          // --depth of the sections page
+    // --urls: the files of the site's URL list, in the order given, and the
+    // list read from them before any log.
+    std::vector<std::string> urlFiles;
+    std::shared_ptr<const SiteUrlList> siteUrls;
     std::vector<std::string> inputs;   // files, folders and "-", as given
     Parallelism parallel;              // --threads: 0 for every hardware thread
     bool pageGiven = false;
@@ -214,6 +220,12 @@ constexpr ReportOption kOptions[] = {
          return one.has_value();
      },
      "[--depth 1|2]", true, ""},
+    {"--urls", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string&) {
+         parsed.urlFiles.push_back(v);
+         return true;
+     },
+     "[--urls FILE]", false, ""},
     {"--dns-timeout", true,
      [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
          const std::optional<long> ms =
@@ -409,6 +421,15 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --depth goes with --page sections\n";
         return std::nullopt;
     }
+    const bool coverage = parsed.page == Page::Stats && parsed.stats->page == StatsPage::Coverage;
+    if (coverage && parsed.urlFiles.empty()) {
+        messages += "logdesk-report: --page coverage needs the site's URL list: --urls FILE\n";
+        return std::nullopt;
+    }
+    if (!coverage && !parsed.urlFiles.empty()) {
+        messages += "logdesk-report: --urls goes with --page coverage\n";
+        return std::nullopt;
+    }
     if (parsed.spider && (parsed.page != Page::Stats || !parsed.stats->crawlerFilter)) {
         messages += "logdesk-report: --spider filters the " + FilteredPageNames() + " pages\n";
         return std::nullopt;
@@ -499,6 +520,7 @@ SpiderFilter StreamFilter(const ReportArgs& a) {
 PageRequest RequestOf(const ReportArgs& a, SpiderFilter filter) {
     PageRequest request(std::move(filter));
     request.depth = a.depth.value_or(1);
+    request.siteUrls = a.siteUrls.get();
     return request;
 }
 
@@ -856,6 +878,14 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
                 return 1;
             }
         }
+    }
+    if (!a.urlFiles.empty()) {
+        Result<SiteUrlList> list = ReadSiteUrls(a.urlFiles, {});
+        if (!list) {
+            messages += "logdesk-report: " + list.error().line() + "\n";
+            return 1;
+        }
+        a.siteUrls = std::make_shared<const SiteUrlList>(std::move(*list));
     }
     std::optional<GatheredLog> gathered =
         GatherRecords(a, inputs, inputOptions, messages, reading);

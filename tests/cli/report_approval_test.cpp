@@ -88,7 +88,9 @@ const std::string kSiteListPath = "{dir}/urls.txt";
 // A case on the site owners' log.
 ApprovalCase Seo(std::string name, std::vector<std::string> args) {
     return With({std::move(name), std::move(args)},
-                {{"seo.log", kSeoLog}, {"urls.txt", kSiteList}});
+                {{"seo.log", kSeoLog},
+                 {"urls.txt", kSiteList},
+                 {"more.txt", "https://www.example.com/shop/c.htm\n"}});
 }
 
 // Verification with no name server that answers and no published ranges.
@@ -153,6 +155,11 @@ std::vector<ApprovalCase> Cases() {
         {"page-timing-without-time-taken", {"--page", "timing", "--utf8", log}},
         Seo("page-sections", {"--page", "sections", "--utf8", kSeoPath}),
         Seo("page-flapping", {"--page", "flapping", "--utf8", kSeoPath}),
+        Seo("page-coverage", {"--page", "coverage", "--urls", kSiteListPath, "--utf8", kSeoPath}),
+        Seo("page-coverage-spider", {"--page", "coverage", "--spider", "百度", "--urls",
+                                     kSiteListPath, "--urls", "{dir}/more.txt", "--utf8", kSeoPath}),
+        Seo("page-coverage-unreadable-list", {"--page", "coverage", "--urls", "{dir}/gone.txt",
+                                              kSeoPath}),
         Seo("page-flapping-spider", {"--page", "flapping", "--spider", "谷歌", "--utf8", kSeoPath}),
         Seo("page-sections-depth-2", {"--page", "sections", "--depth", "2", "--spider", "百度",
                                       "--utf8", kSeoPath}),
@@ -223,12 +230,14 @@ std::vector<ApprovalCase> Cases() {
         {"spider-on-spider-days", {"--page", "spider-days", "--spider", "百度", log}},
         {"spider-with-block-rules", {"--block-rules", "list", "--spider", "百度", log}},
         {"depth-on-another-page", {"--page", "urls", "--depth", "2", log}},
+        {"coverage-without-urls", {"--page", "coverage", log}},
+        {"urls-on-another-page", {"--page", "urls", "--urls", "{dir}/x.log", log}},
     };
     // A value-taking option last on the line.
     for (const char* option :
          {"--page", "--columns", "--output", "--sort", "--threads", "--dns-timeout", "--dns-server",
           "--block-rules", "--client-ip-field", "--ranges-dir", "--ranges-source", "--crawlers",
-          "--spider", "--depth"}) {
+          "--spider", "--depth", "--urls"}) {
         cases.push_back({std::string("needs-value-") + (option + 2), {log, option}});
     }
     return cases;

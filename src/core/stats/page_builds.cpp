@@ -664,6 +664,18 @@ constexpr StatsPageEntry kPages[] = {
      .streams = true,
      .columns = kFlappingColumns,
      .makeAccumulator = MakeFlappingAccumulator},
+    {.page = StatsPage::Coverage,
+     .cliName = "coverage",
+     .tab = kNoTab,
+     .tabCaption = "覆盖率",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kCoverageColumns,
+     .makeAccumulator = MakeCoverageAccumulator,
+     .filteredColumns = kCoverageUrlColumns},
 };
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "seo_pages.h"
 
+#include "core/coverage/site_url_list.h"
+#include "core/coverage/url_key.h"
 #include "core/text/gbk_codec.h"
 #include "core/text/gbk_text.h"
 #include "page_counting.h"
@@ -472,7 +474,157 @@ private:
     std::string key_;
 };
 
+// Visits per (match key of the request, crawler), with the dates of the
+// first and last and the status of the last; the site's list is compared
+// with them at the end.
+class CoverageAccumulator final : public PageAccumulator {
+public:
+    explicit CoverageAccumulator(const PageRequest& request)
+        : filter_(request.filter), request_(request.filter), list_(request.siteUrls) {}
+
+    void add(const PageRecord& record) override {
+        if (!filter_.counts(record)) {
+            return;
+        }
+        PairKey(key_, LogUrlKey(record.url, record.query), SlotOf(record));
+        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
+        see(rowOf(keys_.add(key_)), {1, date, date, statuses_.add(record.status)});
+    }
+    void join(RecordConsumer& later) override {
+        const auto& other = static_cast<const CoverageAccumulator&>(later);
+        std::vector<std::uint32_t> statusOf(other.statuses_.size());
+        for (std::uint32_t s = 0; s < statusOf.size(); ++s) {
+            statusOf[s] = statuses_.add(other.statuses_.text(s));
+        }
+        std::vector<std::uint32_t> dateOf(other.dates_.size());
+        for (std::uint32_t d = 0; d < dateOf.size(); ++d) {
+            dateOf[d] = dates_.add(other.dates_.text(d));
+        }
+        for (std::size_t k = 0; k < other.keys_.size(); ++k) {
+            const Row& theirs = other.rows_[k];
+            see(rowOf(keys_.add(other.keys_.text(k))),
+                {theirs.visits, dateOf[theirs.first], dateOf[theirs.last],
+                 statusOf[theirs.lastStatus]});
+        }
+    }
+    bool needsRecords(const PageFields& fields) const override {
+        return fields.url && fields.agent;
+    }
+    StatsTable finish(const PageFields& fields, const SpiderTally& tally) const override;
+
+private:
+    struct Row {
+        std::int64_t visits = 0; // 0: none yet
+        std::uint32_t first = 0; // ids in dates_
+        std::uint32_t last = 0;
+        std::uint32_t lastStatus = 0; // id in statuses_
+    };
+    Row& rowOf(std::uint32_t id) {
+        if (id == rows_.size()) {
+            rows_.emplace_back();
+        }
+        return rows_[id];
+    }
+    // Takes in the visits of `later`, which came after the row's.
+    static void see(Row& row, const Row& later) {
+        if (row.visits == 0) {
+            row.first = later.first;
+        }
+        row.visits += later.visits;
+        row.last = later.last;
+        row.lastStatus = later.lastStatus;
+    }
+
+    CrawlerMatch filter_;
+    SpiderFilter request_;
+    const SiteUrlList* list_;
+    FirstSeen keys_; // PairKey(match key, crawler)
+    std::vector<Row> rows_;
+    RunOfTexts dates_;
+    FirstSeen statuses_;
+    std::string key_;
+};
+
+StatsTable CoverageAccumulator::finish(const PageFields& fields, const SpiderTally& tally) const {
+    StatsTable page;
+    page.headers = PageHeaders(StatsPageEntryOf(StatsPage::Coverage), tally, request_);
+    if (!needsRecords(fields)) {
+        return page;
+    }
+    static const SiteUrlList kNoList;
+    const std::vector<SiteUrl>& listed = (list_ != nullptr ? *list_ : kNoList).urls;
+    std::unordered_map<std::string_view, std::size_t> listIndex;
+    for (std::size_t u = 0; u < listed.size(); ++u) {
+        listIndex.emplace(listed[u].key, u);
+    }
+    if (request_.allTraffic()) {
+        struct Tally {
+            std::int64_t visits = 0;
+            std::int64_t fetched = 0; // listed keys
+            std::int64_t outsideUrls = 0;
+            std::int64_t outsideVisits = 0;
+        };
+        std::array<Tally, kCrawlerSlots> crawlers{};
+        for (std::size_t k = 0; k < keys_.size(); ++k) {
+            Tally& crawler = crawlers[PairCrawler(keys_.text(k))];
+            crawler.visits += rows_[k].visits;
+            if (listIndex.count(PairText(keys_.text(k))) > 0) {
+                ++crawler.fetched;
+            } else {
+                ++crawler.outsideUrls;
+                crawler.outsideVisits += rows_[k].visits;
+            }
+        }
+        const auto listSize = static_cast<std::int64_t>(listed.size());
+        for (const CrawlerSlot slot : TallySlots(tally)) {
+            const Tally& crawler = crawlers[slot];
+            if (crawler.visits == 0) {
+                continue;
+            }
+            page.rows.push_back({std::string(SlotText(slot)), DecimalText(listSize),
+                                 DecimalText(crawler.fetched), ShareText(crawler.fetched, listSize),
+                                 DecimalText(listSize - crawler.fetched),
+                                 DecimalText(crawler.outsideUrls),
+                                 DecimalText(crawler.outsideVisits),
+                                 ShareText(crawler.outsideVisits, crawler.visits)});
+        }
+        return page;
+    }
+    // One crawler's records only: a key is one row.
+    std::vector<std::int64_t> rowOfListed(listed.size(), -1);
+    for (std::size_t k = 0; k < keys_.size(); ++k) {
+        if (const auto it = listIndex.find(PairText(keys_.text(k))); it != listIndex.end()) {
+            rowOfListed[it->second] = static_cast<std::int64_t>(k);
+        }
+    }
+    const auto visited = [&](std::string url, const char* kind, const Row& row) {
+        page.rows.push_back({std::move(url), Gbk(kind), DecimalText(row.visits),
+                             std::string(dates_.text(row.first)), std::string(dates_.text(row.last)),
+                             std::string(statuses_.text(row.lastStatus))});
+    };
+    for (std::size_t u = 0; u < listed.size(); ++u) {
+        if (rowOfListed[u] >= 0) {
+            visited(listed[u].url, "已抓取", rows_[static_cast<std::size_t>(rowOfListed[u])]);
+        }
+    }
+    for (std::size_t u = 0; u < listed.size(); ++u) {
+        if (rowOfListed[u] < 0) {
+            page.rows.push_back({listed[u].url, Gbk("未抓取"), "0", {}, {}, {}});
+        }
+    }
+    for (std::size_t k = 0; k < keys_.size(); ++k) {
+        if (listIndex.count(PairText(keys_.text(k))) == 0) {
+            visited(std::string(PairText(keys_.text(k))), "清单外", rows_[k]);
+        }
+    }
+    return page;
+}
+
 } // namespace
+
+std::unique_ptr<PageAccumulator> MakeCoverageAccumulator(const PageRequest& request) {
+    return std::make_unique<CoverageAccumulator>(request);
+}
 
 std::unique_ptr<PageAccumulator> MakeFlappingAccumulator(const PageRequest& request) {
     return std::make_unique<FlappingAccumulator>(request.filter);

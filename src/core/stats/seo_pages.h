@@ -55,4 +55,23 @@ inline constexpr PageColumn kFlappingColumns[] = {{"URL", ColumnKind::Key},
                                                   {"状态与日期", ColumnKind::Text}};
 std::unique_ptr<PageAccumulator> MakeFlappingAccumulator(const PageRequest& request);
 
+// How a crawler covered the site's URL list (PageRequest::siteUrls), a log
+// request and a listed URL meeting when their match keys (url_key.h) are
+// equal. Columns "所属蜘蛛", "清单URL数", "已抓取", "已抓取占比", "未抓取",
+// "清单外URL数", "清单外访问次数", "清单外访问占比": one row per crawler
+// with visits, in tally order; the shares are of the list's URLs and of the
+// crawler's visits. With a filter, "URL", "类别", "访问次数", "首次日期",
+// "末次日期", "末次状态": the listed URLs it fetched (类别 已抓取) and those
+// it never did (未抓取), both in list order and as the list gives them, then
+// the keys of what it fetched outside the list (清单外) in first-seen order.
+inline constexpr PageColumn kCoverageColumns[] = {
+    {"所属蜘蛛", ColumnKind::Key},       {"清单URL数", ColumnKind::Count},
+    {"已抓取", ColumnKind::Count},       {"已抓取占比", ColumnKind::Text},
+    {"未抓取", ColumnKind::Count},       {"清单外URL数", ColumnKind::Count},
+    {"清单外访问次数", ColumnKind::Count}, {"清单外访问占比", ColumnKind::Text}};
+inline constexpr PageColumn kCoverageUrlColumns[] = {
+    {"URL", ColumnKind::Key},      {"类别", ColumnKind::Text},     {"访问次数", ColumnKind::Count},
+    {"首次日期", ColumnKind::Text}, {"末次日期", ColumnKind::Text}, {"末次状态", ColumnKind::Text}};
+std::unique_ptr<PageAccumulator> MakeCoverageAccumulator(const PageRequest& request);
+
 } // namespace logdesk

@@ -20,6 +20,7 @@ enum class StatsPage {
     Timing,     // response times per crawler, or per URL of one
     Sections,   // visits and status shares per (directory, crawler)
     Flapping,   // (URL, crawler) pairs that gave more than one status
+    Coverage,   // the site's URL list against what the crawlers fetched
 };
 
 // (row, column), both 0-based.

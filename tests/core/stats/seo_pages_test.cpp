@@ -1,6 +1,8 @@
 // The site owners' pages on logs whose answers are known by construction:
 // response times, directories, URLs whose status changes, and coverage of
 // the site's URL list.
+#include "core/coverage/site_url_list.h"
+#include "core/coverage/url_key.h"
 #include "core/logimport/log_importer.h"
 #include "core/stats/page_builds.h"
 #include "core/text/gbk_codec.h"
@@ -154,6 +156,51 @@ TEST(FlappingPageTest, UrlsWithSeveralStatusesPerCrawlerWithTheirDates) {
     EXPECT_EQ(Rows(Build(StatsPage::Flapping, log, Only(SpiderId::Google))),
               (TextRows{{"/a", google, "2", "404,200", "404:2013-05-02; 200:2013-05-04"},
                         {"/c", google, "2", "301,200", "301:2013-05-03; 200:-"}}));
+}
+
+// A list of four pages, one of them with a query; the log reaches one of
+// them spelt differently (escaped, with the query), one only with another
+// query, and pages the list lacks.
+TEST(CoveragePageTest, ListedFetchedNeverFetchedAndOutsidePerCrawler) {
+    SiteUrlList list;
+    for (const char* url : {"https://example.com/a.htm", "https://example.com/b.htm?id=1",
+                            "https://example.com/c.htm", "https://example.com/"}) {
+        list.urls.push_back({url, SplitSiteUrl(url)->key});
+    }
+    const LogImport log = Import("date cs-uri-stem cs-uri-query sc-status cs(User-Agent)",
+                                 {"2013-05-01 /%61.htm - 200 " + kBaidu,
+                                  "2013-05-01 /b.htm id=2 200 " + kBaidu,
+                                  "2013-05-02 /x.htm - 404 " + kBaidu,
+                                  "2013-05-02 / - 200 " + kGoogle,
+                                  "2013-05-03 /a.htm - 304 " + kBaidu,
+                                  "2013-05-03 /b.htm id=1 200 " + kBaidu});
+    PageRequest all;
+    all.siteUrls = &list;
+    const StatsTable page = Build(StatsPage::Coverage, log, all);
+    EXPECT_EQ(Utf8(page.headers), (Texts{"所属蜘蛛", "清单URL数", "已抓取", "已抓取占比", "未抓取",
+                                         "清单外URL数", "清单外访问次数", "清单外访问占比"}));
+    EXPECT_EQ(Rows(page),
+              (TextRows{{Name(SpiderId::Baidu), "4", "2", "50.00%", "2", "2", "2", "40.00%"},
+                        {Name(SpiderId::Google), "4", "1", "25.00%", "3", "0", "0", "0.00%"}}));
+
+    PageRequest baidu(Only(SpiderId::Baidu));
+    baidu.siteUrls = &list;
+    const StatsTable urls = Build(StatsPage::Coverage, log, baidu);
+    EXPECT_EQ(Utf8(urls.headers),
+              (Texts{"URL", "类别", "访问次数", "首次日期", "末次日期", "末次状态"}));
+    EXPECT_EQ(Rows(urls),
+              (TextRows{{"https://example.com/a.htm", "已抓取", "2", "2013-05-01", "2013-05-03",
+                         "304"},
+                        {"https://example.com/b.htm?id=1", "已抓取", "1", "2013-05-03",
+                         "2013-05-03", "200"},
+                        {"https://example.com/c.htm", "未抓取", "0", "", "", ""},
+                        {"https://example.com/", "未抓取", "0", "", "", ""},
+                        {"/b.htm?id=2", "清单外", "1", "2013-05-01", "2013-05-01", "200"},
+                        {"/x.htm", "清单外", "1", "2013-05-02", "2013-05-02", "404"}}));
+
+    // Without a list every fetched URL is outside it.
+    EXPECT_EQ(Rows(Build(StatsPage::Coverage, log))[1],
+              (Texts{Name(SpiderId::Google), "0", "0", "0.00%", "0", "1", "1", "100.00%"}));
 }
 
 } // namespace
