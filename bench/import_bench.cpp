@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
         const std::vector<std::uint32_t> order = logdesk::SortOrder(
             table.rowCount(),
             [&](std::uint32_t r) { return table.cell(logdesk::RowIndex{r}, column); }, kind, true,
-            nullptr, {options.threads, 0});
+            {}, {options.threads, 0});
         const double sortSeconds = Since(sortStart);
         std::printf("sort_seconds=%.4f rows=%zu %s\n", sortSeconds, order.size(),
                     KernelShare().c_str());
@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
         const bool ok = logdesk::ExportToFile(argv[3], [&](logdesk::LineSink& sink) {
                             return logdesk::WriteRecordTable(
                                 result.table, logdesk::DefaultExportColumns(result.table), true,
-                                sink, nullptr, {options.threads, 0});
+                                sink, {}, {options.threads, 0});
                         }).ok();
         const double exportSeconds = Since(exportStart);
         struct stat info {};

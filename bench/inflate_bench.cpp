@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     if (source == nullptr) {
         std::fprintf(stderr, "%s: %s\n", argv[1],
                      inputs.problems().empty() ? "nothing to read"
-                                               : inputs.problems()[0].reason.c_str());
+                                               : inputs.problems()[0].error.cause.c_str());
         return 1;
     }
     if (!import) {

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     const RecordTable& table = log.table;
     const FieldMap& fields = log.header.fieldMap;
     auto build = [&](StatsPage page, const SpiderFilter& filter) {
-        return BuildStatsPage(page, table, fields, log.tally, filter, nullptr, parallel);
+        return BuildStatsPage(page, table, fields, log.tally, filter, {}, parallel);
     };
     Time("spiders", [&] { return build(StatsPage::SpiderTraffic, {}); });
     Time("urls", [&] { return build(StatsPage::Url, {}); });

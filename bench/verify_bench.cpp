@@ -10,8 +10,8 @@
 // the run's resolver problem, the queries sent, the resident memory before
 // the run and the peak. The server runs in a child process, so the peak is
 // the verifier's own (with the claims and the program's baseline).
-#include "core/net/crawler_verifier.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_verifier.h"
+#include "core/verify/verification_report.h"
 #include "support/local_dns_server.h"
 
 #include <chrono>

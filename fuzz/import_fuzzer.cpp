@@ -453,7 +453,7 @@ void CheckThreadedAndStreamed(std::string_view bytes, const LogImport& table) {
         for (int f = 0; f < 2; ++f) {
             const SpiderFilter filter = f == 0 ? SpiderFilter{} : baidu;
             const StatsTable kept = BuildStatsPage(pages[p], table.table, table.header.fieldMap,
-                                                   table.tally, filter, nullptr, {1, 0});
+                                                   table.tally, filter, {}, {1, 0});
             const StatsTable counted = FinishStreamedPage(
                 static_cast<const PageAccumulator&>(*streamed->consumers[p * 2 + f]), pages[p],
                 filter, table.header.fieldMap, table.tally);

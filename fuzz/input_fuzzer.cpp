@@ -37,7 +37,7 @@ std::optional<std::string> Drain(LogSource& source, std::size_t step) {
         FUZZ_CHECK(source.delivered() == text.size());
         FUZZ_CHECK((got == 0) == status.complete());
         if (got < 0) {
-            FUZZ_CHECK(errno == status.error && errno != 0 && errno != EINTR);
+            FUZZ_CHECK(errno == status.code() && errno != 0 && errno != EINTR);
             FUZZ_CHECK((status.state == SourceState::Damaged) == (errno == EBADMSG));
             FUZZ_CHECK(!source.describeFailure().empty());
         }

@@ -6,10 +6,10 @@
 #include "core/input/import_inputs.h"
 #include "core/logimport/client_address.h"
 #include "core/logimport/log_importer.h"
-#include "core/net/crawler_claims.h"
-#include "core/net/crawler_ranges.h"
-#include "core/net/crawler_verifier.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_claims.h"
+#include "core/verify/crawler_ranges.h"
+#include "core/verify/crawler_verifier.h"
+#include "core/verify/verification_report.h"
 #include "core/stats/page_builds.h"
 #include "core/stats/record_sort.h"
 #include "core/stats/stats_sort.h"
@@ -597,7 +597,7 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, LineSink& sta
         a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
                                       page, request, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
-                                  request, nullptr, a.parallel, clientIp);
+                                  request, {}, a.parallel, clientIp);
     // Said beside the columns, which are still written for a script to read.
     if (!table.notice.empty()) {
         messages += "logdesk-report: " + GbkToUtf8(table.notice) + "\n";
@@ -619,14 +619,13 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
         return 2;
     }
     const std::vector<CrawlerClaim> claims =
-        a.stream
-            ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
-            : CollectCrawlerClaims(imported.table, imported.header.fieldMap, nullptr, clientIp);
+        a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
+                 : CollectCrawlerClaims(imported.table, imported.header.fieldMap, {}, clientIp);
     CrawlerVerifier verifier(a.resolver,
                              a.rangesDir ? PublishedRanges::Load(*a.rangesDir) : PublishedRanges{});
     const VerifyRun run = verifier.verify(claims);
-    if (!run.error.empty()) {
-        messages += "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error)) + "\n";
+    if (run.error) {
+        messages += "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error->reason())) + "\n";
         return 1;
     }
     const bool unusable = run.problem != ResolverProblem::None;
@@ -808,15 +807,14 @@ int WritePage(const ReportArgs& a, LogImport& imported, LineSink& standardOutput
             messages += NoColumn(*a.sortColumn);
             return 2;
         }
-        table.setRowOrder(
-            SortRecordsByText(table, ColumnIndex{*a.sortColumn}, nullptr, a.parallel));
+        table.setRowOrder(SortRecordsByText(table, ColumnIndex{*a.sortColumn}, {}, a.parallel));
     }
 
     return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
         const bool header = !a.output || HasCsvExtension(*a.output);
         const std::vector<ColumnIndex> columns =
             a.defaultColumns ? DefaultExportColumns(imported.table) : AllColumns(imported.table);
-        return WriteRecordTable(imported.table, columns, header, sink, nullptr, a.parallel);
+        return WriteRecordTable(imported.table, columns, header, sink, {}, a.parallel);
     });
 }
 

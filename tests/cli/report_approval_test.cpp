@@ -8,7 +8,7 @@
 // No case reaches the network: verification asks 127.0.0.1:1, where nothing
 // answers, and the range update fetches every source from there too.
 #include "core/input/input_fixtures.h"
-#include "core/net/crawler_ranges.h"
+#include "core/verify/crawler_ranges.h"
 
 #include <algorithm>
 #include <cctype>

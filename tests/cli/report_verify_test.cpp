@@ -1,6 +1,6 @@
 // logdesk-report --page verify and --block-rules against the DNS server of
 // tests/support on 127.0.0.1.
-#include "core/net/crawler_ranges.h"
+#include "core/verify/crawler_ranges.h"
 #include "report.h"
 #include "support/file_test_support.h"
 #include "support/local_dns_server.h"

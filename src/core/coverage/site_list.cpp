@@ -1,6 +1,8 @@
 // Telling the kinds apart, and the two text kinds: plain lists and CSV.
 #include "core/coverage/site_list.h"
 
+#include "core/text/gbk_text.h"
+
 #include <array>
 #include <optional>
 
@@ -9,34 +11,9 @@ namespace {
 
 constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
+// ASCII case ignored byte by byte: these texts are UTF-8, not GBK.
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (AsciiLower(a[i]) != AsciiLower(b[i])) {
-            return false;
-        }
-    }
-    return true;
+    return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
 }
 
 bool StartsAsUrl(std::string_view line) {
@@ -89,7 +66,7 @@ private:
 };
 
 bool Skipped(std::string_view line) {
-    line = Trim(line);
+    line = TrimAsciiBlanks(line);
     return line.empty() || line.front() == '#';
 }
 
@@ -197,10 +174,10 @@ Result<SiteList> ParseCsv(std::string_view rest, std::uint64_t headerLine, const
     std::optional<std::size_t> column;
     std::string names;
     for (std::size_t c = 0; c < record.fields.size() && !column; ++c) {
-        const std::string_view title = Trim(record.fields[c]);
+        const std::string_view title = TrimAsciiBlanks(record.fields[c]);
         if (csvColumn.empty() ? EqualNoCase(title, "address") || EqualNoCase(title, "url") ||
                                     EqualNoCase(title, "loc")
-                              : EqualNoCase(title, Trim(csvColumn))) {
+                              : EqualNoCase(title, TrimAsciiBlanks(csvColumn))) {
             column = c;
         }
         names += (c == 0 ? "" : ", ") + std::string(title);
@@ -222,7 +199,7 @@ Result<SiteList> ParseCsv(std::string_view rest, std::uint64_t headerLine, const
             return list;
         }
         if (*column < record.fields.size()) {
-            const std::string_view url = Trim(record.fields[*column]);
+            const std::string_view url = TrimAsciiBlanks(record.fields[*column]);
             if (!url.empty()) {
                 list.urls.push_back({std::string(url), record.line});
             }
@@ -248,12 +225,12 @@ Result<SiteList> ParseSiteList(std::string_view bytes, const std::string& name,
     if (!line) {
         return list; // nothing but blank lines and comments: an empty list
     }
-    if (!StartsAsUrl(Trim(*line))) {
+    if (!StartsAsUrl(TrimAsciiBlanks(*line))) {
         return ParseCsv(bytes.substr(lines.startOfLine()), lines.number(), name, csvColumn);
     }
     do {
         if (!Skipped(*line)) {
-            list.urls.push_back({std::string(Trim(*line)), lines.number()});
+            list.urls.push_back({std::string(TrimAsciiBlanks(*line)), lines.number()});
         }
     } while ((line = lines.next()));
     return list;

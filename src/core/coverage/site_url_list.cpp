@@ -4,6 +4,7 @@
 #include "core/coverage/site_list.h"
 #include "core/coverage/url_key.h"
 #include "core/input/gzip_source.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -33,11 +34,11 @@ struct Listing {
 Error SourceError(const LogSource& source, const std::string& path, const Listing& listing) {
     const SourceStatus& status = source.status();
     std::string what = status.state == SourceState::Damaged ? "damaged .gz file" : "cannot read";
-    std::string cause = listing.prefix() + status.reason;
+    std::string cause = listing.prefix() + (status.error ? status.error->cause : std::string());
     if (status.state == SourceState::Damaged) {
         cause += " (after " + std::to_string(status.deliveredBytes) + " bytes unpacked)";
     }
-    return Error{std::move(what), path, std::move(cause), status.error};
+    return Error{std::move(what), path, std::move(cause), status.code()};
 }
 
 // Appends what `source` delivers to `bytes`, failing once they would pass
@@ -137,16 +138,6 @@ std::optional<std::string> ListedFileName(std::string_view loc) {
 std::string Beside(const std::string& path, const std::string& name) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? name : path.substr(0, slash + 1) + name;
-}
-
-std::string AsciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return out;
 }
 
 std::string HostNames(const std::vector<std::string>& hosts) {

@@ -1,5 +1,7 @@
 #include "core/coverage/url_key.h"
 
+#include "core/text/gbk_text.h"
+
 #include <algorithm>
 
 namespace logdesk {
@@ -18,10 +20,6 @@ int HexValue(char c) {
         return c - 'A' + 10;
     }
     return -1;
-}
-
-char AsciiLowerByte(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Escaped bytes that keep their escape, because decoding them would change
@@ -132,7 +130,7 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
         return false;
     }
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (AsciiLowerByte(text[i]) != prefix[i]) {
+        if (AsciiLower(text[i]) != prefix[i]) {
             return false;
         }
     }
@@ -203,7 +201,7 @@ std::optional<SiteUrlKey> SplitSiteUrl(std::string_view url) {
     SiteUrlKey split;
     split.host.reserve(host.size());
     for (const char c : host) {
-        split.host += AsciiLowerByte(c);
+        split.host += AsciiLower(c);
     }
     split.key = MakeKey(rest, query);
     return split;

@@ -18,15 +18,15 @@ namespace logdesk {
 namespace {
 
 // Polled every 4096 rows: a few milliseconds of writing.
-bool CancelledAt(std::size_t row, const std::atomic<bool>* cancel) {
-    return cancel != nullptr && row % 4096 == 0 && cancel->load(std::memory_order_relaxed);
+bool CancelledAt(std::size_t row, const CancelToken& cancel) {
+    return row % 4096 == 0 && cancel.cancelled();
 }
 
-bool CancelRequested(const std::atomic<bool>* cancel) {
-    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+bool CancelRequested(const CancelToken& cancel) {
+    return cancel.cancelled();
 }
 
-// What a write stopped by its cancel flag gives.
+// What a write stopped by its cancel token gives.
 Error Cancelled() {
     return SystemError(ECANCELED, "cancelled");
 }
@@ -109,7 +109,7 @@ constexpr std::size_t kPiecesAhead = 4;
 class OrderedExport {
 public:
     OrderedExport(const RecordTable& table, const std::vector<ColumnIndex>& columns, LineSink& sink,
-                  const std::atomic<bool>* cancel, unsigned threads)
+                  const CancelToken& cancel, unsigned threads)
         : table_(table), columns_(columns), sink_(sink), cancel_(cancel), threads_(threads),
           pieces_((std::size_t{table.rowCount()} + kRowsPerPiece - 1) / kRowsPerPiece),
           window_(std::max<std::size_t>(kPiecesAhead, 2 * std::size_t{threads})), slots_(window_) {}
@@ -139,7 +139,7 @@ private:
     const RecordTable& table_;
     const std::vector<ColumnIndex>& columns_;
     LineSink& sink_;
-    const std::atomic<bool>* cancel_;
+    CancelToken cancel_;
     const unsigned threads_;
     const std::size_t pieces_;
     const std::size_t window_;
@@ -262,7 +262,7 @@ Result<void> OrderedExport::run() {
 } // namespace
 
 Result<void> WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                              bool header, LineSink& sink, const std::atomic<bool>* cancel,
+                              bool header, LineSink& sink, const CancelToken& cancel,
                               const Parallelism& parallel) {
     std::string line;
     if (header) {
@@ -297,7 +297,7 @@ Result<void> WriteRecordTable(const RecordTable& table, const std::vector<Column
 }
 
 Result<void> WriteTextLines(const std::vector<std::string>& lines, LineSink& sink,
-                            const std::atomic<bool>* cancel) {
+                            const CancelToken& cancel) {
     std::string line;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (CancelledAt(i, cancel)) {
@@ -313,7 +313,7 @@ Result<void> WriteTextLines(const std::vector<std::string>& lines, LineSink& sin
 
 Result<void> WriteTextTable(const std::vector<std::string>& headers,
                             const std::vector<std::vector<std::string>>& rows, bool csv,
-                            LineSink& sink, const std::atomic<bool>* cancel) {
+                            LineSink& sink, const CancelToken& cancel) {
     std::string line;
     auto emit = [&](const std::vector<std::string>& cells, bool quoted) {
         line.clear();

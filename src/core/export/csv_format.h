@@ -3,11 +3,11 @@
 // comma between cells, CR LF after every line.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "line_sink.h"
 #include "core/logimport/parallel_work.h"
 #include "core/logimport/record_table.h"
 
-#include <atomic>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,20 +34,19 @@ std::vector<ColumnIndex> AllColumns(const RecordTable& table);
 
 // Writes the chosen columns of every row in the table's order, quoted, with
 // the column titles first when `header` is set. The sink's failure ends it;
-// so does `*cancel` turning true (polled every few thousand rows), with an
+// so does a cancel of `cancel` (polled every few thousand rows), with an
 // error of code ECANCELED, the sink then holding part of the table.
 //
 // Rows are formatted on the threads `parallel` gives, pieces ahead of the
 // one being written, and handed to the sink in row order on the calling
 // thread: the bytes are the same on any number of threads.
 Result<void> WriteRecordTable(const RecordTable& table, const std::vector<ColumnIndex>& columns,
-                              bool header, LineSink& sink,
-                              const std::atomic<bool>* cancel = nullptr,
+                              bool header, LineSink& sink, const CancelToken& cancel = {},
                               const Parallelism& parallel = {});
 
 // Every line followed by CR LF, as they are; ends as above.
 Result<void> WriteTextLines(const std::vector<std::string>& lines, LineSink& sink,
-                            const std::atomic<bool>* cancel = nullptr);
+                            const CancelToken& cancel = {});
 
 // A small table of texts, as statistics pages produce them.
 struct TextTable {
@@ -59,9 +58,9 @@ struct TextTable {
 // Ends as above.
 Result<void> WriteTextTable(const std::vector<std::string>& headers,
                             const std::vector<std::vector<std::string>>& rows, bool csv,
-                            LineSink& sink, const std::atomic<bool>* cancel = nullptr);
+                            LineSink& sink, const CancelToken& cancel = {});
 inline Result<void> WriteTextTable(const TextTable& table, bool csv, LineSink& sink,
-                                   const std::atomic<bool>* cancel = nullptr) {
+                                   const CancelToken& cancel = {}) {
     return WriteTextTable(table.headers, table.rows, csv, sink, cancel);
 }
 

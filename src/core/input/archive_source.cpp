@@ -273,8 +273,7 @@ LogArchive::LogArchive(const std::string& path)
     if (!reader_->rewind()) {
         const ArchiveReader::Error& error = reader_->error();
         failure_.state = error.system ? SourceState::OpenFailed : SourceState::Damaged;
-        failure_.error = error.number;
-        failure_.reason = error.words;
+        failure_.error = Error{{}, {}, error.words, error.number};
         (error.system ? failed_ : stopped_) = true;
         return;
     }
@@ -287,10 +286,10 @@ LogArchive::LogArchive(const std::string& path)
         if (header == ArchiveReader::Header::Error) {
             const ArchiveReader::Error& error = reader_->error();
             failure_.state = error.system ? SourceState::ReadFailed : SourceState::Damaged;
-            failure_.error = error.number;
-            failure_.reason = error.words;
-            failure_.reason += lastSeen.empty() ? " (before the first entry)"
-                                                : " (after the entry \"" + lastSeen + "\")";
+            std::string words = error.words;
+            words += lastSeen.empty() ? " (before the first entry)"
+                                      : " (after the entry \"" + lastSeen + "\")";
+            failure_.error = Error{{}, {}, std::move(words), error.number};
             (error.system && members_.empty() ? failed_ : stopped_) = true;
             break;
         }

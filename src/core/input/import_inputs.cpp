@@ -30,7 +30,6 @@ SkippedInput SkippedOf(const LogSource& source) {
     skipped.name = source.name();
     skipped.kind = KindOfEnd(status.state);
     skipped.error = status.error;
-    skipped.reason = status.reason;
     skipped.bytesKept = status.deliveredBytes;
     skipped.compressedOffset = status.compressedOffset;
     skipped.unconfirmedFrom = status.unconfirmedFrom;
@@ -46,7 +45,7 @@ Error SingleInputError(const SourceName& name, int code) {
 } // namespace
 
 std::string SkippedInput::describe() const {
-    const std::string why = ForTerminal(reason);
+    const std::string why = ForTerminal(error ? error->cause : std::string());
     std::string text = ForTerminal(name.display()) + ": ";
     switch (kind) {
     case SkipKind::Unreadable:
@@ -94,12 +93,11 @@ Result<InputsImport> ImportPass(LogInputs& inputs, const HeaderLayout& previousH
                     (inputs.files().empty() || inputs.files()[0].kind != InputKind::Archive);
     for (const InputProblem& problem : inputs.problems()) {
         if (result.single) {
-            return Error{{}, problem.path, problem.reason, problem.error};
+            return problem.error;
         }
         SkippedInput skipped;
-        skipped.name = {problem.path, {}};
+        skipped.name = {problem.error.path, {}};
         skipped.error = problem.error;
-        skipped.reason = problem.reason;
         result.skipped.push_back(std::move(skipped));
     }
     for (const InputFile& file : inputs.files()) {
@@ -119,13 +117,13 @@ Result<InputsImport> ImportPass(LogInputs& inputs, const HeaderLayout& previousH
         if (source == nullptr) {
             break;
         }
-        if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed)) {
+        if (options.cancel.cancelled()) {
             return SystemError(ECANCELED, {}, source->name().display());
         }
         if (source->status().ended() && !source->status().complete()) {
             // Failed before its first byte: nothing to read.
             if (result.single && source->status().state != SourceState::Damaged) {
-                return SingleInputError(source->name(), source->status().error);
+                return SingleInputError(source->name(), source->status().code());
             }
             result.skipped.push_back(SkippedOf(*source));
             continue;
@@ -145,7 +143,9 @@ Result<InputsImport> ImportPass(LogInputs& inputs, const HeaderLayout& previousH
                 options.progress(overall.done, overall.total);
             }
             if (got < 0) {
-                return Error{{}, from.name().display(), from.status().reason, from.status().error};
+                Error error = from.status().error.value_or(Error{});
+                error.path = from.name().display();
+                return error;
             }
             return static_cast<std::size_t>(got);
         };
@@ -168,7 +168,7 @@ Result<InputsImport> ImportPass(LogInputs& inputs, const HeaderLayout& previousH
         } else if (!from.status().complete() && from.status().ended()) {
             if (result.single && from.status().state != SourceState::Damaged) {
                 // As ImportLogFile: a file that failed part-way keeps nothing.
-                return SingleInputError(from.name(), from.status().error);
+                return SingleInputError(from.name(), from.status().code());
             }
             const std::optional<std::uint64_t> sound = from.status().unconfirmedFrom;
             if (sound && *sound < from.status().deliveredBytes) {

@@ -40,8 +40,9 @@ enum class SkipKind {
 struct SkippedInput {
     SourceName name;
     SkipKind kind = SkipKind::Unreadable;
-    int error = 0;      // errno; EBADMSG for damage; 0 for a rejection
-    std::string reason; // the system's or the decoder's words; empty for a rejection
+    // Why it ended: the errno in `code` (EBADMSG for damage), the system's or
+    // the decoder's words in `cause`. None for a rejection.
+    std::optional<Error> error;
     // Bytes of log text read from it before it ended; the table holds the
     // lines they make up. 0 for Unreadable.
     std::uint64_t bytesKept = 0;

@@ -47,7 +47,7 @@ constexpr std::uint64_t kTypicalRatio = 5;
 
 // /dev/zero would be read for ever, a disk is no text: neither is imported.
 InputProblem DeviceProblem(const std::string& path) {
-    return {path, ENODEV, "a device, not a log file"};
+    return {Error{{}, path, "a device, not a log file", ENODEV}};
 }
 
 class Expansion {
@@ -136,7 +136,7 @@ private:
     }
 
     void problem(const std::string& path, const Error& error) {
-        problems_.push_back({path, error.code, ErrnoText(error.code)});
+        problems_.push_back({Error{{}, path, ErrnoText(error.code), error.code}});
     }
     void deviceProblem(const std::string& path) { problems_.push_back(DeviceProblem(path)); }
 
@@ -241,8 +241,8 @@ std::unique_ptr<LogSource> LogInputs::openNext() {
             }
             std::unique_ptr<LogArchive> done = std::move(archive_);
             if (const SourceStatus* stopped = done->listingStopped()) {
-                return FailedSource({done->path(), {}}, stopped->state, stopped->error,
-                                    stopped->reason);
+                const Error why = stopped->error.value_or(Error{});
+                return FailedSource({done->path(), {}}, stopped->state, why.code, why.cause);
             }
         }
         if (nextFile_ == files_.size()) {
@@ -263,7 +263,8 @@ std::unique_ptr<LogSource> LogInputs::openNext() {
         }
         auto archive = std::make_unique<LogArchive>(file.path);
         if (const SourceStatus* failed = archive->openFailure()) {
-            return FailedSource({file.path, {}}, failed->state, failed->error, failed->reason);
+            const Error why = failed->error.value_or(Error{});
+            return FailedSource({file.path, {}}, failed->state, why.code, why.cause);
         }
         if (archive->members().empty() && archive->listingStopped() == nullptr) {
             return FailedSource({file.path, {}}, SourceState::OpenFailed, ENOENT,

@@ -81,9 +81,9 @@ struct InputFile {
 };
 
 struct InputProblem {
-    std::string path;
-    int error = 0;      // errno
-    std::string reason; // the system's words
+    // The input as named in `path`, the errno in `code`, the system's words
+    // in `cause`; `what` is empty.
+    Error error;
 };
 
 struct LogInputsOptions {

@@ -17,7 +17,7 @@ ssize_t LogSource::read(char* buffer, std::size_t size) {
         if (status_.complete()) {
             return 0;
         }
-        errno = status_.error;
+        errno = status_.code();
         return -1;
     }
     if (size == 0) {
@@ -44,14 +44,13 @@ ssize_t LogSource::read(char* buffer, std::size_t size) {
     if (status_.complete()) {
         return 0;
     }
-    errno = status_.error;
+    errno = status_.code();
     return -1;
 }
 
 void LogSource::fail(SourceState state, int error, std::string reason) {
     status_.state = state;
-    status_.error = error;
-    status_.reason = std::move(reason);
+    status_.error = Error{{}, {}, std::move(reason), error};
     status_.deliveredBytes = delivered_;
 }
 
@@ -85,7 +84,7 @@ std::string LogSource::describeFailure() const {
         text += ": ";
         break;
     }
-    return text + status_.reason;
+    return text + (status_.error ? status_.error->cause : std::string());
 }
 
 namespace {

@@ -11,8 +11,9 @@
 //
 // How a source ended is in status(), whose state tells apart:
 // - Complete: every byte was delivered (read returned 0).
-// - OpenFailed / ReadFailed: the system refused (errno is the system's, the
-//   reason its words); nothing after the failure was delivered.
+// - OpenFailed / ReadFailed: the system refused (errno is the system's, and
+//   status().error holds it with the system's words); nothing after the
+//   failure was delivered.
 // - Damaged: the bytes are not what a sound file holds (a truncated or
 //   corrupt .gz, a broken archive member); read returned -1 with errno
 //   EBADMSG. What was decoded before the damage was found has been
@@ -31,6 +32,8 @@
 // O_RDONLY only: IIS keeps today's log open for writing, and reading must
 // not disturb it.
 #pragma once
+
+#include "core/base/result.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -59,8 +62,11 @@ enum class SourceState {
 
 struct SourceStatus {
     SourceState state = SourceState::Reading;
-    int error = 0;      // the errno read() set: the system's, or EBADMSG for Damaged
-    std::string reason; // the system's words, or what the decoder found wrong
+    // Why it failed or was damaged: the code is the errno read() set (the
+    // system's, or EBADMSG for Damaged), the cause the system's words or
+    // what the decoder found wrong; `what` and `path` are empty. None while
+    // reading and once complete.
+    std::optional<Error> error;
     // Bytes read() delivered before the source ended.
     std::uint64_t deliveredBytes = 0;
     // Damaged only: the byte of the compressed file where decoding failed,
@@ -72,6 +78,8 @@ struct SourceStatus {
     // truncated file: deflate text ends cleanly at the cut).
     std::optional<std::uint64_t> unconfirmedFrom;
 
+    // The errno read() set; 0 while reading and once complete.
+    int code() const { return error ? error->code : 0; }
     bool ended() const { return state != SourceState::Reading; }
     bool complete() const { return state == SourceState::Complete; }
 };

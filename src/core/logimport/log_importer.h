@@ -18,13 +18,13 @@
 //   count as that one line end, and a run at the start of a line gives no line.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/base/result.h"
 #include "field_catalogue.h"
 #include "record_consumer.h"
 #include "record_table.h"
 #include "spider_catalogue.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,9 +41,9 @@ struct ImportOptions {
     // that reads beside its splitting, never on two at once (the reader of
     // LogImporter::add is called the same way).
     std::function<void(std::uint64_t read, std::uint64_t total)> progress;
-    // Polled between blocks; when it turns true the import fails with code
+    // Polled between blocks; once it is cancelled the import fails with code
     // ECANCELED.
-    const std::atomic<bool>* cancel = nullptr;
+    CancelToken cancel;
     // Largest buffer the file is read into (cell offsets are 32-bit within a
     // buffer); smaller values exercise lines that cross buffers.
     std::size_t maxChunkBytes = std::size_t{1} << 30;

@@ -128,7 +128,7 @@ std::size_t RecordData::memoryBytes() const {
     return bytes;
 }
 
-std::vector<RecordIndex> LongestCells(const RecordData& data, const std::atomic<bool>* cancel) {
+std::vector<RecordIndex> LongestCells(const RecordData& data, const CancelToken& cancel) {
     const std::uint32_t records = data.recordCount();
     if (records == 0) {
         return {};
@@ -145,7 +145,7 @@ std::vector<RecordIndex> LongestCells(const RecordData& data, const std::atomic<
         const auto first = static_cast<std::uint32_t>(piece * kPiece);
         const std::uint32_t last = std::min(records, first + kPiece);
         for (std::uint32_t r = first; r < last; ++r) {
-            if (cancel != nullptr && r % 4096 == 0 && cancel->load(std::memory_order_relaxed)) {
+            if (r % 4096 == 0 && cancel.cancelled()) {
                 stopped = true;
                 return;
             }

@@ -9,6 +9,7 @@
 // the GUI thread and snapshotted by readers on other threads.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/base/platform.h"
 #include "record_consumer.h"
 #include "segmented_vector.h"
@@ -16,7 +17,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -284,8 +284,7 @@ private:
 // a list can fit its columns by measuring one cell per column instead of all
 // of them: the first such record, the last record for the record numbers
 // and for a column of empty cells. Empty for a table without rows, and once
-// `*cancel` turned true (polled every few thousand records).
-std::vector<RecordIndex> LongestCells(const RecordData& data,
-                                      const std::atomic<bool>* cancel = nullptr);
+// `cancel` was cancelled (polled every few thousand records).
+std::vector<RecordIndex> LongestCells(const RecordData& data, const CancelToken& cancel = {});
 
 } // namespace logdesk

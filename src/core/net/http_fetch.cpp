@@ -587,7 +587,7 @@ bool CurlReady() {
 }
 
 bool Cancelled(const FetchContext& context) {
-    return context.cancel != nullptr && context.cancel->load();
+    return context.cancel.cancelled();
 }
 
 FetchResult Failed(std::string_view reason) {

@@ -24,9 +24,9 @@
 // scheme, host and port of the first request.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/base/result.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -104,10 +104,10 @@ struct FetchContext {
     // outer one carries on after it returns. Time spent in it counts against
     // the deadline.
     std::function<void()> pump{};
-    // When it turns true the fetch gives up as at its deadline; checked before
+    // Once cancelled the fetch gives up as at its deadline; checked before
     // the start and every 10 ms. Not for stopping a run of lookups between
     // fetches: a fetch that is stopped fails.
-    const std::atomic<bool>* cancel = nullptr;
+    CancelToken cancel{};
     // Cookies to send, and to store those of the response in; none when null.
     CookieJar* cookies = nullptr;
 };

@@ -17,22 +17,11 @@ namespace {
 
 constexpr std::string_view kFileName = "logdesk.ini";
 
+// Blanks here are spaces and tabs (TrimAsciiBlanks, not TrimBlanks): a
+// full-width blank is part of a name or value, as INI files have always had
+// it.
 bool IsBlank(char c) {
     return c == ' ' || c == '\t';
-}
-
-// Only space and tab: the full-width blank that TrimBlanks also removes is
-// part of a name or value here, as INI files have always had it.
-std::string_view TrimAsciiBlanks(std::string_view text) {
-    std::size_t begin = 0;
-    while (begin < text.size() && IsBlank(text[begin])) {
-        ++begin;
-    }
-    std::size_t end = text.size();
-    while (end > begin && IsBlank(text[end - 1])) {
-        --end;
-    }
-    return text.substr(begin, end - begin);
 }
 
 // Trail bytes of double-byte characters include 0x41-0x5A, so folding byte by

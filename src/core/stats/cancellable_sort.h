@@ -1,6 +1,7 @@
-// Polling the cancel flag of the long statistics routines.
+// Polling the cancel token of the long statistics routines.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/logimport/parallel_work.h"
 
 #include <algorithm>
@@ -11,28 +12,27 @@
 
 namespace logdesk {
 
-// True once the flag (when there is one) turned true. Relaxed: the flag
-// carries no data, and a poll that misses the turn catches it next time.
-inline bool CancelRequested(const std::atomic<bool>* cancel) {
-    return cancel != nullptr && cancel->load(std::memory_order_relaxed);
+// True once the token was cancelled (CancelToken::cancelled, kept for the
+// callers that poll between rows).
+inline bool CancelRequested(const CancelToken& cancel) {
+    return cancel.cancelled();
 }
 
 // Rows a loop handles between two polls: a few milliseconds of work.
 inline constexpr std::uint32_t kRowsPerCancelPoll = 4096;
 
 // True at every kRowsPerCancelPoll-th row when cancellation was requested.
-inline bool CancelRequestedAt(std::uint32_t row, const std::atomic<bool>* cancel) {
+inline bool CancelRequestedAt(std::uint32_t row, const CancelToken& cancel) {
     return row % kRowsPerCancelPoll == 0 && CancelRequested(cancel);
 }
 
-// std::sort of [first, last) that gives up as soon as the flag turns true,
+// std::sort of [first, last) that gives up as soon as the token is cancelled,
 // polled at every comparison; false then, with the range in some order of
 // its elements. A sort of a million keys is the longest single step of a
 // page build or a column sort, too long to wait for after a cancel.
 template <typename Iterator, typename Less>
-bool SortUnlessCancelled(Iterator first, Iterator last, Less less,
-                         const std::atomic<bool>* cancel) {
-    if (cancel == nullptr) {
+bool SortUnlessCancelled(Iterator first, Iterator last, Less less, const CancelToken& cancel) {
+    if (!cancel.cancellable()) {
         std::sort(first, last, less);
         return true;
     }
@@ -41,7 +41,7 @@ bool SortUnlessCancelled(Iterator first, Iterator last, Less less,
     struct Stopped {};
     try {
         std::sort(first, last, [&](const auto& a, const auto& b) {
-            if (cancel->load(std::memory_order_relaxed)) {
+            if (cancel.cancelled()) {
                 throw Stopped{};
             }
             return less(a, b);
@@ -58,7 +58,7 @@ bool SortUnlessCancelled(Iterator first, Iterator last, Less less,
 // distinct keys only).
 template <typename Iterator, typename Less>
 bool SortInPiecesUnlessCancelled(Iterator first, Iterator last, Less less,
-                                 const std::atomic<bool>* cancel, unsigned threads) {
+                                 const CancelToken& cancel, unsigned threads) {
     const auto count = static_cast<std::size_t>(last - first);
     constexpr std::size_t kSmallest = 1u << 15; // below this, one thread is faster
     const std::size_t pieces = std::min<std::size_t>(threads, count / kSmallest);

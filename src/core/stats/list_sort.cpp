@@ -177,7 +177,7 @@ std::uint32_t PieceBound(std::uint32_t rows, std::size_t pieces, std::size_t p) 
 // sort does; false once it found it set.
 template <typename Visit>
 bool VisitPieceRows(std::uint32_t rows, std::size_t pieces, std::size_t p,
-                    const std::atomic<bool>* cancel, Visit&& visit) {
+                    const CancelToken& cancel, Visit&& visit) {
     const std::uint32_t first = PieceBound(rows, pieces, p);
     const std::uint32_t last = PieceBound(rows, pieces, p + 1);
     for (std::uint32_t r = first; r < last; ++r) {
@@ -275,9 +275,10 @@ std::uint64_t BytePrefix(std::string_view key) {
 // equal bytes, equal ranks; rank order the text order) into `rank`; the
 // number of distinct keys, or nothing when cancelled. Each piece of rows
 // gathers its distinct keys on its own thread; only those are then sorted.
-std::optional<std::uint32_t>
-RankTexts(std::uint32_t rows, const std::function<std::string_view(std::uint32_t)>& cellOf,
-          unsigned threads, const std::atomic<bool>* cancel, BigVector<std::uint32_t>& rank) {
+std::optional<std::uint32_t> RankTexts(std::uint32_t rows,
+                                       const std::function<std::string_view(std::uint32_t)>& cellOf,
+                                       unsigned threads, const CancelToken& cancel,
+                                       BigVector<std::uint32_t>& rank) {
     const std::size_t pieces = RowPieces(rows, threads);
     std::vector<KeyDictionary> local(pieces);
     std::atomic<bool> stopped{false};
@@ -363,7 +364,7 @@ std::uint64_t OrderedBits(double value) {
 // false when cancelled. A radix sort of (bits, row) pairs, eight bits a
 // pass, skipping passes where every number has the same byte.
 bool RankNumbers(std::uint32_t rows, const std::function<std::string_view(std::uint32_t)>& cellOf,
-                 unsigned threads, const std::atomic<bool>* cancel, BigVector<std::uint32_t>& rank,
+                 unsigned threads, const CancelToken& cancel, BigVector<std::uint32_t>& rank,
                  std::vector<double>& distinct) {
     struct Item {
         std::uint64_t key;
@@ -518,8 +519,7 @@ private:
 // rank's rows then inserted at those places among themselves. Empty when
 // cancelled.
 std::vector<std::uint32_t> OrderFromRanks(const BigVector<std::uint32_t>& rank,
-                                          std::uint32_t distinct,
-                                          const std::atomic<bool>* cancel) {
+                                          std::uint32_t distinct, const CancelToken& cancel) {
     const auto rows = static_cast<std::uint32_t>(rank.size());
     std::vector<std::uint32_t> start(std::size_t{distinct} + 1, 0);
     for (const std::uint32_t k : rank) {
@@ -838,7 +838,7 @@ struct EqualRanks {
 // over the list as it stands, read through the tree. Empty when cancelled.
 std::vector<std::uint32_t> OrderByReplay(const BigVector<std::uint32_t>& rank,
                                          const BigVector<EqualRanks>& equals,
-                                         const std::atomic<bool>* cancel) {
+                                         const CancelToken& cancel) {
     const auto n = static_cast<std::uint32_t>(rank.size());
     InsertionList list(n);
     for (std::uint32_t r = 0; r < n; ++r) {
@@ -931,10 +931,9 @@ std::vector<std::uint32_t> SortOrderByInsertion(const std::vector<std::string>& 
     return Finish(std::move(rows), ascending);
 }
 
-
 std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
-                                     SortKind kind, bool ascending, const std::atomic<bool>* cancel,
+                                     SortKind kind, bool ascending, const CancelToken& cancel,
                                      const Parallelism& parallel) {
     const unsigned threads = WorkThreads(parallel.threads);
     BigVector<std::uint32_t> rank(rowCount);

@@ -16,9 +16,9 @@
 // O(R log^2 R) at worst.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/logimport/parallel_work.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -52,12 +52,12 @@ int CompareSortText(std::string_view a, std::string_view b);
 // cell of row r in the sorted column; it is read once per row, from the
 // threads `parallel` gives (so it must be safe to call from several at
 // once), and the views must stay valid during the call. The order is the
-// same on any number of threads. Once `*cancel` turns true the sort stops
+// same on any number of threads. Once `cancel` is cancelled the sort stops
 // within a few thousand rows (or comparisons) and returns the empty order.
 std::vector<std::uint32_t> SortOrder(std::uint32_t rowCount,
                                      const std::function<std::string_view(std::uint32_t)>& cellOf,
                                      SortKind kind, bool ascending = true,
-                                     const std::atomic<bool>* cancel = nullptr,
+                                     const CancelToken& cancel = {},
                                      const Parallelism& parallel = {});
 
 // The same by literally inserting into an array; O(R^2). The reference both

@@ -786,7 +786,7 @@ StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
 
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
                           const SpiderTally& tally, const PageRequest& request,
-                          const std::atomic<bool>* cancel, const Parallelism& parallel,
+                          const CancelToken& cancel, const Parallelism& parallel,
                           std::int32_t clientIpColumn) {
     // The columns a record's page cells come from; a field the log lacks
     // reads as "" (column 0 would be the record number: never asked for).
@@ -817,8 +817,7 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
         std::array<PageRecord, PageAccumulator::kBatch> batch;
         std::size_t batched = 0;
         for (std::uint32_t r = first; r < last; ++r) {
-            if (((r - first) & 0xFFF) == 0 && cancel != nullptr &&
-                cancel->load(std::memory_order_relaxed)) {
+            if (((r - first) & 0xFFF) == 0 && cancel.cancelled()) {
                 stopped = true;
                 return;
             }
@@ -852,27 +851,27 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
 }
 
 StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
-                                  const SpiderTally& tally, const std::atomic<bool>* cancel) {
+                                  const SpiderTally& tally, const CancelToken& cancel) {
     return BuildStatsPage(StatsPage::SpiderTraffic, table, fields, tally, {}, cancel);
 }
 
 StatsTable BuildSpiderDaysPage(const RecordTable& table, const FieldMap& fields,
-                               const SpiderTally& tally, const std::atomic<bool>* cancel) {
+                               const SpiderTally& tally, const CancelToken& cancel) {
     return BuildStatsPage(StatsPage::SpiderDays, table, fields, tally, {}, cancel);
 }
 
 StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
-                        const SpiderFilter& filter, const std::atomic<bool>* cancel) {
+                        const SpiderFilter& filter, const CancelToken& cancel) {
     return BuildStatsPage(StatsPage::Url, table, fields, {}, filter, cancel);
 }
 
 StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const SpiderFilter& filter,
-                       const std::atomic<bool>* cancel) {
+                       const CancelToken& cancel) {
     return BuildStatsPage(StatsPage::Ip, table, fields, {}, filter, cancel);
 }
 
 StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
-                           const std::atomic<bool>* cancel, const SpiderFilter& filter) {
+                           const CancelToken& cancel, const SpiderFilter& filter) {
     return BuildStatsPage(StatsPage::Status, table, fields, {}, filter, cancel);
 }
 

@@ -7,8 +7,8 @@
 // one pass over the rows with hashed look-ups (on the URL page a (URL, IP)
 // pair's too).
 //
-// Every build takes an optional cancel flag, polled every few thousand rows
-// (and within the URL page's sort): once it turns true the build stops and
+// Every build takes an optional cancel token, polled every few thousand rows
+// (and within the URL page's sort): once it is cancelled the build stops and
 // what it returns is no page.
 //
 // A page whose fields the log lacks shows its columns and no rows, except
@@ -23,6 +23,7 @@
 //   filter.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/logimport/field_catalogue.h"
 #include "core/logimport/parallel_work.h"
 #include "core/logimport/record_consumer.h"
@@ -30,7 +31,6 @@
 #include "core/logimport/spider_catalogue.h"
 #include "stats_table.h"
 
-#include <atomic>
 #include <memory>
 #include <optional>
 #include <span>
@@ -190,8 +190,7 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab);
 // that reads as no hour of the day (empty, "-", "99:...") counts as hour 0.
 // A record whose user-agent cell names no tally entry is not counted.
 StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fields,
-                                  const SpiderTally& tally,
-                                  const std::atomic<bool>* cancel = nullptr);
+                                  const SpiderTally& tally, const CancelToken& cancel = {});
 
 // The columns of BuildSpiderTrafficPage; rows "全部日期" (the summary, marked
 // as "全天" is), then one per distinct date cell in ascending byte order
@@ -200,42 +199,41 @@ StatsTable BuildSpiderTrafficPage(const RecordTable& table, const FieldMap& fiel
 // counts under "-", as IIS writes an empty field. Every date a record
 // carries has its row, one whose records name no tally entry all zeros.
 StatsTable BuildSpiderDaysPage(const RecordTable& table, const FieldMap& fields,
-                               const SpiderTally& tally, const std::atomic<bool>* cancel = nullptr);
+                               const SpiderTally& tally, const CancelToken& cancel = {});
 
 // Columns "URL", "访问次数", "独立IP数": the summary "全部URL" (all visits,
 // distinct IPs over all visits), then one row per distinct cs-uri-stem in
 // first-seen order. A URL counts the distinct c-ip texts of its visits, an
 // empty one among them; no visits at all count 0.
 StatsTable BuildUrlPage(const RecordTable& table, const FieldMap& fields,
-                        const SpiderFilter& filter, const std::atomic<bool>* cancel = nullptr);
+                        const SpiderFilter& filter, const CancelToken& cancel = {});
 
 // Columns "IP", "访问次数", "所属蜘蛛", "IP 所在地": one row per distinct
 // c-ip in first-seen order, with the user-agent cell of its first record and
 // an empty location for the lookup to fill.
 StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const SpiderFilter& filter,
-                       const std::atomic<bool>* cancel = nullptr);
+                       const CancelToken& cancel = {});
 
 // Columns "状态码", "出现次数", "状态描述": one row per distinct status key
 // (sc-status cell "|" sc-win32-status cell, taken as they are) in first-seen
 // order, described by DescribeStatusKey. With a filter, of that crawler's
 // records only.
 StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
-                           const std::atomic<bool>* cancel = nullptr,
-                           const SpiderFilter& filter = {});
+                           const CancelToken& cancel = {}, const SpiderFilter& filter = {});
 
 // The build of `page` for the request (the filter matters on the pages
 // whose entry says crawlerFilter). The
 // records are counted in pieces on the threads `parallel` gives and the
 // pieces joined in row order, which gives what one pass in row order gives
-// (one thread makes that one pass). With `*cancel` turned true (polled every
+// (one thread makes that one pass). Once `cancel` is cancelled (polled every
 // few thousand rows) the build stops and returns no page. With a
 // clientIpColumn (1-based, 0 for none) every page reads a record's address
 // as ClientAddress(that column's cell, its c-ip cell): the client behind a
 // proxy.
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
                           const SpiderTally& tally, const PageRequest& request,
-                          const std::atomic<bool>* cancel = nullptr,
-                          const Parallelism& parallel = {}, std::int32_t clientIpColumn = 0);
+                          const CancelToken& cancel = {}, const Parallelism& parallel = {},
+                          std::int32_t clientIpColumn = 0);
 
 // For each column of a page, the row of one of its longest cells (by
 // bytes), the first such row; -1 for a column whose cells are all empty.

@@ -6,8 +6,7 @@
 namespace logdesk {
 
 std::vector<RecordIndex> SortRecordsByText(const RecordTable& table, ColumnIndex column,
-                                           const std::atomic<bool>* cancel,
-                                           const Parallelism& parallel) {
+                                           const CancelToken& cancel, const Parallelism& parallel) {
     const std::vector<std::uint32_t> byRow = SortOrder(
         table.rowCount(), [&](std::uint32_t r) { return table.cell(RowIndex{r}, column); },
         SortKind::Text, true, cancel, parallel);

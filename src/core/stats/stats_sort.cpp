@@ -39,8 +39,7 @@ std::vector<std::uint32_t> StatsSortOrder(const std::vector<std::string>& cells,
 }
 
 std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bool ascending,
-                                          const std::atomic<bool>* cancel,
-                                          const Parallelism& parallel) {
+                                          const CancelToken& cancel, const Parallelism& parallel) {
     if (column < 0 || static_cast<std::size_t>(column) >= page.headers.size()) {
         return {};
     }
@@ -90,7 +89,7 @@ int SortStatsPage(StatsTable& page, int column, bool ascending, int selectedRow,
     if (column < 0 || static_cast<std::size_t>(column) >= page.headers.size()) {
         return selectedRow;
     }
-    return ApplyStatsOrder(page, StatsSortOrder(page, column, ascending, nullptr, parallel),
+    return ApplyStatsOrder(page, StatsSortOrder(page, column, ascending, {}, parallel),
                            selectedRow);
 }
 

@@ -7,10 +7,10 @@
 // column, compute their order, put the rows in that order.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "list_sort.h"
 #include "stats_table.h"
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,9 +31,9 @@ std::vector<std::uint32_t> StatsSortOrder(const std::vector<std::string>& cells,
 // The first two steps at once, over a page nobody changes meanwhile (a
 // snapshot), by the kind its caption gives: the order over the cells
 // StatsSortCells would copy, read in place. Empty for a column the page
-// lacks, and once `*cancel` turned true (polled every few thousand rows).
+// lacks, and once `cancel` was cancelled (polled every few thousand rows).
 std::vector<std::uint32_t> StatsSortOrder(const StatsTable& page, int column, bool ascending,
-                                          const std::atomic<bool>* cancel = nullptr,
+                                          const CancelToken& cancel = {},
                                           const Parallelism& parallel = {});
 
 // True when the order puts some row in another place.

@@ -164,6 +164,19 @@ std::string ReplaceText(std::string_view text, std::string_view from, std::strin
     return out;
 }
 
+std::string_view TrimAsciiBlanks(std::string_view text) {
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    std::size_t begin = 0;
+    while (begin < text.size() && blank(text[begin])) {
+        ++begin;
+    }
+    std::size_t end = text.size();
+    while (end > begin && blank(text[end - 1])) {
+        --end;
+    }
+    return text.substr(begin, end - begin);
+}
+
 std::string_view TrimBlanks(std::string_view text) {
     std::size_t begin = 0;
     std::size_t end = 0; // end of the last character that is not a blank

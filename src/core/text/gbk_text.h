@@ -76,6 +76,8 @@ std::string ReplaceText(std::string_view text, std::string_view from, std::strin
 // Removes ASCII blanks (0x20) and full-width blanks (the character 0xA1 0xA1)
 // from both ends. Tabs and other characters stay.
 std::string_view TrimBlanks(std::string_view text);
+// Removes spaces and tabs only from both ends (a full-width blank stays).
+std::string_view TrimAsciiBlanks(std::string_view text);
 
 // Leading-number readings as C atoi/atof do them: leading white space, an
 // optional sign, then as many characters as form a number; none gives 0.

@@ -161,7 +161,7 @@ void CsvExportWindow::exportTo(const QString& path) {
         [table, columns, nativePath](const TaskControl& control) {
             const bool header = HasCsvExtension(nativePath);
             return WriteFileUnlessCancelled(
-                nativePath, control, [&](LineSink& file, const std::atomic<bool>* cancel) {
+                nativePath, control, [&](LineSink& file, const CancelToken& cancel) {
                     CountingSink counted(file, control, table.rowCount());
                     return WriteRecordTable(table, columns, header, counted, cancel);
                 });

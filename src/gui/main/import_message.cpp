@@ -21,7 +21,7 @@ QString NameText(const SourceName& name) {
 
 // The system's words are in the locale's encoding, the decoders' in ASCII.
 QString ReasonText(const SkippedInput& skipped) {
-    return QString::fromLocal8Bit(skipped.reason.c_str());
+    return QString::fromLocal8Bit(skipped.error ? skipped.error->cause.c_str() : "");
 }
 
 QString LineOf(const SkippedInput& skipped) {

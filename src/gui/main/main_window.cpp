@@ -162,7 +162,7 @@ void MainWindow::sortByColumn(int column) {
     const std::weak_ptr<const RecordData> sorted = table.data();
     sort_.start(
         [table, column](const TaskControl& control) {
-            return SortRecordsByText(table, ColumnIndex{column}, control.cancelFlag());
+            return SortRecordsByText(table, ColumnIndex{column}, control.cancelToken());
         },
         [this, sorted, selectedRecord](std::vector<RecordIndex> order) {
             // An import that finished meanwhile wins over the sort of the old table.
@@ -261,7 +261,7 @@ void MainWindow::importFiles(const QStringList& paths) {
     const bool started = import_.start(
         [arguments, previous, crawlers](const TaskControl& control) {
             ImportOptions options;
-            options.cancel = control.cancelFlag();
+            options.cancel = control.cancelToken();
             options.crawlers = crawlers;
             options.progress = [&control](std::uint64_t read, std::uint64_t total) {
                 control.progress(read, total);
@@ -274,7 +274,7 @@ void MainWindow::importFiles(const QStringList& paths) {
             if (finished.result && finished.result->log.table.data() && !control.cancelled()) {
                 try {
                     finished.longest =
-                        LongestCells(*finished.result->log.table.data(), control.cancelFlag());
+                        LongestCells(*finished.result->log.table.data(), control.cancelToken());
                 } catch (const std::bad_alloc&) {
                     const std::vector<std::string>& files = finished.result->files;
                     finished.result =

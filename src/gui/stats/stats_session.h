@@ -4,7 +4,10 @@
 #pragma once
 
 #include "cell_marks.h"
+#include "core/base/cancellation.h"
 #include "core/net/http_fetch.h"
+
+#include <memory>
 
 namespace logdesk {
 
@@ -15,9 +18,9 @@ struct StatsSession {
     // The marks every statistics list is painted by; only the IP page's
     // build drops them.
     CellMarks cellMarks;
-    // Set by the stop request of the run over all IPs (and by closing its
-    // window), cleared when a run starts.
-    bool stopLookup = false;
+    // Raised by the stop request of the run over all IPs (and by closing its
+    // window); a run that starts puts a fresh one in its place. GUI thread.
+    std::unique_ptr<Cancellation> lookupStop = std::make_unique<Cancellation>();
     // The search site's cookies, kept from one IP lookup to the next.
     CookieJar lookupCookies;
 };

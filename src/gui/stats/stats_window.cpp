@@ -73,7 +73,7 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSessio
     : QWidget(parent), log_(log), config_(config), session_(session),
       settings_(StatsWindowSettings::read(config)), verify_(VerifySettings::read(config)),
       sortOrder_([](const StatsTable& page, int column, bool ascending,
-                    const std::atomic<bool>* cancel) {
+                    const CancelToken& cancel) {
           return StatsSortOrder(page, column, ascending, cancel);
       }) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -188,7 +188,7 @@ void StatsWindow::startNextLookup() {
     const bool started = lookup_.start(
         [request, cookies = session_.lookupCookies](const TaskControl& control) mutable {
             FetchContext context;
-            context.cancel = control.cancelFlag();
+            context.cancel = control.cancelToken();
             context.cookies = &cookies;
             Located located;
             // A failed fetch shows no location, as a page without one does.
@@ -215,7 +215,7 @@ void StatsWindow::finishLookup(const Lookup& lookup, const std::string& location
     }
     emit lookupEnded();
     if (lookup.walk && walk_) {
-        if (session_.stopLookup || !walkPageShown()) {
+        if (session_.lookupStop->cancelled() || !walkPageShown()) {
             endWalk();
         } else {
             walkPause_.start(kWalkPauseMs);
@@ -239,7 +239,7 @@ void StatsWindow::locateSelectedIp() {
 void StatsWindow::locateAllIps() {
     if (locateAllButton_->caption() != QStringLiteral("查询全部IP")) {
         locateAllButton_->setCaption(QStringLiteral("停止查询中.."));
-        session_.stopLookup = true;
+        session_.lookupStop->cancel();
         if (walkPause_.isActive()) {
             // The pause is cut short; the run ends from the event loop.
             walkPause_.stop();
@@ -251,7 +251,7 @@ void StatsWindow::locateAllIps() {
         return;
     }
     locateAllButton_->setCaption(QStringLiteral("停止查询IP"));
-    session_.stopLookup = false;
+    session_.lookupStop = std::make_unique<Cancellation>();
     walk_ = Walk{pageGeneration_, orderGeneration_, log_.table.data(), model_->rowCount(), 0};
     walkOn();
 }
@@ -265,7 +265,7 @@ void StatsWindow::walkOn() {
     if (!walk_) {
         return;
     }
-    while (walk_->next < walk_->rows && !session_.stopLookup && walkPageShown()) {
+    while (walk_->next < walk_->rows && !session_.lookupStop->cancelled() && walkPageShown()) {
         const int row = walk_->next++;
         if (!model_->page().rows[static_cast<std::size_t>(row)][kLocationColumn].empty()) {
             continue; // holds a location (or another text) already
@@ -286,7 +286,7 @@ void StatsWindow::endWalk() {
 }
 
 void StatsWindow::stopLookups() {
-    session_.stopLookup = true;
+    session_.lookupStop->cancel();
     lookups_.clear();
     lookup_.cancel();
     if (walk_) {
@@ -393,8 +393,8 @@ void StatsWindow::build(StatsPage page, const SpiderFilter& filter) {
     const std::int32_t clientIp = clientIpColumn();
     const bool started = build_.start(
         [page, filter, table, fields, tally, clientIp](const TaskControl& control) {
-            BuiltPage built{BuildStatsPage(page, table, fields, tally, filter, control.cancelFlag(),
-                                           {}, clientIp),
+            BuiltPage built{BuildStatsPage(page, table, fields, tally, filter,
+                                           control.cancelToken(), {}, clientIp),
                             {}};
             if (!control.cancelled()) {
                 built.longest = LongestCells(built.page);
@@ -445,10 +445,8 @@ void StatsWindow::headerClicked(int column) {
     const int generation = pageGeneration_;
     setEnabled(false);
     const bool started = sort_.start(
-        [page = model_->snapshot(), column, up = ascending,
-         order = sortOrder_](const TaskControl& control) {
-            return order(*page, column, up, control.cancelFlag());
-        },
+        [page = model_->snapshot(), column, up = ascending, order = sortOrder_](
+            const TaskControl& control) { return order(*page, column, up, control.cancelToken()); },
         [this, generation](const std::vector<std::uint32_t>& order) {
             finishSort(order, generation);
         });
@@ -537,7 +535,7 @@ void StatsWindow::exportList() {
     const QString path = exportDialog_->fileName;
     const bool csv = EndsWithCsv(QFile::encodeName(path).toStdString());
     exportTo(path, SavedFile::Table,
-             [page = model_->snapshot(), csv](LineSink& sink, const std::atomic<bool>* cancel) {
+             [page = model_->snapshot(), csv](LineSink& sink, const CancelToken& cancel) {
                  return WriteTextTable(page->headers, page->rows, csv, sink, cancel);
              });
 }
@@ -556,13 +554,13 @@ void StatsWindow::exportUrlList() {
         lines.push_back(ToGbk(urlList_->entryText(i)));
     }
     exportTo(exportDialog_->fileName, SavedFile::UrlList,
-             [lines = std::move(lines)](LineSink& sink, const std::atomic<bool>* cancel) {
+             [lines = std::move(lines)](LineSink& sink, const CancelToken& cancel) {
                  return WriteTextLines(lines, sink, cancel);
              });
 }
 
 void StatsWindow::exportTo(const QString& path, SavedFile file,
-                           std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write) {
+                           std::function<Result<void>(LineSink&, const CancelToken&)> write) {
     if (RefuseImportedLog(this, file, path, log_)) {
         emit exportEnded(false);
         return;

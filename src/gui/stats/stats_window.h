@@ -3,6 +3,7 @@
 // exported and copied, and the IP page's location lookups.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/base/result.h"
 #include "core/settings/window_settings.h"
 #include "core/stats/stats_table.h"
@@ -11,7 +12,6 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
-#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -66,7 +66,7 @@ public:
     // The order a header click's sort computes on its worker (StatsSortOrder
     // unless set); tests put a slower one in to act while it runs.
     using SortOrder = std::function<std::vector<std::uint32_t>(
-        const StatsTable& page, int column, bool ascending, const std::atomic<bool>* cancel)>;
+        const StatsTable& page, int column, bool ascending, const CancelToken& cancel)>;
     void setSortOrder(SortOrder order) { sortOrder_ = std::move(order); }
 
     // The IP page's lookups, one fetch at a time: the selected row, or every
@@ -132,7 +132,7 @@ private:
     void exportUrlList();
     // Writes `path` on the export worker with `write`, then tells the user.
     void exportTo(const QString& path, SavedFile file,
-                  std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write);
+                  std::function<Result<void>(LineSink&, const CancelToken&)> write);
     void layoutControls();
     void openUrl(const QString& url);
     // Asks for the location of `row` of the IP page: the row shows

@@ -39,7 +39,7 @@ void TaskControl::progress(std::uint64_t done, std::uint64_t total) const {
     run.postedAt = now;
     // The run is kept alive by the call; it shows nothing once cancelled.
     run.channel->post([run = run_, permille] {
-        if (!run->cancel.load(std::memory_order_relaxed)) {
+        if (!run->stop.cancelled()) {
             run->showProgress(permille);
         }
     });
@@ -116,14 +116,14 @@ void BackgroundTask::finish(const std::shared_ptr<task_detail::Run>& run,
     }
     worker_.join(); // it posted this as its last step
     current_.reset();
-    if (!run->cancel.load(std::memory_order_relaxed)) {
+    if (!run->stop.cancelled()) {
         deliver();
     }
 }
 
 void BackgroundTask::cancel() {
     if (current_) {
-        current_->cancel.store(true, std::memory_order_relaxed);
+        current_->stop.cancel();
     }
 }
 
@@ -131,7 +131,7 @@ void BackgroundTask::cancelAndWait() {
     if (!current_) {
         return;
     }
-    current_->cancel.store(true, std::memory_order_relaxed);
+    current_->stop.cancel();
     worker_.join();
     current_.reset();
 }

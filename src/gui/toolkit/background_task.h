@@ -1,10 +1,11 @@
 // Long work of a window on a worker thread: the work reads a snapshot the
-// window handed it, may report progress and polls a cancel flag; its result
+// window handed it, may report progress and polls a cancel token; its result
 // comes back on the GUI thread, to a window that still exists.
 #pragma once
 
+#include "core/base/cancellation.h"
+
 #include <QPointer>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -33,7 +34,7 @@ struct Channel {
 
 // One start() of a task, shared by the task and its worker.
 struct Run {
-    std::atomic<bool> cancel{false};
+    Cancellation stop; // guards nothing: the work polls its token
     std::shared_ptr<Channel> channel;
     std::function<void(int permille)> showProgress; // GUI thread; may be empty
     // Worker side only: what was last posted, and when.
@@ -47,8 +48,8 @@ struct Run {
 class TaskControl {
 public:
     // For the core's long routines, which poll it every few thousand rows.
-    const std::atomic<bool>* cancelFlag() const { return &run_->cancel; }
-    bool cancelled() const { return run_->cancel.load(std::memory_order_relaxed); }
+    CancelToken cancelToken() const { return run_->stop.token(); }
+    bool cancelled() const { return run_->stop.cancelled(); }
     // `done` of `total` units (0 of 0 counts as complete). Reaches the GUI
     // thread at most every 20 ms and only when the value in thousandths
     // changed; the last one, complete, always goes.
@@ -100,7 +101,7 @@ public:
     // Asks the worker to stop and drops its result; running() turns false
     // once the worker's end reached the GUI thread. Returns at once.
     void cancel();
-    // Cancels and waits for the worker to end; the core polls its flag every
+    // Cancels and waits for the worker to end; the core polls its token every
     // few thousand rows, so this takes a few milliseconds.
     void cancelAndWait();
 

@@ -34,14 +34,14 @@ QString Saved(SavedFile file, const QString& path) {
 
 } // namespace
 
-WriteOutcome WriteFileUnlessCancelled(
-    const std::string& path, const TaskControl& control,
-    const std::function<Result<void>(LineSink&, const std::atomic<bool>*)>& write) {
+WriteOutcome
+WriteFileUnlessCancelled(const std::string& path, const TaskControl& control,
+                         const std::function<Result<void>(LineSink&, const CancelToken&)>& write) {
     Result<FileSink> file = FileSink::Open(path);
     if (!file) {
         return {false, file.error()};
     }
-    const Result<void> filled = write(*file, control.cancelFlag());
+    const Result<void> filled = write(*file, control.cancelToken());
     if (control.cancelled()) {
         return {true, {}}; // not closed: the sink's destructor drops its temporary file
     }

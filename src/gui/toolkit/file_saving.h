@@ -2,12 +2,12 @@
 // worker, and the user is told how it ended.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/base/result.h"
 #include "core/export/line_sink.h"
 #include "core/logimport/imported_log.h"
 
 #include <QString>
-#include <atomic>
 #include <functional>
 #include <string>
 
@@ -34,12 +34,12 @@ struct WriteOutcome {
 };
 
 // On the worker: opens `path` (file system bytes) as a FileSink, lets
-// `write(sink, cancelFlag)` fill it and puts the file in place. A cancelled
+// `write(sink, cancelToken)` fill it and puts the file in place. A cancelled
 // write is abandoned instead: the target keeps its old bytes (or stays
 // absent) and no temporary file is left.
-WriteOutcome WriteFileUnlessCancelled(
-    const std::string& path, const TaskControl& control,
-    const std::function<Result<void>(LineSink&, const std::atomic<bool>*)>& write);
+WriteOutcome
+WriteFileUnlessCancelled(const std::string& path, const TaskControl& control,
+                         const std::function<Result<void>(LineSink&, const CancelToken&)>& write);
 
 // Tells the user how writing `path` (as a dialog gives it) ended: the kind's
 // "saved" message, or its "cannot save" message with the path and `reason`.

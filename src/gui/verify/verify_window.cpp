@@ -2,8 +2,8 @@
 
 #include "core/export/csv_format.h"
 #include "core/logimport/imported_log.h"
-#include "core/net/crawler_claims.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_claims.h"
+#include "core/verify/verification_report.h"
 #include "gui/toolkit/controls.h"
 #include "gui/toolkit/file_saving.h"
 #include "gui/toolkit/qt_text.h"
@@ -88,7 +88,7 @@ VerifyWindow::VerifyWindow(const ImportedLog& log, const ResolverSettings& setti
     const bool started = task_.start(
         [table = log.table, fields = log.header.fieldMap,
          clientIpColumn](const TaskControl& control) {
-            return CollectCrawlerClaims(table, fields, control.cancelFlag(), clientIpColumn);
+            return CollectCrawlerClaims(table, fields, control.cancelToken(), clientIpColumn);
         },
         [this](std::vector<CrawlerClaim> claims) { showClaims(std::move(claims)); });
     if (!started) {
@@ -144,8 +144,8 @@ void VerifyWindow::showRun(const VerifyRun& run) {
     }
     std::size_t shared = 0;
     AddressesToBlock(claims_, verdicts_, false, &shared);
-    if (!run.error.empty()) {
-        status_->setText(QStringLiteral("DNS出错：") + FromGbk(run.error));
+    if (run.error) {
+        status_->setText(QStringLiteral("DNS出错：") + FromGbk(run.error->reason()));
     } else if (run.problem != ResolverProblem::None) {
         // Said in a message as well as in the status line: the list and the
         // rules would otherwise look like those of a clean log.
@@ -228,10 +228,10 @@ void VerifyWindow::exportText(Export what) {
         emit exportEnded(false);
         return;
     }
-    std::function<Result<void>(LineSink&, const std::atomic<bool>*)> write;
+    std::function<Result<void>(LineSink&, const CancelToken&)> write;
     if (what == Export::List) {
         write = [headers = model_->headers(), rows = model_->rows(),
-                 csv = EndsWithCsv(nativePath)](LineSink& sink, const std::atomic<bool>* cancel) {
+                 csv = EndsWithCsv(nativePath)](LineSink& sink, const CancelToken& cancel) {
             return WriteTextTable(headers, rows, csv, sink, cancel);
         };
     } else {
@@ -250,7 +250,7 @@ void VerifyWindow::exportText(Export what) {
                     : BlockFormat::WebConfig;
         }
         std::string rules = BlockRules(format, fake, shared);
-        write = [rules = std::move(rules)](LineSink& sink, const std::atomic<bool>*) {
+        write = [rules = std::move(rules)](LineSink& sink, const CancelToken&) {
             return sink.write(rules) ? Result<void>() : Result<void>(FailureOf(sink));
         };
     }
@@ -304,7 +304,7 @@ void VerifyWindow::updateRanges() {
     const bool started = export_.start(
         [folder = rangesFolder_, urlFor = rangeUrls_](const TaskControl& control) {
             return UpdatePublishedRanges(folder, RangeSources(), UtcNowText(), urlFor,
-                                         control.cancelFlag());
+                                         control.cancelToken());
         },
         [this](const std::vector<RangeUpdate>& updates) {
             updateRangesButton_->setEnabled(true);

@@ -14,9 +14,9 @@
 // the label beside it names each stored list with its date and age.
 #pragma once
 
-#include "core/net/cancellation.h"
-#include "core/net/crawler_ranges.h"
-#include "core/net/crawler_verifier.h"
+#include "core/base/cancellation.h"
+#include "core/verify/crawler_ranges.h"
+#include "core/verify/crawler_verifier.h"
 #include "gui/toolkit/background_task.h"
 
 #include <QWidget>

@@ -1,3 +1,4 @@
+#include "core/base/cancellation.h"
 #include "core/export/csv_format.h"
 #include "support/import_test_support.h"
 #include "core/text/gbk_codec.h"
@@ -88,13 +89,13 @@ TEST(CsvFormatTest, TextTablesQuoteOnlyForCsv) {
     EXPECT_EQ(GbkToUtf8(lines.text()), "状态码：200|0\r\n\r\n/a.htm\r\n");
 }
 
-// Turns the flag after a number of lines, as a cancel arriving mid-way does.
+// Cancels after a number of lines, as a cancel arriving mid-way does.
 class CancellingSink final : public LineSink {
 public:
-    CancellingSink(std::atomic<bool>& cancel, int after) : cancel_(cancel), after_(after) {}
+    CancellingSink(Cancellation& cancel, int after) : cancel_(cancel), after_(after) {}
     bool write(std::string_view) override {
         if (++lines == after_) {
-            cancel_ = true;
+            cancel_.cancel();
         }
         return true;
     }
@@ -102,7 +103,7 @@ public:
     int lines = 0;
 
 private:
-    std::atomic<bool>& cancel_;
+    Cancellation& cancel_;
     int after_;
 };
 
@@ -117,28 +118,28 @@ TEST(CsvFormatTest, WritesStopSoonAfterACancel) {
         texts.push_back(std::to_string(i));
     }
     const LogImport records = ImportLogBytes(log).value();
-    const std::function<Result<void>(LineSink&, const std::atomic<bool>*)> writes[] = {
-        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+    const std::function<Result<void>(LineSink&, const CancelToken&)> writes[] = {
+        [&](LineSink& sink, const CancelToken& cancel) {
             return WriteRecordTable(records.table, AllColumns(records.table), true, sink, cancel);
         },
-        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+        [&](LineSink& sink, const CancelToken& cancel) {
             return WriteTextTable(table, true, sink, cancel);
         },
-        [&](LineSink& sink, const std::atomic<bool>* cancel) {
+        [&](LineSink& sink, const CancelToken& cancel) {
             return WriteTextLines(texts, sink, cancel);
         },
     };
     for (const auto& write : writes) {
-        std::atomic<bool> cancel{false};
+        Cancellation cancel;
         CancellingSink sink(cancel, 5000);
-        const Result<void> stopped = write(sink, &cancel);
+        const Result<void> stopped = write(sink, cancel.token());
         ASSERT_FALSE(stopped);
         EXPECT_EQ(stopped.error().code, ECANCELED);
         EXPECT_GE(sink.lines, 5000);
         EXPECT_LE(sink.lines, 5000 + 4096);
-        std::atomic<bool> never{false};
+        Cancellation never;
         CancellingSink whole(never, -1);
-        EXPECT_TRUE(write(whole, &never).ok());
+        EXPECT_TRUE(write(whole, never.token()).ok());
         EXPECT_GE(whole.lines, kRows);
     }
 }
@@ -181,16 +182,16 @@ TEST(CsvFormatTest, ThreadedExportWritesTheSameBytes) {
     const std::vector<ColumnIndex> columns{ColumnIndex{3}, ColumnIndex{0}, ColumnIndex{4},
                                            ColumnIndex{9}};
     StringSink one;
-    ASSERT_TRUE(WriteRecordTable(records.table, columns, true, one, nullptr, {1, 0}));
+    ASSERT_TRUE(WriteRecordTable(records.table, columns, true, one, {}, {1, 0}));
     for (unsigned threads : {2u, 5u}) {
         StringSink many;
-        ASSERT_TRUE(WriteRecordTable(records.table, columns, true, many, nullptr, {threads, 0}));
+        ASSERT_TRUE(WriteRecordTable(records.table, columns, true, many, {}, {threads, 0}));
         EXPECT_EQ(many.text(), one.text()) << threads << " threads";
         // A sink that fails part-way ends the export with its failure, having
         // taken exactly the lines before.
         FailingSink full(30001);
         const Result<void> failed =
-            WriteRecordTable(records.table, columns, true, full, nullptr, {threads, 0});
+            WriteRecordTable(records.table, columns, true, full, {}, {threads, 0});
         ASSERT_FALSE(failed);
         EXPECT_EQ(failed.error().code, ENOSPC);
         EXPECT_EQ(full.text, one.text().substr(0, full.text.size()));

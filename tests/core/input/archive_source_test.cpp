@@ -96,7 +96,7 @@ TEST(LogArchive, MemberOpenedBeforeTheCurrentOneStopsWorking) {
     auto second = archive.openMember(1);
     EXPECT_EQ(first->read(buffer, sizeof buffer), -1);
     EXPECT_EQ(first->status().state, SourceState::ReadFailed);
-    EXPECT_EQ(first->status().error, EBUSY);
+    EXPECT_EQ(first->status().code(), EBUSY);
     EXPECT_TRUE(ReadToEnd(*second).bytes == LogText(10, 2));
     EXPECT_EQ(archive.openMember(2)->status().state, SourceState::OpenFailed);
 }
@@ -215,7 +215,7 @@ TEST(CompressedFile, SingleStreamsRoundTripAndOtherBytesAreDamage) {
     EXPECT_EQ(empty->status().state, SourceState::Damaged);
     auto missing = OpenCompressedFile(folder / "missing.bz2");
     EXPECT_EQ(missing->status().state, SourceState::OpenFailed);
-    EXPECT_EQ(missing->status().error, ENOENT);
+    EXPECT_EQ(missing->status().code(), ENOENT);
 }
 
 } // namespace

@@ -150,7 +150,7 @@ TEST_P(GzipSourceTest, EmptyAndMissingFiles) {
     auto missing = open(folder_ / "missing.gz");
     EXPECT_EQ(ReadToEnd(*missing).error, ENOENT);
     EXPECT_EQ(missing->status().state, SourceState::OpenFailed);
-    EXPECT_EQ(missing->status().reason, std::strerror(ENOENT));
+    EXPECT_EQ(missing->status().error->cause, std::strerror(ENOENT));
 }
 
 INSTANTIATE_TEST_SUITE_P(Inflaters, GzipSourceTest,

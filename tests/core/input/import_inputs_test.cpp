@@ -1,6 +1,7 @@
 // Many files in one import: the table equals the import of the files
 // joined, whatever mix of plain files, .gz files and archive members they
 // come in; what cannot be read is listed and the rest imported.
+#include "core/base/cancellation.h"
 #include "core/input/input_fixtures.h"
 #include "core/input/import_inputs.h"
 #include "support/address_limit.h"
@@ -362,11 +363,11 @@ TEST(ImportLogInputs, ProgressCoversEveryFileAndCancelStopsTheImport) {
         return p.first > day.size() && p.first < total;
     }));
 
-    std::atomic<bool> cancel{false};
-    options.cancel = &cancel;
+    Cancellation stop;
+    options.cancel = stop.token();
     options.progress = [&](std::uint64_t done, std::uint64_t) {
         if (done > day.size()) {
-            cancel = true;
+            stop.cancel();
         }
     };
     const Result<InputsImport> cancelled = ImportLogInputs({folder.path()}, {}, options);

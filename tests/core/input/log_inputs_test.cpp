@@ -108,8 +108,8 @@ TEST(LogInputs, UnreadableInputsAreReportedWithTheirReasonAndTheRestGoesOn) {
 
     std::vector<std::pair<std::string, std::string>> problems;
     for (const InputProblem& problem : inputs.problems()) {
-        EXPECT_EQ(problem.reason, std::strerror(problem.error));
-        problems.emplace_back(problem.path, problem.reason);
+        EXPECT_EQ(problem.error.cause, std::strerror(problem.error.code));
+        problems.emplace_back(problem.error.path, problem.error.cause);
     }
     std::vector<std::pair<std::string, std::string>> expected{
         {folder / "missing.log", std::strerror(ENOENT)},

@@ -1,3 +1,4 @@
+#include "core/base/cancellation.h"
 #include "core/logimport/log_importer.h"
 #include "support/import_test_support.h"
 #include "core/text/gbk_codec.h"
@@ -227,9 +228,10 @@ TEST(ImportFileTest, FailuresComeBackWithTheReason) {
     ASSERT_FALSE(directory);
     EXPECT_EQ(directory.error().line(), dir.dir().string() + ": Is a directory");
 
-    std::atomic<bool> cancel{true};
+    Cancellation stop;
+    stop.cancel();
     ImportOptions options;
-    options.cancel = &cancel;
+    options.cancel = stop.token();
     TempFile log(kSixLines);
     const Result<LogImport> cancelled = ImportLogFile(log.path(), {}, options);
     ASSERT_FALSE(cancelled);

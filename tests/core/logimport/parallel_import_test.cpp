@@ -1,5 +1,6 @@
 // The threaded import gives the one-thread import's table, to the byte, for
 // every input; and every scanner finds what the plain loop finds.
+#include "core/base/cancellation.h"
 #include "core/logimport/line_scan.h"
 #include "core/logimport/log_importer.h"
 #include "support/import_test_support.h"
@@ -173,8 +174,9 @@ TEST(ParallelImportTest, LimitsAndFailuresAsOneThread) {
     many.maxRecords = 3;
     EXPECT_TRUE(ImportLogBytes("#Fields: a\n1\n2\n3\n", {}, many));
     EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n2\n3\n4\n", {}, many).error().code, EFBIG);
-    std::atomic<bool> cancel{true};
-    many.cancel = &cancel;
+    Cancellation stop;
+    stop.cancel();
+    many.cancel = stop.token();
     EXPECT_EQ(ImportLogBytes("#Fields: a\n1\n", {}, many).error().code, ECANCELED);
 }
 

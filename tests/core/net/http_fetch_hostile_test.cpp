@@ -1,5 +1,6 @@
 // Fetches against servers that misbehave: broken transfers must fail with a
 // reason, bodies are capped, and the deadline holds whatever arrives.
+#include "core/base/cancellation.h"
 #include "core/net/http_fetch.h"
 #include "core/net/page_text.h"
 #include "support/local_http_server.h"
@@ -155,10 +156,16 @@ TEST(HttpFetchHostileTest, DeadlineHoldsWhateverTheServerSends) {
 
 TEST(HttpFetchHostileTest, CancelAndOtherVerbsFailWithTheirReason) {
     LocalHttpServer silent(1, Raw(""));
-    std::atomic<bool> cancel = false;
+    Cancellation cancel;
     int pumps = 0;
     const Timed fetch = TimedExchange({.url = silent.url("/")}, 5,
-                                      {.pump = [&] { cancel = ++pumps == 3; }, .cancel = &cancel});
+                                      {.pump =
+                                           [&] {
+                                               if (++pumps == 3) {
+                                                   cancel.cancel();
+                                               }
+                                           },
+                                       .cancel = cancel.token()});
     ExpectFailure(fetch, "cancel", ECANCELED);
     EXPECT_LT(fetch.elapsed, milliseconds(1000));
     ExpectFailure(TimedExchange({.url = silent.url("/"), .verb = "PUT"}), "PUT");

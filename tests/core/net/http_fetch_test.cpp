@@ -1,3 +1,4 @@
+#include "core/base/cancellation.h"
 #include "core/net/http_fetch.h"
 #include "support/local_http_server.h"
 
@@ -220,17 +221,24 @@ TEST(HttpFetchTest, DeadlineCountsFromTheStartWhateverThePumpDoes) {
 
 TEST(HttpFetchTest, CancelFlagEndsTheFetch) {
     LocalHttpServer silent(1, [](const std::string&) { return std::string(); });
-    std::atomic<bool> cancel = false;
+    Cancellation cancel;
     int pumps = 0;
     const auto start = steady_clock::now();
     EXPECT_EQ(Fetch({.url = silent.url("/")},
-                    {.pump = [&] { cancel = ++pumps == 3; }, .cancel = &cancel}, nullptr, 0),
+                    {.pump =
+                         [&] {
+                             if (++pumps == 3) {
+                                 cancel.cancel();
+                             }
+                         },
+                     .cancel = cancel.token()},
+                    nullptr, 0),
               "");
     EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
     EXPECT_EQ(pumps, 3);
     // Set before the start, it keeps the request from being sent.
     LocalHttpServer unused(1, Answer("ok"));
-    EXPECT_EQ(Fetch({.url = unused.url("/")}, {.cancel = &cancel}), "");
+    EXPECT_EQ(Fetch({.url = unused.url("/")}, {.cancel = cancel.token()}), "");
     EXPECT_TRUE(unused.requests().empty());
 }
 

@@ -1,5 +1,6 @@
-// The long routines stop soon after their cancel flag turns true, wherever
+// The long routines stop soon after their cancel token turns, wherever
 // they are, and hand back nothing that passes for a result.
+#include "core/base/cancellation.h"
 #include "core/logimport/log_importer.h"
 #include "core/stats/cancellable_sort.h"
 #include "core/stats/list_sort.h"
@@ -44,25 +45,25 @@ TEST(CancellationTest, ASortStopsWhereverTheFlagTurns) {
         // The flag turns as the key of row `at` is read: while the keys are
         // read, and after the last one, when only the ordering is left.
         for (const std::uint32_t at : {std::uint32_t{100}, kRows - 1}) {
-            std::atomic<bool> cancel{false};
+            Cancellation cancel;
             std::uint32_t read = 0;
             const std::vector<std::uint32_t> order = SortOrder(
                 kRows,
                 [&](std::uint32_t r) -> std::string_view {
                     ++read;
                     if (r == at) {
-                        cancel = true;
+                        cancel.cancel();
                     }
                     return keys[r];
                 },
-                sortKind, true, &cancel);
+                sortKind, true, cancel.token());
             EXPECT_TRUE(order.empty()) << at;
             EXPECT_LT(read, at + 4096 + 1) << at;
         }
-        std::atomic<bool> never{false};
+        const Cancellation never;
         EXPECT_EQ(SortOrder(
                       kRows, [&](std::uint32_t r) -> std::string_view { return keys[r]; }, sortKind,
-                      false, &never),
+                      false, never.token()),
                   SortOrder(
                       kRows, [&](std::uint32_t r) -> std::string_view { return keys[r]; }, sortKind,
                       false));
@@ -75,23 +76,23 @@ TEST(CancellationTest, SortingGivesUpAtTheNextComparison) {
     for (std::uint32_t i = 0; i < kRows; ++i) {
         values[i] = (i * 7919) % kRows;
     }
-    std::atomic<bool> cancel{false};
+    Cancellation cancel;
     int compared = 0;
     const auto less = [&](std::uint32_t a, std::uint32_t b) {
         if (++compared == 1000) {
-            cancel = true;
+            cancel.cancel();
         }
         return a < b;
     };
-    EXPECT_FALSE(SortUnlessCancelled(values.begin(), values.end(), less, &cancel));
+    EXPECT_FALSE(SortUnlessCancelled(values.begin(), values.end(), less, cancel.token()));
     EXPECT_EQ(compared, 1000);
     std::sort(values.begin(), values.end());
     for (std::uint32_t i = 0; i < kRows; ++i) {
         ASSERT_EQ(values[i], i); // still the same elements
     }
-    cancel = false;
+    const Cancellation never;
     std::reverse(values.begin(), values.end());
-    EXPECT_TRUE(SortUnlessCancelled(values.begin(), values.end(), std::less<>(), &cancel));
+    EXPECT_TRUE(SortUnlessCancelled(values.begin(), values.end(), std::less<>(), never.token()));
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
 }
 
@@ -105,21 +106,23 @@ TEST(CancellationTest, EveryPageBuildAndSortGivesUp) {
     }
     const LogImport log = ImportLogBytes(bytes).value();
     ASSERT_EQ(log.table.rowCount(), kRows);
-    const std::atomic<bool> cancelled{true};
+    Cancellation stop;
+    stop.cancel();
+    const CancelToken cancelled = stop.token();
     for (const StatsPage page :
          {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip, StatsPage::Status}) {
         SCOPED_TRACE(static_cast<int>(page));
         const StatsTable whole =
             BuildStatsPage(page, log.table, log.header.fieldMap, log.tally, {});
         ASSERT_FALSE(whole.rows.empty());
-        EXPECT_TRUE(BuildStatsPage(page, log.table, log.header.fieldMap, log.tally, {}, &cancelled)
+        EXPECT_TRUE(BuildStatsPage(page, log.table, log.header.fieldMap, log.tally, {}, cancelled)
                         .rows.empty());
         for (int column = 0; column < static_cast<int>(whole.headers.size()); ++column) {
-            EXPECT_TRUE(StatsSortOrder(whole, column, true, &cancelled).empty()) << column;
+            EXPECT_TRUE(StatsSortOrder(whole, column, true, cancelled).empty()) << column;
         }
     }
-    EXPECT_TRUE(SortRecordsByText(log.table, ColumnIndex{2}, &cancelled).empty());
-    EXPECT_TRUE(LongestCells(*log.table.data(), &cancelled).empty());
+    EXPECT_TRUE(SortRecordsByText(log.table, ColumnIndex{2}, cancelled).empty());
+    EXPECT_TRUE(LongestCells(*log.table.data(), cancelled).empty());
 }
 
 } // namespace

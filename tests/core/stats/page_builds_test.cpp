@@ -294,13 +294,12 @@ TEST(StatusPageTest, OneCrawlersStatusesAndTheirUrls) {
                                  {"200 0 /a " + kBaidu, "404 2 /b " + kGoogle, "404 2 /c " + kBaidu,
                                   "500 0 /d " + kGoogle, "200 0 /e Mozilla", "404 2 /f " + kBaidu});
     const FieldMap& fields = log.header.fieldMap;
-    EXPECT_EQ(Rows(BuildStatusPage(log.table, fields, nullptr, Only(SpiderId::Baidu))),
+    EXPECT_EQ(Rows(BuildStatusPage(log.table, fields, {}, Only(SpiderId::Baidu))),
               (TextRows{{"200|0", "1", "访问正常(OK)|完成"},
                         {"404|2", "2", "该文档已经不存在(Not Found)|系统找不到指定的文件"}}));
     // First seen among the crawler's own records: 404 before 500 for Google.
-    EXPECT_EQ(Rows(BuildStatusPage(log.table, fields, nullptr, Only(SpiderId::Google)))[0][0],
-              "404|2");
-    EXPECT_TRUE(BuildStatusPage(log.table, fields, nullptr, Only(SpiderId::Sogou)).rows.empty());
+    EXPECT_EQ(Rows(BuildStatusPage(log.table, fields, {}, Only(SpiderId::Google)))[0][0], "404|2");
+    EXPECT_TRUE(BuildStatusPage(log.table, fields, {}, Only(SpiderId::Sogou)).rows.empty());
 
     // Every crawler tab together counts what all traffic does.
     std::map<std::string, long> perTab;
@@ -325,9 +324,8 @@ TEST(StatusPageTest, OneCrawlersStatusesAndTheirUrls) {
 
     // Without a user-agent field a crawler has no records.
     const LogImport noAgent = Import("sc-status sc-win32-status cs-uri-stem", {"200 0 /a"});
-    EXPECT_TRUE(
-        BuildStatusPage(noAgent.table, noAgent.header.fieldMap, nullptr, Only(SpiderId::Baidu))
-            .rows.empty());
+    EXPECT_TRUE(BuildStatusPage(noAgent.table, noAgent.header.fieldMap, {}, Only(SpiderId::Baidu))
+                    .rows.empty());
     EXPECT_EQ(Utf8(StatusUrlLines(noAgent.table, noAgent.header.fieldMap, "200|0",
                                   Only(SpiderId::Baidu))),
               (Texts{"状态码：200|0"}));

@@ -1,5 +1,6 @@
 // Pages counted in pieces on several threads equal the pages of one pass in
 // row order: same rows, same first-seen order, same figures.
+#include "core/base/cancellation.h"
 #include "core/logimport/log_importer.h"
 #include "core/stats/page_builds.h"
 #include "core/text/gbk_codec.h"
@@ -64,9 +65,9 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
                     }
                     request.filter = SpiderFilterOfTab(log.tally, tab);
                     const StatsTable one = BuildStatsPage(page, log.table, fields, log.tally,
-                                                          request, nullptr, {1, 0});
+                                                          request, {}, {1, 0});
                     const StatsTable pieces = BuildStatsPage(
-                        page, log.table, fields, log.tally, request, nullptr, {3, 1 + rng() % 200});
+                        page, log.table, fields, log.tally, request, {}, {3, 1 + rng() % 200});
                     ASSERT_TRUE(testing::SamePage(one, pieces))
                         << "round " << round << " page " << entry.cliName << " tab " << tab
                         << " depth " << request.depth;
@@ -79,9 +80,10 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
 TEST(ParallelPagesTest, CancelledBuildGivesNoPage) {
     std::mt19937 rng(5);
     const LogImport log = ImportLogBytes(RandomLog(rng, false)).value();
-    std::atomic<bool> cancel{true};
+    Cancellation stop;
+    stop.cancel();
     const StatsTable page = BuildStatsPage(StatsPage::Url, log.table, log.header.fieldMap,
-                                           log.tally, {}, &cancel, {2, 16});
+                                           log.tally, {}, stop.token(), {2, 16});
     EXPECT_TRUE(page.headers.empty());
     EXPECT_TRUE(page.rows.empty());
 }

@@ -65,10 +65,9 @@ TEST(RecordSortTest, EqualKeysGoWhereTheInsertionPutsThemOnAnyThreads) {
         log += "/" + std::to_string(i * 7 % 13) + " 10.0.0." + std::to_string(i % 250) + "\r\n";
     }
     const LogImport big = ImportLogBytes(log).value();
-    const std::vector<RecordIndex> one =
-        SortRecordsByText(big.table, ColumnIndex{1}, nullptr, {1, 0});
+    const std::vector<RecordIndex> one = SortRecordsByText(big.table, ColumnIndex{1}, {}, {1, 0});
     for (const Parallelism parallel : {Parallelism{2, 0}, Parallelism{3, 1000}}) {
-        EXPECT_EQ(SortRecordsByText(big.table, ColumnIndex{1}, nullptr, parallel), one);
+        EXPECT_EQ(SortRecordsByText(big.table, ColumnIndex{1}, {}, parallel), one);
     }
 }
 

@@ -2,6 +2,7 @@
 // built from the table of the same inputs: over several inputs with header
 // changes, lines before any header, inputs without a header, threads, and
 // buffers small enough to be reused under every batch.
+#include "core/base/cancellation.h"
 #include "core/logimport/log_importer.h"
 #include "core/stats/page_builds.h"
 #include "core/text/gbk_codec.h"
@@ -120,7 +121,7 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
         for (std::size_t c = 0; c < counted.size(); ++c) {
             const StatsTable expected =
                 BuildStatsPage(counted[c].page, table.table, table.header.fieldMap, table.tally,
-                               counted[c].request, nullptr, {1, 0});
+                               counted[c].request, {}, {1, 0});
             const StatsTable got = FinishStreamedPage(
                 static_cast<const PageAccumulator&>(*streamed.consumers[c]), counted[c].page,
                 counted[c].request, streamed.header.fieldMap, streamed.tally);
@@ -148,8 +149,9 @@ TEST(StreamedPagesTest, RejectedHeaderAndCancelStreamAsTheTableReads) {
     EXPECT_TRUE(streamed.rejected);
     EXPECT_EQ(streamed.streamedRecords, 1u);
 
-    std::atomic<bool> cancel{true};
-    options.cancel = &cancel;
+    Cancellation stop;
+    stop.cancel();
+    options.cancel = stop.token();
     const Result<LogImport> cancelled = ImportLogBytes(log, {}, options);
     ASSERT_FALSE(cancelled);
     EXPECT_EQ(cancelled.error().code, ECANCELED);

@@ -85,7 +85,7 @@ void ExpectPrompt(const Cancelled& cancelled, qint64 stopWithinMs) {
     EXPECT_LT(cancelled.stopMs, stopWithinMs);
 }
 
-// Rows polled between two looks at the cancel flag take milliseconds; the
+// Rows polled between two looks at the cancel token take milliseconds; the
 // import looks once per 8 MiB it reads.
 constexpr qint64 kStopsWithinMs = 250;
 constexpr qint64 kImportStopsWithinMs = 1000;
@@ -324,7 +324,7 @@ TEST_F(CancelledWorkTest, LookupGivesUpItsFetch) {
     ExpectPrompt(cancelled, kStopsWithinMs);
     EXPECT_EQ(located.size(), 0);
     EXPECT_EQ(server.requests().size(), 1u);
-    EXPECT_TRUE(app.stopLookup);
+    EXPECT_TRUE(app.lookupStop->cancelled());
 }
 
 } // namespace

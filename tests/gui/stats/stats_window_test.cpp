@@ -449,15 +449,14 @@ TEST_F(StatsWindowTest, ASortOfAPageNoLongerShownLeavesTheNewOneAlone) {
     showPage(2); // IPs: 1.1.1.1, 1.1.1.2, 1.1.1.3
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
-    window_->setSortOrder(
-        [released](const StatsTable& page, int, bool, const std::atomic<bool>*) {
-            released.wait();
-            std::vector<std::uint32_t> reversed(page.rows.size());
-            for (std::size_t i = 0; i < reversed.size(); ++i) {
-                reversed[i] = static_cast<std::uint32_t>(reversed.size() - 1 - i);
-            }
-            return reversed;
-        });
+    window_->setSortOrder([released](const StatsTable& page, int, bool, const CancelToken&) {
+        released.wait();
+        std::vector<std::uint32_t> reversed(page.rows.size());
+        for (std::size_t i = 0; i < reversed.size(); ++i) {
+            reversed[i] = static_cast<std::uint32_t>(reversed.size() - 1 - i);
+        }
+        return reversed;
+    });
     QSignalSpy sorted(window_, &StatsWindow::sortEnded);
     clickHeader(1, false);
     ASSERT_TRUE(window_->sorting());

@@ -1,7 +1,7 @@
 // The window 蜘蛛真伪 offscreen, against the DNS server of tests/support.
 #include "core/logimport/imported_log.h"
-#include "core/net/crawler_ranges.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_ranges.h"
+#include "core/verify/verification_report.h"
 #include "core/settings/config_file.h"
 #include "core/settings/settings_keys.h"
 #include "gui/stats/stats_window.h"

@@ -1,5 +1,6 @@
-#include "core/net/crawler_claims.h"
-#include "core/net/verification_report.h"
+#include "core/base/cancellation.h"
+#include "core/verify/crawler_claims.h"
+#include "core/verify/verification_report.h"
 #include "support/import_test_support.h"
 #include "core/text/gbk_codec.h"
 
@@ -90,8 +91,10 @@ TEST(CrawlerClaimsTest, MissingFieldsOrCancelGiveNoClaims) {
 
     TempFile log(kLog);
     const LogImport imported = Imported(ImportLogFile(log.path()));
-    const std::atomic<bool> cancelled{true};
-    EXPECT_TRUE(CollectCrawlerClaims(imported.table, imported.header.fieldMap, &cancelled).empty());
+    Cancellation stop;
+    stop.cancel();
+    EXPECT_TRUE(
+        CollectCrawlerClaims(imported.table, imported.header.fieldMap, stop.token()).empty());
 }
 
 TEST(CrawlerClaimsTest, StreamedRecordsInJoinedPiecesGiveWhatOnePassGives) {

@@ -1,4 +1,4 @@
-#include "core/net/crawler_rules.h"
+#include "core/verify/crawler_rules.h"
 
 #include <gtest/gtest.h>
 

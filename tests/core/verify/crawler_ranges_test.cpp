@@ -1,9 +1,9 @@
 // The published crawler ranges: the engines' formats served from a loopback
 // HTTP server, stored with date and source, a damaged download keeping the
 // previous copy, and verdicts that rest on them before any DNS query.
-#include "core/net/crawler_ranges.h"
-#include "core/net/crawler_verifier.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_ranges.h"
+#include "core/verify/crawler_verifier.h"
+#include "core/verify/verification_report.h"
 #include "support/file_test_support.h"
 #include "support/local_dns_server.h"
 #include "support/local_http_server.h"

@@ -1,6 +1,6 @@
 #include "dns_resolver.h"
 
-#include "core/net/crawler_rules.h"
+#include "core/verify/crawler_rules.h"
 #include "core/text/gbk_codec.h"
 #include "core/text/gbk_text.h"
 
@@ -456,7 +456,7 @@ DnsResolver::DnsResolver(const ResolverSettings& settings)
     if (!settings.servers.empty()) {
         Result<std::string> checked = CheckedDnsServers(settings.servers);
         if (!checked) {
-            error_ = checked.error().cause;
+            error_ = Error{{}, {}, checked.error().cause, checked.error().code};
             return;
         }
         servers = std::move(*checked);
@@ -483,16 +483,16 @@ DnsResolver::DnsResolver(const ResolverSettings& settings)
         const int status = ares_init_options(&channel, &options, mask);
         if (status != ARES_SUCCESS) {
             channel = nullptr;
-            error_ = Gbk("无法启动DNS解析：") + ares_strerror(status);
+            error_ = Error{{}, {}, Gbk("无法启动DNS解析：") + ares_strerror(status), 0};
             break;
         }
         if (!servers.empty() &&
             ares_set_servers_ports_csv(channel, servers.c_str()) != ARES_SUCCESS) {
-            error_ = Gbk("DNS服务器设置无效：") + settings.servers;
+            error_ = Error{{}, {}, Gbk("DNS服务器设置无效：") + settings.servers, 0};
             break;
         }
     }
-    if (!error_.empty()) {
+    if (error_) {
         for (ares_channeldata*& channel : channels_) {
             if (channel != nullptr) {
                 ares_destroy(channel);

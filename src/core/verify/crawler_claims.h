@@ -17,13 +17,13 @@
 // text, byte by byte ascending; then by the crawler's place in the catalogue.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/logimport/field_catalogue.h"
 #include "core/logimport/imported_log.h"
 #include "core/logimport/record_consumer.h"
 #include "core/logimport/record_table.h"
-#include "core/net/crawler_verifier.h"
+#include "core/verify/crawler_verifier.h"
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -73,15 +73,15 @@ private:
 
 // The claims of every row of `table` (one pass in row order on the calling
 // thread, through the columns `fields` names). A log without a user-agent or
-// c-ip field has none. `*cancel` is polled every few thousand rows; once it
-// turns true the result is empty.
+// c-ip field has none. `cancel` is polled every few thousand rows; once it
+// is cancelled the result is empty.
 // With a clientIpColumn (1-based; 0 for none) a record's address is
 // ClientAddress(that column's cell, its c-ip cell): the client behind a proxy.
 std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const FieldMap& fields,
-                                               const std::atomic<bool>* cancel = nullptr,
+                                               const CancelToken& cancel = {},
                                                std::int32_t clientIpColumn = 0);
 inline std::vector<CrawlerClaim> CollectCrawlerClaims(const ImportedLog& log,
-                                                      const std::atomic<bool>* cancel = nullptr) {
+                                                      const CancelToken& cancel = {}) {
     return CollectCrawlerClaims(log.table, log.header.fieldMap, cancel);
 }
 

@@ -1,4 +1,4 @@
-#include "core/net/dns_resolver.h"
+#include "core/verify/dns_resolver.h"
 #include "support/local_dns_server.h"
 
 #include <atomic>
@@ -50,7 +50,7 @@ TEST(DnsResolverTest, AnswersAbsentNamesAndFailuresComeBackAsTheyAre) {
     server.addEmptyName(LocalDnsServer::ReverseName("1.2.3.6"));
     server.failName(LocalDnsServer::ReverseName("1.2.3.7"));
     DnsResolver resolver(Settings(server));
-    ASSERT_TRUE(resolver.ok()) << resolver.error();
+    ASSERT_TRUE(resolver.ok()) << resolver.error().reason();
 
     std::vector<ReverseLookup> reverse(4);
     int index = 0;
@@ -231,7 +231,7 @@ TEST(DnsResolverTest, ServerListsAreAddressesWithPortsOrRefused) {
 TEST(DnsResolverTest, UnusableServerSettingFailsEveryLookup) {
     DnsResolver resolver({.servers = "not a server list"});
     EXPECT_FALSE(resolver.ok());
-    EXPECT_FALSE(resolver.error().empty());
+    EXPECT_FALSE(resolver.error().reason().empty());
     DnsStatus status = DnsStatus::Answered;
     resolver.lookupReverse(Ip("1.2.3.4"),
                            [&status](const ReverseLookup& result) { status = result.status; });

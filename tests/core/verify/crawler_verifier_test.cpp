@@ -1,5 +1,5 @@
-#include "core/net/crawler_verifier.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_verifier.h"
+#include "core/verify/verification_report.h"
 #include "support/local_dns_server.h"
 #include "core/text/gbk_codec.h"
 
@@ -75,7 +75,7 @@ TEST(CrawlerVerifierTest, EachClaimGetsItsVerdictReasonAndHost) {
         progress.push_back(done);
     });
     ASSERT_TRUE(run.completed);
-    EXPECT_EQ(run.error, "");
+    EXPECT_FALSE(run.error);
     const std::vector<CrawlerVerdict> expected = {
         Judged(Verdict::Genuine, VerdictReason::Confirmed,
                "baiduspider-220-181-108-89.crawl.baidu.com"),
@@ -158,7 +158,7 @@ TEST(CrawlerVerifierTest, AResolverThatCannotStartSaysSoAndSettlesNothingAsFake)
                                               {"1.2.3.5", SpiderId::Sogou, {}, 1}};
     const VerifyRun run = verifier.verify(claims);
     EXPECT_TRUE(run.completed);
-    EXPECT_FALSE(run.error.empty());
+    EXPECT_TRUE(run.error);
     EXPECT_EQ(run.verdicts, (std::vector<CrawlerVerdict>{
                                 Judged(Verdict::Unverifiable, VerdictReason::ServerFailure),
                                 Judged(Verdict::Unverifiable, VerdictReason::NoRule)}));

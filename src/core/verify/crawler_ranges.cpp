@@ -296,7 +296,7 @@ int RangeAgeDays(std::string_view fetched, std::string_view now) {
 
 std::vector<RangeUpdate> UpdatePublishedRanges(
     const std::string& folder, std::span<const RangeSource> sources, const std::string& now,
-    const std::function<std::string(const RangeSource&)>& urlFor, const std::atomic<bool>* cancel) {
+    const std::function<std::string(const RangeSource&)>& urlFor, const CancelToken& cancel) {
     std::vector<RangeUpdate> updates;
     for (const RangeSource& source : sources) {
         RangeUpdate& update = updates.emplace_back(RangeUpdate{std::string(source.id)});

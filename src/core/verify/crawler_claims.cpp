@@ -1,7 +1,7 @@
 #include "crawler_claims.h"
 
 #include "core/logimport/client_address.h"
-#include "core/net/crawler_rules.h"
+#include "core/verify/crawler_rules.h"
 
 #include <algorithm>
 #include <array>
@@ -87,7 +87,7 @@ std::vector<CrawlerClaim> CrawlerClaimCollector::claims() const {
 }
 
 std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const FieldMap& fields,
-                                               const std::atomic<bool>* cancel,
+                                               const CancelToken& cancel,
                                                std::int32_t clientIpColumn) {
     CrawlerClaimCollector collector;
     if (fields[FieldSlot::UserAgent] <= 0 ||
@@ -101,7 +101,7 @@ std::vector<CrawlerClaim> CollectCrawlerClaims(const RecordTable& table, const F
     PageRecord record;
     const std::uint32_t rows = table.rowCount();
     for (std::uint32_t r = 0; r < rows; ++r) {
-        if ((r & 0xFFF) == 0 && cancel != nullptr && cancel->load(std::memory_order_relaxed)) {
+        if ((r & 0xFFF) == 0 && cancel.cancelled()) {
             return {};
         }
         const RecordIndex at = table.record(RowIndex{r});

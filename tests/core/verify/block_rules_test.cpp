@@ -1,7 +1,7 @@
 // The block exports as IIS takes them: the web.config fragment is read by an
 // XML parser inside a web.config, and the PowerShell and appcmd scripts are
 // held line by line to the documented forms of the commands they run.
-#include "core/net/verification_report.h"
+#include "core/verify/verification_report.h"
 
 #include <expat.h>
 #include <gtest/gtest.h>

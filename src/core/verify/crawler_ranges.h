@@ -14,11 +14,11 @@
 // network and belongs on a worker.
 #pragma once
 
+#include "core/base/cancel_token.h"
 #include "core/base/result.h"
 #include "core/logimport/spider_catalogue.h"
-#include "core/net/dns_resolver.h"
+#include "core/verify/dns_resolver.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -109,7 +109,7 @@ std::vector<RangeUpdate>
 UpdatePublishedRanges(const std::string& folder, std::span<const RangeSource> sources,
                       const std::string& now,
                       const std::function<std::string(const RangeSource&)>& urlFor = {},
-                      const std::atomic<bool>* cancel = nullptr);
+                      const CancelToken& cancel = {});
 
 // The current UTC time as the files write it.
 std::string UtcNowText();

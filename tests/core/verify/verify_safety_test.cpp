@@ -2,9 +2,9 @@
 // never makes anyone 假, odd answers and broken TCP hide no fake and spoil
 // no other lookup, and claims are judged by the engines' own tokens. Every
 // case runs against the DNS server of tests/support on 127.0.0.1.
-#include "core/net/crawler_claims.h"
-#include "core/net/crawler_verifier.h"
-#include "core/net/verification_report.h"
+#include "core/verify/crawler_claims.h"
+#include "core/verify/crawler_verifier.h"
+#include "core/verify/verification_report.h"
 #include "support/import_test_support.h"
 #include "support/local_dns_server.h"
 #include "core/text/gbk_codec.h"

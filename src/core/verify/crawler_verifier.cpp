@@ -1,6 +1,6 @@
 #include "crawler_verifier.h"
 
-#include "core/net/crawler_rules.h"
+#include "core/verify/crawler_rules.h"
 #include "core/text/gbk_codec.h"
 
 #include <algorithm>

@@ -17,15 +17,16 @@
 // shares and the block rules.
 #pragma once
 
+#include "core/base/cancellation.h"
 #include "core/logimport/spider_catalogue.h"
-#include "core/net/cancellation.h"
-#include "core/net/crawler_ranges.h"
-#include "core/net/crawler_rules.h"
-#include "core/net/dns_resolver.h"
+#include "core/verify/crawler_ranges.h"
+#include "core/verify/crawler_rules.h"
+#include "core/verify/dns_resolver.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -130,9 +131,9 @@ struct VerifyRun {
     // False when cancelled: the claims not settled by then have the reason
     // Cancelled.
     bool completed = false;
-    // The resolver's set-up failure (GBK); empty otherwise. The claims that
-    // needed a lookup then end as ServerFailure.
-    std::string error{};
+    // The resolver's set-up failure (DnsResolver::error()); none otherwise.
+    // The claims that needed a lookup then end as ServerFailure.
+    std::optional<Error> error{};
     ResolverProblem problem = ResolverProblem::None;
     // One per claim, in the claims' order.
     std::vector<CrawlerVerdict> verdicts{};

@@ -27,8 +27,8 @@
 // kept, so a later lookup asks again.
 #pragma once
 
+#include "core/base/cancellation.h"
 #include "core/base/result.h"
-#include "core/net/cancellation.h"
 
 #include <array>
 #include <cstddef>
@@ -139,9 +139,11 @@ public:
     DnsResolver& operator=(const DnsResolver&) = delete;
 
     // False when c-ares could not be set up (or the servers setting is not
-    // understood); lookups then end as ServerFailed. error() says why (GBK).
-    bool ok() const { return error_.empty(); }
-    const std::string& error() const { return error_; }
+    // understood); lookups then end as ServerFailed. error() says why: its
+    // cause, in GBK, is the whole text (`what` and `path` stay empty).
+    bool ok() const { return !error_; }
+    // Only when !ok().
+    const Error& error() const { return *error_; }
 
     // Queue a lookup; done is called from run() on its thread, also for an
     // answer that is already cached. A done may queue further lookups.
@@ -201,7 +203,7 @@ private:
     // UDP first; TCP only for answers that came back truncated.
     std::array<ares_channeldata*, 2> channels_{};
     std::array<ChannelRef, 2> channelRefs_{};
-    std::string error_;
+    std::optional<Error> error_;
     int maxInFlight_ = 1;
     int attempts_ = 1;
     int giveUpMs_ = 1;

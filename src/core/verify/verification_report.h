@@ -7,8 +7,8 @@
 // only the common part is read. Texts are GBK.
 #pragma once
 
-#include "core/net/crawler_verifier.h"
-#include "core/net/dns_resolver.h"
+#include "core/verify/crawler_verifier.h"
+#include "core/verify/dns_resolver.h"
 
 #include <array>
 #include <cstdint>
