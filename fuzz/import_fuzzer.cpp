@@ -343,6 +343,11 @@ void CheckPages(const LogImport& result) {
             case StatsPage::SpiderDays:
                 CheckDaysPage(page, result);
                 break;
+            case StatsPage::Timing:
+            case StatsPage::Sections:
+            case StatsPage::Flapping:
+            case StatsPage::Coverage:
+                break; // not in the list above
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "core/base/platform.h"
+#include "core/coverage/site_url_list.h"
 #include "core/export/csv_format.h"
 #include "core/input/import_inputs.h"
 #include "core/logimport/client_address.h"
@@ -20,6 +21,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -41,6 +43,11 @@ struct ReportArgs {
     std::optional<int> sortColumn;
     bool descending = false;
     std::optional<std::string> spider; // short name, UTF-8 as given
+    std::optional<int> depth;          // --depth of the sections page
+    // --urls: the files of the site's URL list, in the order given, and the
+    // list read from them before any log.
+    std::vector<std::string> urlFiles;
+    std::shared_ptr<const SiteUrlList> siteUrls;
     std::vector<std::string> inputs;   // files, folders and "-", as given
     Parallelism parallel;              // --threads: 0 for every hardware thread
     bool pageGiven = false;
@@ -211,6 +218,21 @@ constexpr ReportOption kOptions[] = {
          return true;
      },
      "[--desc]", false, ""},
+    {"--depth", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         const std::optional<bool> one = Either(option, v, "1", "2", messages);
+         if (one) {
+             parsed.depth = *one ? 1 : 2;
+         }
+         return one.has_value();
+     },
+     "[--depth 1|2]", true, ""},
+    {"--urls", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string&) {
+         parsed.urlFiles.push_back(v);
+         return true;
+     },
+     "[--urls FILE]", false, ""},
     {"--dns-timeout", true,
      [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
          const std::optional<long> ms =
@@ -411,6 +433,19 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --page records lists every record and cannot --stream\n";
         return std::nullopt;
     }
+    if (parsed.depth && (parsed.page != Page::Stats || parsed.stats->page != StatsPage::Sections)) {
+        messages += "logdesk-report: --depth goes with --page sections\n";
+        return std::nullopt;
+    }
+    const bool coverage = parsed.page == Page::Stats && parsed.stats->page == StatsPage::Coverage;
+    if (coverage && parsed.urlFiles.empty()) {
+        messages += "logdesk-report: --page coverage needs the site's URL list: --urls FILE\n";
+        return std::nullopt;
+    }
+    if (!coverage && !parsed.urlFiles.empty()) {
+        messages += "logdesk-report: --urls goes with --page coverage\n";
+        return std::nullopt;
+    }
     if (parsed.spider && (parsed.page != Page::Stats || !parsed.stats->crawlerFilter)) {
         messages += "logdesk-report: --spider filters the " + FilteredPageNames() + " pages\n";
         return std::nullopt;
@@ -501,6 +536,14 @@ SpiderFilter StreamFilter(const ReportArgs& a) {
     return {wanted};
 }
 
+// What the page is asked to count, with the filter chosen for it.
+PageRequest RequestOf(const ReportArgs& a, SpiderFilter filter) {
+    PageRequest request(std::move(filter));
+    request.depth = a.depth.value_or(1);
+    request.siteUrls = a.siteUrls.get();
+    return request;
+}
+
 // The message for a --spider short name the log has no crawler of: the ones
 // it has, and the usage.
 std::string NoCrawler(const std::string& shortName, const std::vector<std::string>& captions) {
@@ -570,16 +613,21 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, const IpDatab
         return 2;
     }
     const StatsPage page = a.stats->page;
+    const PageRequest request = RequestOf(a, filter);
     StatsTable table =
         a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
-                                      page, filter, imported.header.fieldMap, imported.tally)
+                                      page, request, imported.header.fieldMap, imported.tally)
                  : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
-                                  filter, {}, a.parallel, clientIp);
+                                  request, {}, a.parallel, clientIp);
     if (locations != nullptr) {
         // Before --sort, which orders the rows as they are then.
         for (std::vector<std::string>& row : table.rows) {
             row[kLocationColumn] = locations->locate(row[kIpColumn]);
         }
+    }
+    // Said beside the columns, which are still written for a script to read.
+    if (!table.notice.empty()) {
+        messages += "logdesk-report: " + GbkToUtf8(table.notice) + "\n";
     }
     return WriteSortedList(a, table, standardOutput, messages);
 }
@@ -692,13 +740,13 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
     ImportOptions options;
     options.threads = a.parallel.threads;
     if (a.stream) {
-        const SpiderFilter filter = StreamFilter(a);
-        options.makeConsumers = [&a, filter] {
+        const PageRequest request = RequestOf(a, StreamFilter(a));
+        options.makeConsumers = [&a, request] {
             std::vector<std::unique_ptr<RecordConsumer>> consumers;
             if (a.page == Page::Verify) {
                 consumers.push_back(std::make_unique<CrawlerClaimCollector>());
             } else if (a.page != Page::Spiders) {
-                consumers.push_back(a.stats->makeAccumulator(filter));
+                consumers.push_back(a.stats->makeAccumulator(request));
             }
             return consumers;
         };
@@ -866,6 +914,14 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
             return 1;
         }
         locations = std::move(*opened);
+    }
+    if (!a.urlFiles.empty()) {
+        Result<SiteUrlList> list = ReadSiteUrls(a.urlFiles, {});
+        if (!list) {
+            messages += "logdesk-report: " + list.error().line() + "\n";
+            return 1;
+        }
+        a.siteUrls = std::make_shared<const SiteUrlList>(std::move(*list));
     }
     std::optional<GatheredLog> gathered =
         GatherRecords(a, inputs, inputOptions, messages, reading);

@@ -41,7 +41,15 @@ struct ApprovalCase {
     std::vector<std::string> args;
     std::string standardInput;
     std::string writtenFile; // a file under {dir} the run writes, shown too
+    // Files put in {dir} beside x.log: (name, bytes).
+    std::vector<std::pair<std::string, std::string>> files{};
 };
+
+// The case with these files in its folder.
+ApprovalCase With(ApprovalCase c, std::vector<std::pair<std::string, std::string>> files) {
+    c.files = std::move(files);
+    return c;
+}
 
 // A failing case is named, not dumped as bytes.
 void PrintTo(const ApprovalCase& c, std::ostream* os) {
@@ -59,6 +67,31 @@ const std::string kLog =
     "2013-05-02 00:00:06 /b 10.0.0.5 GPTBot - 200\r\n";
 
 const std::string kLogPath = "{dir}/x.log";
+
+// What the site owners' pages count by: times (one not a number), bytes,
+// queries, statuses that change, and directories two deep.
+const std::string kSeoLog =
+    "#Fields: date cs-uri-stem cs-uri-query sc-status cs(User-Agent) time-taken sc-bytes\r\n"
+    "2013-05-01 /news/a.htm - 200 Baiduspider 120 5000\r\n"
+    "2013-05-01 /news/a.htm - 404 Baiduspider 15 300\r\n"
+    "2013-05-02 /news/2013/b.htm id=7 200 Baiduspider 80 4000\r\n"
+    "2013-05-02 /index.htm - 200 Googlebot/2.1 - 2000\r\n"
+    "2013-05-03 /news/a.htm - 200 Baiduspider 30 5000\r\n"
+    "2013-05-03 /shop/c.htm - 301 Googlebot/2.1 45 0\r\n";
+const std::string kSeoPath = "{dir}/seo.log";
+// Two pages the log has, one it lacks.
+const std::string kSiteList = "https://www.example.com/news/a.htm\n"
+                              "https://www.example.com/about.htm\n"
+                              "https://www.example.com/index.htm\n";
+const std::string kSiteListPath = "{dir}/urls.txt";
+
+// A case on the site owners' log.
+ApprovalCase Seo(std::string name, std::vector<std::string> args) {
+    return With({std::move(name), std::move(args)},
+                {{"seo.log", kSeoLog},
+                 {"urls.txt", kSiteList},
+                 {"more.txt", "https://www.example.com/shop/c.htm\n"}});
+}
 
 // Verification with no name server that answers and no published ranges.
 std::vector<std::string> Offline(std::vector<std::string> args) {
@@ -116,6 +149,20 @@ std::vector<ApprovalCase> Cases() {
         {"page-status-spider", {"--page", "status", "--spider", "谷歌", "--utf8", log}},
         {"page-verify", Offline({"--page", "verify", "--utf8", log})},
         {"page-verify-stream", Offline({"--page", "verify", "--stream", "--utf8", log})},
+        Seo("page-timing", {"--page", "timing", "--utf8", kSeoPath}),
+        Seo("page-timing-spider", {"--page", "timing", "--spider", "百度", "--utf8", kSeoPath}),
+        Seo("page-timing-stream", {"--page", "timing", "--stream", "--utf8", kSeoPath}),
+        {"page-timing-without-time-taken", {"--page", "timing", "--utf8", log}},
+        Seo("page-sections", {"--page", "sections", "--utf8", kSeoPath}),
+        Seo("page-flapping", {"--page", "flapping", "--utf8", kSeoPath}),
+        Seo("page-coverage", {"--page", "coverage", "--urls", kSiteListPath, "--utf8", kSeoPath}),
+        Seo("page-coverage-spider", {"--page", "coverage", "--spider", "百度", "--urls",
+                                     kSiteListPath, "--urls", "{dir}/more.txt", "--utf8", kSeoPath}),
+        Seo("page-coverage-unreadable-list", {"--page", "coverage", "--urls", "{dir}/gone.txt",
+                                              kSeoPath}),
+        Seo("page-flapping-spider", {"--page", "flapping", "--spider", "谷歌", "--utf8", kSeoPath}),
+        Seo("page-sections-depth-2", {"--page", "sections", "--depth", "2", "--spider", "百度",
+                                      "--utf8", kSeoPath}),
         {"block-rules-list", Offline({"--block-rules", "list", log})},
         {"block-rules-iis-shared", Offline({"--block-rules", "iis", "--block-shared", log})},
         {"block-rules-powershell", Offline({"--block-rules", "powershell", "--page", "verify",
@@ -155,6 +202,7 @@ std::vector<ApprovalCase> Cases() {
         {"dns-server-empty", {"--page", "verify", "--dns-server", "", log}},
         {"block-rules-bad", {"--block-rules", "nginx", log}},
         {"client-ip-field-empty", {"--page", "ips", "--client-ip-field", "", log}},
+        {"depth-bad", {"--page", "sections", "--depth", "3", log}},
         {"ranges-source-no-equals", {"--update-ranges", "--ranges-source", "googlebot"}},
         {"ranges-source-unknown-id", {"--update-ranges", "--ranges-source", "nope=http://x/"}},
 
@@ -188,12 +236,15 @@ std::vector<ApprovalCase> Cases() {
         {"locate-empty", {"--page", "ips", "--locate", "", log}},
         {"locate-missing-database", {"--page", "ips", "--locate", "{dir}/none.mmdb", log}},
         {"locate-log-as-database", {"--page", "ips", "--locate", log, log}},
+        {"depth-on-another-page", {"--page", "urls", "--depth", "2", log}},
+        {"coverage-without-urls", {"--page", "coverage", log}},
+        {"urls-on-another-page", {"--page", "urls", "--urls", "{dir}/x.log", log}},
     };
     // A value-taking option last on the line.
     for (const char* option :
          {"--page", "--columns", "--output", "--sort", "--threads", "--dns-timeout", "--dns-server",
           "--block-rules", "--client-ip-field", "--ranges-dir", "--ranges-source", "--crawlers",
-          "--spider", "--locate"}) {
+          "--spider", "--locate", "--depth", "--urls"}) {
         cases.push_back({std::string("needs-value-") + (option + 2), {log, option}});
     }
     return cases;
@@ -328,6 +379,9 @@ std::string Approval(const ApprovalCase& c) {
     ScratchFolder folder;
     const std::string& dir = folder.path();
     folder.write("x.log", kLog);
+    for (const auto& [name, bytes] : c.files) {
+        folder.write(name, bytes);
+    }
     std::vector<std::string> args = c.args;
     for (std::string& arg : args) {
         arg = Replaced(arg, "{dir}", dir);

@@ -80,6 +80,17 @@ const std::string& OtherFieldCaption() {
     return caption;
 }
 
+namespace {
+
+// IIS names of fields the pages count by that the catalogue has no caption
+// for: their columns keep the other fields' caption (as the list and the
+// export have always shown them) and also fill the slot the pages read.
+constexpr std::pair<std::string_view, FieldSlot> kCountedOtherFields[] = {
+    {"time-taken", FieldSlot::TimeTaken},
+};
+
+} // namespace
+
 HeaderLayout MapHeader(std::string_view line) {
     std::string text = ReplaceText(line, "DateTime", "date time");
     text = ReplaceText(text, "#Fields:", "");
@@ -93,6 +104,11 @@ HeaderLayout MapHeader(std::string_view line) {
         const CatalogueEntry* entry = LookupField(name);
         const std::string& caption = entry != nullptr ? entry->caption : OtherFieldCaption();
         layout.fieldMap[entry != nullptr ? entry->slot : FieldSlot::Other] = column;
+        for (const auto& [otherName, slot] : kCountedOtherFields) {
+            if (entry == nullptr && name == otherName) {
+                layout.fieldMap[slot] = column;
+            }
+        }
         layout.fieldHeaders.push_back(caption + "(" + name + ")");
     }
     return layout;

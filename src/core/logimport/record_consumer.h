@@ -28,6 +28,9 @@ struct PageRecord {
     std::string_view ip;
     std::string_view status;
     std::string_view win32;
+    std::string_view query;     // cs-uri-query
+    std::string_view timeTaken; // time-taken: milliseconds, as logged
+    std::string_view bytes;     // sc-bytes
     // The user-agent as logged, where the producer has it (a streaming
     // import does; pages built from a table leave it empty).
     std::string_view loggedAgent{};
@@ -43,6 +46,9 @@ struct PageFields {
     bool ip = false;
     bool status = false;
     bool win32 = false;
+    bool query = false;
+    bool timeTaken = false;
+    bool bytes = false;
 
     static PageFields Of(const FieldMap& fields);
 };
@@ -64,6 +70,9 @@ inline constexpr PageRecordField kPageRecordFields[] = {
     {FieldSlot::ClientIp, &PageRecord::ip, &PageFields::ip},
     {FieldSlot::Status, &PageRecord::status, &PageFields::status},
     {FieldSlot::Win32Status, &PageRecord::win32, &PageFields::win32},
+    {FieldSlot::UriQuery, &PageRecord::query, &PageFields::query},
+    {FieldSlot::TimeTaken, &PageRecord::timeTaken, &PageFields::timeTaken},
+    {FieldSlot::ScBytes, &PageRecord::bytes, &PageFields::bytes},
 };
 inline constexpr std::size_t kPageFieldCount = std::size(kPageRecordFields);
 

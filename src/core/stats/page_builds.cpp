@@ -8,6 +8,8 @@
 #include "core/text/gbk_codec.h"
 #include "core/text/gbk_text.h"
 #include "core/text/regex_engine.h"
+#include "page_counting.h"
+#include "seo_pages.h"
 #include "status_tables.h"
 
 #include <algorithm>
@@ -23,97 +25,6 @@
 namespace logdesk {
 
 namespace {
-
-// Distinct texts in order of first occurrence, each numbered from 0 in that
-// order. Open addressing over copies of the texts kept together, each behind
-// its length: a look-up touches its slot and one kept copy, a few megabytes
-// in all, instead of a cell's scattered place in the log's buffers.
-class FirstSeen {
-public:
-    FirstSeen() : slots_(16) {}
-
-    static std::uint32_t Hash(std::string_view text) {
-        return static_cast<std::uint32_t>(HashShortText(text));
-    }
-    // Starts fetching the slot a text of this hash is looked up in.
-    void prefetch(std::uint32_t hash) const {
-        __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
-    }
-    std::uint32_t add(std::string_view text) { return add(text, Hash(text)); }
-    // `hash` is Hash(text).
-    std::uint32_t add(std::string_view text, std::uint32_t hash) {
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            Slot& slot = slots_[i];
-            if (slot.kept == nullptr) {
-                const auto id = static_cast<std::uint32_t>(texts_.size());
-                slot = {hash, id, keep(text)};
-                texts_.push_back(Kept(slot.kept));
-                if (texts_.size() * 2 > slots_.size()) {
-                    grow();
-                }
-                return id;
-            }
-            if (slot.hash == hash && Kept(slot.kept) == text) {
-                return slot.id;
-            }
-        }
-    }
-    std::size_t size() const { return texts_.size(); }
-    std::string_view text(std::size_t id) const { return texts_[id]; }
-
-private:
-    struct Slot {
-        std::uint32_t hash = 0;
-        std::uint32_t id = 0;
-        const char* kept = nullptr; // null: free
-    };
-    static constexpr std::size_t kBlockBytes = std::size_t{1} << 16;
-    static constexpr std::size_t kLengthBytes = sizeof(std::uint32_t);
-
-    static std::string_view Kept(const char* kept) {
-        std::uint32_t length = 0;
-        std::memcpy(&length, kept, kLengthBytes);
-        return {kept + kLengthBytes, length};
-    }
-
-    const char* keep(std::string_view text) {
-        const std::size_t bytes = kLengthBytes + text.size();
-        if (bytes > blockFree_) {
-            blockFree_ = std::max(kBlockBytes, bytes);
-            blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockFree_));
-            blockNext_ = blocks_.back().get();
-        }
-        char* kept = blockNext_;
-        const auto length = static_cast<std::uint32_t>(text.size());
-        std::memcpy(kept, &length, kLengthBytes);
-        std::copy(text.begin(), text.end(), kept + kLengthBytes);
-        blockNext_ += bytes;
-        blockFree_ -= bytes;
-        return kept;
-    }
-
-    void grow() {
-        std::vector<Slot, BigBufferAllocator<Slot>> old(slots_.size() * 2);
-        old.swap(slots_);
-        const std::size_t mask = slots_.size() - 1;
-        for (const Slot& slot : old) {
-            if (slot.kept != nullptr) {
-                std::size_t i = slot.hash & mask;
-                while (slots_[i].kept != nullptr) {
-                    i = (i + 1) & mask;
-                }
-                slots_[i] = slot;
-            }
-        }
-    }
-
-    std::vector<Slot, BigBufferAllocator<Slot>> slots_;
-    std::vector<std::string_view> texts_;
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char* blockNext_ = nullptr;
-    std::size_t blockFree_ = 0;
-};
 
 // The table column of a field, or none when the log lacks the field.
 std::optional<ColumnIndex> FieldColumn(const FieldMap& fields, FieldSlot slot) {
@@ -159,62 +70,6 @@ SpiderFilter SpiderFilterOfTab(const SpiderTally& tally, int tab) {
 }
 
 namespace {
-
-// What the pages count a record's crawler as: its SpiderId, or kNoCrawler
-// for a record whose header has no user-agent field (an empty cell, which
-// names no crawler and no tally entry).
-using CrawlerSlot = std::uint8_t;
-constexpr CrawlerSlot kNoCrawler = kSpiderCount;
-constexpr std::size_t kCrawlerSlots = kSpiderCount + 1;
-
-CrawlerSlot SlotOf(const PageRecord& record) {
-    return record.agent.empty() ? kNoCrawler : static_cast<CrawlerSlot>(record.spider);
-}
-
-std::string_view SlotText(CrawlerSlot slot) {
-    return slot == kNoCrawler ? std::string_view()
-                              : std::string_view(SpiderDisplayName(static_cast<SpiderId>(slot)));
-}
-
-// The filter as the slot of the records it lets through: a display name
-// outside the catalogue lets none through, the empty one those without a
-// user-agent cell.
-class CrawlerMatch {
-public:
-    explicit CrawlerMatch(const SpiderFilter& filter) {
-        if (!filter.displayName) {
-            return;
-        }
-        all_ = false;
-        if (filter.displayName->empty()) {
-            slot_ = kNoCrawler;
-        } else if (const SpiderInfo* spider = FindSpiderByDisplayName(*filter.displayName)) {
-            slot_ = static_cast<CrawlerSlot>(spider->id);
-        }
-    }
-    bool counts(const PageRecord& record) const { return all_ || SlotOf(record) == slot_; }
-    bool allTraffic() const { return all_; }
-
-private:
-    bool all_ = true;
-    int slot_ = -1; // none
-};
-
-// The tally position of each crawler; the first of equal names counts, and
-// a name outside the catalogue has no records.
-std::array<int, kCrawlerSlots> TallyPositions(const SpiderTally& tally) {
-    std::array<int, kCrawlerSlots> positions;
-    positions.fill(-1);
-    for (std::size_t i = 0; i < tally.entries().size(); ++i) {
-        if (const SpiderInfo* spider = FindSpiderByDisplayName(tally.entries()[i].name)) {
-            int& position = positions[static_cast<std::size_t>(spider->id)];
-            if (position < 0) {
-                position = static_cast<int>(i);
-            }
-        }
-    }
-    return positions;
-}
 
 // A row of a crawler traffic page: its label, one count per crawler, their sum.
 std::vector<std::string> TrafficRow(std::string label, const std::vector<std::int64_t>& perSpider) {
@@ -700,12 +555,12 @@ constexpr std::uint32_t kRecordsPerPiece = 1u << 16;
 
 namespace {
 
-template <typename Accumulator> std::unique_ptr<PageAccumulator> Make(const SpiderFilter&) {
+template <typename Accumulator> std::unique_ptr<PageAccumulator> Make(const PageRequest&) {
     return std::make_unique<Accumulator>();
 }
 template <typename Accumulator>
-std::unique_ptr<PageAccumulator> MakeFiltered(const SpiderFilter& filter) {
-    return std::make_unique<Accumulator>(filter);
+std::unique_ptr<PageAccumulator> MakeFiltered(const PageRequest& request) {
+    return std::make_unique<Accumulator>(request.filter);
 }
 
 constexpr PageColumn kTrafficColumns[] = {
@@ -775,6 +630,52 @@ constexpr StatsPageEntry kPages[] = {
      .streams = true,
      .columns = kStatusColumns,
      .makeAccumulator = MakeFiltered<StatusAccumulator>},
+    {.page = StatsPage::Timing,
+     .cliName = "timing",
+     .tab = kNoTab,
+     .tabCaption = "响应时间",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kTimingColumns,
+     .makeAccumulator = MakeTimingAccumulator,
+     .filteredColumns = kTimingUrlColumns},
+    {.page = StatsPage::Sections,
+     .cliName = "sections",
+     .tab = kNoTab,
+     .tabCaption = "目录",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kSectionsColumns,
+     .makeAccumulator = MakeSectionsAccumulator},
+    {.page = StatsPage::Flapping,
+     .cliName = "flapping",
+     .tab = kNoTab,
+     .tabCaption = "状态不一致",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kFlappingColumns,
+     .makeAccumulator = MakeFlappingAccumulator},
+    {.page = StatsPage::Coverage,
+     .cliName = "coverage",
+     .tab = kNoTab,
+     .tabCaption = "覆盖率",
+     .tabIcon = {},
+     .byDate = false,
+     .crawlerFilter = true,
+     .doubleClick = RowAction::None,
+     .streams = true,
+     .columns = kCoverageColumns,
+     .makeAccumulator = MakeCoverageAccumulator,
+     .filteredColumns = kCoverageUrlColumns},
 };
 
 } // namespace
@@ -795,6 +696,16 @@ std::vector<std::string> PageHeaders(const StatsPageEntry& entry, const SpiderTa
         }
     }
     return headers;
+}
+
+std::vector<std::string> PageHeaders(const StatsPageEntry& entry, const SpiderTally& tally,
+                                     const SpiderFilter& filter) {
+    if (filter.allTraffic() || entry.filteredColumns.empty()) {
+        return PageHeaders(entry, tally);
+    }
+    StatsPageEntry filtered = entry;
+    filtered.columns = entry.filteredColumns;
+    return PageHeaders(filtered, tally);
 }
 
 std::vector<ColumnKind> PageColumnKinds(const StatsPageEntry& entry, const SpiderTally& tally) {
@@ -829,6 +740,9 @@ const StatsPageEntry* StatsPageNamed(std::string_view cliName) {
 
 const StatsPageEntry* StatsPageOfTab(int tab, bool byDate) {
     const StatsPageEntry* own = nullptr;
+    if (tab == kNoTab) {
+        return nullptr;
+    }
     for (const StatsPageEntry& entry : kPages) {
         if (entry.tab != tab) {
             continue;
@@ -846,7 +760,7 @@ const StatsPageEntry* StatsPageOfTab(int tab, bool byDate) {
 std::vector<const StatsPageEntry*> StatsPageTabs() {
     std::vector<const StatsPageEntry*> tabs;
     for (const StatsPageEntry& entry : kPages) {
-        if (!entry.byDate) {
+        if (!entry.byDate && entry.tab != kNoTab) {
             tabs.push_back(&entry);
         }
     }
@@ -855,23 +769,23 @@ std::vector<const StatsPageEntry*> StatsPageTabs() {
     return tabs;
 }
 
-std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter) {
-    return StatsPageEntryOf(page).makeAccumulator(filter);
+std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const PageRequest& request) {
+    return StatsPageEntryOf(page).makeAccumulator(request);
 }
 
 StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
-                              const SpiderFilter& filter, const FieldMap& fields,
+                              const PageRequest& request, const FieldMap& fields,
                               const SpiderTally& tally) {
     const PageFields present = PageFields::Of(fields);
     if (counted.needsRecords(present)) {
         return counted.finish(present, tally);
     }
     // A page that counts no records of such a log shows what none give.
-    return MakePageAccumulator(page, filter)->finish(present, tally);
+    return MakePageAccumulator(page, request)->finish(present, tally);
 }
 
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
-                          const SpiderTally& tally, const SpiderFilter& filter,
+                          const SpiderTally& tally, const PageRequest& request,
                           const CancelToken& cancel, const Parallelism& parallel,
                           std::int32_t clientIpColumn) {
     // The columns a record's page cells come from; a field the log lacks
@@ -884,7 +798,7 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
     }
     PageFields present = PageFields::Of(fields);
     present.ip = present.ip || clientIpColumn > 0;
-    const std::unique_ptr<PageAccumulator> kind = MakePageAccumulator(page, filter);
+    const std::unique_ptr<PageAccumulator> kind = MakePageAccumulator(page, request);
     const std::uint32_t rows = kind->needsRecords(present) ? table.rowCount() : 0;
     // Tests ask for pieces by size: that checks the join of every page.
     const unsigned threads =
@@ -896,7 +810,7 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
     std::vector<std::unique_ptr<PageAccumulator>> counted(pieces);
     std::atomic<bool> stopped{false};
     RunPieces(pieces, threads, [&](std::size_t piece, unsigned) {
-        auto accumulator = MakePageAccumulator(page, filter);
+        auto accumulator = MakePageAccumulator(page, request);
         const auto first = static_cast<std::uint32_t>(piece * perPiece);
         const auto last = static_cast<std::uint32_t>(std::min<std::size_t>(rows, first + perPiece));
         std::array<std::string_view, kCells> cells;

@@ -36,11 +36,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace logdesk {
 
-struct SpiderFilter;
+struct SiteUrlList;
 
 // Counts what one page shows over records given in order. Accumulators of
 // consecutive runs of records join into the one of all of them, in the
@@ -68,9 +69,23 @@ struct SpiderFilter {
     bool allTraffic() const { return !displayName.has_value(); }
 };
 
-// An empty accumulator of `page`; the filter matters on the URL, IP and
-// status pages.
-std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const SpiderFilter& filter);
+// What a page is asked to count beyond the records: the crawler filter
+// (on the pages whose entry says crawlerFilter), the directory depth of the
+// sections page and the site's URL list of the coverage page. A filter
+// alone is a request, so the pages that know no more take one.
+struct PageRequest {
+    PageRequest(SpiderFilter spiderFilter = {}) : filter(std::move(spiderFilter)) {}
+
+    SpiderFilter filter;
+    // Path segments a directory of the sections page keeps: 1 or 2.
+    int depth = 1;
+    // The coverage page's list, owned by the caller and alive while the
+    // page's accumulators are; none counts as an empty list.
+    const SiteUrlList* siteUrls = nullptr;
+};
+
+// An empty accumulator of `page` for the request.
+std::unique_ptr<PageAccumulator> MakePageAccumulator(StatsPage page, const PageRequest& request);
 
 // What a double click on a row of a page's list does in the statistics
 // window (the row's first cell is the key).
@@ -106,7 +121,8 @@ struct StatsPageEntry {
     // The statistics window's tab (from 0) with its caption (UTF-8) and
     // icon (a resource path). A page shown in another page's tab instead of
     // it, by date where that one counts by hour, has that tab and no
-    // caption of its own.
+    // caption of its own. A page the window has no tab for has tab kNoTab,
+    // its caption and no icon.
     int tab;
     std::string_view tabCaption;
     std::string_view tabIcon;
@@ -121,12 +137,20 @@ struct StatsPageEntry {
     // Its columns in order; CrawlerCounts stands for as many as the tally
     // has entries.
     std::span<const PageColumn> columns;
-    std::unique_ptr<PageAccumulator> (*makeAccumulator)(const SpiderFilter& filter);
+    std::unique_ptr<PageAccumulator> (*makeAccumulator)(const PageRequest& request);
+    // Its columns when one crawler is counted, where they are other ones
+    // (its rows then are that crawler's URLs); empty: `columns`.
+    std::span<const PageColumn> filteredColumns = {};
 };
+inline constexpr int kNoTab = -1;
 
 // The page's column captions (GBK) for a tally, CrawlerCounts expanded, and
 // the kind of each.
 std::vector<std::string> PageHeaders(const StatsPageEntry& entry, const SpiderTally& tally);
+// The captions the page has for this filter: its filteredColumns' when it
+// has them and the filter counts one crawler.
+std::vector<std::string> PageHeaders(const StatsPageEntry& entry, const SpiderTally& tally,
+                                     const SpiderFilter& filter);
 std::vector<ColumnKind> PageColumnKinds(const StatsPageEntry& entry, const SpiderTally& tally);
 
 // Every page, in the order logdesk-report's usage lists them.
@@ -137,14 +161,14 @@ const StatsPageEntry* StatsPageNamed(std::string_view cliName);
 // The page window tab `tab` shows: its by-date page with `byDate` where it
 // has one. nullptr for a tab no page has.
 const StatsPageEntry* StatsPageOfTab(int tab, bool byDate);
-// The pages that have a tab of their own, in tab order.
+// The pages that have a tab of their own, in tab order (none of kNoTab).
 std::vector<const StatsPageEntry*> StatsPageTabs();
 
 // The page of the records `counted` took as they streamed past (made by
-// MakePageAccumulator(page, filter)): what BuildStatsPage gives for a table
+// MakePageAccumulator(page, request)): what BuildStatsPage gives for a table
 // of the same records in the same order, whose last header has `fields`.
 StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
-                              const SpiderFilter& filter, const FieldMap& fields,
+                              const PageRequest& request, const FieldMap& fields,
                               const SpiderTally& tally);
 
 // The catalogue's short name of each tally entry, in tally order; a name
@@ -197,7 +221,8 @@ StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const S
 StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
                            const CancelToken& cancel = {}, const SpiderFilter& filter = {});
 
-// The build of `page`; the filter matters on the URL, IP and status pages. The
+// The build of `page` for the request (the filter matters on the pages
+// whose entry says crawlerFilter). The
 // records are counted in pieces on the threads `parallel` gives and the
 // pieces joined in row order, which gives what one pass in row order gives
 // (one thread makes that one pass). Once `cancel` is cancelled (polled every
@@ -206,7 +231,7 @@ StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
 // as ClientAddress(that column's cell, its c-ip cell): the client behind a
 // proxy.
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
-                          const SpiderTally& tally, const SpiderFilter& filter,
+                          const SpiderTally& tally, const PageRequest& request,
                           const CancelToken& cancel = {}, const Parallelism& parallel = {},
                           std::int32_t clientIpColumn = 0);
 

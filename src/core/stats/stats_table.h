@@ -17,6 +17,10 @@ enum class StatsPage {
     Ip,
     Status,
     SpiderDays, // crawler traffic by date instead of by hour
+    Timing,     // response times per crawler, or per URL of one
+    Sections,   // visits and status shares per (directory, crawler)
+    Flapping,   // (URL, crawler) pairs that gave more than one status
+    Coverage,   // the site's URL list against what the crawlers fetched
 };
 
 // (row, column), both 0-based.
@@ -39,6 +43,11 @@ struct StatsTable {
     bool clearMarks = false;
     std::vector<CellPosition> summaryCells;
     std::vector<CellPosition> plainCells;
+
+    // Why the page shows no figures though the log has records, where a
+    // missing field is the reason and empty columns would read as zeros;
+    // empty otherwise. Shown beside the page, not in it.
+    std::string notice;
 };
 
 } // namespace logdesk

@@ -54,6 +54,8 @@ TEST(MapHeaderTest, UnknownEmptyAndRepeatedNames) {
     const HeaderLayout other = MapHeader("#Fields: date time-taken");
     EXPECT_EQ(GbkToUtf8(other.fieldHeaders[1]), "其他字段(time-taken)");
     EXPECT_EQ(other.fieldMap[FieldSlot::Other], 2);
+    // IIS's time-taken keeps that caption and is still the pages' time.
+    EXPECT_EQ(other.fieldMap[FieldSlot::TimeTaken], 2);
 
     const HeaderLayout gap = MapHeader("#Fields: date  time");
     EXPECT_EQ(Utf8Headers(gap),

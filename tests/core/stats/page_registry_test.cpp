@@ -23,13 +23,19 @@ TEST(PageRegistryTest, EveryPageIsReachableByNameAndTabAndCountsAsItself) {
         EXPECT_TRUE(pages.insert(entry.page).second) << "two entries of one page";
         EXPECT_EQ(StatsPageNamed(entry.cliName), &entry);
         EXPECT_EQ(&StatsPageEntryOf(entry.page), &entry);
-        EXPECT_EQ(StatsPageOfTab(entry.tab, entry.byDate), &entry);
+        if (entry.tab == kNoTab) {
+            EXPECT_TRUE(entry.tabIcon.empty());
+            EXPECT_FALSE(entry.byDate);
+        } else {
+            EXPECT_EQ(StatsPageOfTab(entry.tab, entry.byDate), &entry);
+        }
         EXPECT_EQ(entry.byDate, entry.tabCaption.empty());
         // The accumulator makes this page: its empty page has the columns
         // of the page built from a table.
         const StatsTable counted = entry.makeAccumulator({})->finish(PageFields::Of(none), {});
         const StatsTable built = BuildStatsPage(entry.page, {}, none, {}, {});
         EXPECT_EQ(counted.headers, built.headers);
+        EXPECT_EQ(counted.notice, built.notice);
     }
     EXPECT_EQ(StatsPageNamed("records"), nullptr); // a page of logdesk-report's own
 
@@ -45,7 +51,11 @@ TEST(PageRegistryTest, EveryPageIsReachableByNameAndTabAndCountsAsItself) {
         EXPECT_EQ(byDate->tab, static_cast<int>(t));
     }
     EXPECT_EQ(StatsPageOfTab(static_cast<int>(tabs.size()), false), nullptr);
-    EXPECT_EQ(StatsPageOfTab(-1, true), nullptr);
+    EXPECT_EQ(StatsPageOfTab(kNoTab, true), nullptr);
+    EXPECT_EQ(StatsPageOfTab(kNoTab, false), nullptr);
+    // The pages without a tab leave the window's four as they were.
+    ASSERT_EQ(tabs.size(), 4u);
+    EXPECT_EQ(tabs[3]->page, StatsPage::Status);
 }
 
 // A page puts its cells where its entry says: the captions in order, the
@@ -53,28 +63,38 @@ TEST(PageRegistryTest, EveryPageIsReachableByNameAndTabAndCountsAsItself) {
 // every count column (the summary row's too).
 TEST(PageRegistryTest, EveryPageFillsTheColumnsItsEntryDeclares) {
     const LogImport log = testing::Imported(testing::ImportAll(
-        {"#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status cs(User-Agent)\n"
-         "2013-05-01 01:00:00 10.0.0.1 /a 200 0 Baiduspider\n"
-         "2013-05-01 02:00:00 10.0.0.2 /b 404 2 Googlebot\n"
-         "2013-05-02 02:30:00 10.0.0.1 /a 200 0 Mozilla\n"},
+        {"#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status cs(User-Agent) "
+         "cs-uri-query time-taken sc-bytes\n"
+         "2013-05-01 01:00:00 10.0.0.1 /a 200 0 Baiduspider - 15 300\n"
+         "2013-05-01 02:00:00 10.0.0.2 /b 404 2 Googlebot x=1 20 400\n"
+         "2013-05-02 02:30:00 10.0.0.1 /a 301 0 Baiduspider - 10 300\n"
+         "2013-05-02 02:30:00 10.0.0.1 /a 200 0 Mozilla - 10 300\n"},
         {}));
     ASSERT_GE(log.tally.entries().size(), 3u);
+    const SpiderFilter baidu{SpiderDisplayName(SpiderId::Baidu)};
     for (const StatsPageEntry& entry : StatsPages()) {
-        SCOPED_TRACE(std::string(entry.cliName));
-        const StatsTable page =
-            BuildStatsPage(entry.page, log.table, log.header.fieldMap, log.tally, {});
-        EXPECT_EQ(page.headers, PageHeaders(entry, log.tally));
-        const std::vector<ColumnKind> kinds = PageColumnKinds(entry, log.tally);
-        ASSERT_EQ(kinds.size(), page.headers.size());
-        ASSERT_FALSE(page.rows.empty());
-        for (const std::vector<std::string>& row : page.rows) {
-            ASSERT_EQ(row.size(), kinds.size());
-            for (std::size_t c = 0; c < kinds.size(); ++c) {
-                if (kinds[c] == ColumnKind::Count) {
-                    EXPECT_TRUE(!row[c].empty() &&
-                                std::all_of(row[c].begin(), row[c].end(),
-                                            [](char d) { return d >= '0' && d <= '9'; }))
-                        << "column " << c << ": " << row[c];
+        for (const SpiderFilter& filter : {SpiderFilter{}, baidu}) {
+            SCOPED_TRACE(std::string(entry.cliName) + (filter.allTraffic() ? "" : " filtered"));
+            const StatsTable page =
+                BuildStatsPage(entry.page, log.table, log.header.fieldMap, log.tally,
+                               entry.crawlerFilter ? filter : SpiderFilter{});
+            EXPECT_EQ(page.headers, PageHeaders(entry, log.tally, filter));
+            StatsPageEntry shown = entry;
+            if (!filter.allTraffic() && !entry.filteredColumns.empty()) {
+                shown.columns = entry.filteredColumns;
+            }
+            const std::vector<ColumnKind> kinds = PageColumnKinds(shown, log.tally);
+            ASSERT_EQ(kinds.size(), page.headers.size());
+            ASSERT_FALSE(page.rows.empty());
+            for (const std::vector<std::string>& row : page.rows) {
+                ASSERT_EQ(row.size(), kinds.size());
+                for (std::size_t c = 0; c < kinds.size(); ++c) {
+                    if (kinds[c] == ColumnKind::Count) {
+                        EXPECT_TRUE(!row[c].empty() &&
+                                    std::all_of(row[c].begin(), row[c].end(),
+                                                [](char d) { return d >= '0' && d <= '9'; }))
+                            << "column " << c << ": " << row[c];
+                    }
                 }
             }
         }

@@ -3,8 +3,8 @@
 #include "core/base/cancellation.h"
 #include "core/logimport/log_importer.h"
 #include "core/stats/page_builds.h"
-#include "support/page_test_support.h"
 #include "core/text/gbk_codec.h"
+#include "support/page_test_support.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -19,6 +19,8 @@ std::string RandomLog(std::mt19937& rng, bool changeHeaders) {
         "#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status cs(User-Agent)",
         "#Fields: time cs(User-Agent) cs-uri-stem c-ip sc-status",
         "#Fields: date c-ip cs-uri-stem sc-win32-status sc-status",
+        "#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status cs(User-Agent) "
+        "time-taken sc-bytes cs-uri-query",
     };
     const std::vector<std::string> agents = {"Baiduspider",      "Googlebot", "Mozilla", "bingbot",
                                              "Sogou+web+spider", "-",         ""};
@@ -31,7 +33,9 @@ std::string RandomLog(std::mt19937& rng, bool changeHeaders) {
         log += "2013-05-0" + std::to_string(1 + pick(3)) + " " + std::to_string(pick(30)) +
                ":00:00 10.0.0." + std::to_string(pick(200)) + " /p" + std::to_string(pick(500)) +
                " " + std::to_string(200 + pick(3) * 100) + " " + std::to_string(pick(3)) + " " +
-               agents[pick(agents.size())] + (pick(50) == 0 ? " " + Gbk("新") : "") + "\n";
+               agents[pick(agents.size())] + " " + (pick(9) == 0 ? "-" : std::to_string(pick(90))) +
+               " " + std::to_string(pick(5000)) + " " + (pick(3) == 0 ? "x=1" : "-") +
+               (pick(50) == 0 ? " " + Gbk("新") : "") + "\n";
     }
     return log;
 }
@@ -52,16 +56,22 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
             log.table.setRowOrder(std::move(order));
         }
         const FieldMap& fields = log.header.fieldMap;
-        for (StatsPage page : {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
-                               StatsPage::Status, StatsPage::SpiderDays}) {
+        for (const StatsPageEntry& entry : StatsPages()) {
+            const StatsPage page = entry.page;
             for (int tab = 0; tab <= log.tally.length(); ++tab) {
-                const SpiderFilter filter = SpiderFilterOfTab(log.tally, tab);
-                const StatsTable one =
-                    BuildStatsPage(page, log.table, fields, log.tally, filter, {}, {1, 0});
-                const StatsTable pieces = BuildStatsPage(page, log.table, fields, log.tally, filter,
-                                                         {}, {3, 1 + rng() % 200});
-                ASSERT_TRUE(testing::SamePage(one, pieces))
-                    << "round " << round << " page " << static_cast<int>(page) << " tab " << tab;
+                for (PageRequest request : testing::EveryRequest(page)) {
+                    if (!request.filter.allTraffic()) {
+                        continue;
+                    }
+                    request.filter = SpiderFilterOfTab(log.tally, tab);
+                    const StatsTable one = BuildStatsPage(page, log.table, fields, log.tally,
+                                                          request, {}, {1, 0});
+                    const StatsTable pieces = BuildStatsPage(
+                        page, log.table, fields, log.tally, request, {}, {3, 1 + rng() % 200});
+                    ASSERT_TRUE(testing::SamePage(one, pieces))
+                        << "round " << round << " page " << entry.cliName << " tab " << tab
+                        << " depth " << request.depth;
+                }
             }
         }
     }

@@ -5,10 +5,10 @@
 #include "core/base/cancellation.h"
 #include "core/logimport/log_importer.h"
 #include "core/stats/page_builds.h"
+#include "core/text/gbk_codec.h"
 #include "support/address_limit.h"
 #include "support/import_test_support.h"
 #include "support/page_test_support.h"
-#include "core/text/gbk_codec.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -25,6 +25,8 @@ const std::vector<std::string>& Headers() {
         // The same name twice: columns meet by occurrence.
         "#Fields: date time c-ip c-ip cs-uri-stem sc-status cs(User-Agent) sc-win32-status",
         "#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status cs(User-Agent)",
+        "#Fields: date time c-ip cs-uri-stem sc-status sc-win32-status cs(User-Agent) "
+        "time-taken sc-bytes cs-uri-query",
     };
     return headers;
 }
@@ -45,7 +47,9 @@ std::string RandomInput(std::mt19937& rng, bool header) {
         log += "2013-05-0" + std::to_string(1 + pick(3)) + " " + std::to_string(pick(30)) +
                ":00:00 10.0.0." + std::to_string(pick(200)) + " /p" + std::to_string(pick(300)) +
                " " + std::to_string(200 + pick(3) * 100) + " " + std::to_string(pick(3)) + " " +
-               agents[pick(agents.size())] + (pick(50) == 0 ? " " + Gbk("新") : "") +
+               agents[pick(agents.size())] + " " + (pick(9) == 0 ? "-" : std::to_string(pick(90))) +
+               " " + std::to_string(pick(5000)) + " " + (pick(3) == 0 ? "x=1" : "-") +
+               (pick(50) == 0 ? " " + Gbk("新") : "") +
                (pick(40) == 0 ? std::string(1 + pick(3), '\0') : "\n");
     }
     if (pick(5) == 0 && !log.empty()) {
@@ -56,21 +60,19 @@ std::string RandomInput(std::mt19937& rng, bool header) {
 
 struct Counted {
     StatsPage page;
-    SpiderFilter filter;
+    PageRequest request;
 };
 
 // With the URL page, which does not split, the threads collect the records
 // for one consumer set; without it every range counts into a set of its own.
 std::vector<Counted> EveryPageAndFilter(bool url) {
     std::vector<Counted> all;
-    for (StatsPage page : {StatsPage::SpiderTraffic, StatsPage::Url, StatsPage::Ip,
-                           StatsPage::Status, StatsPage::SpiderDays}) {
-        if (page == StatsPage::Url && !url) {
+    for (const StatsPageEntry& entry : StatsPages()) {
+        if (entry.page == StatsPage::Url && !url) {
             continue;
         }
-        all.push_back({page, {}});
-        for (int s = 0; s < kSpiderCount; ++s) {
-            all.push_back({page, {SpiderDisplayName(static_cast<SpiderId>(s))}});
+        for (const PageRequest& request : testing::EveryRequest(entry.page)) {
+            all.push_back({entry.page, request});
         }
     }
     return all;
@@ -99,7 +101,7 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
         options.makeConsumers = [&] {
             std::vector<std::unique_ptr<RecordConsumer>> consumers;
             for (const Counted& c : counted) {
-                consumers.push_back(MakePageAccumulator(c.page, c.filter));
+                consumers.push_back(MakePageAccumulator(c.page, c.request));
             }
             return consumers;
         };
@@ -119,13 +121,14 @@ TEST(StreamedPagesTest, EqualThePagesOfTheTable) {
         for (std::size_t c = 0; c < counted.size(); ++c) {
             const StatsTable expected =
                 BuildStatsPage(counted[c].page, table.table, table.header.fieldMap, table.tally,
-                               counted[c].filter, {}, {1, 0});
+                               counted[c].request, {}, {1, 0});
             const StatsTable got = FinishStreamedPage(
                 static_cast<const PageAccumulator&>(*streamed.consumers[c]), counted[c].page,
-                counted[c].filter, streamed.header.fieldMap, streamed.tally);
+                counted[c].request, streamed.header.fieldMap, streamed.tally);
             ASSERT_TRUE(testing::SamePage(expected, got))
                 << "round " << round << " page " << static_cast<int>(counted[c].page) << " filter "
-                << counted[c].filter.displayName.value_or("all");
+                << counted[c].request.filter.displayName.value_or("all") << " depth "
+                << counted[c].request.depth;
         }
     }
     // Both ways were taken: guessed right, and read again with the header.
