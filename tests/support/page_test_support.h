@@ -3,6 +3,9 @@
 
 #include "core/coverage/site_url_list.h"
 #include "core/coverage/url_key.h"
+#include "core/logimport/log_importer.h"
+#include "core/text/gbk_codec.h"
+#include "support/import_test_support.h"
 #include "core/stats/page_builds.h"
 #include "core/stats/stats_table.h"
 
@@ -10,6 +13,37 @@
 #include <vector>
 
 namespace logdesk::testing {
+
+// Agents of two crawlers as IIS logs them.
+inline const std::string kBaidu = "Mozilla/5.0+(compatible;+Baiduspider/2.0)";
+inline const std::string kGoogle = "Mozilla/5.0+(compatible;+Googlebot/2.1)";
+
+// A log of one header naming `fields` and these lines, written in UTF-8 and
+// imported as GBK.
+inline LogImport Import(const std::string& fields, const std::vector<std::string>& lines) {
+    std::string bytes = "#Fields: " + fields + "\r\n";
+    for (const std::string& line : lines) {
+        bytes += line + "\r\n";
+    }
+    return Imported(ImportLogBytes(Utf8ToGbk(bytes)));
+}
+
+inline std::vector<std::string> Utf8(const std::vector<std::string>& gbk) {
+    std::vector<std::string> out;
+    for (const std::string& text : gbk) {
+        out.push_back(GbkToUtf8(text));
+    }
+    return out;
+}
+
+// A page's rows in UTF-8.
+inline std::vector<std::vector<std::string>> Rows(const StatsTable& page) {
+    std::vector<std::vector<std::string>> rows;
+    for (const std::vector<std::string>& row : page.rows) {
+        rows.push_back(Utf8(row));
+    }
+    return rows;
+}
 
 // Same rows, same first-seen order, same figures and colours.
 inline bool SamePage(const StatsTable& a, const StatsTable& b) {

@@ -171,10 +171,7 @@ public:
     }
     void join(RecordConsumer& later) override {
         auto& other = static_cast<SpiderDaysAccumulator&>(later);
-        std::vector<std::uint32_t> dateOf(other.dates_.size());
-        for (std::size_t d = 0; d < other.dates_.size(); ++d) {
-            dateOf[d] = dates_.add(other.dates_.text(d));
-        }
+        const std::vector<std::uint32_t> dateOf = dates_.addAll(other.dates_);
         for (std::size_t a = 0; a < kCrawlerSlots; ++a) {
             const std::vector<std::int64_t>& perDate = other.counts_[a];
             for (std::size_t d = 0; d < perDate.size(); ++d) {

@@ -58,6 +58,15 @@ public:
     }
     std::size_t size() const { return texts_.size(); }
     std::string_view text(std::size_t id) const { return texts_[id]; }
+    // Adds every text of `later` in its order, as a join does: result[id]
+    // is this set's id of later's text `id`.
+    std::vector<std::uint32_t> addAll(const FirstSeen& later) {
+        std::vector<std::uint32_t> ids(later.size());
+        for (std::size_t id = 0; id < ids.size(); ++id) {
+            ids[id] = add(later.text(id));
+        }
+        return ids;
+    }
 
 private:
     struct Slot {

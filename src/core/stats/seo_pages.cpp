@@ -344,6 +344,9 @@ public:
     }
     std::string_view text(std::uint32_t id) const { return texts_.text(id); }
     std::size_t size() const { return texts_.size(); }
+    std::vector<std::uint32_t> addAll(const RunOfTexts& later) {
+        return texts_.addAll(later.texts_);
+    }
 
 private:
     FirstSeen texts_;
@@ -368,14 +371,8 @@ public:
     }
     void join(RecordConsumer& later) override {
         const auto& other = static_cast<const FlappingAccumulator&>(later);
-        std::vector<std::uint32_t> statusOf(other.statuses_.size());
-        for (std::uint32_t s = 0; s < statusOf.size(); ++s) {
-            statusOf[s] = statuses_.add(other.statuses_.text(s));
-        }
-        std::vector<std::uint32_t> dateOf(other.dates_.size());
-        for (std::uint32_t d = 0; d < dateOf.size(); ++d) {
-            dateOf[d] = dates_.add(other.dates_.text(d));
-        }
+        const std::vector<std::uint32_t> statusOf = statuses_.addAll(other.statuses_);
+        const std::vector<std::uint32_t> dateOf = dates_.addAll(other.dates_);
         for (std::size_t k = 0; k < other.keys_.size(); ++k) {
             const Row& theirs = other.rows_[k];
             Row& row = rowOf(keys_.add(other.keys_.text(k)));
@@ -492,14 +489,8 @@ public:
     }
     void join(RecordConsumer& later) override {
         const auto& other = static_cast<const CoverageAccumulator&>(later);
-        std::vector<std::uint32_t> statusOf(other.statuses_.size());
-        for (std::uint32_t s = 0; s < statusOf.size(); ++s) {
-            statusOf[s] = statuses_.add(other.statuses_.text(s));
-        }
-        std::vector<std::uint32_t> dateOf(other.dates_.size());
-        for (std::uint32_t d = 0; d < dateOf.size(); ++d) {
-            dateOf[d] = dates_.add(other.dates_.text(d));
-        }
+        const std::vector<std::uint32_t> statusOf = statuses_.addAll(other.statuses_);
+        const std::vector<std::uint32_t> dateOf = dates_.addAll(other.dates_);
         for (std::size_t k = 0; k < other.keys_.size(); ++k) {
             const Row& theirs = other.rows_[k];
             see(rowOf(keys_.add(other.keys_.text(k))),

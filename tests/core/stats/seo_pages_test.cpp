@@ -7,6 +7,7 @@
 #include "core/stats/page_builds.h"
 #include "core/text/gbk_codec.h"
 #include "support/import_test_support.h"
+#include "support/page_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -16,32 +17,11 @@ namespace {
 using Texts = std::vector<std::string>;
 using TextRows = std::vector<Texts>;
 
-const std::string kBaidu = "Mozilla/5.0+(compatible;+Baiduspider/2.0)";
-const std::string kGoogle = "Mozilla/5.0+(compatible;+Googlebot/2.1)";
-
-LogImport Import(const std::string& fields, const Texts& lines) {
-    std::string bytes = "#Fields: " + fields + "\r\n";
-    for (const std::string& line : lines) {
-        bytes += line + "\r\n";
-    }
-    return testing::Imported(ImportLogBytes(Utf8ToGbk(bytes)));
-}
-
-Texts Utf8(const Texts& gbk) {
-    Texts out;
-    for (const std::string& text : gbk) {
-        out.push_back(GbkToUtf8(text));
-    }
-    return out;
-}
-
-TextRows Rows(const StatsTable& page) {
-    TextRows rows;
-    for (const Texts& row : page.rows) {
-        rows.push_back(Utf8(row));
-    }
-    return rows;
-}
+using testing::Import;
+using testing::kBaidu;
+using testing::kGoogle;
+using testing::Rows;
+using testing::Utf8;
 
 std::string Name(SpiderId spider) {
     return GbkToUtf8(SpiderDisplayName(spider));
