@@ -4,11 +4,13 @@
 #pragma once
 
 #include "crawler_registry.h"
+#include "spider_catalogue.h"
 #include "field_catalogue.h"
 
 #include <array>
 #include <cstddef>
 #include <iterator>
+#include <optional>
 #include <string_view>
 
 namespace logdesk {
@@ -18,9 +20,10 @@ namespace logdesk {
 // call only: a consumer copies what it keeps.
 struct PageRecord {
     std::string_view agent; // the user-agent cell: a crawler's display name
-    // The crawler that display name is of; only meaningful while `agent` is
-    // not empty (the record's header has a user-agent field), and then
-    // `agent` is always SpiderDisplayName(spider). Pages count by it.
+    // The crawler the record was identified as. The user-agent cell is its
+    // display name when the record's header has the user-agent field where
+    // the last header has it; a record of another header may hold any other
+    // text there (or nothing). Read the cell's crawler through crawler().
     SpiderId spider = SpiderId::Unknown;
     std::string_view date;
     std::string_view time;
@@ -34,6 +37,23 @@ struct PageRecord {
     // The user-agent as logged, where the producer has it (a streaming
     // import does; pages built from a table leave it empty).
     std::string_view loggedAgent{};
+
+    // The catalogue crawler the user-agent cell names: `spider` when the cell
+    // is its display name (the usual case, told by the catalogue's own
+    // bytes, so without a comparison), else the crawler whose display name
+    // the cell's text is; none for an empty cell or any other text.
+    std::optional<SpiderId> crawler() const {
+        if (agent.empty()) {
+            return std::nullopt;
+        }
+        if (agent.data() == SpiderDisplayName(spider).data()) {
+            return spider;
+        }
+        if (const SpiderInfo* named = FindSpiderByDisplayName(agent)) {
+            return named->id;
+        }
+        return std::nullopt;
+    }
 };
 
 // Which of those fields a log's last header has: a page whose fields are

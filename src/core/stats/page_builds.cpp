@@ -448,7 +448,7 @@ public:
         const std::uint32_t ip = ips_.add(record.ip, ipHash);
         if (ip == visits_.size()) {
             visits_.push_back(0);
-            firstCrawler_.push_back(SlotOf(record));
+            firstAgent_.push_back(agents_.add(record.agent));
         }
         ++visits_[ip];
     }
@@ -461,7 +461,7 @@ public:
             const std::uint32_t ip = ips_.add(other.ips_.text(i));
             if (ip == visits_.size()) {
                 visits_.push_back(0);
-                firstCrawler_.push_back(other.firstCrawler_[i]);
+                firstAgent_.push_back(agents_.add(other.agents_.text(other.firstAgent_[i])));
             }
             visits_[ip] += other.visits_[i];
         }
@@ -477,7 +477,7 @@ public:
         page.rows.reserve(ips_.size());
         for (std::size_t i = 0; i < ips_.size(); ++i) {
             page.rows.push_back({std::string(ips_.text(i)), DecimalText(visits_[i]),
-                                 std::string(SlotText(firstCrawler_[i])), std::string()});
+                                 std::string(agents_.text(firstAgent_[i])), std::string()});
         }
         return page;
     }
@@ -486,7 +486,10 @@ private:
     CrawlerMatch filter_;
     FirstSeen ips_;
     std::vector<std::int64_t> visits_;
-    std::vector<CrawlerSlot> firstCrawler_; // per IP, its first record's
+    // Per IP, its first record's user-agent cell as it reads (another
+    // header's record may hold other text there).
+    FirstSeen agents_;
+    std::vector<std::uint32_t> firstAgent_;
 };
 
 // Visits per status key: the status cell, "|", the Win32 status cell, taken

@@ -121,15 +121,17 @@ private:
     std::size_t blockFree_ = 0;
 };
 
-// What the pages count a record's crawler as: its SpiderId, or kNoCrawler
-// for a record whose header has no user-agent field (an empty cell, which
-// names no crawler and no tally entry).
+// What the pages count a record's crawler as: the SpiderId its user-agent
+// cell names (PageRecord::crawler), or kNoCrawler for a cell that names
+// none (empty, or another field's text under another header), which no
+// tally entry counts.
 using CrawlerSlot = std::uint8_t;
 constexpr CrawlerSlot kNoCrawler = kSpiderCount;
 constexpr std::size_t kCrawlerSlots = kSpiderCount + 1;
 
 inline CrawlerSlot SlotOf(const PageRecord& record) {
-    return record.agent.empty() ? kNoCrawler : static_cast<CrawlerSlot>(record.spider);
+    const std::optional<SpiderId> crawler = record.crawler();
+    return crawler ? static_cast<CrawlerSlot>(*crawler) : kNoCrawler;
 }
 
 inline std::string_view SlotText(CrawlerSlot slot) {
@@ -138,8 +140,8 @@ inline std::string_view SlotText(CrawlerSlot slot) {
 }
 
 // The filter as the slot of the records it lets through: a display name
-// outside the catalogue lets none through, the empty one those without a
-// user-agent cell.
+// outside the catalogue lets none through, the empty one the records whose
+// user-agent cell is empty.
 class CrawlerMatch {
 public:
     explicit CrawlerMatch(const SpiderFilter& filter) {
@@ -148,16 +150,19 @@ public:
         }
         all_ = false;
         if (filter.displayName->empty()) {
-            slot_ = kNoCrawler;
+            emptyCell_ = true;
         } else if (const SpiderInfo* spider = FindSpiderByDisplayName(*filter.displayName)) {
             slot_ = static_cast<CrawlerSlot>(spider->id);
         }
     }
-    bool counts(const PageRecord& record) const { return all_ || SlotOf(record) == slot_; }
+    bool counts(const PageRecord& record) const {
+        return all_ || (emptyCell_ ? record.agent.empty() : SlotOf(record) == slot_);
+    }
     bool allTraffic() const { return all_; }
 
 private:
     bool all_ = true;
+    bool emptyCell_ = false;
     int slot_ = -1; // none
 };
 

@@ -12,8 +12,8 @@ void CrawlerClaimCollector::add(const PageRecord& record) {
     if (record.ip.empty()) {
         return;
     }
-    // A record without a user-agent cell claims no crawler.
-    const SpiderId spider = record.agent.empty() ? SpiderId::Unknown : record.spider;
+    // A cell that names no crawler claims none.
+    const SpiderId spider = record.crawler().value_or(SpiderId::Unknown);
     if (spider != lastSpider_) {
         lastSpider_ = spider;
         lastLogged_.clear();
