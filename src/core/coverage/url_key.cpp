@@ -118,7 +118,9 @@ std::string MakeKey(std::string_view path, std::string_view query) {
     if (key.empty()) {
         key = "/";
     }
-    if (!query.empty()) {
+    // IIS writes "-" for a request without a query, so a listed "?-" is a
+    // page no log line can tell from the bare path.
+    if (!query.empty() && query != "-") {
         key += '?';
         key += DecodePart(query, Part::Query);
     }
@@ -208,7 +210,7 @@ std::optional<SiteUrlKey> SplitSiteUrl(std::string_view url) {
 }
 
 std::string LogUrlKey(std::string_view uriStem, std::string_view uriQuery) {
-    return MakeKey(uriStem, uriQuery == "-" ? std::string_view() : uriQuery);
+    return MakeKey(uriStem, uriQuery);
 }
 
 } // namespace logdesk

@@ -20,6 +20,8 @@ TEST(UrlKeyTest, SitemapUrlsMeetTheRequestsForTheSamePage) {
         {"https://Example.com:443/a.html", "/a.html", "-", true},
         {"http://example.com:80/a.html?", "/a.html", "-", true},
         {"http://example.com", "/", "-", true},
+        // A listed "?-" can only ever be logged as no query.
+        {"https://example.com/a.html?-", "/a.html", "-", true},
         {"https://example.com/a.html#top", "/a.html", "-", true},
         // Percent escapes mean their bytes, in either hex case, raw or not.
         {"https://example.com/%E4%B8%AD%E6%96%87.html", "/\xE4\xB8\xAD\xE6\x96\x87.html", "-",
