@@ -362,13 +362,30 @@ public:
     explicit FlappingAccumulator(const SpiderFilter& filter) : filter_(filter) {}
 
     void add(const PageRecord& record) override {
-        if (!filter_.counts(record)) {
-            return;
+        if (filter_.counts(record)) {
+            PairKey(key_, record.url, SlotOf(record));
+            count(record, keys_.add(key_));
         }
-        PairKey(key_, record.url, SlotOf(record));
-        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
-        see(rowOf(keys_.add(key_)), 1, {statuses_.add(record.status), date, date});
     }
+    void addBatch(const PageRecord* records, std::size_t n) override {
+        // Nearly every record's pair is a look-up in a table of megabytes:
+        // the batch's slots are fetched together before any is used.
+        std::array<std::uint32_t, kBatch> hash;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (filter_.counts(records[i])) {
+                PairKey(batchKeys_[i], records[i].url, SlotOf(records[i]));
+                hash[i] = FirstSeen::Hash(batchKeys_[i]);
+                keys_.prefetch(hash[i]);
+            }
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (filter_.counts(records[i])) {
+                count(records[i], keys_.add(batchKeys_[i], hash[i]));
+            }
+        }
+    }
+    // Nearly every URL of a piece would come again in the join.
+    bool splits() const override { return false; }
     void join(RecordConsumer& later) override {
         const auto& other = static_cast<const FlappingAccumulator&>(later);
         const std::vector<std::uint32_t> statusOf = statuses_.addAll(other.statuses_);
@@ -382,8 +399,8 @@ public:
                 visits = 0;
             };
             take(theirs.first);
-            for (const Seen& seen : theirs.more) {
-                take(seen);
+            for (std::uint32_t m = theirs.more; m != kNone; m = other.more_[m].next) {
+                take(other.more_[m].seen);
             }
         }
     }
@@ -398,7 +415,7 @@ public:
         }
         for (std::size_t k = 0; k < keys_.size(); ++k) {
             const Row& row = rows_[k];
-            if (row.more.empty()) {
+            if (row.more == kNone) {
                 continue;
             }
             std::string codes;
@@ -413,8 +430,8 @@ public:
                 }
             };
             show(row.first);
-            for (const Seen& seen : row.more) {
-                show(seen);
+            for (std::uint32_t m = row.more; m != kNone; m = more_[m].next) {
+                show(more_[m].seen);
             }
             page.rows.push_back({std::string(PairText(keys_.text(k))),
                                  std::string(SlotText(PairCrawler(keys_.text(k)))),
@@ -429,11 +446,18 @@ private:
         std::uint32_t first;
         std::uint32_t last;
     };
-    // Nearly every URL gives one status: it is kept without an allocation.
+    static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+    // Nearly every URL gives one status, kept in its row; the statuses after
+    // the first are chained in more_, in order of first sight, so a row
+    // holds no allocation of its own.
     struct Row {
         std::int64_t visits = 0; // 0: no status seen yet
         Seen first{};
-        std::vector<Seen> more;
+        std::uint32_t more = kNone; // index in more_
+    };
+    struct More {
+        Seen seen;
+        std::uint32_t next = kNone;
     };
     Row& rowOf(std::uint32_t id) {
         if (id == rows_.size()) {
@@ -441,9 +465,13 @@ private:
         }
         return rows_[id];
     }
+    void count(const PageRecord& record, std::uint32_t key) {
+        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
+        see(rowOf(key), 1, {statuses_.add(record.status), date, date});
+    }
     // `visits` more records of the row, `seen` their status and the dates
     // it was first and last given in them.
-    static void see(Row& row, std::int64_t visits, const Seen& seen) {
+    void see(Row& row, std::int64_t visits, const Seen& seen) {
         const bool first = row.visits == 0;
         row.visits += visits;
         if (first) {
@@ -454,21 +482,25 @@ private:
             row.first.last = seen.last;
             return;
         }
-        for (Seen& known : row.more) {
-            if (known.status == seen.status) {
-                known.last = seen.last;
+        std::uint32_t* link = &row.more;
+        for (; *link != kNone; link = &more_[*link].next) {
+            if (more_[*link].seen.status == seen.status) {
+                more_[*link].seen.last = seen.last;
                 return;
             }
         }
-        row.more.push_back(seen);
+        *link = static_cast<std::uint32_t>(more_.size());
+        more_.push_back({seen, kNone});
     }
 
     CrawlerMatch filter_;
     FirstSeen keys_; // PairKey(URL, crawler)
     std::vector<Row> rows_;
+    std::vector<More> more_;
     FirstSeen statuses_;
     RunOfTexts dates_;
     std::string key_;
+    std::array<std::string, kBatch> batchKeys_; // keep their capacity from batch to batch
 };
 
 // Visits per (match key of the request, crawler), with the dates of the
