@@ -260,6 +260,31 @@ CrawlerSlot PairCrawler(std::string_view key) {
     return static_cast<CrawlerSlot>(key.back());
 }
 
+using BatchKeys = std::array<std::string, RecordConsumer::kBatch>;
+
+// Numbers the keys of a batch's counted records in `ids`, in record order,
+// giving count(record, id) each. `keyOf(key, record)` writes a record's key;
+// `keys` keep their capacity from batch to batch. Where nearly every key is
+// a look-up in a table of megabytes, the batch's slots are fetched together
+// before the first is used, so their cache misses overlap.
+template <typename KeyOf, typename Count>
+void CountBatch(const CrawlerMatch& filter, const PageRecord* records, std::size_t n,
+                FirstSeen& ids, BatchKeys& keys, KeyOf keyOf, Count count) {
+    std::array<std::uint32_t, RecordConsumer::kBatch> hash;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (filter.counts(records[i])) {
+            keyOf(keys[i], records[i]);
+            hash[i] = FirstSeen::Hash(keys[i]);
+            ids.prefetch(hash[i]);
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (filter.counts(records[i])) {
+            count(records[i], ids.add(keys[i], hash[i]));
+        }
+    }
+}
+
 // Visits per (directory, crawler), by the first digit of their status.
 class SectionsAccumulator final : public PageAccumulator {
 public:
@@ -368,23 +393,14 @@ public:
         }
     }
     void addBatch(const PageRecord* records, std::size_t n) override {
-        // Nearly every record's pair is a look-up in a table of megabytes:
-        // the batch's slots are fetched together before any is used.
-        std::array<std::uint32_t, kBatch> hash;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (filter_.counts(records[i])) {
-                PairKey(batchKeys_[i], records[i].url, SlotOf(records[i]));
-                hash[i] = FirstSeen::Hash(batchKeys_[i]);
-                keys_.prefetch(hash[i]);
-            }
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            if (filter_.counts(records[i])) {
-                count(records[i], keys_.add(batchKeys_[i], hash[i]));
-            }
-        }
+        CountBatch(
+            filter_, records, n, keys_, batchKeys_,
+            [](std::string& key, const PageRecord& record) {
+                PairKey(key, record.url, SlotOf(record));
+            },
+            [this](const PageRecord& record, std::uint32_t key) { count(record, key); });
     }
-    // Nearly every URL of a piece would come again in the join.
+    // Nearly every pair of a piece would come again in the join.
     bool splits() const override { return false; }
     void join(RecordConsumer& later) override {
         const auto& other = static_cast<const FlappingAccumulator&>(later);
@@ -500,7 +516,7 @@ private:
     FirstSeen statuses_;
     RunOfTexts dates_;
     std::string key_;
-    std::array<std::string, kBatch> batchKeys_; // keep their capacity from batch to batch
+    BatchKeys batchKeys_;
 };
 
 // Visits per (match key of the request, crawler), with the dates of the
@@ -512,13 +528,17 @@ public:
         : filter_(request.filter), request_(request.filter), list_(request.siteUrls) {}
 
     void add(const PageRecord& record) override {
-        if (!filter_.counts(record)) {
-            return;
+        if (filter_.counts(record)) {
+            KeyOf(key_, record);
+            count(record, keys_.add(key_));
         }
-        PairKey(key_, LogUrlKey(record.url, record.query), SlotOf(record));
-        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
-        see(rowOf(keys_.add(key_)), {1, date, date, statuses_.add(record.status)});
     }
+    void addBatch(const PageRecord* records, std::size_t n) override {
+        CountBatch(filter_, records, n, keys_, batchKeys_, KeyOf,
+                   [this](const PageRecord& record, std::uint32_t key) { count(record, key); });
+    }
+    // Nearly every key of a piece would come again in the join.
+    bool splits() const override { return false; }
     void join(RecordConsumer& later) override {
         const auto& other = static_cast<const CoverageAccumulator&>(later);
         const std::vector<std::uint32_t> statusOf = statuses_.addAll(other.statuses_);
@@ -548,6 +568,16 @@ private:
         }
         return rows_[id];
     }
+    // PairKey(match key, crawler), without a string of its own.
+    static void KeyOf(std::string& key, const PageRecord& record) {
+        key.clear();
+        AppendLogUrlKey(key, record.url, record.query);
+        key += static_cast<char>(SlotOf(record));
+    }
+    void count(const PageRecord& record, std::uint32_t key) {
+        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
+        see(rowOf(key), {1, date, date, statuses_.add(record.status)});
+    }
     // Takes in the visits of `later`, which came after the row's.
     static void see(Row& row, const Row& later) {
         if (row.visits == 0) {
@@ -566,6 +596,7 @@ private:
     RunOfTexts dates_;
     FirstSeen statuses_;
     std::string key_;
+    BatchKeys batchKeys_;
 };
 
 StatsTable CoverageAccumulator::finish(const PageFields& fields, const SpiderTally& tally) const {
