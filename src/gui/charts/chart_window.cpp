@@ -74,6 +74,14 @@ double TickStep(double range) {
     return std::max(1.0, factor * magnitude);
 }
 
+// The round step after `step` (1, 2 or 5 times a power of ten): 2, 5 or
+// 10 times that power.
+double NextTickStep(double step) {
+    const double magnitude = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double factor = step / magnitude;
+    return (factor < 1.5 ? 2 : factor < 3.5 ? 5 : 10) * magnitude;
+}
+
 QFont SmallerFont(const QFont& controlFont, int pixels) {
     QFont font = controlFont;
     font.setBold(false);
@@ -224,7 +232,7 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
     visits_->setTickAnchor(0);
     visits_->setLabelsFont(SmallerFont(trendView_->font(), 12));
     trendChart->addAxis(visits_, Qt::AlignLeft);
-    connect(trendChart, &QChart::plotAreaChanged, this, &ChartWindow::labelDays);
+    connect(trendChart, &QChart::plotAreaChanged, this, &ChartWindow::labelAxes);
     // The markers reach beyond what Qt repaints of a moved line: the view
     // is repainted whole, which a chart of a few lines affords.
     trendView_->setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
@@ -667,14 +675,10 @@ void ChartWindow::drawTrend() {
         auto* text = new QGraphicsSimpleTextItem(name, chart);
         lineNames_.push_back(text);
     }
-    // The visits up to a round step above the most.
-    const double top = std::max(1.0, static_cast<double>(largest) * 1.1);
-    const double step = TickStep(top);
-    visits_->setRange(0, std::ceil(top / step) * step);
-    visits_->setTickInterval(step);
+    mostVisits_ = static_cast<double>(largest);
     dayLabelStep_ = 0;
     fitTrend();
-    labelDays();
+    labelAxes();
 }
 
 void ChartWindow::fitTrend() {
@@ -717,6 +721,26 @@ void ChartWindow::fitTrend() {
         QMargins(kEdge, kEdge, legendWidth + (rows > 0 ? 2 * kEdge : kEdge), kEdge));
 }
 
+void ChartWindow::labelAxes() {
+    labelDays();
+    // The visits up to a round step above the most, in as many steps as
+    // the plot's height holds figures: Qt elides a figure taller than the
+    // axis over one more than the number of steps.
+    const double top = std::max(1.0, mostVisits_ * 1.1);
+    const double plotHeight = trendView_->chart()->plotArea().height();
+    const double room = QFontMetrics(visits_->labelsFont()).height() + 2 * kEdge;
+    const int steps = std::max(1, static_cast<int>(plotHeight / room) - 1);
+    double step = TickStep(top);
+    while (std::ceil(top / step) > steps) {
+        step = NextTickStep(step);
+    }
+    const double maximum = std::ceil(top / step) * step;
+    if (visits_->max() != maximum || visits_->tickInterval() != step) {
+        visits_->setRange(0, maximum);
+        visits_->setTickInterval(step);
+    }
+}
+
 void ChartWindow::labelDays() {
     const std::size_t days = trend_.days.size();
     const double plotWidth = trendView_->chart()->plotArea().width();
@@ -727,15 +751,22 @@ void ChartWindow::labelDays() {
     }
     // A label every `step` days, and the axis half a step longer than the
     // days at either end, so that the first and the last label stay inside
-    // it: `step` days then take step / (days - 1 + step) of the plot, which
-    // must hold a label and a gap. Every day until the plot has its width.
-    const double room = widest + 2 * kEdge;
+    // it. `step` days then take step / (days - 1 + step) of the plot, which
+    // must hold a label and a gap; and Qt elides a label wider than the
+    // axis over one more than the number of labels, less its padding of 4
+    // pixels either side (and a pixel of its text's margin). Every day
+    // until the plot has its width.
+    const double apart = widest + kEdge;
+    const double within = widest + 2 * 4 + 2;
     int step = 1;
-    if (days > 1 && plotWidth > 0) {
-        const double span = static_cast<double>(days - 1);
-        step = plotWidth > room ? static_cast<int>(std::ceil(room * span / (plotWidth - room)))
-                                : static_cast<int>(days);
-        step = std::clamp(step, 1, static_cast<int>(days));
+    if (plotWidth > 0) {
+        const auto span = static_cast<double>(std::max<std::size_t>(days, 1) - 1);
+        for (; step < static_cast<int>(days); ++step) {
+            const double labels = std::floor(span / step) + 1;
+            if (plotWidth / (labels + 1) >= within && step * plotWidth / (span + step) >= apart) {
+                break;
+            }
+        }
     }
     if (step == dayLabelStep_) {
         return;

@@ -112,7 +112,8 @@ private:
     // Lines and legend of the checked crawlers, and the axes' ranges.
     void drawTrend();
     void fitTrend();
-    // Labels as many days as fit the plot's width without overlapping.
+    // Ticks both axes as densely as their labels fit the plot's size.
+    void labelAxes();
     void labelDays();
 
     const ImportedLog& log_;
@@ -152,7 +153,8 @@ private:
     QSet<QString> hiddenLines_;
     // The tally was reread since the day table was last built.
     bool trendStale_ = true;
-    int dayLabelStep_ = 0; // 0: the day axis is to be labelled afresh
+    int dayLabelStep_ = 0;  // 0: the day axis is to be labelled afresh
+    double mostVisits_ = 0; // of a crawler on a day, over the lines drawn
     // A button's caption after a refresh or a copy, for a second.
     static constexpr int kCaptionMs = 1000;
     QTimer refreshCaption_;

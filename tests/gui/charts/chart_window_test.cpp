@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QHorizontalStackedBarSeries>
 #include <QImageReader>
 #include <QLineSeries>
@@ -544,6 +545,42 @@ protected:
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents();
     }
+    // At any size, a label every few days, the first day's among them, and
+    // the visits' figures, each drawn whole: Qt hides or elides those it has
+    // no room for.
+    static void ExpectAxisLabelsWhole(ChartWindow& w, int dayCount,
+                                      std::initializer_list<int> heights) {
+        std::vector<QSize> sizes;
+        for (int width = w.minimumWidth(); width <= 1400; width += 60) {
+            for (const int height : heights) {
+                sizes.emplace_back(width, height);
+            }
+        }
+        for (const QSize wanted : sizes) {
+            SCOPED_TRACE(std::to_string(wanted.width()) + "x" + std::to_string(wanted.height()));
+            w.resize(wanted);
+            Settle();
+            auto* days = qobject_cast<QCategoryAxis*>(trend(w)->chart()->axes(Qt::Horizontal)[0]);
+            const QStringList labels = days->categoriesLabels();
+            ASSERT_GE(labels.size(), 2);
+            EXPECT_LE(labels.size(), dayCount);
+            EXPECT_EQ(labels[0], FromGbk(w.trend().days.at(0)));
+            QStringList drawn;
+            for (QGraphicsItem* item : trend(w)->scene()->items()) {
+                if (auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+                    text && text->isVisible()) {
+                    drawn << text->toPlainText();
+                }
+            }
+            for (const QString& label : labels) {
+                EXPECT_TRUE(drawn.contains(label)) << label.toStdString();
+            }
+            // Nor is a figure of the visits axis cut short.
+            for (const QString& text : drawn) {
+                EXPECT_FALSE(text.endsWith(QStringLiteral("..."))) << text.toStdString();
+            }
+        }
+    }
     static QImage Picture(const QString& path) {
         return QImage(path).convertToFormat(QImage::Format_RGB32);
     }
@@ -743,28 +780,28 @@ TEST_F(TrendTest, EveryCrawlerAndManyDaysFit) {
                     << texts[i].first.toStdString() << " / " << texts[j].first.toStdString();
             }
         }
-        // Every few days a label, none of them overlapping the next.
-        auto* days = qobject_cast<QCategoryAxis*>(trend(window)->chart()->axes(Qt::Horizontal)[0]);
-        const QStringList labels = days->categoriesLabels();
-        ASSERT_GE(labels.size(), 2);
-        EXPECT_LT(labels.size(), 40);
-        const QRectF plot = trend(window)->chart()->plotArea();
-        const qreal apart = plot.width() * (days->endValue(labels[1]) - days->endValue(labels[0])) /
-                            (days->max() - days->min());
-        const int labelWidth = QFontMetrics(days->labelsFont()).horizontalAdvance(labels[0]);
-        EXPECT_GT(apart, labelWidth);
-        // The first day has its label, whole inside the axis.
-        EXPECT_EQ(labels[0], QStringLiteral("2013-05-01"));
-        EXPECT_GE(plot.width() * (days->endValue(labels[0]) - days->min()) /
-                      (days->max() - days->min()),
-                  labelWidth / 2.0);
     }
+    // (Lower, thirty names need more columns than the legend has room for.)
+    ExpectAxisLabelsWhole(window, 40, {420, 560});
     if (const QByteArray dir = qgetenv("LOGDESK_SCREENSHOT_DIR"); !dir.isEmpty()) {
         window.resize(ChartWindowDescription().outerWidth - kFrameWidth,
                       ChartWindowDescription().outerHeight - kFrameHeight);
         QCoreApplication::processEvents();
         window.grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/chart_trend_all.png"));
     }
+}
+
+// The sample's seven days and its visits, at any size of the window.
+TEST_F(TrendTest, SampleAxesLabelledWholeAtAnySize) {
+    LogImport result = testing::Imported(ImportLogFile(LOGDESK_SAMPLES_DIR "/ex130501.log"));
+    log_.table = result.table;
+    log_.header = result.header;
+    log_.tally = result.tally;
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    ChooseTrend(window);
+    ASSERT_EQ(window.trend().days.size(), 7u);
+    ExpectAxisLabelsWhole(window, 7, {300, 420, 560});
 }
 
 // A window closed while its day table is built joins the worker and draws
