@@ -804,17 +804,5 @@ TEST_F(TrendTest, SampleAxesLabelledWholeAtAnySize) {
     ExpectAxisLabelsWhole(window, 7, {300, 420, 560});
 }
 
-// A window closed while its day table is built joins the worker and draws
-// nothing afterwards.
-TEST_F(TrendTest, ClosingWhileTheTableIsBuiltIsSafe) {
-    auto* window = new ChartWindow(log_, config_, nullptr);
-    open(*window);
-    QPointer<ChartWindow> alive(window);
-    Find<DropDown>(*window, "组合框图标类型")->setCurrentIndex(2);
-    window->close(); // deletes itself
-    QTest::qWait(50);
-    EXPECT_TRUE(alive.isNull());
-}
-
 } // namespace
 } // namespace logdesk
