@@ -24,7 +24,7 @@ const WindowDescription& ChartWindowDescription() {
                  .kind = ControlKind::DropDown,
                  .geometry = {242, 10, 172, 27},
                  .font = kSong19Bold,
-                 .items = {"显示饼形图", "显示柱状图", "趋势"}},
+                 .items = {"显示饼形图", "显示柱状图", "显示趋势图"}},
                 {.name = "按钮复制截图",
                  .kind = ControlKind::Button,
                  .geometry = {424, 8, 120, 32},

@@ -590,7 +590,7 @@ TEST_F(TrendTest, LinesAreTheByDatePageOfEachCrawler) {
     ChartWindow window(log_, config_, nullptr);
     open(window);
     DropDown* kind = Find<DropDown>(window, "组合框图标类型");
-    EXPECT_EQ(kind->itemText(2), QStringLiteral("趋势"));
+    EXPECT_EQ(kind->itemText(2), QStringLiteral("显示趋势图"));
     EXPECT_FALSE(trend(window)->isVisible());
 
     // The table is built on a worker: nothing is drawn before the event
