@@ -3,7 +3,8 @@
 // one) and as XML alone. What is read is held to site_list.h: failures name
 // the file and a line, lines run forward within the input, a sitemap keeps
 // the protocol's count. Every URL that has a key is held to url_key.h: the
-// key is a path that logs back as itself, free of bytes a log cannot hold.
+// key is a path that logs back as itself, free of bytes a log cannot hold,
+// and a logged request keys as the same URL in a list.
 #include "core/coverage/site_list.h"
 #include "core/coverage/url_key.h"
 #include "fuzz_support.h"
@@ -79,6 +80,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::size_t cut = size == 0 ? 0 : data[0] % (size + 1);
     const std::string stem = "/" + std::string(bytes.substr(0, cut));
-    CheckKey(LogUrlKey(stem, bytes.substr(cut)));
+    const std::string_view query = bytes.substr(cut);
+    CheckKey(LogUrlKey(stem, query));
+    // A logged request keys as the same URL in a list does, where the list
+    // can spell it: no "?" or "#" in the path, no "#" in the query, and no
+    // blank that a list's line would lose at its end.
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    if (stem.find_first_of("?#") == std::string::npos && query.find('#') == std::string::npos &&
+        (query.empty() || !blank(query.back()))) {
+        const auto listed = SplitSiteUrl("http://h" + stem + "?" + std::string(query));
+        FUZZ_CHECK(listed && listed->key == LogUrlKey(stem, query));
+    }
     return 0;
 }

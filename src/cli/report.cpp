@@ -47,6 +47,7 @@ struct ReportArgs {
     // --urls: the files of the site's URL list, in the order given, and the
     // list read from them before any log.
     std::vector<std::string> urlFiles;
+    std::optional<std::string> siteHost; // --host: which host of a list that names several
     std::shared_ptr<const SiteUrlList> siteUrls;
     std::vector<std::string> inputs;   // files, folders and "-", as given
     Parallelism parallel;              // --threads: 0 for every hardware thread
@@ -233,6 +234,15 @@ constexpr ReportOption kOptions[] = {
          return true;
      },
      "[--urls FILE]", false, ""},
+    {"--host", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         if (v.empty()) {
+             return Complain(messages, "--host needs a host name");
+         }
+         parsed.siteHost = v;
+         return true;
+     },
+     "[--host HOST]", false, ""},
     {"--dns-timeout", true,
      [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
          const std::optional<long> ms =
@@ -444,6 +454,10 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     }
     if (!coverage && !parsed.urlFiles.empty()) {
         messages += "logdesk-report: --urls goes with --page coverage\n";
+        return std::nullopt;
+    }
+    if (parsed.siteHost && parsed.urlFiles.empty()) {
+        messages += "logdesk-report: --host chooses the host of the --urls list\n";
         return std::nullopt;
     }
     if (parsed.spider && (parsed.page != Page::Stats || !parsed.stats->crawlerFilter)) {
@@ -916,7 +930,9 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         locations = std::move(*opened);
     }
     if (!a.urlFiles.empty()) {
-        Result<SiteUrlList> list = ReadSiteUrls(a.urlFiles, {});
+        SiteUrlOptions listOptions;
+        listOptions.host = a.siteHost.value_or("");
+        Result<SiteUrlList> list = ReadSiteUrls(a.urlFiles, listOptions);
         if (!list) {
             messages += "logdesk-report: " + list.error().line() + "\n";
             return 1;

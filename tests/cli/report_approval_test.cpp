@@ -90,7 +90,8 @@ ApprovalCase Seo(std::string name, std::vector<std::string> args) {
     return With({std::move(name), std::move(args)},
                 {{"seo.log", kSeoLog},
                  {"urls.txt", kSiteList},
-                 {"more.txt", "https://www.example.com/shop/c.htm\n"}});
+                 {"more.txt", "https://www.example.com/shop/c.htm\n"},
+                 {"other-host.txt", "https://shop.example.com/shop/c.htm\n"}});
 }
 
 // Verification with no name server that answers and no published ranges.
@@ -160,6 +161,15 @@ std::vector<ApprovalCase> Cases() {
                                      kSiteListPath, "--urls", "{dir}/more.txt", "--utf8", kSeoPath}),
         Seo("page-coverage-unreadable-list", {"--page", "coverage", "--urls", "{dir}/gone.txt",
                                               kSeoPath}),
+        // A list naming two hosts needs --host; the other host's entry is left out.
+        Seo("page-coverage-two-hosts", {"--page", "coverage", "--urls", kSiteListPath, "--urls",
+                                        "{dir}/other-host.txt", kSeoPath}),
+        Seo("page-coverage-host", {"--page", "coverage", "--urls", kSiteListPath, "--urls",
+                                   "{dir}/other-host.txt", "--host", "WWW.example.com", "--utf8",
+                                   kSeoPath}),
+        Seo("page-coverage-host-not-listed", {"--page", "coverage", "--urls", kSiteListPath,
+                                              "--host", "example.org", kSeoPath}),
+        {"host-without-urls", {"--page", "urls", "--host", "www.example.com", log}},
         Seo("page-flapping-spider", {"--page", "flapping", "--spider", "谷歌", "--utf8", kSeoPath}),
         Seo("page-sections-depth-2", {"--page", "sections", "--depth", "2", "--spider", "百度",
                                       "--utf8", kSeoPath}),
@@ -244,7 +254,7 @@ std::vector<ApprovalCase> Cases() {
     for (const char* option :
          {"--page", "--columns", "--output", "--sort", "--threads", "--dns-timeout", "--dns-server",
           "--block-rules", "--client-ip-field", "--ranges-dir", "--ranges-source", "--crawlers",
-          "--spider", "--locate", "--depth", "--urls"}) {
+          "--spider", "--locate", "--depth", "--urls", "--host"}) {
         cases.push_back({std::string("needs-value-") + (option + 2), {log, option}});
     }
     return cases;

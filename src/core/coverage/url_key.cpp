@@ -209,8 +209,42 @@ std::optional<SiteUrlKey> SplitSiteUrl(std::string_view url) {
     return split;
 }
 
+namespace {
+
+// Whether the rules leave `text` as it is: no escape, no byte they write as
+// one, no space, and (in a path) nothing that could be a dot segment.
+bool KeptAsItIs(std::string_view text, Part part) {
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (EscapedWhenRaw(byte, part) || byte == ' ') {
+            return false;
+        }
+    }
+    return part == Part::Query || text.find("/.") == std::string_view::npos;
+}
+
+} // namespace
+
 std::string LogUrlKey(std::string_view uriStem, std::string_view uriQuery) {
-    return MakeKey(uriStem, uriQuery);
+    std::string key;
+    AppendLogUrlKey(key, uriStem, uriQuery);
+    return key;
+}
+
+void AppendLogUrlKey(std::string& key, std::string_view uriStem, std::string_view uriQuery) {
+    // Nearly every logged path and query is kept as it is: they are copied
+    // without the decoding's own strings.
+    const bool query = !uriQuery.empty() && uriQuery != "-";
+    if (uriStem.starts_with('/') && KeptAsItIs(uriStem, Part::Path) &&
+        (!query || KeptAsItIs(uriQuery, Part::Query))) {
+        key.append(uriStem);
+        if (query) {
+            key += '?';
+            key.append(uriQuery);
+        }
+        return;
+    }
+    key += MakeKey(uriStem, uriQuery);
 }
 
 } // namespace logdesk

@@ -51,5 +51,7 @@ std::optional<SiteUrlKey> SplitSiteUrl(std::string_view url);
 // The key of a logged request: IIS's cs-uri-stem and cs-uri-query, a query
 // of "-" meaning none. A "?" or "#" in the stem is part of the path.
 std::string LogUrlKey(std::string_view uriStem, std::string_view uriQuery);
+// LogUrlKey appended to `key`, for a caller that keys every record.
+void AppendLogUrlKey(std::string& key, std::string_view uriStem, std::string_view uriQuery);
 
 } // namespace logdesk

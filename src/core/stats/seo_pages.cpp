@@ -260,6 +260,31 @@ CrawlerSlot PairCrawler(std::string_view key) {
     return static_cast<CrawlerSlot>(key.back());
 }
 
+using BatchKeys = std::array<std::string, RecordConsumer::kBatch>;
+
+// Numbers the keys of a batch's counted records in `ids`, in record order,
+// giving count(record, id) each. `keyOf(key, record)` writes a record's key;
+// `keys` keep their capacity from batch to batch. Where nearly every key is
+// a look-up in a table of megabytes, the batch's slots are fetched together
+// before the first is used, so their cache misses overlap.
+template <typename KeyOf, typename Count>
+void CountBatch(const CrawlerMatch& filter, const PageRecord* records, std::size_t n,
+                FirstSeen& ids, BatchKeys& keys, KeyOf keyOf, Count count) {
+    std::array<std::uint32_t, RecordConsumer::kBatch> hash;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (filter.counts(records[i])) {
+            keyOf(keys[i], records[i]);
+            hash[i] = FirstSeen::Hash(keys[i]);
+            ids.prefetch(hash[i]);
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (filter.counts(records[i])) {
+            count(records[i], ids.add(keys[i], hash[i]));
+        }
+    }
+}
+
 // Visits per (directory, crawler), by the first digit of their status.
 class SectionsAccumulator final : public PageAccumulator {
 public:
@@ -362,13 +387,21 @@ public:
     explicit FlappingAccumulator(const SpiderFilter& filter) : filter_(filter) {}
 
     void add(const PageRecord& record) override {
-        if (!filter_.counts(record)) {
-            return;
+        if (filter_.counts(record)) {
+            PairKey(key_, record.url, SlotOf(record));
+            count(record, keys_.add(key_));
         }
-        PairKey(key_, record.url, SlotOf(record));
-        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
-        see(rowOf(keys_.add(key_)), 1, {statuses_.add(record.status), date, date});
     }
+    void addBatch(const PageRecord* records, std::size_t n) override {
+        CountBatch(
+            filter_, records, n, keys_, batchKeys_,
+            [](std::string& key, const PageRecord& record) {
+                PairKey(key, record.url, SlotOf(record));
+            },
+            [this](const PageRecord& record, std::uint32_t key) { count(record, key); });
+    }
+    // Nearly every pair of a piece would come again in the join.
+    bool splits() const override { return false; }
     void join(RecordConsumer& later) override {
         const auto& other = static_cast<const FlappingAccumulator&>(later);
         const std::vector<std::uint32_t> statusOf = statuses_.addAll(other.statuses_);
@@ -382,8 +415,8 @@ public:
                 visits = 0;
             };
             take(theirs.first);
-            for (const Seen& seen : theirs.more) {
-                take(seen);
+            for (std::uint32_t m = theirs.more; m != kNone; m = other.more_[m].next) {
+                take(other.more_[m].seen);
             }
         }
     }
@@ -398,7 +431,7 @@ public:
         }
         for (std::size_t k = 0; k < keys_.size(); ++k) {
             const Row& row = rows_[k];
-            if (row.more.empty()) {
+            if (row.more == kNone) {
                 continue;
             }
             std::string codes;
@@ -413,8 +446,8 @@ public:
                 }
             };
             show(row.first);
-            for (const Seen& seen : row.more) {
-                show(seen);
+            for (std::uint32_t m = row.more; m != kNone; m = more_[m].next) {
+                show(more_[m].seen);
             }
             page.rows.push_back({std::string(PairText(keys_.text(k))),
                                  std::string(SlotText(PairCrawler(keys_.text(k)))),
@@ -429,11 +462,18 @@ private:
         std::uint32_t first;
         std::uint32_t last;
     };
-    // Nearly every URL gives one status: it is kept without an allocation.
+    static constexpr std::uint32_t kNone = ~std::uint32_t{0};
+    // Nearly every URL gives one status, kept in its row; the statuses after
+    // the first are chained in more_, in order of first sight, so a row
+    // holds no allocation of its own.
     struct Row {
         std::int64_t visits = 0; // 0: no status seen yet
         Seen first{};
-        std::vector<Seen> more;
+        std::uint32_t more = kNone; // index in more_
+    };
+    struct More {
+        Seen seen;
+        std::uint32_t next = kNone;
     };
     Row& rowOf(std::uint32_t id) {
         if (id == rows_.size()) {
@@ -441,9 +481,13 @@ private:
         }
         return rows_[id];
     }
+    void count(const PageRecord& record, std::uint32_t key) {
+        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
+        see(rowOf(key), 1, {statuses_.add(record.status), date, date});
+    }
     // `visits` more records of the row, `seen` their status and the dates
     // it was first and last given in them.
-    static void see(Row& row, std::int64_t visits, const Seen& seen) {
+    void see(Row& row, std::int64_t visits, const Seen& seen) {
         const bool first = row.visits == 0;
         row.visits += visits;
         if (first) {
@@ -454,21 +498,25 @@ private:
             row.first.last = seen.last;
             return;
         }
-        for (Seen& known : row.more) {
-            if (known.status == seen.status) {
-                known.last = seen.last;
+        std::uint32_t* link = &row.more;
+        for (; *link != kNone; link = &more_[*link].next) {
+            if (more_[*link].seen.status == seen.status) {
+                more_[*link].seen.last = seen.last;
                 return;
             }
         }
-        row.more.push_back(seen);
+        *link = static_cast<std::uint32_t>(more_.size());
+        more_.push_back({seen, kNone});
     }
 
     CrawlerMatch filter_;
     FirstSeen keys_; // PairKey(URL, crawler)
     std::vector<Row> rows_;
+    std::vector<More> more_;
     FirstSeen statuses_;
     RunOfTexts dates_;
     std::string key_;
+    BatchKeys batchKeys_;
 };
 
 // Visits per (match key of the request, crawler), with the dates of the
@@ -480,13 +528,17 @@ public:
         : filter_(request.filter), request_(request.filter), list_(request.siteUrls) {}
 
     void add(const PageRecord& record) override {
-        if (!filter_.counts(record)) {
-            return;
+        if (filter_.counts(record)) {
+            KeyOf(key_, record);
+            count(record, keys_.add(key_));
         }
-        PairKey(key_, LogUrlKey(record.url, record.query), SlotOf(record));
-        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
-        see(rowOf(keys_.add(key_)), {1, date, date, statuses_.add(record.status)});
     }
+    void addBatch(const PageRecord* records, std::size_t n) override {
+        CountBatch(filter_, records, n, keys_, batchKeys_, KeyOf,
+                   [this](const PageRecord& record, std::uint32_t key) { count(record, key); });
+    }
+    // Nearly every key of a piece would come again in the join.
+    bool splits() const override { return false; }
     void join(RecordConsumer& later) override {
         const auto& other = static_cast<const CoverageAccumulator&>(later);
         const std::vector<std::uint32_t> statusOf = statuses_.addAll(other.statuses_);
@@ -516,6 +568,16 @@ private:
         }
         return rows_[id];
     }
+    // PairKey(match key, crawler), without a string of its own.
+    static void KeyOf(std::string& key, const PageRecord& record) {
+        key.clear();
+        AppendLogUrlKey(key, record.url, record.query);
+        key += static_cast<char>(SlotOf(record));
+    }
+    void count(const PageRecord& record, std::uint32_t key) {
+        const std::uint32_t date = dates_.add(record.date.empty() ? "-" : record.date);
+        see(rowOf(key), {1, date, date, statuses_.add(record.status)});
+    }
     // Takes in the visits of `later`, which came after the row's.
     static void see(Row& row, const Row& later) {
         if (row.visits == 0) {
@@ -534,6 +596,7 @@ private:
     RunOfTexts dates_;
     FirstSeen statuses_;
     std::string key_;
+    BatchKeys batchKeys_;
 };
 
 StatsTable CoverageAccumulator::finish(const PageFields& fields, const SpiderTally& tally) const {
