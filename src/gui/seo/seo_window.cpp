@@ -23,9 +23,8 @@ namespace logdesk {
 
 namespace {
 
-// The entries of the depth drop-down, in its order: the depth is the entry
-// and one.
-constexpr int kFirstLevel = 0;
+// The depth drop-down's entry 二级目录 (after 一级目录).
+constexpr int kSecondLevelEntry = 1;
 
 // Room kept around the notice where the list would be.
 constexpr int kNoticeMargin = 12;
@@ -41,7 +40,8 @@ const QString kNoUrlList =
                    "网站地图索引、.gz 压缩的网站地图），每行一个URL的列表，或CSV文件。");
 
 // What a list that cannot be read is told with. The list's own words name
-// the files, lines and hosts; a list of several sites also gets the way out.
+// the files, lines and hosts; a list of several sites (the failures
+// ReadSiteUrls calls so) also gets the way out.
 QString UrlListError(const Error& error) {
     QString text = ErrorText(QStringLiteral("无法读取URL清单："), error);
     if (error.what == "several hosts" || error.what == "host not listed") {
@@ -168,8 +168,10 @@ void SeoWindow::rebuildFilterTabs() {
 void SeoWindow::build(StatsPage page) {
     stopped_ = false;
     if (page == StatsPage::Coverage && !siteUrls_) {
-        // Nothing to set the crawlers' visits against yet.
-        build_.cancel();
+        // Nothing to set the crawlers' visits against yet. A build of
+        // another page is dropped; the core stops it within a few thousand
+        // records.
+        build_.cancelAndWait();
         shownPage_ = page;
         model_->setPage({});
         showNotice(kNoUrlList);
@@ -178,7 +180,7 @@ void SeoWindow::build(StatsPage page) {
         return;
     }
     PageRequest request{SpiderFilter{crawler_}};
-    request.depth = depth_->currentEntry() == kFirstLevel ? 1 : 2;
+    request.depth = depth_->currentEntry() == kSecondLevelEntry ? 2 : 1;
     // The build reads snapshots: the table handle shares the records, and
     // the URL list is shared with the window.
     const bool started = build_.start(
@@ -286,7 +288,9 @@ void SeoWindow::stopOrRebuild() {
         refresh();
         return;
     }
-    build_.cancel();
+    // The build stops within a few thousand records; the list's reader
+    // takes no cancel, so it reads on and its result is dropped.
+    build_.cancelAndWait();
     listRead_.cancel();
     reading_ = false;
     // The page of the controls was not built: nothing of it shows, and no
@@ -294,7 +298,6 @@ void SeoWindow::stopOrRebuild() {
     model_->setPage({});
     stopped_ = true;
     showNotice({});
-    // The tasks end on their own; their results are dropped.
     list_->setEnabled(true);
     progress_->hide();
     stopButton_->setCaption(kRebuildCaption);

@@ -13,8 +13,11 @@
 // Threads: a build runs on a BackgroundTask with its progress in the bar;
 // a new request while one runs (another page, crawler or depth) cancels it
 // and starts afresh; 停止统计 cancels it and leaves the list empty, never
-// half filled. A URL list is read on a task of its own, the coverage page
-// built from it afterwards. The list export runs on a third task.
+// half filled. Either waits for the cancelled build's worker, which the
+// core stops within a few thousand records. A URL list is read on a task
+// of its own, the coverage page built from it afterwards; its reader takes
+// no cancel, so a stopped read runs to its end and is dropped. The list
+// export runs on a third task.
 #pragma once
 
 #include "core/stats/stats_table.h"
@@ -87,7 +90,7 @@ public:
     void copyRow();
 
     // A page is being built, or a URL list read.
-    bool building() const { return (build_.running() && !stopped_) || reading_; }
+    bool building() const { return build_.running() || reading_; }
     bool exporting() const { return export_.running(); }
     // What the list shows (empty while nothing was built, and after a stop);
     // its notice, when it has one, is shown instead of the rows.

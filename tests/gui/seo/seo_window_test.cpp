@@ -477,6 +477,18 @@ TEST_F(SeoWindowTest, ASecondRequestWhileOneRunsReplacesIt) {
     PageRequest request(SpiderFilterOfTab(log_.tally, 1));
     request.depth = 2;
     expectShows(StatsPage::Sections, request);
+
+    // So does the coverage page before a URL list, which needs no build.
+    tabs_->setCurrentIndex(Tab(StatsPage::Timing));
+    ASSERT_TRUE(window_->building());
+    tabs_->setCurrentIndex(Tab(StatsPage::Coverage));
+    EXPECT_FALSE(window_->building());
+    EXPECT_TRUE(noticeText().contains(QStringLiteral("选择URL清单")));
+    EXPECT_EQ(button("按钮停止统计")->caption(), QStringLiteral("重新统计"));
+    EXPECT_FALSE(window_->findChild<QProgressBar*>(QStringLiteral("进度条统计"))->isVisible());
+    QTest::qWait(200);
+    EXPECT_EQ(window_->shownPage(), StatsPage::Coverage);
+    EXPECT_TRUE(window_->page().rows.empty());
 }
 
 TEST_F(SeoWindowTest, ExportAndRowCopyAreTheStatisticsLists) {
