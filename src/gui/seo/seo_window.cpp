@@ -259,18 +259,19 @@ void SeoWindow::showStatus() {
     }
     if (shownPage_ == StatsPage::Coverage && siteUrls_) {
         const SiteUrlList& urls = *siteUrls_;
-        QString source = urls.files.empty() ? QString()
-                                             : QFileInfo(QFile::decodeName(QByteArray::fromStdString(
-                                                             urls.files.front())))
-                                                   .fileName();
+        QString source =
+            urls.files.empty()
+                ? QString()
+                : QFileInfo(QFile::decodeName(QByteArray::fromStdString(urls.files.front())))
+                      .fileName();
         if (urls.files.size() > 1) {
             source = QStringLiteral("%1 等 %2 个文件").arg(source).arg(urls.files.size());
         }
-        QString list = QStringLiteral("URL清单：%1 的 %2 个URL（%3）")
-                           .arg(QString::fromUtf8(urls.host.data(),
-                                                  static_cast<qsizetype>(urls.host.size())))
-                           .arg(urls.urls.size())
-                           .arg(source);
+        QString list =
+            QStringLiteral("URL清单：%1 的 %2 个URL（%3）")
+                .arg(QString::fromUtf8(urls.host.data(), static_cast<qsizetype>(urls.host.size())))
+                .arg(urls.urls.size())
+                .arg(source);
         if (urls.otherHostUrls > 0) {
             list += QStringLiteral("，另有 %1 个其他主机的URL未计入").arg(urls.otherHostUrls);
         }

@@ -63,11 +63,12 @@ void ExportStatsList(QWidget* parent, FileDialog& dialog, BackgroundTask& task,
     }
     const QString path = dialog.fileName;
     const bool csv = EndsWithCsv(QFile::encodeName(path).toStdString());
-    SaveListFile(parent, task, path, SavedFile::Table, log,
-                 [page = std::move(page), csv](LineSink& sink, const CancelToken& cancel) {
-                     return WriteTextTable(page->headers, page->rows, csv, sink, cancel);
-                 },
-                 std::move(ended));
+    SaveListFile(
+        parent, task, path, SavedFile::Table, log,
+        [page = std::move(page), csv](LineSink& sink, const CancelToken& cancel) {
+            return WriteTextTable(page->headers, page->rows, csv, sink, cancel);
+        },
+        std::move(ended));
 }
 
 } // namespace logdesk

@@ -67,10 +67,10 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
                         continue;
                     }
                     request.filter = SpiderFilterOfTab(log.tally, tab);
-                    const StatsTable one = BuildStatsPage(page, log.table, fields, log.tally,
-                                                          request, {}, {1, 0});
-                    const StatsTable pieces = BuildStatsPage(
-                        page, log.table, fields, log.tally, request, {}, {3, 1 + rng() % 200});
+                    const StatsTable one =
+                        BuildStatsPage(page, log.table, fields, log.tally, request, {}, {1, 0});
+                    const StatsTable pieces = BuildStatsPage(page, log.table, fields, log.tally,
+                                                             request, {}, {3, 1 + rng() % 200});
                     ASSERT_TRUE(testing::SamePage(one, pieces))
                         << "round " << round << " page " << entry.cliName << " tab " << tab
                         << " depth " << request.depth;
@@ -127,8 +127,8 @@ TEST(ParallelPagesTest, ProgressIsTheCallingThreadsAndEndsComplete) {
                                 [](const auto& h) { return h.first == kRecords; }),
                   1);
         EXPECT_TRUE(testing::SamePage(page, BuildStatsPage(StatsPage::Sections, imported.table,
-                                                           imported.header.fieldMap,
-                                                           imported.tally, {}, {}, parallel)));
+                                                           imported.header.fieldMap, imported.tally,
+                                                           {}, {}, parallel)));
     }
 
     Cancellation stop;
