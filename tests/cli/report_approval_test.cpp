@@ -249,12 +249,18 @@ std::vector<ApprovalCase> Cases() {
         {"depth-on-another-page", {"--page", "urls", "--depth", "2", log}},
         {"coverage-without-urls", {"--page", "coverage", log}},
         {"urls-on-another-page", {"--page", "urls", "--urls", "{dir}/x.log", log}},
+        {"update-ranges-with-html", {"--update-ranges", "--ranges-dir", "{dir}", "--html",
+                                     "{dir}/r.html"}},
+        {"html-with-a-page", {"--html", "{dir}/r.html", "--page", "urls", log}},
+        {"html-with-output", {"--html", "{dir}/r.html", "--output", "{dir}/r.csv", log}},
+        {"html-empty", {"--html", "", log}},
+        {"html-is-the-log", {"--html", log, log}},
     };
     // A value-taking option last on the line.
     for (const char* option :
          {"--page", "--columns", "--output", "--sort", "--threads", "--dns-timeout", "--dns-server",
           "--block-rules", "--client-ip-field", "--ranges-dir", "--ranges-source", "--crawlers",
-          "--spider", "--locate", "--depth", "--urls", "--host"}) {
+          "--spider", "--locate", "--depth", "--urls", "--host", "--html"}) {
         cases.push_back({std::string("needs-value-") + (option + 2), {log, option}});
     }
     return cases;
