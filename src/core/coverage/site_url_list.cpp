@@ -219,13 +219,13 @@ public:
             list.host = AsciiLower(options_.host);
             if (!list.hosts.empty() &&
                 std::find(list.hosts.begin(), list.hosts.end(), list.host) == list.hosts.end()) {
-                return Error{"host not listed", place,
+                return Error{std::string(kHostNotListed), place,
                              "the list holds no URL of " + list.host +
                                  "; its hosts: " + HostNames(list.hosts),
                              0};
             }
         } else if (list.hosts.size() > 1) {
-            return Error{"several hosts", place,
+            return Error{std::string(kSeveralHosts), place,
                          "the list holds URLs of " + std::to_string(list.hosts.size()) +
                              " hosts (" + HostNames(list.hosts) +
                              "); name the one whose log is read",

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace logdesk {
@@ -49,6 +50,11 @@ struct SiteUrlList {
 // protocol allows none) or a file that is missing, and when the list holds
 // several hosts and the options name none of them. Runs on the calling
 // thread; nothing is kept between calls.
+// The Error::what of the two failures that choosing a host mends: a list of
+// several hosts without one named, and a named host the list lacks.
+inline constexpr std::string_view kSeveralHosts = "several hosts";
+inline constexpr std::string_view kHostNotListed = "host not listed";
+
 Result<SiteUrlList> ReadSiteUrls(const std::vector<std::string>& paths,
                                  const SiteUrlOptions& options);
 

@@ -44,7 +44,7 @@ const QString kNoUrlList =
 // ReadSiteUrls calls so) also gets the way out.
 QString UrlListError(const Error& error) {
     QString text = ErrorText(QStringLiteral("无法读取URL清单："), error);
-    if (error.what == "several hosts" || error.what == "host not listed") {
+    if (error.what == kSeveralHosts || error.what == kHostNotListed) {
         text += QStringLiteral("\r\n请在设置文件的 [更多精细统计] 中以 站点主机= "
                                "指明日志所属网站的主机名。");
     }
