@@ -264,23 +264,34 @@ using BatchKeys = std::array<std::string, RecordConsumer::kBatch>;
 
 // Numbers the keys of a batch's counted records in `ids`, in record order,
 // giving count(record, id) each. `keyOf(key, record)` writes a record's key;
-// `keys` keep their capacity from batch to batch. Where nearly every key is
-// a look-up in a table of megabytes, the batch's slots are fetched together
+// `keys` keep their capacity from batch to batch; `rows` are the caller's,
+// one per id. Nearly every key is a look-up in a table of megabytes and its
+// row one in another: the batch's slots, then its rows, are fetched together
 // before the first is used, so their cache misses overlap.
-template <typename KeyOf, typename Count>
+template <typename KeyOf, typename Row, typename Count>
 void CountBatch(const CrawlerMatch& filter, const PageRecord* records, std::size_t n,
-                FirstSeen& ids, BatchKeys& keys, KeyOf keyOf, Count count) {
-    std::array<std::uint32_t, RecordConsumer::kBatch> hash;
+                FirstSeen& ids, BatchKeys& keys, KeyOf keyOf, const std::vector<Row>& rows,
+                Count count) {
+    std::array<std::uint32_t, RecordConsumer::kBatch> id;
     for (std::size_t i = 0; i < n; ++i) {
         if (filter.counts(records[i])) {
             keyOf(keys[i], records[i]);
-            hash[i] = FirstSeen::Hash(keys[i]);
-            ids.prefetch(hash[i]);
+            id[i] = FirstSeen::Hash(keys[i]);
+            ids.prefetch(id[i]);
         }
     }
     for (std::size_t i = 0; i < n; ++i) {
         if (filter.counts(records[i])) {
-            count(records[i], ids.add(keys[i], hash[i]));
+            id[i] = ids.add(keys[i], id[i]);
+            if (id[i] < rows.size()) {
+                __builtin_prefetch(&rows[id[i]]);
+            }
+        }
+    }
+    // New keys' ids come in increasing order, so each new row is the next.
+    for (std::size_t i = 0; i < n; ++i) {
+        if (filter.counts(records[i])) {
+            count(records[i], id[i]);
         }
     }
 }
@@ -398,7 +409,7 @@ public:
             [](std::string& key, const PageRecord& record) {
                 PairKey(key, record.url, SlotOf(record));
             },
-            [this](const PageRecord& record, std::uint32_t key) { count(record, key); });
+            rows_, [this](const PageRecord& record, std::uint32_t key) { count(record, key); });
     }
     // Nearly every pair of a piece would come again in the join.
     bool splits() const override { return false; }
@@ -534,7 +545,7 @@ public:
         }
     }
     void addBatch(const PageRecord* records, std::size_t n) override {
-        CountBatch(filter_, records, n, keys_, batchKeys_, KeyOf,
+        CountBatch(filter_, records, n, keys_, batchKeys_, KeyOf, rows_,
                    [this](const PageRecord& record, std::uint32_t key) { count(record, key); });
     }
     // Nearly every key of a piece would come again in the join.
