@@ -87,7 +87,7 @@ Coverage CoverageOf(std::string_view head, std::uint64_t textBytes,
     const auto check = [&](std::uint32_t length) {
         const auto [from, to] = byHeadBytes.equal_range(length);
         for (auto it = from; it != to; ++it) {
-            if (it->second->headHash == hash.value() && it->second->endByte <= textBytes + 1) {
+            if (it->second->headHash == hash.value() && it->second->endByte <= textBytes) {
                 matched.push_back(it->second);
             }
         }
