@@ -52,6 +52,7 @@ protected:
 
     void SetUp() override {
         if (!ClickHouseTestServer::Available()) {
+            ASSERT_FALSE(ClickHouseTestServer::Required()) << "clickhouse-server is not installed";
             GTEST_SKIP() << "clickhouse-server is not installed";
         }
         ASSERT_NE(server_, nullptr) << "the test's ClickHouse server did not start";
