@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <future>
 #include <map>
 #include <optional>
 
@@ -380,16 +381,32 @@ Result<void> Loader::loadSegment(const LogImport& imported, const CellMap& cells
         }
         bool startAgain = false;
         std::uint64_t sent = 0;
-        for (std::uint64_t from = segment.first; from < segment.end && !startAgain;) {
-            // Rows until the batch holds enough of them or enough bytes.
-            batch.clear();
+        // The next batch is encoded on a thread of its own while the server
+        // takes the one before; the table is immutable, so both read it.
+        struct Encoded {
+            std::string bytes;
+            std::uint64_t to = 0;
+        };
+        const auto encodeFrom = [&](std::uint64_t from, std::string bytes) {
+            bytes.clear();
             std::uint64_t to = from;
             while (to < segment.end && to - from < options_.batchRows &&
-                   batch.size() < options_.batchBytes) {
+                   bytes.size() < options_.batchBytes) {
                 const std::uint64_t step = std::min<std::uint64_t>(
                     {segment.end - to, options_.batchRows - (to - from), 1024});
-                encode(imported, cells, lines, linesKnown, source, id, to, to + step, batch);
+                encode(imported, cells, lines, linesKnown, source, id, to, to + step, bytes);
                 to += step;
+            }
+            return Encoded{std::move(bytes), to};
+        };
+        std::future<Encoded> ahead;
+        std::string spare;
+        for (std::uint64_t from = segment.first; from < segment.end && !startAgain;) {
+            Encoded next = ahead.valid() ? ahead.get() : encodeFrom(from, std::move(batch));
+            batch = std::move(next.bytes);
+            const std::uint64_t to = next.to;
+            if (to < segment.end) {
+                ahead = std::async(std::launch::async, encodeFrom, to, std::move(spare));
             }
             const std::uint64_t count = to - from;
             Result<void> stored = client_.insertOnce(statement, batch);
@@ -417,6 +434,7 @@ Result<void> Loader::loadSegment(const LogImport& imported, const CellMap& cells
             }
             sent += count;
             from = to;
+            spare = std::move(batch);
             if (options_.afterBatch) {
                 options_.afterBatch(count);
             }
