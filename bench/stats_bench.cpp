@@ -1,9 +1,11 @@
 // Imports one log file and times each statistics page built from it, one line
 // per page: the four pages over all traffic, then the URL and status pages of
-// Baidu's visits alone and the crawler traffic by date. The import itself is
+// Baidu's visits alone, the crawler traffic by date, and that page turned
+// into the chart window's lines per crawler. The import itself is
 // not timed. Each line gives the page's own user and system seconds and
 // minor page faults (getrusage before and after), the kernel's share.
 #include "core/logimport/log_importer.h"
+#include "core/stats/crawler_day_series.h"
 #include "core/stats/page_builds.h"
 
 #include <chrono>
@@ -63,5 +65,13 @@ int main(int argc, char** argv) {
     Time("urls-baidu", [&] { return build(StatsPage::Url, baidu); });
     Time("status-baidu", [&] { return build(StatsPage::Status, baidu); });
     Time("spider-days", [&] { return build(StatsPage::SpiderDays, {}); });
+    // The lines' rows are the crawlers.
+    Time("spider-day-lines", [&] {
+        const CrawlerDaySeries series =
+            BuildCrawlerDaySeries(table, fields, log.tally, {}, parallel);
+        StatsTable lines;
+        lines.rows.resize(series.lines.size());
+        return lines;
+    });
     return 0;
 }

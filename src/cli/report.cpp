@@ -3,6 +3,7 @@
 #include "core/base/platform.h"
 #include "core/coverage/site_url_list.h"
 #include "core/export/csv_format.h"
+#include "core/export/html_report.h"
 #include "core/input/import_inputs.h"
 #include "core/logimport/client_address.h"
 #include "core/logimport/log_importer.h"
@@ -38,14 +39,17 @@ namespace logdesk {
 namespace {
 
 // The pages of logdesk-report: the records, the crawler tally, the
-// statistics pages (StatsPages(), named by their entries) and the verdicts.
-enum class Page { Records, Spiders, Stats, Verify };
+// statistics pages (StatsPages(), named by their entries), the verdicts and
+// the HTML report, which holds several of them.
+enum class Page { Records, Spiders, Stats, Verify, Html };
 
 struct ReportArgs {
     Page page = Page::Records;
     const StatsPageEntry* stats = nullptr; // with Page::Stats
     bool defaultColumns = false;
     std::optional<std::string> output;
+    // --html: the report file, instead of one page.
+    std::optional<std::string> html;
     bool utf8 = false;
     std::optional<int> sortColumn;
     bool descending = false;
@@ -361,6 +365,15 @@ constexpr ReportOption kOptions[] = {
          return true;
      },
      "[--output FILE]", true, ""},
+    {"--html", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         if (v.empty()) {
+             return Complain(messages, "--html needs a file name");
+         }
+         parsed.html = v;
+         return true;
+     },
+     "[--html FILE]", false, ""},
     {"--utf8", false,
      [](ReportArgs& parsed, std::string_view, const std::string&, std::string&) {
          parsed.utf8 = true;
@@ -500,7 +513,7 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     const bool otherOptions = parsed.blockRules || parsed.locate || parsed.clientIpField ||
                               parsed.stream || parsed.updateRanges || parsed.depth ||
                               !parsed.urlFiles.empty() || parsed.defaultColumns ||
-                              !parsed.rangeUrls.empty();
+                              !parsed.rangeUrls.empty() || parsed.html.has_value();
     if (parsed.toServer) {
         if (otherOptions || parsed.pageGiven || parsed.output || parsed.sortColumn ||
             parsed.descending || parsed.spider || parsed.since || parsed.until || parsed.utf8) {
@@ -537,7 +550,8 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         return parsed;
     }
     if (parsed.updateRanges) {
-        if (!parsed.inputs.empty() || parsed.pageGiven || parsed.blockRules || parsed.locate) {
+        if (!parsed.inputs.empty() || parsed.pageGiven || parsed.blockRules || parsed.locate ||
+            parsed.html) {
             messages += "logdesk-report: --update-ranges reads no log\n";
             return std::nullopt;
         }
@@ -554,6 +568,16 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
     if (parsed.blockShared && !parsed.blockRules) {
         messages += "logdesk-report: --block-shared goes with --block-rules\n";
         return std::nullopt;
+    }
+    if (parsed.html) {
+        // The report holds its own pages, each whole, in a file of its own.
+        if (parsed.pageGiven || parsed.output || parsed.sortColumn || parsed.spider ||
+            parsed.depth || parsed.blockRules || parsed.locate) {
+            messages += "logdesk-report: --html writes pages of its own and goes without --page, "
+                        "--output, --sort, --spider, --depth, --block-rules and --locate\n";
+            return std::nullopt;
+        }
+        parsed.page = Page::Html;
     }
     if (parsed.blockRules) {
         // The rules come from the verification: no other page has them.
@@ -586,7 +610,7 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         messages += "logdesk-report: --page coverage needs the site's URL list: --urls FILE\n";
         return std::nullopt;
     }
-    if (!coverage && !parsed.urlFiles.empty()) {
+    if (!coverage && !parsed.html && !parsed.urlFiles.empty()) {
         messages += "logdesk-report: --urls goes with --page coverage\n";
         return std::nullopt;
     }
@@ -709,6 +733,27 @@ std::string NoCrawler(const std::string& shortName, const std::vector<std::strin
            (known.empty() ? "none here" : "one of: " + known) + "\n" + ReportUsage();
 }
 
+// The page for the request: finished from the accumulator that counted it
+// while the logs streamed past (consumer `consumer` of the import, made for
+// the same page and request), or built from the table.
+StatsTable PageOf(const ReportArgs& a, const LogImport& imported, std::size_t consumer,
+                  StatsPage page, const PageRequest& request, std::int32_t clientIp) {
+    return a.stream ? FinishStreamedPage(
+                          static_cast<const PageAccumulator&>(*imported.consumers[consumer]), page,
+                          request, imported.header.fieldMap, imported.tally)
+                    : BuildStatsPage(page, imported.table, imported.header.fieldMap,
+                                     imported.tally, request, {}, a.parallel, clientIp);
+}
+
+// The rows as one header click on the column puts them, and a second one
+// when descending, as on the window's lists.
+void SortAsClicked(StatsTable& table, int column, bool descending, const Parallelism& parallel) {
+    SortStatsPage(table, column, true, -1, parallel);
+    if (descending) {
+        SortStatsPage(table, column, false, -1, parallel);
+    }
+}
+
 // Writes a list in the list export format, sorted first as --sort asks;
 // the exit code.
 int WriteSortedList(const ReportArgs& a, StatsTable& table, LineSink& standardOutput,
@@ -720,10 +765,7 @@ int WriteSortedList(const ReportArgs& a, StatsTable& table, LineSink& standardOu
         }
         // One header click sorts ascending; a second one, on the list as the
         // first left it, descending.
-        SortStatsPage(table, *a.sortColumn, true, -1, a.parallel);
-        if (a.descending) {
-            SortStatsPage(table, *a.sortColumn, false, -1, a.parallel);
-        }
+        SortAsClicked(table, *a.sortColumn, a.descending, a.parallel);
     }
     const bool csv = !a.output || EndsWithCsv(*a.output);
     return WriteOutput(a, standardOutput, messages, [&](LineSink& sink) {
@@ -766,13 +808,7 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, const IpDatab
     if (clientIp < 0) {
         return 2;
     }
-    const StatsPage page = a.stats->page;
-    const PageRequest request = RequestOf(a, filter);
-    StatsTable table =
-        a.stream ? FinishStreamedPage(static_cast<const PageAccumulator&>(*imported.consumers[0]),
-                                      page, request, imported.header.fieldMap, imported.tally)
-                 : BuildStatsPage(page, imported.table, imported.header.fieldMap, imported.tally,
-                                  request, {}, a.parallel, clientIp);
+    StatsTable table = PageOf(a, imported, 0, a.stats->page, RequestOf(a, filter), clientIp);
     if (locations != nullptr) {
         // Before --sort, which orders the rows as they are then.
         for (std::vector<std::string>& row : table.rows) {
@@ -784,6 +820,24 @@ int WriteStatsPage(const ReportArgs& a, const LogImport& imported, const IpDatab
         messages += "logdesk-report: " + GbkToUtf8(table.notice) + "\n";
     }
     return WriteSortedList(a, table, standardOutput, messages);
+}
+
+// The (address, crawler) claims of the log: counted while it streamed past
+// (consumer `consumer` of the import, a CrawlerClaimCollector), or from the
+// table.
+std::vector<CrawlerClaim> ClaimsOf(const ReportArgs& a, const LogImport& imported,
+                                   std::size_t consumer, std::int32_t clientIp) {
+    return a.stream
+               ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[consumer]).claims()
+               : CollectCrawlerClaims(imported.table, imported.header.fieldMap, {}, clientIp);
+}
+
+// The verdicts of the claims, looked up on this thread with the resolver
+// and the published ranges the arguments name.
+VerifyRun Verify(const ReportArgs& a, const std::vector<CrawlerClaim>& claims) {
+    CrawlerVerifier verifier(a.resolver,
+                             a.rangesDir ? PublishedRanges::Load(*a.rangesDir) : PublishedRanges{});
+    return verifier.verify(claims);
 }
 
 // Verifies every address that visited as a catalogue crawler and writes the
@@ -799,12 +853,8 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
     if (clientIp < 0) {
         return 2;
     }
-    const std::vector<CrawlerClaim> claims =
-        a.stream ? static_cast<const CrawlerClaimCollector&>(*imported.consumers[0]).claims()
-                 : CollectCrawlerClaims(imported.table, imported.header.fieldMap, {}, clientIp);
-    CrawlerVerifier verifier(a.resolver,
-                             a.rangesDir ? PublishedRanges::Load(*a.rangesDir) : PublishedRanges{});
-    const VerifyRun run = verifier.verify(claims);
+    const std::vector<CrawlerClaim> claims = ClaimsOf(a, imported, 0, clientIp);
+    const VerifyRun run = Verify(a, claims);
     if (run.error) {
         messages += "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error->reason())) + "\n";
         return 1;
@@ -843,6 +893,193 @@ int WriteVerifyPage(const ReportArgs& a, const LogImport& imported, LineSink& st
     }
     const int written = WriteSortedList(a, table, standardOutput, messages);
     return written == 0 && unusable ? 1 : written;
+}
+
+// The pages of the HTML report, each a build of its own, in this order. A
+// streamed run counts all of them while the logs are read, page i in
+// consumer i of the import and the verification's claims after them.
+struct HtmlPlan {
+    struct Item {
+        StatsPage page;
+        PageRequest request;
+    };
+    std::vector<Item> pages;
+    bool verify = false;
+
+    // The position of the page with this filter; none when not planned.
+    std::optional<std::size_t> find(StatsPage page, const SpiderFilter& filter) const {
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            if (pages[i].page == page &&
+                pages[i].request.filter.displayName == filter.displayName) {
+                return i;
+            }
+        }
+        return std::nullopt;
+    }
+};
+
+// The report's pages for the crawlers of these display names (GBK): every
+// visit's days, statuses and times, the coverage when a URL list was given,
+// each crawler's statuses and URLs. Verification when --dns-server was given:
+// a report meant to be mailed never asks the system's name servers unasked.
+HtmlPlan HtmlPlanOf(const ReportArgs& a, const std::vector<std::string>& crawlers) {
+    HtmlPlan plan;
+    const auto add = [&](StatsPage page, SpiderFilter filter) {
+        plan.pages.push_back({page, RequestOf(a, std::move(filter))});
+    };
+    add(StatsPage::SpiderDays, {});
+    add(StatsPage::Status, {});
+    add(StatsPage::Timing, {});
+    if (a.siteUrls) {
+        add(StatsPage::Coverage, {});
+    }
+    for (const std::string& name : crawlers) {
+        add(StatsPage::Status, {name});
+        add(StatsPage::Url, {name});
+    }
+    plan.verify = !a.resolver.servers.empty();
+    return plan;
+}
+
+// What a streamed run plans for, before the tally is known: every crawler
+// the import can name, the fallback 其他流量 among them.
+std::vector<std::string> CatalogueCrawlers(Crawlers crawlers) {
+    std::vector<std::string> names;
+    for (const SpiderInfo& spider : SpiderCatalogue()) {
+        if (spider.classic || crawlers == Crawlers::All) {
+            names.push_back(spider.displayName);
+        }
+    }
+    return names;
+}
+
+std::vector<std::string> TallyCrawlers(const SpiderTally& tally) {
+    std::vector<std::string> names;
+    for (const SpiderTally::Entry& entry : tally.entries()) {
+        names.push_back(entry.name);
+    }
+    return names;
+}
+
+HtmlPlan HtmlPlanFor(const ReportArgs& a, const LogImport& imported) {
+    return HtmlPlanOf(a, a.stream ? CatalogueCrawlers(a.crawlers) : TallyCrawlers(imported.tally));
+}
+
+// The report's heading (GBK): the names of the logs without their folders,
+// which are nobody's business where the report is mailed to.
+std::string HtmlTitle(const std::vector<std::string>& inputs) {
+    constexpr std::size_t kNamed = 5;
+    std::string title;
+    for (std::size_t i = 0; i < inputs.size() && i < kNamed; ++i) {
+        const std::string& input = inputs[i];
+        std::string_view name = input;
+        while (name.size() > 1 && name.back() == '/') {
+            name.remove_suffix(1);
+        }
+        if (const std::size_t slash = name.rfind('/');
+            slash != std::string_view::npos && slash + 1 < name.size()) {
+            name.remove_prefix(slash + 1);
+        }
+        title += (i == 0 ? "" : ", ") + (input == "-" ? Gbk("标准输入") : Utf8ToGbk(name));
+    }
+    if (inputs.size() > kNamed) {
+        title += Gbk(" 等 ") + std::to_string(inputs.size()) + Gbk(" 项");
+    }
+    return title;
+}
+
+// Writes the HTML report of the log to the --html file; the exit code. The
+// figures come from the same page builds as the CSV pages, so the report's
+// tables are those pages cell for cell. A resolver that cannot be set up
+// ends the run before anything is written, as on --page verify; one that
+// does not answer reverse lookups gives a report that says so, and exit 1.
+int WriteHtml(const ReportArgs& a, const LogImport& imported, std::string& messages) {
+    const std::int32_t clientIp = ClientIpColumn(a, imported, messages);
+    if (clientIp < 0) {
+        return 2;
+    }
+    const HtmlPlan plan = HtmlPlanFor(a, imported);
+    const auto page = [&](StatsPage kind, const SpiderFilter& filter) {
+        if (const std::optional<std::size_t> i = plan.find(kind, filter)) {
+            return PageOf(a, imported, *i, kind, plan.pages[*i].request, clientIp);
+        }
+        // A tally name outside the catalogue, which no streamed page counted:
+        // the page of no records.
+        return MakePageAccumulator(kind, RequestOf(a, filter))
+            ->finish(PageFields::Of(imported.header.fieldMap), imported.tally);
+    };
+
+    HtmlReportPages pages;
+    pages.title = HtmlTitle(a.inputs);
+    pages.generated = UtcNowText();
+    const TextTable tally = SpiderPage(imported.tally);
+    pages.spiders.headers = tally.headers;
+    pages.spiders.rows = tally.rows;
+    const std::vector<std::string> shortNames = SpiderShortNames(imported.tally);
+    for (int k = 1; k <= imported.tally.length(); ++k) {
+        const SpiderFilter filter = SpiderFilterOfTab(imported.tally, k);
+        HtmlCrawler crawler;
+        crawler.shortName = shortNames[static_cast<std::size_t>(k - 1)];
+        if (const SpiderInfo* spider = FindSpiderByDisplayName(*filter.displayName)) {
+            crawler.rgb = spider->rgb;
+            crawler.crawler = spider->id != SpiderId::Unknown;
+        }
+        crawler.status = page(StatsPage::Status, filter);
+        // As --page urls --spider NAME --sort 1 --desc lists them.
+        StatsTable urls = page(StatsPage::Url, filter);
+        const std::size_t summary = urls.summaryRow && !urls.rows.empty() ? 1 : 0;
+        crawler.urlCount = urls.rows.size() - summary;
+        SortAsClicked(urls, 1, true, a.parallel);
+        if (urls.rows.size() > summary + kHtmlTopUrls) {
+            urls.rows.resize(summary + kHtmlTopUrls);
+        }
+        crawler.topUrls = std::move(urls);
+        pages.crawlers.push_back(std::move(crawler));
+    }
+    pages.spiderDays = page(StatsPage::SpiderDays, {});
+    pages.status = page(StatsPage::Status, {});
+    pages.timing = page(StatsPage::Timing, {});
+    if (a.siteUrls) {
+        pages.coverage = page(StatsPage::Coverage, {});
+    }
+
+    int code = 0;
+    if (plan.verify) {
+        const std::vector<CrawlerClaim> claims = ClaimsOf(a, imported, plan.pages.size(), clientIp);
+        const VerifyRun run = Verify(a, claims);
+        if (run.error) {
+            messages +=
+                "logdesk-report: DNS: " + ForTerminal(GbkToUtf8(run.error->reason())) + "\n";
+            return 1;
+        }
+        HtmlVerification verification;
+        if (run.problem != ResolverProblem::None) {
+            verification.problem = ResolverProblemText(run.problem);
+            messages += "logdesk-report: DNS: " + GbkToUtf8(verification.problem) +
+                        "; no address is judged 假\n";
+            code = 1;
+        }
+        const auto shareTitles = ShareColumnTitles();
+        verification.shares.headers.assign(shareTitles.begin(), shareTitles.end());
+        for (const auto& row : ShareTableRows(CrawlerShares(claims, run.verdicts))) {
+            verification.shares.rows.emplace_back(row.begin(), row.end());
+        }
+        const auto titles = VerifyColumnTitles();
+        verification.addresses.headers.assign(titles.begin(), titles.end());
+        for (std::size_t i = 0; i < claims.size() && i < kHtmlVerifyRows; ++i) {
+            const auto row = VerifyTableRow(claims[i], run.verdicts[i]);
+            verification.addresses.rows.emplace_back(row.begin(), row.end());
+        }
+        verification.addressCount = claims.size();
+        pages.verification = std::move(verification);
+    }
+    const Result<void> written =
+        ExportToFile(*a.html, [&](LineSink& sink) { return WriteHtmlReport(pages, sink); });
+    if (!written) {
+        messages += "logdesk-report: " + written.error().line() + "\n";
+        return 1;
+    }
+    return code;
 }
 
 // Fetches every published range list into the ranges folder, one line on
@@ -904,6 +1141,18 @@ std::optional<GatheredLog> GatherRecords(const ReportArgs& a, LogInputs& inputs,
             }
             return consumers;
         };
+        if (a.page == Page::Html) {
+            options.makeConsumers = [plan = HtmlPlanOf(a, CatalogueCrawlers(a.crawlers))] {
+                std::vector<std::unique_ptr<RecordConsumer>> consumers;
+                for (const HtmlPlan::Item& item : plan.pages) {
+                    consumers.push_back(MakePageAccumulator(item.page, item.request));
+                }
+                if (plan.verify) {
+                    consumers.push_back(std::make_unique<CrawlerClaimCollector>());
+                }
+                return consumers;
+            };
+        }
     }
     options.crawlers = a.crawlers;
     Result<InputsImport> read = ImportLogInputs(inputs, {}, options);
@@ -969,6 +1218,9 @@ int WritePage(const ReportArgs& a, LogImport& imported, const IpDatabase* locati
               LineSink& standardOutput, std::string& messages) {
     if (a.page == Page::Verify) {
         return WriteVerifyPage(a, imported, standardOutput, messages);
+    }
+    if (a.page == Page::Html) {
+        return WriteHtml(a, imported, messages);
     }
     if (a.page == Page::Spiders) {
         // Sorted as the window's lists are; unsorted, in the tally's order.
@@ -1169,11 +1421,11 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
     a.stream = Streams(a, inputs, reading);
     // The table is written only after every log was read, but what a log
     // held would still be gone.
-    if (a.output) {
+    if (const std::optional<std::string>& output = a.html ? a.html : a.output) {
         for (const InputFile& file : inputs.files()) {
-            if (file.kind == InputKind::StandardInput ? OutputIsStandardInput(*a.output, standardInput)
-                                                      : SameFile(*a.output, file.path)) {
-                messages += "logdesk-report: " + ForTerminal(*a.output) +
+            if (file.kind == InputKind::StandardInput ? OutputIsStandardInput(*output, standardInput)
+                                                      : SameFile(*output, file.path)) {
+                messages += "logdesk-report: " + ForTerminal(*output) +
                             " is the log being read; not writing over it\n";
                 return 1;
             }

@@ -249,6 +249,12 @@ std::vector<ApprovalCase> Cases() {
         {"depth-on-another-page", {"--page", "urls", "--depth", "2", log}},
         {"coverage-without-urls", {"--page", "coverage", log}},
         {"urls-on-another-page", {"--page", "urls", "--urls", "{dir}/x.log", log}},
+        {"update-ranges-with-html", {"--update-ranges", "--ranges-dir", "{dir}", "--html",
+                                     "{dir}/r.html"}},
+        {"html-with-a-page", {"--html", "{dir}/r.html", "--page", "urls", log}},
+        {"html-with-output", {"--html", "{dir}/r.html", "--output", "{dir}/r.csv", log}},
+        {"html-empty", {"--html", "", log}},
+        {"html-is-the-log", {"--html", log, log}},
 
         // The ClickHouse server's options, none of which gets to a server.
         {"to-not-clickhouse", {"--to", "mysql", "http://127.0.0.1:1/", log}},
@@ -258,6 +264,8 @@ std::vector<ApprovalCase> Cases() {
         {"to-with-a-page", {"--to", "clickhouse", "http://127.0.0.1:1/", "--page", "ips", log}},
         {"to-with-since", {"--to", "clickhouse", "http://127.0.0.1:1/", "--since", "2013-05-01",
                            log}},
+        {"to-with-html", {"--to", "clickhouse", "http://127.0.0.1:1/", "--html", "{dir}/r.html",
+                          log}},
         {"to-without-log", {"--to", "clickhouse", "http://127.0.0.1:1/"}},
         {"to-standard-input", {"--to", "clickhouse", "http://127.0.0.1:1/", "-"}, kLog},
         {"to-and-from", {"--to", "clickhouse", "http://127.0.0.1:1/", "--from", "clickhouse",
@@ -279,8 +287,8 @@ std::vector<ApprovalCase> Cases() {
     for (const char* option :
          {"--page", "--columns", "--output", "--sort", "--threads", "--dns-timeout", "--dns-server",
           "--block-rules", "--client-ip-field", "--ranges-dir", "--ranges-source", "--crawlers",
-          "--spider", "--locate", "--depth", "--urls", "--host", "--to", "--from", "--table",
-          "--since", "--until"}) {
+          "--spider", "--locate", "--depth", "--urls", "--host", "--html", "--to", "--from",
+          "--table", "--since", "--until"}) {
         cases.push_back({std::string("needs-value-") + (option + 2), {log, option}});
     }
     return cases;

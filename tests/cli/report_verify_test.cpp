@@ -3,6 +3,7 @@
 #include "core/verify/crawler_ranges.h"
 #include "report.h"
 #include "support/file_test_support.h"
+#include "support/html_test_support.h"
 #include "support/local_dns_server.h"
 #include "support/local_http_server.h"
 #include "support/verify_log_fixture.h"
@@ -288,6 +289,65 @@ TEST(ReportVerifyTest, TheClientBehindAProxyIsJudgedAndCounted) {
     EXPECT_NE(run({"--page", "ips", "--utf8"}).out.find("\"10.0.0.1\",\"4\""), std::string::npos);
     EXPECT_EQ(run({"--page", "ips", "--client-ip-field", "X-Real-IP"}).code, 2);
     EXPECT_EQ(run({"--page", "ips", "--stream", "--client-ip-field", "X-Forwarded-For"}).code, 2);
+}
+
+// The HTML report verifies only when --dns-server names the servers; its
+// table is the first rows of --page verify, on one thread or several. A
+// server that does not answer reverse lookups gives a report that says so,
+// and exit 1; one the resolver cannot use, no report.
+TEST(ReportVerifyTest, TheHtmlReportVerifiesWithTheServersGiven) {
+    LocalDnsServer server;
+    testing::ServeVerifyAnswers(server);
+    TempFile log(testing::kVerifyLog);
+    const std::string html = (log.dir() / "r.html").string();
+    const ReportRun csv = Report({"--page", "verify", "--utf8", "--dns-server", server.servers(),
+                                  "--dns-timeout", "150", log.path()});
+    ASSERT_EQ(csv.code, 0) << csv.messages;
+    // The CSV rows' cells, unquoted (no cell here holds a quote or a comma).
+    std::vector<std::vector<std::string>> rows;
+    for (std::size_t at = 0; at < csv.out.size();) {
+        const std::size_t end = csv.out.find("\r\n", at);
+        std::vector<std::string> cells;
+        const std::string line = csv.out.substr(at, end - at);
+        for (std::size_t c = 0; c < line.size();) {
+            const std::size_t close = line.find('"', c + 1);
+            cells.push_back(line.substr(c + 1, close - c - 1));
+            c = close + 2;
+        }
+        rows.push_back(cells);
+        at = end + 2;
+    }
+    for (const char* threads : {"1", "4"}) {
+        const ReportRun run = Report({"--html", html, "--dns-server", server.servers(),
+                                      "--dns-timeout", "150", "--threads", threads, log.path()});
+        ASSERT_EQ(run.code, 0) << run.messages;
+        const testing::ParsedHtml parsed(ReadFile(html));
+        const auto tables = parsed.tables("verify");
+        ASSERT_EQ(tables.size(), 1u);
+        EXPECT_EQ(testing::ParsedHtml::Cells(tables.front()), rows) << threads;
+        // The shares say how many claimed visits passed.
+        EXPECT_NE(parsed.root().text().find("各蜘蛛的访问"), std::string::npos);
+    }
+
+    // No reverse answers: the report is written, says so, and judges nobody.
+    LocalDnsServer nxdomain;
+    nxdomain.setNxdomainForEverything(true);
+    const ReportRun unanswered =
+        Report({"--html", html, "--dns-server", nxdomain.servers(), log.path()});
+    EXPECT_EQ(unanswered.code, 1);
+    EXPECT_NE(unanswered.messages.find("DNS服务器不回答反查"), std::string::npos);
+    const std::string written = ReadFile(html);
+    EXPECT_NE(written.find("DNS服务器不回答反查"), std::string::npos);
+    const testing::ParsedHtml parsed(written);
+    for (const auto& row : testing::ParsedHtml::Cells(parsed.tables("verify").front())) {
+        EXPECT_NE(row[4].rfind("假", 0), 0u) << row[4];
+    }
+
+    // Without --dns-server nobody is asked, and the report has no such part.
+    const int asked = server.questions();
+    ASSERT_EQ(Report({"--html", html, log.path()}).code, 0);
+    EXPECT_EQ(server.questions(), asked);
+    EXPECT_TRUE(testing::ParsedHtml(ReadFile(html)).tables("verify").empty());
 }
 
 } // namespace

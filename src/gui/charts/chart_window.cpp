@@ -12,17 +12,22 @@
 
 #include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChart>
 #include <QChartView>
 #include <QCoreApplication>
 #include <QFile>
 #include <QGraphicsLayout>
+#include <QGraphicsLineItem>
 #include <QGraphicsRectItem>
 #include <QGraphicsSimpleTextItem>
 #include <QHorizontalStackedBarSeries>
 #include <QLegend>
+#include <QLineSeries>
+#include <QPainter>
 #include <QPieSeries>
 #include <QPieSlice>
+#include <QPixmap>
 #include <QPointer>
 #include <QResizeEvent>
 #include <QValueAxis>
@@ -69,6 +74,14 @@ double TickStep(double range) {
     return std::max(1.0, factor * magnitude);
 }
 
+// The round step after `step` (1, 2 or 5 times a power of ten): 2, 5 or
+// 10 times that power.
+double NextTickStep(double step) {
+    const double magnitude = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double factor = step / magnitude;
+    return (factor < 1.5 ? 2 : factor < 3.5 ? 5 : 10) * magnitude;
+}
+
 QFont SmallerFont(const QFont& controlFont, int pixels) {
     QFont font = controlFont;
     font.setBold(false);
@@ -99,6 +112,38 @@ template <typename Item> void DeleteAll(std::vector<Item*>& items) {
     }
     items.clear();
 }
+
+// The pen of a crawler's line: its colour, or a dashed grey for a colour
+// that would vanish on the white background (the unknown traffic's white);
+// a lighter grey than 盘古搜's, which is nearly the outline's.
+QPen LinePen(const QColor& colour) {
+    constexpr int kLightest = 235;
+    const bool faint = std::min({colour.red(), colour.green(), colour.blue()}) >= kLightest;
+    QPen pen(faint ? QColor(150, 150, 150) : colour, 2);
+    if (faint) {
+        pen.setStyle(Qt::DashLine);
+    }
+    return pen;
+}
+
+// A check box's picture of the line it draws.
+QIcon LineIcon(const QPen& pen) {
+    QPixmap picture(16, 16);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    QPen thicker = pen;
+    thicker.setWidth(3);
+    painter.setPen(thicker);
+    painter.drawLine(1, 8, 15, 8);
+    return QIcon(picture);
+}
+
+// Days with a marker on each point; beyond, the markers would merge.
+constexpr std::size_t kMostMarkedDays = 62;
+// The length of a legend's line, and the room between the check boxes and
+// the lines above them, in pixels.
+constexpr int kSwatchLength = 20;
+constexpr int kChoiceGap = 4;
 
 // A white chart without the frame Qt draws around it, so that the picture of
 // a chart is the chart alone.
@@ -171,6 +216,43 @@ ChartWindow::ChartWindow(const ImportedLog& log, ConfigFile& config, QWidget* pa
     pie_->installEventFilter(this);
     bar_->installEventFilter(this);
 
+    // The lines: days along, visits up; like the pie, the caption is the
+    // title.
+    trendView_ = built.control<QChartView>("趋势图");
+    QChart* trendChart = trendView_->chart();
+    PlainChart(trendChart);
+    trendChart->setTitleFont(trendView_->font());
+    days_ = new QCategoryAxis(trendChart);
+    days_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    days_->setLabelsFont(SmallerFont(trendView_->font(), 12));
+    trendChart->addAxis(days_, Qt::AlignBottom);
+    visits_ = new QValueAxis(trendChart);
+    visits_->setLabelFormat(QStringLiteral("%.0f"));
+    visits_->setTickType(QValueAxis::TicksDynamic);
+    visits_->setTickAnchor(0);
+    visits_->setLabelsFont(SmallerFont(trendView_->font(), 12));
+    trendChart->addAxis(visits_, Qt::AlignLeft);
+    connect(trendChart, &QChart::plotAreaChanged, this, &ChartWindow::labelAxes);
+    // The markers reach beyond what Qt repaints of a moved line: the view
+    // is repainted whole, which a chart of a few lines affords.
+    trendView_->setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
+    trendView_->installEventFilter(this);
+    lineChoice_ = built.control<CheckBoxGroup>("复选框组趋势蜘蛛");
+    lineChoiceHeight_ = lineChoice_->height();
+    connect(lineChoice_, &CheckBoxGroup::entryToggled, this, [this](int index, bool on) {
+        const auto at = static_cast<std::size_t>(index);
+        if (at >= trend_.lines.size()) {
+            return;
+        }
+        const QString name = FromGbk(trend_.lines[at].displayName);
+        if (on) {
+            hiddenLines_.remove(name);
+        } else {
+            hiddenLines_.insert(name);
+        }
+        drawTrend();
+    });
+
     refreshCaption_.setSingleShot(true);
     connect(&refreshCaption_, &QTimer::timeout, this,
             [this] { refreshButton_->setCaption(QStringLiteral("点我刷新统计")); });
@@ -228,6 +310,8 @@ bool ChartWindow::eventFilter(QObject* watched, QEvent* event) {
             fitPie();
         } else if (watched == bar_) {
             fitBars();
+        } else if (watched == trendView_) {
+            fitTrend();
         }
     }
     return QWidget::eventFilter(watched, event);
@@ -244,22 +328,52 @@ void ChartWindow::layoutCharts() {
     const int left = pie_->x();
     const int top = pie_->y();
     pie_->resize(std::max(0, width() - 2 * left), std::max(0, height() - top - left));
-    bar_->setGeometry(pie_->geometry());
+    const QRect chart = pie_->geometry();
+    bar_->setGeometry(chart);
+    // The check boxes take the rows they need below the lines, up to their
+    // height in the layout, and scroll beyond; never more than half.
+    const int choice = std::min(
+        {lineChoice_->contentHeight(chart.width()), lineChoiceHeight_, chart.height() / 2});
+    const int gap = choice > 0 ? kChoiceGap : 0;
+    trendView_->setGeometry(chart.x(), chart.y(), chart.width(),
+                            std::max(0, chart.height() - choice - gap));
+    lineChoice_->setGeometry(chart.x(), chart.y() + chart.height() - choice, chart.width(), choice);
 }
 
 void ChartWindow::showChartKind() {
-    const bool pie = chosenKind() == ChartKind::Pie;
-    bar_->setVisible(!pie);
-    pie_->setVisible(pie);
+    const ChartKind kind = chosenKind();
+    bar_->setVisible(kind == ChartKind::Bar);
+    pie_->setVisible(kind == ChartKind::Pie);
+    trendView_->setVisible(kind == ChartKind::Trend);
+    lineChoice_->setVisible(kind == ChartKind::Trend);
+    // The day table is built when the lines are first shown after a
+    // refresh, not before: the other charts need only the tally.
+    if (kind == ChartKind::Trend && activated_ && trendStale_ && !trendBuild_.running()) {
+        buildTrend();
+    }
 }
 
 ChartWindow::ChartKind ChartWindow::chosenKind() const {
-    return kind_->currentEntry() == static_cast<int>(ChartKind::Pie) ? ChartKind::Pie
-                                                                     : ChartKind::Bar;
+    switch (kind_->currentEntry()) {
+    case static_cast<int>(ChartKind::Pie):
+        return ChartKind::Pie;
+    case static_cast<int>(ChartKind::Trend):
+        return ChartKind::Trend;
+    default:
+        return ChartKind::Bar;
+    }
 }
 
 QChartView* ChartWindow::chosenChart() const {
-    return chosenKind() == ChartKind::Pie ? pie_ : bar_;
+    switch (chosenKind()) {
+    case ChartKind::Pie:
+        return pie_;
+    case ChartKind::Trend:
+        return trendView_;
+    case ChartKind::Bar:
+        break;
+    }
+    return bar_;
 }
 
 void ChartWindow::refresh() {
@@ -280,6 +394,10 @@ void ChartWindow::refresh() {
     // refresh; a timer, so that nothing waits on the GUI thread.
     refreshButton_->setCaption(QStringLiteral("统计完成"));
     refreshCaption_.start(kCaptionMs);
+    trendStale_ = true;
+    if (chosenKind() == ChartKind::Trend) {
+        buildTrend();
+    }
 }
 
 void ChartWindow::showTally() {
@@ -475,6 +593,194 @@ void ChartWindow::placeBarTexts() {
                              end.y() - half);
         barValues_[i]->setPos(end.x() + kEdge / 2, end.y() - half);
     }
+}
+
+void ChartWindow::buildTrend() {
+    // A snapshot: an import finishing meanwhile changes nothing the worker
+    // reads. A later build supersedes one still running.
+    const RecordTable table = log_.table;
+    const FieldMap fields = log_.header.fieldMap;
+    const SpiderTally tally = log_.tally;
+    trendStale_ = false;
+    refreshCaption_.stop();
+    refreshButton_->setCaption(QStringLiteral("统计中.."));
+    const bool started = trendBuild_.start(
+        [table, fields, tally](const TaskControl& control) {
+            return BuildCrawlerDaySeries(table, fields, tally, control.cancelToken());
+        },
+        [this](CrawlerDaySeries trend) {
+            showTrend(std::move(trend));
+            refreshButton_->setCaption(QStringLiteral("统计完成"));
+            refreshCaption_.start(kCaptionMs);
+            emit trendShown();
+        },
+        BackgroundTask::Overlap::Supersede);
+    if (!started) {
+        trendStale_ = true;
+        refreshButton_->setCaption(QStringLiteral("点我刷新统计"));
+    }
+}
+
+void ChartWindow::showTrend(CrawlerDaySeries trend) {
+    trend_ = std::move(trend);
+    QStringList captions;
+    std::vector<bool> checked;
+    QList<QIcon> icons;
+    for (const CrawlerDaySeries::Line& line : trend_.lines) {
+        const SpiderInfo* spider = FindSpiderByDisplayName(line.displayName);
+        captions << FromGbk(spider != nullptr ? spider->shortName : line.displayName);
+        checked.push_back(!hiddenLines_.contains(FromGbk(line.displayName)));
+        icons << LineIcon(LinePen(ChartColour(line.displayName)));
+    }
+    lineChoice_->setEntries(captions, checked, icons);
+    for (int i = 0; i < lineChoice_->entryCount(); ++i) {
+        lineChoice_->entry(i)->setToolTip(
+            FromGbk(trend_.lines[static_cast<std::size_t>(i)].displayName));
+    }
+    layoutCharts();
+    drawTrend();
+}
+
+void ChartWindow::drawTrend() {
+    QChart* chart = trendView_->chart();
+    chart->removeAllSeries();
+    DeleteAll(lineSwatches_);
+    DeleteAll(lineNames_);
+    const std::size_t days = trend_.days.size();
+    std::int64_t largest = 0;
+    for (const CrawlerDaySeries::Line& line : trend_.lines) {
+        const QString name = FromGbk(line.displayName);
+        if (hiddenLines_.contains(name)) {
+            continue;
+        }
+        const QPen pen = LinePen(ChartColour(line.displayName));
+        auto* series = new QLineSeries(chart);
+        series->setName(name);
+        series->setPen(pen);
+        series->setPointsVisible(days <= kMostMarkedDays);
+        series->setMarkerSize(4); // the radius, in pixels
+        QList<QPointF> points;
+        for (std::size_t d = 0; d < days && d < line.visits.size(); ++d) {
+            points << QPointF(static_cast<qreal>(d), static_cast<qreal>(line.visits[d]));
+            largest = std::max(largest, line.visits[d]);
+        }
+        series->replace(points);
+        chart->addSeries(series);
+        series->attachAxis(days_);
+        series->attachAxis(visits_);
+
+        auto* swatch = new QGraphicsLineItem(chart);
+        swatch->setPen(pen);
+        lineSwatches_.push_back(swatch);
+        auto* text = new QGraphicsSimpleTextItem(name, chart);
+        lineNames_.push_back(text);
+    }
+    mostVisits_ = static_cast<double>(largest);
+    dayLabelStep_ = 0;
+    fitTrend();
+    labelAxes();
+}
+
+void ChartWindow::fitTrend() {
+    // The legend of the lines drawn, to the right as the pie's: the largest
+    // text that fits one column, else as many columns of the smallest as
+    // the height needs.
+    const QSize size = trendView_->size();
+    const int rows = static_cast<int>(lineNames_.size());
+    const int height = std::max(1, size.height() - 2 * kEdge);
+    QFont font;
+    int pitch = 0;
+    int widest = 0;
+    int perColumn = 1;
+    for (int pixels = kLargestText; pixels >= kSmallestText; --pixels) {
+        font = SmallerFont(trendView_->font(), pixels);
+        const QFontMetrics metrics(font);
+        pitch = metrics.height() + 4;
+        widest = WidestText(lineNames_, metrics);
+        perColumn = std::max(1, height / pitch);
+        if (rows <= perColumn && kSwatchLength + 6 + widest <= size.width() * kLegendShare) {
+            break;
+        }
+    }
+    const int columns = std::max(1, (rows + perColumn - 1) / perColumn);
+    const int shownRows = std::min(rows, perColumn);
+    const int columnWidth = kSwatchLength + 6 + widest;
+    const int legendWidth = rows > 0 ? columns * columnWidth + (columns - 1) * kEdge : 0;
+    const int left = size.width() - kEdge - legendWidth;
+    const int top = std::max(kEdge, (size.height() - shownRows * pitch) / 2);
+    const int textHeight = QFontMetrics(font).height();
+    for (int i = 0; i < rows; ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        const int x = left + (i / perColumn) * (columnWidth + kEdge);
+        const int y = top + (i % perColumn) * pitch;
+        lineSwatches_[at]->setLine(x, y + pitch / 2.0, x + kSwatchLength, y + pitch / 2.0);
+        lineNames_[at]->setFont(font);
+        lineNames_[at]->setPos(x + kSwatchLength + 6, y + (pitch - textHeight) / 2);
+    }
+    trendView_->chart()->setMargins(
+        QMargins(kEdge, kEdge, legendWidth + (rows > 0 ? 2 * kEdge : kEdge), kEdge));
+}
+
+void ChartWindow::labelAxes() {
+    labelDays();
+    // The visits up to a round step above the most, in as many steps as
+    // the plot's height holds figures: Qt elides a figure taller than the
+    // axis over one more than the number of steps.
+    const double top = std::max(1.0, mostVisits_ * 1.1);
+    const double plotHeight = trendView_->chart()->plotArea().height();
+    const double room = QFontMetrics(visits_->labelsFont()).height() + 2 * kEdge;
+    const int steps = std::max(1, static_cast<int>(plotHeight / room) - 1);
+    double step = TickStep(top);
+    while (std::ceil(top / step) > steps) {
+        step = NextTickStep(step);
+    }
+    const double maximum = std::ceil(top / step) * step;
+    if (visits_->max() != maximum || visits_->tickInterval() != step) {
+        visits_->setRange(0, maximum);
+        visits_->setTickInterval(step);
+    }
+}
+
+void ChartWindow::labelDays() {
+    const std::size_t days = trend_.days.size();
+    const double plotWidth = trendView_->chart()->plotArea().width();
+    const QFontMetrics metrics(days_->labelsFont());
+    int widest = 0;
+    for (const std::string& day : trend_.days) {
+        widest = std::max(widest, metrics.horizontalAdvance(FromGbk(day)));
+    }
+    // A label every `step` days, and the axis half a step longer than the
+    // days at either end, so that the first and the last label stay inside
+    // it. `step` days then take step / (days - 1 + step) of the plot, which
+    // must hold a label and a gap; and Qt elides a label wider than the
+    // axis over one more than the number of labels, less its padding of 4
+    // pixels either side (and a pixel of its text's margin). Every day
+    // until the plot has its width.
+    const double apart = widest + kEdge;
+    const double within = widest + 2 * 4 + 2;
+    int step = 1;
+    if (plotWidth > 0) {
+        const auto span = static_cast<double>(std::max<std::size_t>(days, 1) - 1);
+        for (; step < static_cast<int>(days); ++step) {
+            const double labels = std::floor(span / step) + 1;
+            if (plotWidth / (labels + 1) >= within && step * plotWidth / (span + step) >= apart) {
+                break;
+            }
+        }
+    }
+    if (step == dayLabelStep_) {
+        return;
+    }
+    dayLabelStep_ = step;
+    const double margin = step / 2.0;
+    for (const QString& label : days_->categoriesLabels()) {
+        days_->remove(label);
+    }
+    days_->setStartValue(-margin);
+    for (std::size_t d = 0; d < days; d += static_cast<std::size_t>(step)) {
+        days_->append(FromGbk(trend_.days[d]), static_cast<qreal>(d));
+    }
+    days_->setRange(-margin, std::max(0.0, static_cast<double>(days) - 1) + margin);
 }
 
 void ChartWindow::copyChart() {

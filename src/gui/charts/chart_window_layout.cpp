@@ -24,7 +24,7 @@ const WindowDescription& ChartWindowDescription() {
                  .kind = ControlKind::DropDown,
                  .geometry = {242, 10, 172, 27},
                  .font = kSong19Bold,
-                 .items = {"显示饼形图", "显示柱状图"}},
+                 .items = {"显示饼形图", "显示柱状图", "显示趋势图"}},
                 {.name = "按钮复制截图",
                  .kind = ControlKind::Button,
                  .geometry = {424, 8, 120, 32},
@@ -51,6 +51,20 @@ const WindowDescription& ChartWindowDescription() {
                  .caption = "访问 ${v} 次",
                  .visible = false,
                  .font = kSong19Bold},
+                // The window puts the lines where the other charts are and
+                // the crawlers' check boxes below them, in as many rows as
+                // they need up to this height.
+                {.name = "趋势图",
+                 .kind = ControlKind::LineChart,
+                 .geometry = {8, 48, 480, 224},
+                 .caption = "蜘蛛每日访问次数",
+                 .visible = false,
+                 .font = kSong19Bold},
+                {.name = "复选框组趋势蜘蛛",
+                 .kind = ControlKind::CheckBoxGroup,
+                 .geometry = {8, 276, 480, 124},
+                 .visible = false,
+                 .font = kSong16},
             },
         .dialogs =
             {

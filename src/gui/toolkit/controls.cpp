@@ -44,6 +44,94 @@ void LinkLabel::mousePressEvent(QMouseEvent* event) {
     }
 }
 
+namespace {
+
+// Pixels between two cells of a check box group, and around them.
+constexpr int kCellGap = 10;
+constexpr int kGroupMargin = 4;
+
+} // namespace
+
+CheckBoxGroup::CheckBoxGroup(QWidget* parent) : QScrollArea(parent), content_(new QWidget) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setWidgetResizable(false);
+    setWidget(content_);
+}
+
+void CheckBoxGroup::setEntries(const QStringList& captions, const std::vector<bool>& checked,
+                               const QList<QIcon>& icons) {
+    for (CheckBox* box : boxes_) {
+        delete box;
+    }
+    boxes_.clear();
+    for (qsizetype i = 0; i < captions.size(); ++i) {
+        auto* box = new CheckBox(captions[i], content_);
+        const auto at = static_cast<std::size_t>(i);
+        box->setChecked(at < checked.size() && checked[at]);
+        if (i < icons.size()) {
+            box->setIcon(icons[i]);
+        }
+        const int index = static_cast<int>(i);
+        connect(box, &QCheckBox::toggled, this,
+                [this, index](bool on) { emit entryToggled(index, on); });
+        box->show();
+        boxes_.push_back(box);
+    }
+    placeEntries();
+}
+
+CheckBox* CheckBoxGroup::entry(int index) const {
+    return index >= 0 && static_cast<std::size_t>(index) < boxes_.size()
+               ? boxes_[static_cast<std::size_t>(index)]
+               : nullptr;
+}
+
+QSize CheckBoxGroup::cellSize() const {
+    QSize cell;
+    for (const CheckBox* box : boxes_) {
+        cell = cell.expandedTo(box->sizeHint());
+    }
+    return cell + QSize(kCellGap, 0);
+}
+
+int CheckBoxGroup::columnsFor(int innerWidth) const {
+    const int cellWidth = std::max(1, cellSize().width());
+    return std::max(1, (innerWidth - 2 * kGroupMargin + kCellGap) / cellWidth);
+}
+
+int CheckBoxGroup::contentHeight(int width) const {
+    if (boxes_.empty()) {
+        return 0;
+    }
+    const int columns = columnsFor(width - 2 * frameWidth());
+    const int rows = (static_cast<int>(boxes_.size()) + columns - 1) / columns;
+    return rows * cellSize().height() + 2 * kGroupMargin + 2 * frameWidth();
+}
+
+void CheckBoxGroup::placeEntries() {
+    const QSize cell = cellSize();
+    const int inner = viewport()->width();
+    const int columns = columnsFor(inner);
+    for (std::size_t i = 0; i < boxes_.size(); ++i) {
+        const int column = static_cast<int>(i) % columns;
+        const int row = static_cast<int>(i) / columns;
+        boxes_[i]->setGeometry(kGroupMargin + column * cell.width(),
+                               kGroupMargin + row * cell.height(), cell.width() - kCellGap,
+                               cell.height());
+    }
+    const int rows = (static_cast<int>(boxes_.size()) + columns - 1) / columns;
+    content_->resize(inner, rows * cell.height() + 2 * kGroupMargin);
+}
+
+bool CheckBoxGroup::viewportEvent(QEvent* event) {
+    // The viewport narrows when the scroll bar comes: the rows follow it.
+    if (event->type() == QEvent::Resize) {
+        placeEntries();
+    }
+    return QScrollArea::viewportEvent(event);
+}
+
 int ListBox::addEntry(const QString& text) {
     addItem(text);
     return count() - 1;

@@ -11,9 +11,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabBar>
 #include <QTableView>
 #include <QUrl>
+#include <vector>
 
 namespace logdesk {
 
@@ -30,6 +32,41 @@ class CheckBox : public QCheckBox {
     Q_OBJECT
 public:
     using QCheckBox::QCheckBox;
+};
+
+// Check boxes in rows of equal cells, as many a row as the group is wide
+// (one at least), scrolling down when the rows need more height than it
+// has. The entries are made and replaced whole.
+class CheckBoxGroup : public QScrollArea {
+    Q_OBJECT
+public:
+    explicit CheckBoxGroup(QWidget* parent = nullptr);
+    // One box per caption, checked where `checked` says (unchecked beyond
+    // it), with the icon of the same index where there is one. Toggles of
+    // the old boxes are not reported.
+    void setEntries(const QStringList& captions, const std::vector<bool>& checked,
+                    const QList<QIcon>& icons = {});
+    int entryCount() const { return static_cast<int>(boxes_.size()); }
+    // nullptr out of range.
+    CheckBox* entry(int index) const;
+    // The height that shows every row when the group is `width` wide, its
+    // frame included; 0 without entries.
+    int contentHeight(int width) const;
+
+signals:
+    // The user or the program changed the box of entry `index`.
+    void entryToggled(int index, bool on);
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+
+private:
+    QSize cellSize() const;
+    int columnsFor(int innerWidth) const;
+    void placeEntries();
+
+    QWidget* content_; // owned by the scroll area
+    std::vector<CheckBox*> boxes_;
 };
 
 class Label : public QLabel {

@@ -131,7 +131,8 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
         return tabs;
     }
     case ControlKind::PieChart:
-    case ControlKind::BarChart: {
+    case ControlKind::BarChart:
+    case ControlKind::LineChart: {
         auto* view = new QChartView(parent);
         view->setRenderHint(QPainter::Antialiasing);
         view->chart()->setTitle(caption);
@@ -139,6 +140,8 @@ QWidget* CreateControl(const ControlDescription& c, QWidget* parent) {
     }
     case ControlKind::CheckBox:
         return new CheckBox(caption, parent);
+    case ControlKind::CheckBoxGroup:
+        return new CheckBoxGroup(parent);
     case ControlKind::ProgressBar: {
         auto* bar = new QProgressBar(parent);
         bar->setRange(0, 1000);
@@ -221,7 +224,7 @@ bool KeepsItsPlace(ControlKind kind) {
 
 bool Stretches(ControlKind kind) {
     return kind == ControlKind::ReportList || kind == ControlKind::PieChart ||
-           kind == ControlKind::BarChart;
+           kind == ControlKind::BarChart || kind == ControlKind::LineChart;
 }
 
 } // namespace

@@ -26,8 +26,10 @@ enum class ControlKind {
     TabStrip,
     PieChart,
     BarChart,
+    LineChart,
     CheckBox,
-    ProgressBar, // 0 to 1000, no text: as BackgroundTask::showProgressOn fills it
+    CheckBoxGroup, // check boxes made at run time, in rows that wrap and scroll
+    ProgressBar,   // 0 to 1000, no text: as BackgroundTask::showProgressOn fills it
 };
 
 struct FontDescription {

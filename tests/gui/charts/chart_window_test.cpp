@@ -3,6 +3,7 @@
 #include "core/logimport/imported_log.h"
 #include "core/settings/config_file.h"
 #include "core/settings/settings_keys.h"
+#include "core/stats/page_builds.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
 #include "gui/toolkit/qt_text.h"
@@ -10,15 +11,20 @@
 
 #include <QBarCategoryAxis>
 #include <QBarSet>
+#include <QCategoryAxis>
 #include <QChartView>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGraphicsSimpleTextItem>
+#include <QGraphicsTextItem>
 #include <QHorizontalStackedBarSeries>
 #include <QImageReader>
+#include <QLineSeries>
 #include <QPieSeries>
 #include <QPieSlice>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QValueAxis>
@@ -476,6 +482,326 @@ TEST_F(ChartWindowTest, SampleLogShowsEveryCrawler) {
             }
         }
     }
+}
+
+// Visits per day by construction: 百度 {3, 1, 2}, 谷歌 {2, 0, 4} (none on
+// the second day), a browser {1, 1, 1}, over three days whose records are
+// interleaved.
+class TrendTest : public ChartWindowTest {
+protected:
+    static constexpr const char* kDays[] = {"2013-05-01", "2013-05-02", "2013-05-03"};
+    const std::vector<std::pair<std::string, std::vector<int>>> visitors_ = {
+        {"Mozilla/5.0+(compatible;+Baiduspider/2.0)", {3, 1, 2}},
+        {"Mozilla/5.0+(compatible;+Googlebot/2.1)", {2, 0, 4}},
+        {"Mozilla/5.0+(Windows+NT+6.1)", {1, 1, 1}},
+    };
+
+    void SetUp() override {
+        std::string text = "#Fields: date time cs-uri-stem cs(User-Agent)\r\n";
+        for (int round = 0; round < 4; ++round) {
+            for (std::size_t d = 0; d < 3; ++d) {
+                for (const auto& [agent, visits] : visitors_) {
+                    if (round < visits[d]) {
+                        text += std::string(kDays[d]) + " 10:00:00 /a " + agent + "\r\n";
+                    }
+                }
+            }
+        }
+        LogImport result = testing::Imported(ImportLogBytes(text));
+        log_.table = result.table;
+        log_.header = result.header;
+        log_.tally = result.tally;
+    }
+
+    static QChartView* trend(ChartWindow& w) { return Find<QChartView>(w, "趋势图"); }
+    static CheckBoxGroup* choice(ChartWindow& w) {
+        return Find<CheckBoxGroup>(w, "复选框组趋势蜘蛛");
+    }
+    static std::vector<QLineSeries*> Lines(ChartWindow& w) {
+        std::vector<QLineSeries*> lines;
+        for (QAbstractSeries* series : trend(w)->chart()->series()) {
+            lines.push_back(qobject_cast<QLineSeries*>(series));
+        }
+        return lines;
+    }
+    static QStringList Names(ChartWindow& w) {
+        QStringList names;
+        for (QLineSeries* line : Lines(w)) {
+            names << line->name();
+        }
+        return names;
+    }
+    // Chooses 趋势, which builds the day table on a worker, and waits for
+    // its lines.
+    static void ChooseTrend(ChartWindow& w) {
+        QSignalSpy shown(&w, &ChartWindow::trendShown);
+        Find<DropDown>(w, "组合框图标类型")->setCurrentIndex(2);
+        ASSERT_TRUE(shown.wait(10000));
+        Settle();
+    }
+    // Qt lays a chart out once the events of its change are handled, as
+    // they are before a user could click.
+    static void Settle() {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+    }
+    // At any size, a label every few days, the first day's among them, and
+    // the visits' figures, each drawn whole: Qt hides or elides those it has
+    // no room for.
+    static void ExpectAxisLabelsWhole(ChartWindow& w, int dayCount,
+                                      std::initializer_list<int> heights) {
+        std::vector<QSize> sizes;
+        for (int width = w.minimumWidth(); width <= 1400; width += 60) {
+            for (const int height : heights) {
+                sizes.emplace_back(width, height);
+            }
+        }
+        for (const QSize wanted : sizes) {
+            SCOPED_TRACE(std::to_string(wanted.width()) + "x" + std::to_string(wanted.height()));
+            w.resize(wanted);
+            Settle();
+            auto* days = qobject_cast<QCategoryAxis*>(trend(w)->chart()->axes(Qt::Horizontal)[0]);
+            const QStringList labels = days->categoriesLabels();
+            ASSERT_GE(labels.size(), 2);
+            EXPECT_LE(labels.size(), dayCount);
+            EXPECT_EQ(labels[0], FromGbk(w.trend().days.at(0)));
+            QStringList drawn;
+            for (QGraphicsItem* item : trend(w)->scene()->items()) {
+                if (auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+                    text && text->isVisible()) {
+                    drawn << text->toPlainText();
+                }
+            }
+            for (const QString& label : labels) {
+                EXPECT_TRUE(drawn.contains(label)) << label.toStdString();
+            }
+            // Nor is a figure of the visits axis cut short.
+            for (const QString& text : drawn) {
+                EXPECT_FALSE(text.endsWith(QStringLiteral("..."))) << text.toStdString();
+            }
+        }
+    }
+    static QImage Picture(const QString& path) {
+        return QImage(path).convertToFormat(QImage::Format_RGB32);
+    }
+};
+
+TEST_F(TrendTest, LinesAreTheByDatePageOfEachCrawler) {
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    DropDown* kind = Find<DropDown>(window, "组合框图标类型");
+    EXPECT_EQ(kind->itemText(2), QStringLiteral("显示趋势图"));
+    EXPECT_FALSE(trend(window)->isVisible());
+
+    // The table is built on a worker: nothing is drawn before the event
+    // loop takes its result, and the refresh button says it is counting.
+    QSignalSpy shown(&window, &ChartWindow::trendShown);
+    kind->setCurrentIndex(2);
+    EXPECT_TRUE(window.trend().lines.empty());
+    EXPECT_EQ(Find<Button>(window, "按钮统计")->caption(), QStringLiteral("统计中.."));
+    ASSERT_TRUE(shown.wait(10000));
+    EXPECT_EQ(Find<Button>(window, "按钮统计")->caption(), QStringLiteral("统计完成"));
+    EXPECT_TRUE(trend(window)->isVisible());
+    EXPECT_TRUE(choice(window)->isVisible());
+    EXPECT_FALSE(pie(window)->isVisible());
+    EXPECT_FALSE(bar(window)->isVisible());
+
+    // One line per crawler in tally order, a point per day, 0 on a day
+    // without visits; the very figures of the by-date page.
+    EXPECT_EQ(Names(window),
+              QStringList({QStringLiteral("百度(Baiduspider)"), QStringLiteral("谷歌(Googlebot)"),
+                           QStringLiteral("其他流量(unknown)")}));
+    const StatsTable page = BuildSpiderDaysPage(log_.table, log_.header.fieldMap, log_.tally);
+    ASSERT_EQ(page.rows.size(), 4u);
+    const std::vector<QLineSeries*> lines = Lines(window);
+    for (std::size_t c = 0; c < lines.size(); ++c) {
+        SCOPED_TRACE(lines[c]->name().toStdString());
+        const QList<QPointF> points = lines[c]->points();
+        ASSERT_EQ(points.size(), 3);
+        for (std::size_t d = 0; d < 3; ++d) {
+            EXPECT_EQ(points[static_cast<qsizetype>(d)],
+                      QPointF(static_cast<qreal>(d), visitors_[c].second[d]));
+            EXPECT_EQ(points[static_cast<qsizetype>(d)].y(), std::stod(page.rows[d + 1][c + 1]));
+        }
+    }
+    // Each in its crawler's colour, but the white of the unknown traffic,
+    // which would vanish on the white chart.
+    EXPECT_EQ(lines[0]->pen().color(), FromColorref(0xE13229));
+    EXPECT_EQ(lines[1]->pen().color(), FromColorref(0x2509B9));
+    EXPECT_NE(lines[2]->pen().color(), QColor(Qt::white));
+    // The days label the axis, in order; the visits axis holds every point.
+    auto* days = qobject_cast<QCategoryAxis*>(trend(window)->chart()->axes(Qt::Horizontal)[0]);
+    EXPECT_EQ(days->categoriesLabels(),
+              QStringList({QStringLiteral("2013-05-01"), QStringLiteral("2013-05-02"),
+                           QStringLiteral("2013-05-03")}));
+    auto* visits = qobject_cast<QValueAxis*>(trend(window)->chart()->axes(Qt::Vertical)[0]);
+    EXPECT_EQ(visits->min(), 0);
+    EXPECT_GE(visits->max(), 4);
+    // A legend entry per line, and a checked box per crawler.
+    const QStringList legend = Texts(trend(window));
+    EXPECT_EQ(legend, Names(window));
+    ASSERT_EQ(choice(window)->entryCount(), 3);
+    EXPECT_EQ(choice(window)->entry(0)->text(), QStringLiteral("百度"));
+    EXPECT_EQ(choice(window)->entry(2)->text(), QStringLiteral("其他流量"));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(choice(window)->entry(i)->isChecked());
+    }
+}
+
+TEST_F(TrendTest, UncheckingACrawlerRemovesItsLineAndLegend) {
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    ChooseTrend(window);
+    ASSERT_EQ(Lines(window).size(), 3u);
+    auto* visits = qobject_cast<QValueAxis*>(trend(window)->chart()->axes(Qt::Vertical)[0]);
+    const qreal withGoogle = visits->max();
+
+    choice(window)->entry(1)->click();
+    EXPECT_EQ(Names(window), QStringList({QStringLiteral("百度(Baiduspider)"),
+                                          QStringLiteral("其他流量(unknown)")}));
+    EXPECT_FALSE(Texts(trend(window)).contains(QStringLiteral("谷歌(Googlebot)")));
+    EXPECT_EQ(Texts(trend(window)).size(), 2);
+    // The axis follows the lines drawn: 谷歌's 4 was the most.
+    EXPECT_LT(visits->max(), withGoogle);
+    EXPECT_GE(visits->max(), 3);
+    choice(window)->entry(0)->click();
+    choice(window)->entry(2)->click();
+    EXPECT_TRUE(Lines(window).empty());
+    EXPECT_TRUE(Texts(trend(window)).isEmpty());
+
+    // Checked again, the line is back in its place; a refresh keeps what is
+    // unchecked.
+    choice(window)->entry(0)->click();
+    choice(window)->entry(1)->click();
+    EXPECT_EQ(Names(window), QStringList({QStringLiteral("百度(Baiduspider)"),
+                                          QStringLiteral("谷歌(Googlebot)")}));
+    QSignalSpy shown(&window, &ChartWindow::trendShown);
+    QTest::mouseClick(Find<Button>(window, "按钮统计"), Qt::LeftButton);
+    ASSERT_TRUE(shown.wait(10000));
+    EXPECT_EQ(Names(window), QStringList({QStringLiteral("百度(Baiduspider)"),
+                                          QStringLiteral("谷歌(Googlebot)")}));
+    EXPECT_FALSE(choice(window)->entry(2)->isChecked());
+}
+
+TEST_F(TrendTest, CopyAndSavePictureTheLinesAndThePieComesBack) {
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    const QString piePath = QString::fromStdString((dir_.dir() / "pie.png").string());
+    ui_.answers.push_back(piePath);
+    Settle();
+    save(window);
+    const QImage pieBefore = Picture(piePath);
+    ASSERT_FALSE(pieBefore.isNull());
+
+    ChooseTrend(window);
+    const QString trendPath = QString::fromStdString((dir_.dir() / "trend.png").string());
+    ui_.answers.push_back(trendPath);
+    ui_.messages.clear();
+    save(window);
+    EXPECT_EQ(ui_.messages, QStringList({QStringLiteral("已保存图表为图片！")}));
+    const QImage lines = Picture(trendPath);
+    ASSERT_FALSE(lines.isNull());
+    EXPECT_NE(lines, pieBefore);
+    // What is shown, the lines without the check boxes below them.
+    const QImage shown = trend(window)->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(lines, shown);
+    EXPECT_LT(lines.height(), pie(window)->height());
+    QTest::mouseClick(Find<Button>(window, "按钮复制截图"), Qt::LeftButton);
+    EXPECT_EQ(ui_.clipboardImage.convertToFormat(QImage::Format_RGB32), shown);
+    // An unchecked crawler is left out of the picture too.
+    choice(window)->entry(0)->click();
+    Settle();
+    EXPECT_NE(trend(window)->grab().toImage().convertToFormat(QImage::Format_RGB32), shown);
+
+    // Back to the pie: the chart it showed before, nothing of the lines.
+    Find<DropDown>(window, "组合框图标类型")->setCurrentIndex(0);
+    EXPECT_TRUE(pie(window)->isVisible());
+    EXPECT_FALSE(trend(window)->isVisible());
+    EXPECT_FALSE(choice(window)->isVisible());
+    const QString againPath = QString::fromStdString((dir_.dir() / "again.png").string());
+    ui_.answers.push_back(againPath);
+    ui_.messages.clear();
+    Settle();
+    save(window);
+    EXPECT_EQ(Picture(againPath), pieBefore);
+}
+
+// Every crawler of both catalogues on each of 40 days: the boxes keep their
+// captions whole and apart, scroll where their rows need more room, and the
+// legend and the day labels stay inside the chart and apart.
+TEST_F(TrendTest, EveryCrawlerAndManyDaysFit) {
+    std::string text = "#Fields: date time cs(User-Agent)\r\n";
+    for (int day = 1; day <= 40; ++day) {
+        char date[16];
+        std::snprintf(date, sizeof date, "2013-%02d-%02d", 5 + (day - 1) / 31, (day - 1) % 31 + 1);
+        for (const SpiderInfo& spider : SpiderCatalogue()) {
+            const std::string agent = spider.tokens.empty() ? "-" : std::string(spider.tokens[0]);
+            text += std::string(date) + " 10:00:00 x+" + agent + "\r\n";
+        }
+    }
+    ImportOptions options;
+    options.crawlers = Crawlers::All;
+    LogImport result = testing::Imported(ImportLogBytes(text, {}, options));
+    log_.table = result.table;
+    log_.header = result.header;
+    log_.tally = result.tally;
+    ASSERT_EQ(log_.tally.length(), kSpiderCount);
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    ChooseTrend(window);
+    ASSERT_EQ(window.trend().days.size(), 40u);
+    for (const QSize size : {window.size(), QSize(1200, 800), QSize(600, 420)}) {
+        SCOPED_TRACE(std::to_string(size.width()) + "x" + std::to_string(size.height()));
+        window.resize(size);
+        QCoreApplication::processEvents();
+        CheckBoxGroup* group = choice(window);
+        ASSERT_EQ(group->entryCount(), kSpiderCount);
+        EXPECT_GT(group->height(), 0);
+        EXPECT_LE(group->geometry().bottom(), window.height() - 1);
+        EXPECT_LE(trend(window)->geometry().bottom(), group->geometry().top());
+        for (int i = 0; i < group->entryCount(); ++i) {
+            CheckBox* box = group->entry(i);
+            EXPECT_GE(box->width(), box->sizeHint().width()) << box->text().toStdString();
+            EXPECT_LE(box->geometry().right(), group->viewport()->width() - 1);
+            for (int j = i + 1; j < group->entryCount(); ++j) {
+                EXPECT_FALSE(box->geometry().intersects(group->entry(j)->geometry()));
+            }
+        }
+        // The rows the group cannot show scroll into view.
+        const QScrollBar* scroll = group->verticalScrollBar();
+        EXPECT_EQ(scroll->maximum() > 0, group->contentHeight(group->width()) > group->height());
+        const auto texts = PlacedTexts(trend(window));
+        EXPECT_EQ(texts.size(), static_cast<std::size_t>(kSpiderCount));
+        const QRectF inside(QPointF(0, 0), trend(window)->size());
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            EXPECT_TRUE(inside.contains(texts[i].second)) << texts[i].first.toStdString();
+            for (std::size_t j = i + 1; j < texts.size(); ++j) {
+                EXPECT_FALSE(texts[i].second.intersects(texts[j].second))
+                    << texts[i].first.toStdString() << " / " << texts[j].first.toStdString();
+            }
+        }
+    }
+    // (Lower, thirty names need more columns than the legend has room for.)
+    ExpectAxisLabelsWhole(window, 40, {420, 560});
+    if (const QByteArray dir = qgetenv("LOGDESK_SCREENSHOT_DIR"); !dir.isEmpty()) {
+        window.resize(ChartWindowDescription().outerWidth - kFrameWidth,
+                      ChartWindowDescription().outerHeight - kFrameHeight);
+        QCoreApplication::processEvents();
+        window.grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/chart_trend_all.png"));
+    }
+}
+
+// The sample's seven days and its visits, at any size of the window.
+TEST_F(TrendTest, SampleAxesLabelledWholeAtAnySize) {
+    LogImport result = testing::Imported(ImportLogFile(LOGDESK_SAMPLES_DIR "/ex130501.log"));
+    log_.table = result.table;
+    log_.header = result.header;
+    log_.tally = result.tally;
+    ChartWindow window(log_, config_, nullptr);
+    open(window);
+    ChooseTrend(window);
+    ASSERT_EQ(window.trend().days.size(), 7u);
+    ExpectAxisLabelsWhole(window, 7, {300, 420, 560});
 }
 
 } // namespace
