@@ -21,17 +21,25 @@ check() { # DIR PATTERN WHAT
   fi
 }
 check core '^\s*#\s*include\s+["<](gui|app|cli)/|^\s*#\s*include\s+<Q' 'core code reaches above the core'
-check gui/toolkit '^\s*#\s*include\s+"(gui/(main|charts|stats|csv_export|verify)|app|cli)/' \
+check gui/toolkit '^\s*#\s*include\s+"(gui/(main|charts|stats|seo|csv_export|verify)|app|cli)/' \
   'the toolkit reaches a window or a program'
 for window in "$src"/gui/*/; do
   name=$(basename "$window")
   [ "$name" = toolkit ] && continue
   others=$(cd "$src/gui" && ls -d */ | tr -d / | grep -vxE "toolkit|$name" | paste -sd'|')
   # The main window opens the others, and the statistics window the
-  # verification window: those are the calls down the tree of windows.
+  # verification and crawl-analysis windows: those are the calls down the
+  # tree of windows. The crawl-analysis window shows its pages through the
+  # statistics lists (their model, marks and export), never through the
+  # statistics window that opens it.
   case $name in
   main) continue ;;
-  stats) others=$(tr '|' '\n' <<<"$others" | grep -vx verify | paste -sd'|') ;;
+  stats) others=$(tr '|' '\n' <<<"$others" | grep -vxE 'verify|seo' | paste -sd'|') ;;
+  seo)
+    others=$(tr '|' '\n' <<<"$others" | grep -vx stats | paste -sd'|')
+    check gui/seo '^\s*#\s*include\s+"gui/stats/(stats_window|stats_session)\.h"' \
+      'window seo reaches the statistics window'
+    ;;
   esac
   [ -n "$others" ] && check "gui/$name" "^\\s*#\\s*include\\s+\"(gui/($others)|app|cli)/" \
     "window $name reaches another window or a program"

@@ -30,6 +30,14 @@ inline constexpr TextSetting kIpQueryHost{{"更多精细统计", "IP查询主机
 // read it instead of asking the search host. Only ever read, when the
 // statistics window opens. Default: none, the web lookup.
 inline constexpr TextSetting kIpDatabase{{"更多精细统计", "IP数据库"}, ""};
+// The site whose URL list the crawl-analysis window's coverage page reads,
+// as a host name ("www.example.com", ASCII case ignored), for a list that
+// holds URLs of several hosts: those of this one are kept and the others
+// left out. A list of one host is read whole whatever this says, unless it
+// names another host, which fails. Only ever read, when the statistics
+// window opens. Default: none, so a list of several hosts is refused with
+// their names.
+inline constexpr TextSetting kSiteHost{{"更多精细统计", "站点主机"}, ""};
 
 // Whether an import names today's crawlers (AI crawlers, newer search
 // engines, SEO tools) besides the classic ones. Set by the chart window's

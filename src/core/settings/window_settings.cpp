@@ -18,6 +18,7 @@ StatsWindowSettings StatsWindowSettings::read(ConfigFile& config) {
     loaded.statusUrlPrefix = settings::kStatusUrlPrefix.read(config);
     loaded.ipQueryHost = settings::kIpQueryHost.read(config);
     loaded.ipDatabase = settings::kIpDatabase.read(config);
+    loaded.siteHost = settings::kSiteHost.read(config);
     return loaded;
 }
 

@@ -20,17 +20,19 @@ struct MainWindowSettings {
 };
 
 // The statistics window's: the prefixes put before a URL it opens (URL page,
-// status page), the search host its IP lookups ask, and the local database
-// they read instead when one is named.
+// status page), the search host its IP lookups ask, the local database
+// they read instead when one is named, and the site host the coverage page
+// of the crawl-analysis window it opens keeps of a URL list.
 struct StatsWindowSettings {
     std::string urlPrefix;
     std::string statusUrlPrefix;
     std::string ipQueryHost;
     std::string ipDatabase; // a path; empty for the web lookup
+    std::string siteHost;   // empty: the list's only host
 
     static StatsWindowSettings read(ConfigFile& config);
     // Writes both prefixes, the second also when the first failed; the first
-    // failure is the answer. The host and the database are only ever read,
+    // failure is the answer. The hosts and the database are only ever read,
     // so never written.
     Result<void> write(ConfigFile& config) const;
 };

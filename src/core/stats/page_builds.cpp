@@ -800,7 +800,7 @@ StatsTable FinishStreamedPage(const PageAccumulator& counted, StatsPage page,
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
                           const SpiderTally& tally, const PageRequest& request,
                           const CancelToken& cancel, const Parallelism& parallel,
-                          std::int32_t clientIpColumn) {
+                          std::int32_t clientIpColumn, const PageProgress& progress) {
     // The columns a record's page cells come from; a field the log lacks
     // reads as "" (column 0 would be the record number: never asked for).
     constexpr std::size_t kCells = kPageFieldCount;
@@ -822,7 +822,10 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
     const std::size_t pieces = std::max<std::size_t>(1, (rows + perPiece - 1) / perPiece);
     std::vector<std::unique_ptr<PageAccumulator>> counted(pieces);
     std::atomic<bool> stopped{false};
-    RunPieces(pieces, threads, [&](std::size_t piece, unsigned) {
+    // Records counted by every thread, summed at each poll: only when
+    // someone listens.
+    std::atomic<std::uint64_t> counting{0};
+    RunPieces(pieces, threads, [&](std::size_t piece, unsigned thread) {
         auto accumulator = MakePageAccumulator(page, request);
         const auto first = static_cast<std::uint32_t>(piece * perPiece);
         const auto last = static_cast<std::uint32_t>(std::min<std::size_t>(rows, first + perPiece));
@@ -830,9 +833,18 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
         std::array<PageRecord, PageAccumulator::kBatch> batch;
         std::size_t batched = 0;
         for (std::uint32_t r = first; r < last; ++r) {
-            if (((r - first) & 0xFFF) == 0 && cancel.cancelled()) {
-                stopped = true;
-                return;
+            if (((r - first) & 0xFFF) == 0) {
+                if (cancel.cancelled()) {
+                    stopped = true;
+                    return;
+                }
+                if (progress && r > first) {
+                    const std::uint64_t sum =
+                        counting.fetch_add(0x1000, std::memory_order_relaxed) + 0x1000;
+                    if (thread == 0) {
+                        progress(sum, rows);
+                    }
+                }
             }
             const RecordIndex record = table.record(RowIndex{r});
             table.data()->cellsOf(record, columns.data(), kCells, cells.data());
@@ -852,9 +864,16 @@ StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldM
         }
         accumulator->addBatch(batch.data(), batched);
         counted[piece] = std::move(accumulator);
+        if (progress && last > first) {
+            // The records since this piece's last poll.
+            counting.fetch_add((last - first - 1) % 0x1000 + 1, std::memory_order_relaxed);
+        }
     });
     if (stopped) {
         return {};
+    }
+    if (progress) {
+        progress(rows, rows);
     }
     for (std::size_t p = 1; p < pieces; ++p) {
         counted.front()->join(*counted[p]);

@@ -31,6 +31,8 @@
 #include "core/logimport/spider_catalogue.h"
 #include "stats_table.h"
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -233,6 +235,13 @@ StatsTable BuildIpPage(const RecordTable& table, const FieldMap& fields, const S
 StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
                            const CancelToken& cancel = {}, const SpiderFilter& filter = {});
 
+// How far a build got: `done` of `total` records counted. A build calls it
+// on its own (the calling) thread only, every few thousand records that
+// thread counted with what all threads counted so far, and last with done ==
+// total once every record was counted (not when it was cancelled); so a
+// caller that shows it needs no lock of its own.
+using PageProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 // The build of `page` for the request (the filter matters on the pages
 // whose entry says crawlerFilter). The
 // records are counted in pieces on the threads `parallel` gives and the
@@ -241,11 +250,11 @@ StatsTable BuildStatusPage(const RecordTable& table, const FieldMap& fields,
 // few thousand rows) the build stops and returns no page. With a
 // clientIpColumn (1-based, 0 for none) every page reads a record's address
 // as ClientAddress(that column's cell, its c-ip cell): the client behind a
-// proxy.
+// proxy. `progress`, when given, hears how far the counting got.
 StatsTable BuildStatsPage(StatsPage page, const RecordTable& table, const FieldMap& fields,
                           const SpiderTally& tally, const PageRequest& request,
                           const CancelToken& cancel = {}, const Parallelism& parallel = {},
-                          std::int32_t clientIpColumn = 0);
+                          std::int32_t clientIpColumn = 0, const PageProgress& progress = {});
 
 // For each column of a page, the row of one of its longest cells (by
 // bytes), the first such row; -1 for a column whose cells are all empty.

@@ -1,5 +1,6 @@
 #include "stats_window.h"
 
+#include "stats_list_export.h"
 #include "stats_session.h"
 #include "stats_table_model.h"
 
@@ -19,13 +20,13 @@
 #include "gui/toolkit/qt_text.h"
 #include "gui/toolkit/ui_seam.h"
 #include "gui/toolkit/window_description.h"
+#include "gui/seo/seo_window.h"
 #include "gui/verify/verify_window.h"
 
 #include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QShowEvent>
-#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -48,12 +49,6 @@ constexpr int kAllTrafficTab = 0;
 enum class TrafficSpan {
     Hours = 0, // "按小时"
     Days = 1,  // "按日期"
-};
-
-// The filters of the export dialog, in its order.
-enum class ExportFilter {
-    Csv = 0,
-    Text = 1,
 };
 
 // What a page build hands back.
@@ -144,6 +139,8 @@ StatsWindow::StatsWindow(const ImportedLog& log, ConfigFile& config, StatsSessio
             &StatsWindow::openIpSearchPage);
     connect(built.control<Button>("按钮验证蜘蛛"), &QPushButton::clicked, this,
             &StatsWindow::openVerifyWindow);
+    connect(built.control<Button>("按钮抓取分析"), &QPushButton::clicked, this,
+            &StatsWindow::openSeoWindow);
 }
 
 StatsWindow::~StatsWindow() = default;
@@ -446,6 +443,16 @@ void StatsWindow::openVerifyWindow() {
     verifyWindow_->show();
 }
 
+void StatsWindow::openSeoWindow() {
+    if (seoWindow_) {
+        seoWindow_->raise();
+        seoWindow_->activateWindow();
+        return;
+    }
+    seoWindow_ = new SeoWindow(log_, settings_.siteHost, this);
+    seoWindow_->show();
+}
+
 const StatsTable& StatsWindow::page() const {
     return model_->page();
 }
@@ -632,38 +639,19 @@ void StatsWindow::doubleClicked() {
 }
 
 void StatsWindow::copyRow() {
-    const int row = list_->selectedRow();
-    QStringList cells;
-    if (row >= 0) {
-        for (const std::string& cell : model_->page().rows[static_cast<std::size_t>(row)]) {
-            cells << FromGbk(cell);
-        }
-    }
-    Ui().setClipboardText(cells.join(QLatin1Char(',')));
-    Ui().beep();
+    CopyStatsRow(model_->page(), list_->selectedRow());
 }
 
 void StatsWindow::exportList() {
-    if (exporting()) {
-        return;
-    }
-    exportDialog_->initialFilter = static_cast<int>(ExportFilter::Csv);
-    if (!exportDialog_->show(this)) {
-        return;
-    }
-    const QString path = exportDialog_->fileName;
-    const bool csv = EndsWithCsv(QFile::encodeName(path).toStdString());
-    exportTo(path, SavedFile::Table,
-             [page = model_->snapshot(), csv](LineSink& sink, const CancelToken& cancel) {
-                 return WriteTextTable(page->headers, page->rows, csv, sink, cancel);
-             });
+    ExportStatsList(this, *exportDialog_, export_, model_->snapshot(), log_,
+                    [this](bool written) { emit exportEnded(written); });
 }
 
 void StatsWindow::exportUrlList() {
     if (exporting()) {
         return;
     }
-    exportDialog_->initialFilter = static_cast<int>(ExportFilter::Text);
+    exportDialog_->initialFilter = static_cast<int>(ListExportFilter::Text);
     if (!exportDialog_->show(this)) {
         return;
     }
@@ -672,35 +660,12 @@ void StatsWindow::exportUrlList() {
     for (int i = 0; i < urlList_->entryCount(); ++i) {
         lines.push_back(ToGbk(urlList_->entryText(i)));
     }
-    exportTo(exportDialog_->fileName, SavedFile::UrlList,
-             [lines = std::move(lines)](LineSink& sink, const CancelToken& cancel) {
-                 return WriteTextLines(lines, sink, cancel);
-             });
-}
-
-void StatsWindow::exportTo(const QString& path, SavedFile file,
-                           std::function<Result<void>(LineSink&, const CancelToken&)> write) {
-    if (RefuseImportedLog(this, file, path, log_)) {
-        emit exportEnded(false);
-        return;
-    }
-    const bool started = export_.start(
-        [nativePath = QFile::encodeName(path).toStdString(),
-         write = std::move(write)](const TaskControl& control) {
-            return WriteFileUnlessCancelled(nativePath, control, write);
+    SaveListFile(
+        this, export_, exportDialog_->fileName, SavedFile::UrlList, log_,
+        [lines = std::move(lines)](LineSink& sink, const CancelToken& cancel) {
+            return WriteTextLines(lines, sink, cancel);
         },
-        [this, path, file](const WriteOutcome& outcome) {
-            if (!outcome.cancelled) {
-                TellSaveOutcome(this, file, path, outcome.result);
-            }
-            emit exportEnded(outcome.written());
-        });
-    if (!started) {
-        TellSaveOutcome(this, file, path,
-                        Result<void>(SystemError(EAGAIN, "cannot start",
-                                                 QFile::encodeName(path).toStdString())));
-        emit exportEnded(false);
-    }
+        [this](bool written) { emit exportEnded(written); });
 }
 
 void StatsWindow::resizeEvent(QResizeEvent* event) {

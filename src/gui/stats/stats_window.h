@@ -30,7 +30,6 @@ class Button;
 class ConfigFile;
 class DropDown;
 class EditBox;
-class LineSink;
 class ListBox;
 class RecordData;
 class ReportList;
@@ -38,7 +37,6 @@ class StatsTableModel;
 class TabStrip;
 struct FileDialog;
 struct SpiderFilter;
-enum class SavedFile;
 
 class StatsWindow : public QWidget {
     Q_OBJECT
@@ -82,6 +80,10 @@ public:
     // brings the open one forward. It is this window's child and goes with it.
     void openVerifyWindow();
     QWidget* verifyWindow() const { return verifyWindow_; }
+    // The URL page's 抓取分析: opens the window 抓取分析 over the log, or
+    // brings the open one forward; this window's child, like 蜘蛛真伪.
+    void openSeoWindow();
+    QWidget* seoWindow() const { return seoWindow_; }
 
 signals:
     // After a page was built and shown.
@@ -133,9 +135,6 @@ private:
     void copyRow();
     void exportList();
     void exportUrlList();
-    // Writes `path` on the export worker with `write`, then tells the user.
-    void exportTo(const QString& path, SavedFile file,
-                  std::function<Result<void>(LineSink&, const CancelToken&)> write);
     void layoutControls();
     void openUrl(const QString& url);
     // Asks for the location of `row` of the IP page: the row shows
@@ -197,6 +196,7 @@ private:
     std::optional<Walk> walk_;
     QTimer walkPause_; // the pause after each of the run's lookups
     QPointer<QWidget> verifyWindow_;
+    QPointer<QWidget> seoWindow_;
     // Last, so that they are cancelled and joined first.
     BackgroundTask build_{*this};
     BackgroundTask sort_{*this};

@@ -2,6 +2,7 @@
 // its file dialogs.
 #include "core/settings/settings_keys.h"
 #include "core/stats/page_builds.h"
+#include "gui/stats/stats_list_export.h"
 #include "gui/stats/stats_window.h"
 #include "gui/toolkit/window_description.h"
 
@@ -58,6 +59,14 @@ const WindowDescription& StatsWindowDescription() {
                  .font = kSong12,
                  .container = "选择夹",
                  .page = 1},
+                // Opens the window 抓取分析 over the log, from the page of
+                // the URLs it tells more of.
+                {.name = "按钮抓取分析",
+                 .kind = ControlKind::Button,
+                 .geometry = {436, 2, 70, 32},
+                 .caption = "抓取分析",
+                 .container = "选择夹",
+                 .page = StatsPageEntryOf(StatsPage::Url).tab},
                 {.name = "按钮验证蜘蛛",
                  .kind = ControlKind::Button,
                  .geometry = {436, 2, 70, 32},
@@ -111,15 +120,7 @@ const WindowDescription& StatsWindowDescription() {
                  .visible = false,
                  .font = kSong12},
             },
-        .dialogs =
-            {
-                {.name = "对话框导出",
-                 .save = true,
-                 .title = "导出列表数据",
-                 .filter = "CSV逗号分隔文件(*.csv)|*.csv|文本文件(*.txt)|*.txt|全部文件(*.*)|*.*",
-                 .initialFilter = 0,
-                 .defaultExtension = "csv"},
-            },
+        .dialogs = {kListExportDialog},
     };
     return d;
 }

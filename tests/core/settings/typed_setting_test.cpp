@@ -82,13 +82,17 @@ TEST_F(TypedSettingTest, ObjectsWriteOnlyWhatTheWindowsStore) {
     EXPECT_EQ(stats.urlPrefix, "http://www.baidu.com/");
     EXPECT_EQ(stats.statusUrlPrefix, "http://www.baidu.com/");
     EXPECT_EQ(stats.ipQueryHost, "www.baidu.com");
+    EXPECT_EQ(stats.siteHost, "");
     stats.urlPrefix = Gbk("http://例子/");
     stats.ipQueryHost = "elsewhere";
+    stats.siteHost = "www.example.com";
     ASSERT_TRUE(stats.write(config_));
-    // The host is only ever read: a window that closes never adds it.
+    // The hosts are only ever read: a window that closes never adds them.
     EXPECT_EQ(ReadFile(path_), Gbk("[更多精细统计]\r\nHTTP前缀=http://例子/\r\n"
                                    "HTTP前缀1=http://www.baidu.com/\r\n"));
     EXPECT_EQ(StatsWindowSettings::read(config_).urlPrefix, Gbk("http://例子/"));
+    store("更多精细统计", "站点主机", "Www.Example.com");
+    EXPECT_EQ(StatsWindowSettings::read(config_).siteHost, "Www.Example.com");
 
     store("蜘蛛真伪", "DNS超时毫秒", "none");
     const VerifySettings verify = VerifySettings::read(config_);

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 #include <random>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace logdesk {
 namespace {
@@ -64,10 +67,10 @@ TEST(ParallelPagesTest, PiecesJoinToTheOnePassPage) {
                         continue;
                     }
                     request.filter = SpiderFilterOfTab(log.tally, tab);
-                    const StatsTable one = BuildStatsPage(page, log.table, fields, log.tally,
-                                                          request, {}, {1, 0});
-                    const StatsTable pieces = BuildStatsPage(
-                        page, log.table, fields, log.tally, request, {}, {3, 1 + rng() % 200});
+                    const StatsTable one =
+                        BuildStatsPage(page, log.table, fields, log.tally, request, {}, {1, 0});
+                    const StatsTable pieces = BuildStatsPage(page, log.table, fields, log.tally,
+                                                             request, {}, {3, 1 + rng() % 200});
                     ASSERT_TRUE(testing::SamePage(one, pieces))
                         << "round " << round << " page " << entry.cliName << " tab " << tab
                         << " depth " << request.depth;
@@ -86,6 +89,60 @@ TEST(ParallelPagesTest, CancelledBuildGivesNoPage) {
                                            log.tally, {}, stop.token(), {2, 16});
     EXPECT_TRUE(page.headers.empty());
     EXPECT_TRUE(page.rows.empty());
+}
+
+// Progress comes on the calling thread only, never goes back, never passes
+// the total, ends on it, and changes nothing of the page; a cancelled build
+// never says it is complete.
+TEST(ParallelPagesTest, ProgressIsTheCallingThreadsAndEndsComplete) {
+    std::string log = "#Fields: date cs-uri-stem sc-status cs(User-Agent)\n";
+    constexpr std::uint64_t kRecords = 70000;
+    for (std::uint64_t i = 0; i < kRecords; ++i) {
+        log += "2013-05-01 /p" + std::to_string(i % 900) + " 200 Baiduspider\n";
+    }
+    const LogImport imported = ImportLogBytes(log).value();
+    const std::thread::id caller = std::this_thread::get_id();
+    for (const Parallelism parallel : {Parallelism{1, 0}, Parallelism{4, 10000}}) {
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> heard;
+        bool elsewhere = false;
+        const StatsTable page = BuildStatsPage(
+            StatsPage::Sections, imported.table, imported.header.fieldMap, imported.tally, {}, {},
+            parallel, 0, [&](std::uint64_t done, std::uint64_t total) {
+                elsewhere = elsewhere || std::this_thread::get_id() != caller;
+                heard.emplace_back(done, total);
+            });
+        EXPECT_FALSE(elsewhere);
+        // One thread polls every 4096 records; of several, the calling one
+        // may be left no piece to count.
+        ASSERT_GE(heard.size(), parallel.threads == 1 ? 17u : 1u) << parallel.threads;
+        for (std::size_t i = 0; i < heard.size(); ++i) {
+            EXPECT_EQ(heard[i].second, kRecords);
+            EXPECT_LE(heard[i].first, kRecords);
+            if (i > 0) {
+                EXPECT_GE(heard[i].first, heard[i - 1].first);
+            }
+        }
+        EXPECT_EQ(heard.back().first, kRecords);
+        EXPECT_EQ(std::count_if(heard.begin(), heard.end(),
+                                [](const auto& h) { return h.first == kRecords; }),
+                  1);
+        EXPECT_TRUE(testing::SamePage(page, BuildStatsPage(StatsPage::Sections, imported.table,
+                                                           imported.header.fieldMap, imported.tally,
+                                                           {}, {}, parallel)));
+    }
+
+    Cancellation stop;
+    bool complete = false;
+    const StatsTable stopped = BuildStatsPage(
+        StatsPage::Sections, imported.table, imported.header.fieldMap, imported.tally, {},
+        stop.token(), {1, 0}, 0, [&](std::uint64_t done, std::uint64_t total) {
+            complete = complete || done == total;
+            if (done >= 8192) {
+                stop.cancel();
+            }
+        });
+    EXPECT_FALSE(complete);
+    EXPECT_TRUE(stopped.headers.empty());
 }
 
 } // namespace

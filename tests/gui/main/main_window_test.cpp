@@ -3,6 +3,7 @@
 #include "gui/main/help_text.h"
 #include "gui/main/main_window.h"
 #include "gui/main/record_table_model.h"
+#include "gui/seo/seo_window.h"
 #include "gui/stats/stats_window.h"
 #include "support/fake_ui_seam.h"
 #include "support/import_test_support.h"
@@ -386,7 +387,7 @@ namespace {
 TEST(WindowDescriptionsTest, EveryControlIsBuiltAsDescribed) {
     for (const WindowDescription* description :
          {&MainWindowDescription(), &ChartWindowDescription(), &CsvExportWindowDescription(),
-          &StatsWindowDescription()}) {
+          &StatsWindowDescription(), &SeoWindowDescription()}) {
         QWidget window;
         BuildWindow(&window, *description);
         EXPECT_EQ(window.windowTitle(), QString::fromUtf8(description->title));
