@@ -17,6 +17,13 @@
 #include "core/stats/stats_sort.h"
 #include "core/text/gbk_codec.h"
 #include "core/text/gbk_text.h"
+#include "core/settings/config_file.h"
+#include "core/settings/settings_keys.h"
+#include "core/warehouse/clickhouse_client.h"
+#include "core/warehouse/record_rows.h"
+#include "core/warehouse/warehouse_loader.h"
+#include "core/warehouse/warehouse_pages.h"
+#include "core/warehouse/warehouse_schema.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,6 +83,15 @@ struct ReportArgs {
     Crawlers crawlers = Crawlers::Classic;
     // --locate: the local IP database that fills the ips page's locations.
     std::optional<std::string> locate;
+    // --to clickhouse URL loads the logs into the server's records table;
+    // --from clickhouse URL writes a page from it. --table names the table,
+    // --since and --until (YYYY-MM-DD) the dates a page from it counts.
+    std::optional<std::string> toServer;
+    std::optional<std::string> fromServer;
+    std::optional<std::string>* serverUrl = nullptr; // the URL the next argument is
+    std::optional<std::string> table;
+    std::optional<std::string> since;
+    std::optional<std::string> until;
 };
 
 // The ips page's columns that --locate reads and fills ("IP", "IP 所在地").
@@ -166,6 +182,17 @@ std::string FilteredPageNames() {
         text += names[i];
     }
     return text;
+}
+
+// "spiders|spider-traffic|...": the pages --from clickhouse writes.
+std::string ServerPageNames() {
+    std::string names = "spiders";
+    for (const StatsPageEntry& entry : StatsPages()) {
+        if (!entry.warehouseQuery.empty()) {
+            names += "|" + std::string(entry.cliName);
+        }
+    }
+    return names;
 }
 
 // --help: the usage alone, so the parse ends without a message.
@@ -387,6 +414,51 @@ constexpr ReportOption kOptions[] = {
          return true;
      },
      "[--locate FILE.mmdb]", false, ""},
+    {"--to", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         if (v != "clickhouse") {
+             return Complain(messages, "--to takes clickhouse and the server's URL");
+         }
+         parsed.serverUrl = &parsed.toServer;
+         return true;
+     },
+     "", false, ""},
+    {"--from", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         if (v != "clickhouse") {
+             return Complain(messages, "--from takes clickhouse and the server's URL");
+         }
+         parsed.serverUrl = &parsed.fromServer;
+         return true;
+     },
+     "", false, ""},
+    {"--table", true,
+     [](ReportArgs& parsed, std::string_view, const std::string& v, std::string& messages) {
+         if (!TablesNamed(v)) {
+             return Complain(messages, "--table takes [DATABASE.]NAME of letters, digits and _");
+         }
+         parsed.table = v;
+         return true;
+     },
+     "", false, ""},
+    {"--since", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         if (!TypedValue(CellType::Date, v)) {
+             return Complain(messages, std::string(option) + " takes a date, YYYY-MM-DD");
+         }
+         parsed.since = v;
+         return true;
+     },
+     "", false, ""},
+    {"--until", true,
+     [](ReportArgs& parsed, std::string_view option, const std::string& v, std::string& messages) {
+         if (!TypedValue(CellType::Date, v)) {
+             return Complain(messages, std::string(option) + " takes a date, YYYY-MM-DD");
+         }
+         parsed.until = v;
+         return true;
+     },
+     "", false, ""},
     {"--help", false, AskForUsage, "", false, ""},
     {"-h", false, AskForUsage, "", false, ""},
 };
@@ -414,6 +486,68 @@ std::optional<ReportArgs> ParseArgs(const std::vector<std::string>& args, std::s
         if (!option->set(parsed, option->name, option->takesValue ? args[++i] : none, messages)) {
             return std::nullopt;
         }
+        if (parsed.serverUrl != nullptr) {
+            // --to and --from take the server's URL after their word.
+            if (i + 1 >= args.size()) {
+                Complain(messages, arg + " clickhouse needs the server's URL");
+                return std::nullopt;
+            }
+            const Result<ServerUrl> url = ParseServerUrl(args[++i]);
+            if (!url) {
+                Complain(messages, arg + " clickhouse: " + url.error().reason());
+                return std::nullopt;
+            }
+            *parsed.serverUrl = args[i];
+            parsed.serverUrl = nullptr;
+        }
+    }
+    if (parsed.toServer && parsed.fromServer) {
+        messages += "logdesk-report: --to clickhouse and --from clickhouse do not go together\n";
+        return std::nullopt;
+    }
+    if (!parsed.toServer && !parsed.fromServer && (parsed.table || parsed.since || parsed.until)) {
+        messages += "logdesk-report: --table, --since and --until go with --to clickhouse or "
+                    "--from clickhouse\n";
+        return std::nullopt;
+    }
+    const bool otherOptions = parsed.blockRules || parsed.locate || parsed.clientIpField ||
+                              parsed.stream || parsed.updateRanges || parsed.depth ||
+                              !parsed.urlFiles.empty() || parsed.defaultColumns ||
+                              !parsed.rangeUrls.empty() || parsed.html.has_value();
+    if (parsed.toServer) {
+        if (otherOptions || parsed.pageGiven || parsed.output || parsed.sortColumn ||
+            parsed.descending || parsed.spider || parsed.since || parsed.until || parsed.utf8) {
+            messages += "logdesk-report: --to clickhouse loads the logs and writes no page; it "
+                        "takes --table, --crawlers and --threads\n";
+            return std::nullopt;
+        }
+        if (parsed.inputs.empty()) {
+            messages += "logdesk-report: no LOGFILE given\n";
+            return std::nullopt;
+        }
+        return parsed;
+    }
+    if (parsed.fromServer) {
+        const bool served = parsed.page == Page::Spiders ||
+                            (parsed.page == Page::Stats && !parsed.stats->warehouseQuery.empty());
+        if (!parsed.inputs.empty()) {
+            messages += "logdesk-report: --from clickhouse reads no log\n";
+            return std::nullopt;
+        }
+        if (otherOptions || !parsed.pageGiven || !served) {
+            messages += "logdesk-report: --from clickhouse writes --page " + ServerPageNames() +
+                        ", with --spider, --since, --until, --sort, --output and --utf8\n";
+            return std::nullopt;
+        }
+        if (parsed.spider && !parsed.stats->crawlerFilter) {
+            messages += "logdesk-report: --spider filters the " + FilteredPageNames() + " pages\n";
+            return std::nullopt;
+        }
+        if (parsed.descending && !parsed.sortColumn) {
+            messages += "logdesk-report: --desc goes with --sort\n";
+            return std::nullopt;
+        }
+        return parsed;
     }
     if (parsed.updateRanges) {
         if (!parsed.inputs.empty() || parsed.pageGiven || parsed.blockRules || parsed.locate ||
@@ -513,7 +647,13 @@ const std::string& ReportUsage() {
                 update += " " + std::string(option.updateUsage);
             }
         }
-        return text + " LOGFILE|DIR|- ...\n" + update + "\n";
+        return text + " LOGFILE|DIR|- ...\n" + update + "\n" +
+               "       logdesk-report --to clickhouse URL [--table NAME] [--crawlers classic|all]\n" +
+               indent + "[--threads N] LOGFILE|DIR ...\n" +
+               "       logdesk-report --from clickhouse URL [--table NAME] [--crawlers classic|all]\n" +
+               indent + "--page " + ServerPageNames() + "\n" + indent +
+               "[--spider SHORTNAME] [--since YYYY-MM-DD] [--until YYYY-MM-DD] [--sort COLUMN]\n" +
+               indent + "[--desc] [--output FILE] [--utf8]\n";
     }();
     return usage;
 }
@@ -1138,6 +1278,121 @@ bool Streams(const ReportArgs& a, const LogInputs& inputs, const ReportReading& 
     });
 }
 
+// The server of --to or --from: the URL less its user, who that user is (the
+// URL's, or the setting's) and the password (the environment's, or the
+// setting's).
+ClickHouseServer ServerOf(const std::string& urlText, const std::string& settingsFolder) {
+    const ServerUrl url = *ParseServerUrl(urlText);
+    ClickHouseServer server;
+    server.url = url.url;
+    server.user = url.user;
+    std::optional<ConfigFile> settings;
+    if (!settingsFolder.empty()) {
+        settings.emplace(settingsFolder + "/logdesk.ini");
+    }
+    if (server.user.empty() && settings) {
+        server.user = GbkToUtf8(settings::kClickHouseUser.read(*settings));
+    }
+    if (const char* password = std::getenv("LOGDESK_CLICKHOUSE_PASSWORD")) {
+        server.password = password;
+    } else if (settings) {
+        server.password = GbkToUtf8(settings::kClickHousePassword.read(*settings));
+    }
+    return server;
+}
+
+WarehouseTables TablesOf(const ReportArgs& a) {
+    return a.table ? *TablesNamed(*a.table) : WarehouseTables{};
+}
+
+// --to clickhouse: loads the logs, one line on standard error per file; exit
+// 1 when the server failed or a file could not be loaded.
+int LoadIntoServer(const ReportArgs& a, const std::string& settingsFolder,
+                   const LogInputsOptions& inputOptions, std::string& messages) {
+    LogInputs inputs(a.inputs, inputOptions);
+    for (const InputFile& file : inputs.files()) {
+        if (file.kind == InputKind::StandardInput) {
+            messages += "logdesk-report: --to clickhouse loads files only: standard input has no "
+                        "name to tell what of it was loaded\n";
+            return 2;
+        }
+    }
+    ClickHouseClient client(ServerOf(*a.toServer, settingsFolder));
+    LoadOptions options;
+    options.tables = TablesOf(a);
+    options.crawlers = a.crawlers;
+    options.threads = a.parallel.threads;
+    const Result<LoadSummary> summary = LoadLogs(client, inputs, options);
+    if (!summary) {
+        messages += "logdesk-report: " + summary.error().line() + "\n";
+        return 1;
+    }
+    for (const SourceLoad& source : summary->sources) {
+        std::string line = "logdesk-report: " + ForTerminal(source.source) + ": ";
+        if (!source.problem.empty()) {
+            line += "not loaded: " + ForTerminal(source.problem);
+        } else if (source.skipped) {
+            line += std::to_string(source.records) + " records, loaded before";
+        } else {
+            line += std::to_string(source.records) + " records, " +
+                    std::to_string(source.loaded) + " loaded";
+        }
+        messages += line + "\n";
+    }
+    messages += "logdesk-report: " + std::to_string(summary->rows) + " rows loaded into " +
+                options.tables.records + "\n";
+    return summary->problems ? 1 : 0;
+}
+
+// --from clickhouse: the page of the server's counted records.
+int WriteServerPage(const ReportArgs& a, const std::string& settingsFolder,
+                    LineSink& standardOutput, std::string& messages) {
+    ClickHouseClient client(ServerOf(*a.fromServer, settingsFolder));
+    ServerRecords records;
+    records.tables = TablesOf(a);
+    records.crawlers = a.crawlers;
+    records.since = a.since;
+    records.until = a.until;
+    const auto failed = [&messages](const Error& error) {
+        messages += "logdesk-report: " + error.line() + "\n";
+        return 1;
+    };
+    const Result<SpiderTally> tally = ServerTally(client, records);
+    if (!tally) {
+        return failed(tally.error());
+    }
+    if (a.page == Page::Spiders) {
+        const TextTable page = SpiderPage(*tally);
+        StatsTable table;
+        table.headers = page.headers;
+        table.rows = page.rows;
+        return WriteSortedList(a, table, standardOutput, messages);
+    }
+    SpiderFilter filter;
+    if (a.spider) {
+        const std::vector<std::string> captions = SpiderFilterCaptions(*tally);
+        const auto it = std::find(captions.begin() + 1, captions.end(), Utf8ToGbk(*a.spider));
+        if (it == captions.end()) {
+            messages += NoCrawler(*a.spider, captions);
+            return 2;
+        }
+        filter = SpiderFilterOfTab(*tally, static_cast<int>(it - captions.begin()));
+    }
+    const Result<FieldMap> fields = ServerFields(client, records);
+    if (!fields) {
+        return failed(fields.error());
+    }
+    Result<StatsTable> page =
+        ServerPage(client, *a.stats, RequestOf(a, filter), records, *fields, *tally);
+    if (!page) {
+        return failed(page.error());
+    }
+    if (!page->notice.empty()) {
+        messages += "logdesk-report: " + GbkToUtf8(page->notice) + "\n";
+    }
+    return WriteSortedList(a, *page, standardOutput, messages);
+}
+
 int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardOutput,
                        std::string& messages, int standardInput,
                        const std::string& settingsFolder, ReportReading& reading) {
@@ -1150,12 +1405,18 @@ int RunReportUnguarded(const std::vector<std::string>& args, LineSink& standardO
         parsed->rangesDir = settingsFolder;
     }
     ReportArgs& a = *parsed;
+    if (a.fromServer) {
+        return WriteServerPage(a, settingsFolder, standardOutput, messages);
+    }
     if (a.updateRanges) {
         return UpdateRanges(a, messages);
     }
     LogInputsOptions inputOptions;
     inputOptions.standardInput = standardInput;
     inputOptions.readAhead = a.parallel.threads != 1;
+    if (a.toServer) {
+        return LoadIntoServer(a, settingsFolder, inputOptions, messages);
+    }
     LogInputs inputs(a.inputs, inputOptions);
     a.stream = Streams(a, inputs, reading);
     // The table is written only after every log was read, but what a log

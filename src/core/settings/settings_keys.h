@@ -64,6 +64,14 @@ inline constexpr TextSetting kVerifyClientIpField{{"蜘蛛真伪", "客户端IP�
 // out, as logdesk-report does without --block-shared.
 inline constexpr DigitFlagSetting kVerifyBlockShared{{"蜘蛛真伪", "屏蔽共用IP"}, false};
 
+// Who logdesk-report --to clickhouse and --from clickhouse speak to the
+// server as: the user when the URL names none (empty: the server's default
+// user), and the password unless the environment's
+// LOGDESK_CLICKHOUSE_PASSWORD gives one (the command line never does). Only
+// ever read; the administrator writes them into the file.
+inline constexpr TextSetting kClickHouseUser{{"ClickHouse", "用户"}, ""};
+inline constexpr TextSetting kClickHousePassword{{"ClickHouse", "密码"}, ""};
+
 // The record export's column choice: one flag per column caption, keyed by
 // the caption followed by "选中" (the record number column as "序号选中").
 // The user's choice lives in kExportChoice, written when the export window

@@ -585,7 +585,9 @@ constexpr StatsPageEntry kPages[] = {
      .doubleClick = RowAction::None,
      .streams = true,
      .columns = kTrafficColumns,
-     .makeAccumulator = Make<SpiderTrafficAccumulator>},
+     .makeAccumulator = Make<SpiderTrafficAccumulator>,
+     .warehouseQuery = "SELECT count() AS v, crawler AS a, '' AS d, {hour} AS t, '' AS u, '' AS i, '' AS s, "
+                       "'' AS w FROM {records} WHERE {where} GROUP BY a, t"},
     {.page = StatsPage::SpiderDays,
      .cliName = "spider-days",
      .tab = 0,
@@ -596,7 +598,9 @@ constexpr StatsPageEntry kPages[] = {
      .doubleClick = RowAction::None,
      .streams = true,
      .columns = kTrafficColumns,
-     .makeAccumulator = Make<SpiderDaysAccumulator>},
+     .makeAccumulator = Make<SpiderDaysAccumulator>,
+     .warehouseQuery = "SELECT count() AS v, crawler AS a, {date} AS d, '' AS t, '' AS u, '' AS i, '' AS s, "
+                       "'' AS w FROM {records} WHERE {where} GROUP BY a, d"},
     {.page = StatsPage::Url,
      .cliName = "urls",
      .tab = 1,
@@ -607,7 +611,10 @@ constexpr StatsPageEntry kPages[] = {
      .doubleClick = RowAction::OpenUrl,
      .streams = true,
      .columns = kUrlColumns,
-     .makeAccumulator = MakeFiltered<UrlAccumulator>},
+     .makeAccumulator = MakeFiltered<UrlAccumulator>,
+     .warehouseQuery = "SELECT count() AS v, any(crawler) AS a, '' AS d, '' AS t, cs_uri_stem AS u, c_ip AS i, "
+                       "'' AS s, '' AS w, {first} AS f FROM {records} WHERE {where} "
+                       "GROUP BY u, i ORDER BY f"},
     {.page = StatsPage::Ip,
      .cliName = "ips",
      .tab = 2,
@@ -618,7 +625,10 @@ constexpr StatsPageEntry kPages[] = {
      .doubleClick = RowAction::LocateIp,
      .streams = true,
      .columns = kIpColumns,
-     .makeAccumulator = MakeFiltered<IpAccumulator>},
+     .makeAccumulator = MakeFiltered<IpAccumulator>,
+     .warehouseQuery = "SELECT count() AS v, argMin(crawler, tuple(source_key, record)) AS a, '' AS d, "
+                       "'' AS t, '' AS u, c_ip AS i, '' AS s, '' AS w, {first} AS f FROM {records} "
+                       "WHERE {where} GROUP BY i ORDER BY f"},
     {.page = StatsPage::Status,
      .cliName = "status",
      .tab = 3,
@@ -629,7 +639,10 @@ constexpr StatsPageEntry kPages[] = {
      .doubleClick = RowAction::ListStatusUrls,
      .streams = true,
      .columns = kStatusColumns,
-     .makeAccumulator = MakeFiltered<StatusAccumulator>},
+     .makeAccumulator = MakeFiltered<StatusAccumulator>,
+     .warehouseQuery = "SELECT count() AS v, any(crawler) AS a, '' AS d, '' AS t, '' AS u, '' AS i, "
+                       "{status} AS s, {win32} AS w, {first} AS f FROM {records} WHERE {where} "
+                       "GROUP BY s, w ORDER BY f"},
     {.page = StatsPage::Timing,
      .cliName = "timing",
      .tab = kNoTab,

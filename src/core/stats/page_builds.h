@@ -143,6 +143,18 @@ struct StatsPageEntry {
     // Its columns when one crawler is counted, where they are other ones
     // (its rows then are that crawler's URLs); empty: `columns`.
     std::span<const PageColumn> filteredColumns = {};
+    // How logdesk-report --from clickhouse asks the server for it (empty: it
+    // cannot): one SELECT over the counted records whose rows are records
+    // for the page's own accumulator. Its columns are, in order, v (how many
+    // records the row stands for), a (the crawler's display name), d, t, u,
+    // i, s, w (the date, time, cs-uri-stem, c-ip, sc-status and
+    // sc-win32-status cells; only the first two bytes of a time count), and
+    // its rows come in the order of the records they stand for. The
+    // warehouse fills in {records} (the table), {where} (counted rows of the
+    // run's catalogue, dates and crawler filter), {date}, {hour}, {status},
+    // {win32} (the cells as logged) and {first} (the row's first record in
+    // reading order); see core/warehouse/warehouse_pages.h.
+    std::string_view warehouseQuery = {};
 };
 inline constexpr int kNoTab = -1;
 
