@@ -100,14 +100,6 @@ Result<std::string> ReadListBytes(const std::string& path, const Listing& listin
     return bytes;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    c = static_cast<char>(c | 0x20);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
 // The file a sitemap index's <loc> names beside the index: the last segment
 // of its path, percent-decoded; nothing when that is no plain file name.
 std::optional<std::string> ListedFileName(std::string_view loc) {
@@ -118,16 +110,7 @@ std::optional<std::string> ListedFileName(std::string_view loc) {
     }
     loc = loc.substr(0, std::min(loc.find_first_of("?#"), loc.size()));
     loc = loc.substr(loc.rfind('/') == std::string_view::npos ? 0 : loc.rfind('/') + 1);
-    std::string name;
-    for (std::size_t i = 0; i < loc.size(); ++i) {
-        if (loc[i] == '%' && i + 2 < loc.size() && HexDigit(loc[i + 1]) >= 0 &&
-            HexDigit(loc[i + 2]) >= 0) {
-            name += static_cast<char>(HexDigit(loc[i + 1]) * 16 + HexDigit(loc[i + 2]));
-            i += 2;
-        } else {
-            name += loc[i];
-        }
-    }
+    std::string name = PercentDecoded(loc);
     if (name.empty() || name == "." || name == ".." ||
         name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) {
         return std::nullopt;

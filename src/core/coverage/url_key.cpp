@@ -9,19 +9,6 @@ namespace {
 
 enum class Part { Path, Query };
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // Escaped bytes that keep their escape, because decoding them would change
 // where a part ends or splits, or would put a control byte into the key.
 bool StaysEscaped(unsigned char byte, Part part) {
@@ -60,9 +47,10 @@ std::string DecodePart(std::string_view text, Part part) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         unsigned char byte = static_cast<unsigned char>(text[i]);
         bool escaped = false;
-        if (byte == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
-            byte = static_cast<unsigned char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+        if (byte == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 &&
+            HexDigitValue(text[i + 2]) >= 0) {
+            byte = static_cast<unsigned char>(HexDigitValue(text[i + 1]) * 16 +
+                                              HexDigitValue(text[i + 2]));
             escaped = true;
             i += 2;
         }
@@ -127,18 +115,6 @@ std::string MakeKey(std::string_view path, std::string_view query) {
     return key;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (AsciiLower(text[i]) != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
@@ -162,10 +138,10 @@ std::optional<SiteUrlKey> SplitSiteUrl(std::string_view url) {
         url.remove_suffix(1);
     }
     std::string_view defaultPort;
-    if (StartsWithNoCase(url, "http://")) {
+    if (StartsWithIgnoreAsciiCase(url, "http://")) {
         url.remove_prefix(7);
         defaultPort = "80";
-    } else if (StartsWithNoCase(url, "https://")) {
+    } else if (StartsWithIgnoreAsciiCase(url, "https://")) {
         url.remove_prefix(8);
         defaultPort = "443";
     } else {

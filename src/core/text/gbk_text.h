@@ -47,6 +47,24 @@ constexpr char AsciiLower(char c) {
 }
 std::string AsciiLower(std::string_view text);
 bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
+bool StartsWithIgnoreAsciiCase(std::string_view text, std::string_view prefix);
+
+// The value of a hex digit of either case; -1 for any other byte.
+constexpr int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+// Every %XX (hex of either case) as its byte; a "%" without two hex digits
+// after it, and every other byte, as it is.
+std::string PercentDecoded(std::string_view text);
 
 // 1-based position of the first occurrence of needle in text at or after the
 // 1-based position `from`, or -1. An empty text contains nothing; an empty

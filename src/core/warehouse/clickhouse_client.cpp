@@ -1,6 +1,7 @@
 #include "core/warehouse/clickhouse_client.h"
 
 #include "core/net/http_fetch.h"
+#include "core/text/gbk_text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,46 +13,6 @@ namespace {
 
 // Answers (query results) may be large; inserts answer with nothing.
 constexpr std::size_t kMaxAnswerBytes = std::size_t{1} << 30;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (fold(text[i]) != fold(prefix[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
-std::string PercentDecoded(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-            HexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string PercentEncoded(std::string_view text) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -110,9 +71,9 @@ Result<ServerUrl> ParseServerUrl(std::string_view text) {
         return Error{"bad server URL", {}, std::move(why), EINVAL};
     };
     std::size_t schemeEnd = 0;
-    if (StartsWithNoCase(text, "http://")) {
+    if (StartsWithIgnoreAsciiCase(text, "http://")) {
         schemeEnd = 7;
-    } else if (StartsWithNoCase(text, "https://")) {
+    } else if (StartsWithIgnoreAsciiCase(text, "https://")) {
         schemeEnd = 8;
     } else {
         return bad("it must start with http:// or https://");
