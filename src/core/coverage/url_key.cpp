@@ -109,8 +109,11 @@ std::string MakeKey(std::string_view path, std::string_view query) {
     // IIS writes "-" for a request without a query, so a listed "?-" is a
     // page no log line can tell from the bare path.
     if (!query.empty() && query != "-") {
+        // A query that decodes to "-" alone stays escaped, so that the key
+        // read back as a logged request is not taken for one without.
+        const std::string decoded = DecodePart(query, Part::Query);
         key += '?';
-        key += DecodePart(query, Part::Query);
+        key += decoded == "-" ? "%2D" : decoded;
     }
     return key;
 }

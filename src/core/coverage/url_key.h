@@ -20,7 +20,8 @@
 //   - nothing else: letter case, a trailing "/", repeated "/" and non-ASCII
 //     bytes stay as they are.
 // Query
-//   - an empty query (nothing after "?", or IIS's "-") is no query;
+//   - an empty query (nothing after "?", or IIS's "-") is no query, and one
+//     that decodes to "-" alone is "%2D";
 //   - every %XX becomes its byte except "%", "&", "=", "+", ";" and "#",
 //     which keep their %XX, as do space and control bytes (so "+" and %2B
 //     stay different, as a form decoder takes them);

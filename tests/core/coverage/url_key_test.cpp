@@ -23,6 +23,8 @@ TEST(UrlKeyTest, SitemapUrlsMeetTheRequestsForTheSamePage) {
         {"http://example.com", "/", "-", true},
         // A listed "?-" can only ever be logged as no query.
         {"https://example.com/a.html?-", "/a.html", "-", true},
+        {"https://example.com/a.html?%2D", "/a.html", "%2d", true},
+        {"https://example.com/a.html?%2D", "/a.html", "-", false},
         {"https://example.com/a.html#top", "/a.html", "-", true},
         // Percent escapes mean their bytes, in either hex case, raw or not.
         {"https://example.com/%E4%B8%AD%E6%96%87.html", "/\xE4\xB8\xAD\xE6\x96\x87.html", "-",
@@ -73,7 +75,8 @@ TEST(UrlKeyTest, AKeyIsItsOwnKeyWhenLogged) {
     // What the coverage page shows for a URL never fetched is its key; read
     // back as a request it must still name the same page.
     for (const char* url : {"https://example.com/a%20b/%3F/%25x?q=%26&r=a+b%2B#f",
-                            "https://example.com/a/../%2e/b?", "http://example.com/\x01%7F"}) {
+                            "https://example.com/a/../%2e/b?", "http://example.com/\x01%7F",
+                            "https://example.com/a?%2D"}) {
         const auto site = SplitSiteUrl(url);
         ASSERT_TRUE(site) << url;
         const std::size_t mark = site->key.find('?');
