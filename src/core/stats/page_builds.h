@@ -155,6 +155,9 @@ struct StatsPageEntry {
     // {win32} (the cells as logged) and {first} (the row's first record in
     // reading order); see core/warehouse/warehouse_pages.h.
     std::string_view warehouseQuery = {};
+    // The tab (from 0) of the window 抓取分析 that shows the page, under its
+    // tabCaption; kNoTab for a page it does not show.
+    int crawlAnalysisTab = -1;
 };
 inline constexpr int kNoTab = -1;
 

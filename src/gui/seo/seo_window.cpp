@@ -53,6 +53,30 @@ QString UrlListError(const Error& error) {
 
 } // namespace
 
+const std::vector<StatsPage>& SeoPages() {
+    static const std::vector<StatsPage> pages = [] {
+        std::vector<const StatsPageEntry*> shown;
+        for (const StatsPageEntry& entry : StatsPages()) {
+            if (entry.crawlAnalysisTab != kNoTab) {
+                shown.push_back(&entry);
+            }
+        }
+        std::sort(shown.begin(), shown.end(), [](const StatsPageEntry* a, const StatsPageEntry* b) {
+            return a->crawlAnalysisTab < b->crawlAnalysisTab;
+        });
+        std::vector<StatsPage> inOrder;
+        for (const StatsPageEntry* entry : shown) {
+            inOrder.push_back(entry->page);
+        }
+        return inOrder;
+    }();
+    return pages;
+}
+
+int SeoTabOf(StatsPage page) {
+    return StatsPageEntryOf(page).crawlAnalysisTab;
+}
+
 SeoWindow::SeoWindow(const ImportedLog& log, std::string siteHost, QWidget* parent)
     : QWidget(parent), log_(log), siteHost_(std::move(siteHost)) {
     setAttribute(Qt::WA_DeleteOnClose);
@@ -111,9 +135,9 @@ const StatsTable& SeoWindow::page() const {
 
 StatsPage SeoWindow::currentPage() const {
     const int tab = tabs_->currentIndex();
-    return tab >= 0 && tab < static_cast<int>(std::size(kSeoPages))
-               ? kSeoPages[static_cast<std::size_t>(tab)]
-               : kSeoPages[0];
+    const std::vector<StatsPage>& pages = SeoPages();
+    return tab >= 0 && tab < static_cast<int>(pages.size()) ? pages[static_cast<std::size_t>(tab)]
+                                                            : pages.front();
 }
 
 void SeoWindow::showEvent(QShowEvent* event) {

@@ -26,7 +26,6 @@
 
 #include <QStringList>
 #include <QWidget>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,19 +47,12 @@ class ReportList;
 class StatsTableModel;
 class TabStrip;
 
-// The pages of the window's tabs, in tab order.
-inline constexpr StatsPage kSeoPages[] = {StatsPage::Coverage, StatsPage::Timing,
-                                          StatsPage::Sections, StatsPage::Flapping};
+// The pages of the window's tabs, in tab order (their entries'
+// crawlAnalysisTab).
+const std::vector<StatsPage>& SeoPages();
 
-// The tab of a page of kSeoPages; -1 for another page.
-constexpr int SeoTabOf(StatsPage page) {
-    for (int tab = 0; tab < static_cast<int>(std::size(kSeoPages)); ++tab) {
-        if (kSeoPages[tab] == page) {
-            return tab;
-        }
-    }
-    return -1;
-}
+// The tab of a page; -1 for a page the window does not show.
+int SeoTabOf(StatsPage page);
 
 class SeoWindow : public QWidget {
     Q_OBJECT
@@ -159,7 +151,7 @@ private:
     // every crawler; the chosen one.
     std::vector<std::optional<std::string>> filterNames_;
     std::optional<std::string> crawler_;
-    StatsPage shownPage_ = kSeoPages[0];
+    StatsPage shownPage_ = SeoPages().front();
     bool stopped_ = false; // the list is empty because a build was stopped
     bool reading_ = false; // a URL list is read and was not stopped
     std::shared_ptr<const SiteUrlList> siteUrls_;

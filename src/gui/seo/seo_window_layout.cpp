@@ -11,7 +11,7 @@ namespace {
 // The tabs' captions, the pages' own, in tab order.
 std::vector<const char*> TabCaptions() {
     std::vector<const char*> captions;
-    for (const StatsPage page : kSeoPages) {
+    for (const StatsPage page : SeoPages()) {
         captions.push_back(StatsPageEntryOf(page).tabCaption.data()); // a literal: NUL-terminated
     }
     return captions;

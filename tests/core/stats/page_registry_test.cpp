@@ -56,6 +56,22 @@ TEST(PageRegistryTest, EveryPageIsReachableByNameAndTabAndCountsAsItself) {
     // The pages without a tab leave the window's four as they were.
     ASSERT_EQ(tabs.size(), 4u);
     EXPECT_EQ(tabs[3]->page, StatsPage::Status);
+
+    // The crawl-analysis window's strip: tabs 0, 1, 2, ... once each, every
+    // one a page the statistics window has no tab for, with its caption.
+    std::vector<int> analysisTabs;
+    for (const StatsPageEntry& entry : StatsPages()) {
+        if (entry.crawlAnalysisTab != kNoTab) {
+            analysisTabs.push_back(entry.crawlAnalysisTab);
+            EXPECT_EQ(entry.tab, kNoTab) << entry.cliName;
+            EXPECT_FALSE(entry.tabCaption.empty()) << entry.cliName;
+        }
+    }
+    std::sort(analysisTabs.begin(), analysisTabs.end());
+    for (std::size_t t = 0; t < analysisTabs.size(); ++t) {
+        EXPECT_EQ(analysisTabs[t], static_cast<int>(t));
+    }
+    EXPECT_EQ(analysisTabs.size(), 4u);
 }
 
 // A page puts its cells where its entry says: the captions in order, the

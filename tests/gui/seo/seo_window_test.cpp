@@ -211,7 +211,7 @@ TEST_F(SeoWindowTest, EveryPageForEveryCrawlerIsTheCoresPage) {
     ASSERT_TRUE(urls);
     request.siteUrls = &*urls;
     auto* depth = window_->findChild<DropDown*>(QStringLiteral("组合框目录层级"));
-    for (const StatsPage page : kSeoPages) {
+    for (const StatsPage page : SeoPages()) {
         SCOPED_TRACE(StatsPageEntryOf(page).cliName.data());
         showTab(page);
         for (int filter = 0; filter <= log_.tally.length(); ++filter) {
@@ -534,7 +534,7 @@ TEST_F(SeoWindowTest, ControlsNeitherOverlapNorCutTheirCaptions) {
     ASSERT_NO_FATAL_FAILURE(open());
     for (const QSize size : {window_->size(), QSize(1200, 700)}) {
         window_->resize(size);
-        for (const StatsPage page : kSeoPages) {
+        for (const StatsPage page : SeoPages()) {
             SCOPED_TRACE(StatsPageEntryOf(page).cliName.data());
             showTab(page);
             struct Box {
