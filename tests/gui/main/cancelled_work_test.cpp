@@ -78,10 +78,15 @@ Cancelled CancelMidway(const std::function<void()>& start, const std::function<b
     return {meter.longest(), clock.elapsed()};
 }
 
+// Work left on the GUI thread holds it up for as long as the work runs,
+// 300 ms and more here; a loaded two-core machine alone has been seen to
+// hold a thread up for 111 ms, so the bound sits between the two.
+constexpr qint64 kLongestGapMs = 250;
+
 void ExpectPrompt(const Cancelled& cancelled, qint64 stopWithinMs) {
     ::testing::Test::RecordProperty("longest_gap_ms", static_cast<int>(cancelled.longestGapMs));
     ::testing::Test::RecordProperty("stop_ms", static_cast<int>(cancelled.stopMs));
-    EXPECT_LT(cancelled.longestGapMs, 100);
+    EXPECT_LT(cancelled.longestGapMs, kLongestGapMs);
     EXPECT_LT(cancelled.stopMs, stopWithinMs);
 }
 
