@@ -4,6 +4,7 @@
 #include "core/coverage/site_url_list.h"
 #include "core/export/csv_format.h"
 #include "core/export/line_sink.h"
+#include "core/input/input_fixtures.h"
 #include "core/logimport/imported_log.h"
 #include "core/settings/config_file.h"
 #include "core/stats/page_builds.h"
@@ -26,7 +27,6 @@
 #include <QTimer>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 namespace logdesk {
 namespace {
@@ -65,22 +65,6 @@ ImportedLog LogOf(const std::string& fields, const std::vector<std::string>& lin
 // The tab showing `page`.
 int Tab(StatsPage page) {
     return SeoTabOf(page);
-}
-
-// `bytes` gzip-compressed, as a .gz sitemap is stored.
-std::string Gzipped(const std::string& bytes) {
-    z_stream stream{};
-    EXPECT_EQ(deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY),
-              Z_OK);
-    std::string out(deflateBound(&stream, bytes.size()), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    stream.avail_in = static_cast<uInt>(bytes.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-    out.resize(stream.total_out);
-    deflateEnd(&stream);
-    return out;
 }
 
 class SeoWindowTest : public ::testing::Test {
@@ -265,7 +249,7 @@ TEST_F(SeoWindowTest, CoverageWaitsForAListAndReadsEveryKind) {
 
     // An index with a .gz sitemap beside it, a plain list and a CSV export,
     // picked at once; one URL of another host in the CSV.
-    write("posts.xml.gz", Gzipped(kSitemap));
+    write("posts.xml.gz", testing::GzipMember(kSitemap));
     const QStringList files{
         write("sitemap_index.xml",
               "<?xml version=\"1.0\"?>\n<sitemapindex "
